@@ -1,0 +1,69 @@
+// Board configuration read from the registry at load, and the selection of
+// one back-end per function.
+#pragma once
+
+#include "core/ops.h"
+
+// Chip codes, the values of the three "SuperIO" registry values.
+enum ChipType : uint32_t {
+    CHIP_IT87XX = 0,
+    CHIP_W83627 = 1,
+    CHIP_W83627_ALT = 2,
+    CHIP_F81216 = 4,
+    CHIP_SCH3114 = 5,
+    CHIP_F81865 = 6,
+    CHIP_PORTS = 16,  // port back-ends configured in the registry
+};
+
+// The most lines a line word carries; larger per-line counts are cut to it.
+#define ZRV_MAX_LINES 16u
+
+struct BoardConfigRecord {
+    uint32_t HwmChip;
+    uint32_t WdtDeviceType;
+    uint32_t WdtChip;
+    uint32_t DioDeviceType;
+    uint32_t DioChip;
+    // Group layout (device type 1) and line layout (types 3 and 4) share
+    // the first two bytes.
+    union {
+        uint8_t GPIOGroup;
+        uint8_t InBits;
+    };
+    union {
+        uint8_t GPIOOutGroup;
+        uint8_t OutBits;
+    };
+    uint16_t* InAddr;  // InBits group numbers
+    uint16_t* OutAddr; // OutBits group numbers
+    uint8_t* InMask;   // InBits register masks
+    uint8_t* OutMask;  // OutBits register masks
+};
+
+extern BoardConfigRecord BoardConfig;
+extern uint8_t ConfigLoaded;
+
+// Registry subkeys under \Registry\Machine\Software\Varnel\Zorvik\.
+extern const ZrvWChar kRegistryPrefix[];
+extern const ZrvWChar kSubkeyHwmon[];
+extern const ZrvWChar kSubkeyWdt[];
+extern const ZrvWChar kSubkeyDio[];
+
+bool LoadBoardConfig();
+bool LoadLineMap();
+// Releases the per-line arrays; only at unload, when no request can run.
+void FreeLineMap();
+
+// Reads one REG_DWORD value of a subkey. On success *result is the value, or
+// 0 when it has another type; on failure *result is untouched.
+ZrvStatus ReadRegistryDword(const ZrvWChar* subkey, const ZrvWChar* valueName, uint32_t* result);
+
+// Builds "<prefix><subkey>" into a pool buffer the caller frees, or null.
+ZrvWChar* AllocRegistryPath(const ZrvWChar* subkey);
+
+void SetLineBit(uint16_t* word, uint32_t registerValue, uint32_t bit, uint32_t mask);
+void SetMaskBits(uint8_t* registerByte, uint32_t state, uint8_t mask);
+
+const HwmOps* SelectHwmOps();
+const WdtOps* SelectWdtOps();
+const DioOps* SelectDioOps();

@@ -1,0 +1,38 @@
+// The three back-end operation tables. Each back-end provides constant
+// instances; the selection binds at most one per function and the dispatch
+// calls their slots. Slot order is fixed.
+#pragma once
+
+#include "platform/platform.h"
+
+// Detect routine: 0 when the chip is present and prepared, anything else absent.
+typedef int32_t (*DetectRoutine)();
+
+struct WdtOps {
+    ZrvStatus (*SetTimeout)(WdtTimeout* timeout);
+    void (*Start)();
+    void (*Stop)();
+    void (*Reset)();
+    void (*GetTimeout)(WdtTimeout* timeout);
+};
+
+struct HwmOps {
+    void (*GetData)(HwmData* data);
+    int32_t (*FanControl)(FanCtrl* control);  // 0 applied, non-zero refused
+    void (*Reserved)();                       // never called
+};
+
+struct DioOps {
+    uint16_t (*GetConfig)();                                // DioConfig: InBits | OutBits << 8
+    uint16_t (*Get)(uint16_t selector);                     // 0 inputs, 1 outputs read back
+    void (*Set)(uint16_t lines);                            // output line word
+    uint8_t (*CDGetInputs)();                               // optional from here on
+    void (*CDPulseOutput)(uint8_t output);                  // output number from 1
+    void (*CDSetOutput)(uint8_t output, uint8_t state);     // output number from 1, 0 or 1
+    uint8_t (*CDGetOutputCount)();
+    void (*SetSpecificMask)(uint8_t mask);
+};
+
+// GetTimeout of the chips with an 8-bit count in seconds or minutes: Count
+// 255, Unit 3 (both codes); touches no hardware.
+void WDT_FixedGetTimeout(WdtTimeout* timeout);

@@ -1,0 +1,73 @@
+// Selection of one back-end per function from the chip codes of the board
+// configuration.
+#include "core/backends.h"
+#include "core/config.h"
+
+namespace {
+
+// One row per chip code; a null detect routine means the chip has no
+// back-end for that function.
+struct BackendRow {
+    uint32_t Chip;
+    DetectRoutine DetectHwm;
+    const HwmOps* Hwm;
+    DetectRoutine DetectWdt;
+    const WdtOps* Wdt;
+    DetectRoutine DetectDio;
+    const DioOps* Dio;
+};
+
+// clang-format off
+// Back-ends fill their rows as they are added (see core/backends.h).
+const BackendRow kBackends[] = {
+    // chip             hardware monitor   watchdog           digital I/O
+    {CHIP_IT87XX,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_W83627,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_W83627_ALT,   nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_F81216,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_SCH3114,      nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_F81865,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_PORTS,        nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+};
+// clang-format on
+
+const BackendRow* FindBackend(uint32_t chip) {
+    for (const BackendRow& row : kBackends)
+        if (row.Chip == chip) return &row;
+    return nullptr;
+}
+
+// Loads the configuration on first use; a failed load is tried again by the
+// next selection.
+bool EnsureConfig() {
+    if (ConfigLoaded != 0) return true;
+    if (!LoadBoardConfig()) return false;
+    ConfigLoaded = 1;
+    return true;
+}
+
+template <typename Ops>
+const Ops* Bind(DetectRoutine detect, const Ops* ops) {
+    if (detect == nullptr || ops == nullptr) return nullptr;
+    return detect() == 0 ? ops : nullptr;
+}
+
+}  // namespace
+
+const HwmOps* SelectHwmOps() {
+    if (!EnsureConfig()) return nullptr;
+    const BackendRow* row = FindBackend(BoardConfig.HwmChip);
+    return row != nullptr ? Bind(row->DetectHwm, row->Hwm) : nullptr;
+}
+
+const WdtOps* SelectWdtOps() {
+    if (!EnsureConfig()) return nullptr;
+    const BackendRow* row = FindBackend(BoardConfig.WdtChip);
+    return row != nullptr ? Bind(row->DetectWdt, row->Wdt) : nullptr;
+}
+
+const DioOps* SelectDioOps() {
+    if (!EnsureConfig()) return nullptr;
+    const BackendRow* row = FindBackend(BoardConfig.DioChip);
+    return row != nullptr ? Bind(row->DetectDio, row->Dio) : nullptr;
+}

@@ -1,0 +1,108 @@
+#include "sim/board.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "sim/latch.h"
+
+namespace sim {
+
+namespace {
+
+std::unique_ptr<Device> makeLatch(const nlohmann::json& spec, const std::string& where) {
+    std::map<uint16_t, uint8_t> ports;
+    if (!spec.contains("ports") || !spec["ports"].is_object())
+        throw BoardError(fmt::format("{}: a latch needs a \"ports\" object", where));
+    for (auto& [port, value] : spec["ports"].items()) {
+        const std::string at = fmt::format("{}: port {}", where, port);
+        ports[static_cast<uint16_t>(boardNumber(port, at, 0xFFFF))] =
+            static_cast<uint8_t>(boardNumber(value, at, 0xFF));
+    }
+    return std::make_unique<Latch>(std::move(ports));
+}
+
+// The hardware types a board file may name.
+const HardwareType kHardwareTypes[] = {
+    {"latch", makeLatch},
+};
+
+size_t lineOf(const std::string& text, size_t byte) {
+    return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + std::min(byte, text.size()), '\n'));
+}
+
+}  // namespace
+
+uint32_t boardNumber(const nlohmann::json& value, const std::string& where, uint32_t max) {
+    uint64_t n = 0;
+    if (value.is_number_unsigned()) {
+        n = value.get<uint64_t>();
+    } else if (value.is_number_integer()) {
+        if (value.get<int64_t>() < 0) throw BoardError(fmt::format("{}: negative number", where));
+        n = value.get<uint64_t>();
+    } else if (value.is_string()) {
+        const std::string s = value.get<std::string>();
+        const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+        const std::string digits = hex ? s.substr(2) : s;
+        if (digits.empty() || digits.size() > 10 ||
+            !std::all_of(digits.begin(), digits.end(), [&](char c) { return hex ? std::isxdigit(c) : std::isdigit(c); }))
+            throw BoardError(fmt::format("{}: '{}' is not a number", where, s));
+        n = std::stoull(digits, nullptr, hex ? 16 : 10);
+    } else {
+        throw BoardError(fmt::format("{}: expected a number, got {}", where, value.dump()));
+    }
+    if (n > max) throw BoardError(fmt::format("{}: {} is out of range (at most {:#x})", where, n, max));
+    return static_cast<uint32_t>(n);
+}
+
+BoardInfo loadBoard(Machine& machine, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw BoardError(fmt::format("{}: cannot open board file", path));
+    std::stringstream buf;
+    buf << in.rdbuf();
+    const std::string text = buf.str();
+
+    nlohmann::json board;
+    try {
+        board = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::parse_error& e) {
+        throw BoardError(fmt::format("{}:{}: malformed JSON: {}", path, lineOf(text, e.byte), e.what()));
+    }
+    if (!board.is_object()) throw BoardError(fmt::format("{}:1: a board file is a JSON object", path));
+
+    BoardInfo info;
+    info.file = path;
+    info.name = board.value("name", std::filesystem::path(path).stem().string());
+    if (board.contains("registry")) {
+        if (!board["registry"].is_string())
+            throw BoardError(fmt::format("{}: \"registry\" is a file name", path));
+        auto reg = std::filesystem::path(path).parent_path() / board["registry"].get<std::string>();
+        info.registryFile = reg.string();
+        machine.registry().loadFile(info.registryFile);
+    }
+    if (board.contains("hardware")) {
+        if (!board["hardware"].is_array())
+            throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
+        size_t index = 0;
+        for (auto& spec : board["hardware"]) {
+            const std::string where = fmt::format("{}: hardware[{}]", path, index++);
+            if (!spec.is_object() || !spec.contains("type") || !spec["type"].is_string())
+                throw BoardError(fmt::format("{}: each hardware entry has a \"type\"", where));
+            const std::string type = spec["type"].get<std::string>();
+            const HardwareType* found = nullptr;
+            for (auto& t : kHardwareTypes)
+                if (type == t.name) found = &t;
+            if (found == nullptr) throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
+            try {
+                machine.bus().attach(found->make(spec, where));
+            } catch (const nlohmann::json::exception& e) {
+                throw BoardError(fmt::format("{}: {}", where, e.what()));
+            }
+        }
+    }
+    return info;
+}
+
+}  // namespace sim

@@ -1,0 +1,43 @@
+// A piece of emulated hardware on the port bus.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class Device {
+public:
+    virtual ~Device() = default;
+    // The name of the hardware type ("latch", ...), for messages.
+    virtual std::string type() const = 0;
+    // Whether this device answers at `port` now (a chip may move its blocks).
+    virtual bool claims(uint16_t port) const = 0;
+    virtual uint8_t read(uint16_t port) = 0;
+    virtual void write(uint16_t port, uint8_t value) = 0;
+    // Virtual time moved from `fromMs` by `ms`.
+    virtual void advance(uint64_t fromMs, uint64_t ms) {
+        (void)fromMs;
+        (void)ms;
+    }
+    // Breaches of the hardware's access rules seen so far (empty when none).
+    virtual std::vector<std::string> violations() const { return {}; }
+    // Board resets this device caused (a watchdog that ran out), in ms.
+    virtual std::vector<uint64_t> resets() const { return {}; }
+    // Lines driven from outside by a test or script, and output levels read
+    // back, by the device's own line names. False / empty when the device
+    // has no such line.
+    virtual bool setPin(const std::string& line, bool level) {
+        (void)line;
+        (void)level;
+        return false;
+    }
+    virtual std::optional<bool> pin(const std::string& line) const {
+        (void)line;
+        return std::nullopt;
+    }
+};
+
+}  // namespace sim

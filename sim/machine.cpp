@@ -1,0 +1,297 @@
+#include "sim/machine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "sim/wide.h"
+
+// Bounds of the section that holds the driver's global variables.
+extern "C" char __start_zrvstate[] __attribute__((weak));
+extern "C" char __stop_zrvstate[] __attribute__((weak));
+
+namespace sim {
+
+namespace {
+std::atomic<Machine*> currentMachine{nullptr};
+
+std::string userToKernel(const std::string& name) {
+    // "\\.\X" is the user-mode spelling of "\DosDevices\X".
+    if (name.rfind("\\\\.\\", 0) == 0) return "\\DosDevices\\" + name.substr(4);
+    return name;
+}
+}  // namespace
+
+Machine::Machine() {
+    Machine* expected = nullptr;
+    if (!currentMachine.compare_exchange_strong(expected, this)) std::abort();  // one at a time
+}
+
+Machine::~Machine() {
+    if (loaded_) unload();
+    for (auto& [p, _] : pool_) std::free(p);
+    currentMachine = nullptr;
+}
+
+Machine* Machine::current() { return currentMachine.load(); }
+
+void Machine::advance(uint64_t ms) {
+    std::lock_guard lock(bus_.mutex());
+    for (auto& d : bus_.devices()) d->advance(clock_.nowMs(), ms);
+    clock_.advance(ms);
+}
+
+void Machine::failAllocation(uint32_t nth) {
+    std::lock_guard lock(mutex_);
+    failAt_ = nth == 0 ? 0 : allocations_ + nth;
+}
+
+size_t Machine::outstandingAllocations() const {
+    std::lock_guard lock(mutex_);
+    return pool_.size();
+}
+
+ZrvStatus Machine::load() {
+    if (loaded_) {
+        violation("load: the driver is already loaded");
+        return ZRV_STATUS_UNSUCCESSFUL;
+    }
+    // A fresh image: every driver-global variable starts at zero.
+    if (__start_zrvstate != nullptr && __stop_zrvstate != nullptr)
+        std::memset(__start_zrvstate, 0, static_cast<size_t>(__stop_zrvstate - __start_zrvstate));
+    driver_ = PlatDriver{};
+    ZrvStatus status = ZrvDriverEntry(&driver_);
+    if (!ZRV_SUCCESS(status)) {
+        // A driver whose entry fails is gone: it must have left nothing behind.
+        std::lock_guard lock(mutex_);
+        if (!devices_.empty()) violations_.push_back("load failed but a device was left behind");
+        if (!links_.empty()) violations_.push_back("load failed but a link was left behind");
+        devices_.clear();
+        links_.clear();
+        return status;
+    }
+    if (driver_.dispatch == nullptr) violation("load: no dispatch routine registered");
+    loaded_ = true;
+    return status;
+}
+
+void Machine::unload() {
+    if (!loaded_) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (!handles_.empty()) violations_.push_back("unload with open handles");
+        handles_.clear();
+    }
+    if (driver_.unload != nullptr)
+        driver_.unload(&driver_);
+    else
+        violation("unload: no unload routine registered");
+    std::lock_guard lock(mutex_);
+    if (!devices_.empty()) violations_.push_back("unload left a device object behind");
+    if (!links_.empty()) violations_.push_back("unload left a symbolic link behind");
+    devices_.clear();
+    links_.clear();
+    loaded_ = false;
+}
+
+ZrvStatus Machine::open(const std::string& name, Access access, int* handle) {
+    PlatDevice* device = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        std::string target = lower(userToKernel(name));
+        if (auto l = links_.find(target); l != links_.end()) target = lower(l->second);
+        auto d = devices_.find(target);
+        if (d == devices_.end()) return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+        device = d->second.get();
+    }
+    ZrvRequest request{};
+    request.Major = ZRV_IRP_MJ_CREATE;
+    request.Status = ZRV_STATUS_UNSUCCESSFUL;
+    ZrvStatus status = driver_.dispatch(device, &request);
+    if (!ZRV_SUCCESS(status)) return status;
+    std::lock_guard lock(mutex_);
+    *handle = nextHandle_++;
+    handles_[*handle] = Handle{device, access};
+    return status;
+}
+
+ZrvStatus Machine::close(int handle) {
+    PlatDevice* device = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        auto h = handles_.find(handle);
+        if (h == handles_.end()) return ZRV_STATUS_INVALID_PARAMETER;
+        device = h->second.device;
+        handles_.erase(h);
+    }
+    ZrvRequest request{};
+    request.Major = ZRV_IRP_MJ_CLOSE;
+    return driver_.dispatch(device, &request);
+}
+
+IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& input,
+                        uint32_t outputLength) {
+    Handle h{};
+    {
+        std::lock_guard lock(mutex_);
+        auto it = handles_.find(handle);
+        if (it == handles_.end()) return IoResult{ZRV_STATUS_INVALID_PARAMETER, 0, {}};
+        h = it->second;
+    }
+    // The access field is checked against the handle before the driver runs.
+    const uint32_t access = ZRV_CODE_ACCESS(code);
+    if ((access & ZRV_WRITE_ACCESS) != 0 && h.access != Access::ReadWrite)
+        return IoResult{ZRV_STATUS_ACCESS_DENIED, 0, {}};
+    if ((code & 3u) != ZRV_METHOD_BUFFERED) violation(fmt::format("request 0x{:08x} is not buffered", code));
+
+    const uint32_t inputLength = static_cast<uint32_t>(input.size());
+    std::vector<uint8_t> system(std::max<uint32_t>({inputLength, outputLength, 1u}), kPoison);
+    std::copy(input.begin(), input.end(), system.begin());
+
+    ZrvRequest request{};
+    request.Major = ZRV_IRP_MJ_DEVICE_CONTROL;
+    request.Code = code;
+    request.InputLength = inputLength;
+    request.OutputLength = outputLength;
+    request.Buffer = inputLength == 0 && outputLength == 0 ? nullptr : system.data();
+    request.Status = ZRV_STATUS_UNSUCCESSFUL;
+    request.Information = 0xFFFFFFFFu;  // the driver must set it
+    bool completed = false;
+    request.PlatformRequest = &completed;
+
+    ZrvStatus status = driver_.dispatch(h.device, &request);
+    if (!completed) violation(fmt::format("request 0x{:08x} was not completed", code));
+    if (status != request.Status)
+        violation(fmt::format("request 0x{:08x}: dispatch returned 0x{:08x} but completed with 0x{:08x}",
+                              code, static_cast<uint32_t>(status), static_cast<uint32_t>(request.Status)));
+    IoResult result{request.Status, 0, {}};
+    if (request.Information > outputLength) {
+        violation(fmt::format("request 0x{:08x} returned {} bytes for an output length of {}", code,
+                              request.Information, outputLength));
+        return result;
+    }
+    result.bytes = request.Information;
+    result.data.assign(system.begin(), system.begin() + request.Information);
+    return result;
+}
+
+void* Machine::poolAlloc(uint32_t bytes) {
+    std::lock_guard lock(mutex_);
+    ++allocations_;
+    if (failAt_ != 0 && allocations_ == failAt_) {
+        failAt_ = 0;
+        return nullptr;
+    }
+    void* p = std::malloc(bytes == 0 ? 1 : bytes);
+    std::memset(p, kPoolFill, bytes);  // pool memory is not cleared
+    pool_[p] = bytes;
+    return p;
+}
+
+void Machine::poolFree(void* block) {
+    std::lock_guard lock(mutex_);
+    auto it = pool_.find(block);
+    if (it == pool_.end()) {
+        violations_.push_back("free of a block that is not pool memory");
+        return;
+    }
+    std::memset(block, 0xDD, it->second);
+    std::free(block);
+    pool_.erase(it);
+}
+
+ZrvStatus Machine::createDevice(const std::string& name, uint32_t type, uint32_t extensionSize,
+                                uint32_t characteristics, bool exclusive, PlatDevice** device) {
+    std::lock_guard lock(mutex_);
+    if (failDevice_) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+    auto& slot = devices_[lower(name)];
+    if (slot) return ZRV_STATUS_OBJECT_NAME_COLLISION;
+    slot = std::make_unique<PlatDevice>();
+    slot->name = name;
+    slot->type = type;
+    slot->characteristics = characteristics;
+    slot->exclusive = exclusive;
+    slot->extension.assign(extensionSize, 0);
+    *device = slot.get();
+    return ZRV_STATUS_SUCCESS;
+}
+
+void Machine::deleteDevice(PlatDevice* device) {
+    std::lock_guard lock(mutex_);
+    for (auto it = devices_.begin(); it != devices_.end(); ++it) {
+        if (it->second.get() == device) {
+            devices_.erase(it);
+            return;
+        }
+    }
+    violations_.push_back("delete of an unknown device object");
+}
+
+ZrvStatus Machine::createLink(const std::string& link, const std::string& target) {
+    std::lock_guard lock(mutex_);
+    if (failLink_) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+    auto [it, inserted] = links_.try_emplace(lower(link), target);
+    return inserted ? ZRV_STATUS_SUCCESS : ZRV_STATUS_OBJECT_NAME_COLLISION;
+}
+
+ZrvStatus Machine::deleteLink(const std::string& link) {
+    std::lock_guard lock(mutex_);
+    return links_.erase(lower(link)) != 0 ? ZRV_STATUS_SUCCESS : ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+}
+
+void Machine::completeRequest(ZrvRequest* request) {
+    if (request->PlatformRequest != nullptr) *static_cast<bool*>(request->PlatformRequest) = true;
+}
+
+void Machine::dbgPrint(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    debug_ += text;
+}
+
+void Machine::waitOneSecond() {
+    bus_.noteWait(1000);
+    if (waitMode_ == WaitMode::Real) std::this_thread::sleep_for(std::chrono::seconds(1));
+    advance(1000);
+}
+
+void Machine::violation(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    violations_.push_back(what);
+}
+
+std::string Machine::debugText() const {
+    std::lock_guard lock(mutex_);
+    return debug_;
+}
+
+std::vector<std::string> Machine::debugLines() const {
+    std::vector<std::string> out;
+    std::string text = debugText();
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        out.push_back(text.substr(start, nl - start));
+    return out;
+}
+
+void Machine::clearDebug() {
+    std::lock_guard lock(mutex_);
+    debug_.clear();
+}
+
+std::vector<std::string> Machine::ioViolations() const {
+    std::lock_guard lock(mutex_);
+    return violations_;
+}
+
+std::vector<std::string> Machine::deviceViolations() const {
+    std::vector<std::string> out;
+    for (auto& d : bus_.devices())
+        for (auto& v : d->violations()) out.push_back(d->type() + ": " + v);
+    return out;
+}
+
+}  // namespace sim

@@ -1,0 +1,139 @@
+// The virtual board and the I/O manager that loads the driver on it.
+//
+// One machine exists at a time; the driver's platform layer reaches it
+// through Machine::current(). Loading runs the driver's entry on freshly
+// zeroed driver state, as a fresh image load does. Requests follow the
+// buffered model: one system buffer of the larger length, the input copied
+// in and the rest filled with a poison pattern, the access field of the code
+// enforced before the dispatch, the returned bytes copied out.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/platform/platform.h"
+#include "sim/bus.h"
+#include "sim/clock.h"
+#include "sim/registry.h"
+
+// The simulator's driver and device objects.
+struct PlatDriver {
+    ZrvDispatchRoutine dispatch = nullptr;
+    ZrvUnloadRoutine unload = nullptr;
+};
+
+struct PlatDevice {
+    std::string name;
+    uint32_t type = 0;
+    uint32_t characteristics = 0;
+    bool exclusive = false;
+    std::vector<uint8_t> extension;
+};
+
+namespace sim {
+
+constexpr uint8_t kPoison = 0xCD;  // system buffer bytes beyond the input
+constexpr uint8_t kPoolFill = 0xA5;  // fresh pool memory
+
+enum class Access { Read, ReadWrite };
+enum class WaitMode { Real, Virtual };
+
+struct IoResult {
+    ZrvStatus status = 0;
+    uint32_t bytes = 0;
+    std::vector<uint8_t> data;
+};
+
+class Machine {
+public:
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    static Machine* current();
+
+    PortBus& bus() { return bus_; }
+    Registry& registry() { return registry_; }
+    const VirtualClock& clock() const { return clock_; }
+    // Moves virtual time; every device sees it.
+    void advance(uint64_t ms);
+    void setWaitMode(WaitMode mode) { waitMode_ = mode; }
+
+    // ---- Fault injection --------------------------------------------------
+    // Fail the Nth pool allocation counted from now (1 = the next one); 0 off.
+    void failAllocation(uint32_t nth);
+    void failDeviceCreation(bool fail) { failDevice_ = fail; }
+    void failLinkCreation(bool fail) { failLink_ = fail; }
+    uint32_t allocationCount() const { return allocations_; }
+    size_t outstandingAllocations() const;
+
+    // ---- Driver -------------------------------------------------------------
+    ZrvStatus load();
+    void unload();
+    bool loaded() const { return loaded_; }
+
+    // ---- Handles and requests ---------------------------------------------
+    // Opens a user-mode device name ("\\.\ZRVDev"); the status on failure.
+    ZrvStatus open(const std::string& name, Access access, int* handle);
+    IoResult ioctl(int handle, uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength);
+    ZrvStatus close(int handle);
+
+    // ---- What was seen -------------------------------------------------------
+    std::string debugText() const;                 // exactly as printed
+    std::vector<std::string> debugLines() const;   // complete lines, without "\n"
+    void clearDebug();
+    // Breaches of the platform's rules by the driver (bytes returned beyond
+    // the output length, objects left at unload, ...). Empty when none.
+    std::vector<std::string> ioViolations() const;
+    // Breaches reported by emulated devices.
+    std::vector<std::string> deviceViolations() const;
+
+    // ---- Platform side (called through the driver's platform layer) -------
+    void* poolAlloc(uint32_t bytes);
+    void poolFree(void* block);
+    ZrvStatus createDevice(const std::string& name, uint32_t type, uint32_t extensionSize,
+                           uint32_t characteristics, bool exclusive, PlatDevice** device);
+    void deleteDevice(PlatDevice* device);
+    ZrvStatus createLink(const std::string& link, const std::string& target);
+    ZrvStatus deleteLink(const std::string& link);
+    void completeRequest(ZrvRequest* request);
+    void dbgPrint(const std::string& text);
+    void waitOneSecond();
+    void violation(const std::string& what);
+
+private:
+    struct Handle {
+        PlatDevice* device;
+        Access access;
+    };
+
+    PortBus bus_;
+    Registry registry_;
+    VirtualClock clock_;
+    WaitMode waitMode_ = WaitMode::Real;
+
+    mutable std::mutex mutex_;  // pool, objects, handles, debug text
+    std::map<void*, uint32_t> pool_;
+    uint32_t allocations_ = 0;
+    uint32_t failAt_ = 0;
+    bool failDevice_ = false;
+    bool failLink_ = false;
+
+    PlatDriver driver_;
+    bool loaded_ = false;
+    std::map<std::string, std::unique_ptr<PlatDevice>> devices_;  // by lower-case name
+    std::map<std::string, std::string> links_;                    // lower-case link -> target
+    std::map<int, Handle> handles_;
+    int nextHandle_ = 1;
+
+    std::string debug_;
+    std::vector<std::string> violations_;
+};
+
+}  // namespace sim
