@@ -59,6 +59,7 @@ public:
     static Machine* current();
 
     PortBus& bus() { return bus_; }
+    const PortBus& bus() const { return bus_; }
     Registry& registry() { return registry_; }
     const VirtualClock& clock() const { return clock_; }
     // Moves virtual time; every device sees it.
