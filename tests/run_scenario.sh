@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs one scripted scenario and compares what it printed, the port trace and
+# the debugger output with the expected files beside the script.
+#
+#   run_scenario.sh RUNNER SCENARIO.zrv
+#
+# RUNNER is zrvctl (or any command taking the same arguments). The script's
+# first line names its board: "# board: boards/NAME.json" (relative to the
+# source tree). Expected files: SCENARIO.out (standard output), and when
+# present SCENARIO.trace and SCENARIO.dbg. With ZRV_SKIP_WAIT_LINES=1 the
+# "wait" lines of the trace are left out of the comparison.
+set -euo pipefail
+runner=$1
+script=$2
+src=$(cd "$(dirname "$0")/.." && pwd)
+base=${script%.zrv}
+board=$(sed -n '1s/^# board: *//p' "$script")
+[ -n "$board" ] || { echo "$script: first line must be '# board: FILE'" >&2; exit 2; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+set +e
+$runner --sim "$src/$board" --trace "$work/trace" --dbg "$work/dbg" --script "$script" >"$work/out" 2>"$work/err"
+rc=$?
+set -e
+status=0
+if [ $rc -ne 0 ]; then
+  echo "runner exited $rc:"; cat "$work/err"; status=1
+fi
+compare() {  # expected actual label
+  if ! diff -u "$1" "$2" >"$work/diff"; then
+    echo "$3 differs from $1:"; cat "$work/diff"; status=1
+  fi
+}
+compare "$base.out" "$work/out" "standard output"
+if [ -f "$base.trace" ]; then
+  if [ "${ZRV_SKIP_WAIT_LINES:-0}" = 1 ]; then
+    grep -v '^wait ' "$base.trace" >"$work/expected-trace" || true
+    grep -v '^wait ' "$work/trace" >"$work/trace-nowait" || true
+    compare "$work/expected-trace" "$work/trace-nowait" "port trace"
+  else
+    compare "$base.trace" "$work/trace" "port trace"
+  fi
+fi
+[ -f "$base.dbg" ] && compare "$base.dbg" "$work/dbg" "debugger output"
+exit $status
