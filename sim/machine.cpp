@@ -75,6 +75,7 @@ ZrvStatus Machine::load() {
         return status;
     }
     if (driver_.dispatch == nullptr) violation("load: no dispatch routine registered");
+    if (openRegistryKeys() != 0) violation("load left a registry key open");
     loaded_ = true;
     return status;
 }
@@ -130,6 +131,19 @@ ZrvStatus Machine::close(int handle) {
     }
     ZrvRequest request{};
     request.Major = ZRV_IRP_MJ_CLOSE;
+    return driver_.dispatch(device, &request);
+}
+
+ZrvStatus Machine::sendMajor(int handle, uint32_t major) {
+    PlatDevice* device = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        auto h = handles_.find(handle);
+        if (h == handles_.end()) return ZRV_STATUS_INVALID_PARAMETER;
+        device = h->second.device;
+    }
+    ZrvRequest request{};
+    request.Major = major;
     return driver_.dispatch(device, &request);
 }
 

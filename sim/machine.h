@@ -49,6 +49,9 @@ struct IoResult {
     std::vector<uint8_t> data;
 };
 
+// Registry keys the driver opened and has not closed yet.
+int openRegistryKeys();
+
 class Machine {
 public:
     Machine();
@@ -84,6 +87,8 @@ public:
     ZrvStatus open(const std::string& name, Access access, int* handle);
     IoResult ioctl(int handle, uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength);
     ZrvStatus close(int handle);
+    // Any other major function on an open handle (read, write, ...).
+    ZrvStatus sendMajor(int handle, uint32_t major);
 
     // ---- What was seen -------------------------------------------------------
     std::string debugText() const;                 // exactly as printed

@@ -42,13 +42,12 @@ bool ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
     return ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, name, value));
 }
 
-// Reads a count into the low byte of `field`; counts above the 16 lines of a
-// line word are kept at 16.
-bool ReadLineCount(const ZrvWChar* name, uint8_t* field) {
-    uint32_t value = *field;
+// Reads a line count; counts above the 16 lines of a line word are kept at 16.
+bool ReadLineCount(const ZrvWChar* name, uint8_t* count) {
+    uint32_t value = 0;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, name, &value))) return false;
-    uint8_t count = static_cast<uint8_t>(value);
-    *field = count > ZRV_MAX_LINES ? static_cast<uint8_t>(ZRV_MAX_LINES) : count;
+    const uint8_t low = static_cast<uint8_t>(value);
+    *count = low > ZRV_MAX_LINES ? static_cast<uint8_t>(ZRV_MAX_LINES) : low;
     return true;
 }
 
@@ -101,14 +100,19 @@ void FreeLineMap() {
 }
 
 bool LoadLineMap() {
-    if (!ReadLineCount(u"InBits", &BoardConfig.InBits)) return false;
-    if (!ReadLineCount(u"OutBits", &BoardConfig.OutBits)) return false;
+    // The counts are stored only together with arrays of that size, so that
+    // no count ever promises entries that were not allocated.
+    uint8_t inCount = 0, outCount = 0;
+    if (!ReadLineCount(u"InBits", &inCount)) return false;
+    if (!ReadLineCount(u"OutBits", &outCount)) return false;
 
     // A repeated load (the previous one failed, so nothing uses the old
     // arrays) starts from new arrays.
     FreeLineMap();
-    const uint32_t in = BoardConfig.InBits;
-    const uint32_t out = BoardConfig.OutBits;
+    BoardConfig.InBits = 0;
+    BoardConfig.OutBits = 0;
+    const uint32_t in = inCount;
+    const uint32_t out = outCount;
     // At least one entry each, so that a count of 0 still leaves valid arrays.
     BoardConfig.InAddr = static_cast<uint16_t*>(PlatAllocPaged((in ? in : 1) * sizeof(uint16_t)));
     BoardConfig.OutAddr = static_cast<uint16_t*>(PlatAllocPaged((out ? out : 1) * sizeof(uint16_t)));
@@ -118,14 +122,14 @@ bool LoadLineMap() {
         BoardConfig.InMask == nullptr || BoardConfig.OutMask == nullptr) {
         // Without the arrays there are no lines to serve.
         FreeLineMap();
-        BoardConfig.InBits = 0;
-        BoardConfig.OutBits = 0;
         return false;
     }
     MemZero(BoardConfig.InAddr, (in ? in : 1) * sizeof(uint16_t));
     MemZero(BoardConfig.OutAddr, (out ? out : 1) * sizeof(uint16_t));
     MemZero(BoardConfig.InMask, in ? in : 1);
     MemZero(BoardConfig.OutMask, out ? out : 1);
+    BoardConfig.InBits = inCount;
+    BoardConfig.OutBits = outCount;
 
     for (uint32_t i = 0; i < in; ++i) {
         uint32_t addr = 0, mask = 0;
