@@ -11,6 +11,8 @@ const CommandTable& commands() {
     static const CommandTable table = [] {
         CommandTable t;
         addRequestCommands(t);
+        addWatchdogCommands(t);
+        addDigitalIoCommands(t);
         return t;
     }();
     return table;

@@ -34,6 +34,8 @@ using CommandTable = std::vector<Command>;
 
 // Every command group adds its commands here.
 void addRequestCommands(CommandTable& table);
+void addWatchdogCommands(CommandTable& table);
+void addDigitalIoCommands(CommandTable& table);
 
 const CommandTable& commands();
 const Command* findCommand(const std::string& name);
@@ -43,5 +45,8 @@ uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t 
 std::vector<uint8_t> parseHex(const std::string& text);
 std::string hex(const std::vector<uint8_t>& bytes);
 std::string statusName(int32_t status);
+// True for a successful reply; otherwise prints the refusal as the command's
+// answer ("COMMAND: not supported (0xc00000bb)", or JSON) and returns false.
+bool requestAnswered(Context& ctx, const char* command, const Reply& reply);
 
 }  // namespace zrvctl
