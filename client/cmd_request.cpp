@@ -31,7 +31,8 @@ Action parseIoctl(const std::vector<std::string>& args) {
     }
     return [=](Context& ctx) {
         Reply r = ctx.device.ioctl(code, input, out, access);
-        fmt::print("status=0x{:08x} bytes={} data={}\n", static_cast<uint32_t>(r.status), r.bytes, hex(r.data));
+        fmt::print("status=0x{:08x} bytes={} data={}\n", static_cast<uint32_t>(r.status), r.bytes,
+                   hex(r.data));
     };
 }
 

@@ -8,16 +8,12 @@
 
 #include "client/session.h"
 
-namespace sim {
-class Machine;
-}
-
 namespace zrvctl {
 
 struct Context {
     Device& device;
-    sim::Machine* machine;  // the virtual board, or null on a real machine
-    bool json = false;      // --json: machine-readable answers
+    Board* board;       // the emulated board, or null on a real machine
+    bool json = false;  // --json: machine-readable answers
 };
 
 using Action = std::function<void(Context&)>;

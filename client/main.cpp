@@ -5,9 +5,9 @@
 //
 // On Linux the driver runs on a virtual board: it is loaded once, the
 // commands run in order, and it is unloaded.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <CLI/CLI.hpp>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -30,7 +30,8 @@ public:
         int handle = 0;
         const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
         int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
-        if (status != ZRV_STATUS_SUCCESS) throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
+        if (status != ZRV_STATUS_SUCCESS)
+            throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
         sim::IoResult r = machine_.ioctl(handle, code, input, outputLength);
         machine_.close(handle);
         return Reply{r.status, r.bytes, r.data};
@@ -66,7 +67,8 @@ std::vector<Line> readScript(const std::string& file) {
         ++number;
         if (auto hash = text.find('#'); hash != std::string::npos) text.erase(hash);
         auto words = splitWords(text);
-        if (!words.empty()) lines.push_back({fmt::format("{}:{}", file == "-" ? "<stdin>" : file, number), words});
+        if (!words.empty())
+            lines.push_back({fmt::format("{}:{}", file == "-" ? "<stdin>" : file, number), words});
     }
     return lines;
 }

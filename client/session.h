@@ -1,9 +1,10 @@
 // What the client talks to: the control device, on the virtual board or on
-// a real machine, and, on the virtual board only, the board itself.
+// a real machine, and, on a virtual board only, the board itself.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,29 @@ public:
     // One request on a handle opened with `access` for it.
     virtual Reply ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
                         HandleAccess access) = 0;
+};
+
+// The emulated board behind the driver, for the commands that act on the
+// hardware itself instead of going through the driver: moving virtual time,
+// driving input lines, reading output levels. It is the simulator in this
+// process on Linux, or the board server of the Wine test bench for the
+// Windows client; a real machine has none. Commands reach it only through
+// this interface, never through the simulator's own classes, so that the
+// same command code builds into both clients.
+class Board {
+public:
+    virtual ~Board() = default;
+    // Moves virtual time; every emulated device sees it.
+    virtual void advance(uint64_t ms) = 0;
+    virtual uint64_t nowMs() = 0;
+    // Drives a line from outside, by the emulated device's own line name.
+    // False when no device on the board has that line.
+    virtual bool setPin(const std::string& line, bool level) = 0;
+    // The level of a line; empty when no device has it.
+    virtual std::optional<bool> pin(const std::string& line) = 0;
+    // Board resets the hardware caused so far (a watchdog that ran out), at
+    // these virtual times in ms.
+    virtual std::vector<uint64_t> resets() = 0;
 };
 
 // A client failure with a message for standard error.

@@ -1,11 +1,12 @@
 #include "sim/board.h"
 
+#include <fmt/format.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include <fmt/format.h>
-
+#include "sim/devices/f81865.h"
 #include "sim/latch.h"
 
 namespace sim {
@@ -27,10 +28,12 @@ std::unique_ptr<Device> makeLatch(const nlohmann::json& spec, const std::string&
 // The hardware types a board file may name.
 const HardwareType kHardwareTypes[] = {
     {"latch", makeLatch},
+    {"f81865", F81865::fromBoard},
 };
 
 size_t lineOf(const std::string& text, size_t byte) {
-    return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + std::min(byte, text.size()), '\n'));
+    return 1 +
+           static_cast<size_t>(std::count(text.begin(), text.begin() + std::min(byte, text.size()), '\n'));
 }
 
 }  // namespace
@@ -46,8 +49,9 @@ uint32_t boardNumber(const nlohmann::json& value, const std::string& where, uint
         const std::string s = value.get<std::string>();
         const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
         const std::string digits = hex ? s.substr(2) : s;
-        if (digits.empty() || digits.size() > 10 ||
-            !std::all_of(digits.begin(), digits.end(), [&](char c) { return hex ? std::isxdigit(c) : std::isdigit(c); }))
+        if (digits.empty() || digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [&](char c) {
+                return hex ? std::isxdigit(c) : std::isdigit(c);
+            }))
             throw BoardError(fmt::format("{}: '{}' is not a number", where, s));
         n = std::stoull(digits, nullptr, hex ? 16 : 10);
     } else {
@@ -83,8 +87,7 @@ BoardInfo loadBoard(Machine& machine, const std::string& path) {
         machine.registry().loadFile(info.registryFile);
     }
     if (board.contains("hardware")) {
-        if (!board["hardware"].is_array())
-            throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
+        if (!board["hardware"].is_array()) throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
         size_t index = 0;
         for (auto& spec : board["hardware"]) {
             const std::string where = fmt::format("{}: hardware[{}]", path, index++);
@@ -94,7 +97,8 @@ BoardInfo loadBoard(Machine& machine, const std::string& path) {
             const HardwareType* found = nullptr;
             for (auto& t : kHardwareTypes)
                 if (type == t.name) found = &t;
-            if (found == nullptr) throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
+            if (found == nullptr)
+                throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
             try {
                 machine.bus().attach(found->make(spec, where));
             } catch (const nlohmann::json::exception& e) {

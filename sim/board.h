@@ -9,9 +9,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "sim/device.h"
 #include "sim/machine.h"

@@ -51,16 +51,14 @@ std::string formatTarget(const char* format, va_list args) {
             case 'x':
             case 'X':
             case 'o': {
-                unsigned long long v =
-                    size == 64 ? va_arg(args, unsigned long long) : static_cast<uint32_t>(va_arg(args, unsigned));
+                unsigned long long v = size == 64 ? va_arg(args, unsigned long long)
+                                                  : static_cast<uint32_t>(va_arg(args, unsigned));
                 if (size == 16) v = static_cast<uint16_t>(v);
                 std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), v);
                 out += buf;
                 break;
             }
-            case 'c':
-                out += static_cast<char>(va_arg(args, int));
-                break;
+            case 'c': out += static_cast<char>(va_arg(args, int)); break;
             case 's': {
                 const char* s = va_arg(args, const char*);
                 std::string text = s != nullptr ? s : "(null)";
@@ -72,8 +70,9 @@ std::string formatTarget(const char* format, va_list args) {
                 break;
             }
             case 'p':
-                std::snprintf(buf, sizeof buf, "%08llX",
-                              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args, void*))));
+                std::snprintf(
+                    buf, sizeof buf, "%08llX",
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args, void*))));
                 out += buf;
                 break;
             default:

@@ -1,12 +1,12 @@
 #include "sim/machine.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
-
-#include <fmt/format.h>
 
 #include "sim/wide.h"
 
@@ -147,8 +147,7 @@ ZrvStatus Machine::sendMajor(int handle, uint32_t major) {
     return driver_.dispatch(device, &request);
 }
 
-IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& input,
-                        uint32_t outputLength) {
+IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength) {
     Handle h{};
     {
         std::lock_guard lock(mutex_);

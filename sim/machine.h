@@ -37,7 +37,7 @@ struct PlatDevice {
 
 namespace sim {
 
-constexpr uint8_t kPoison = 0xCD;  // system buffer bytes beyond the input
+constexpr uint8_t kPoison = 0xCD;    // system buffer bytes beyond the input
 constexpr uint8_t kPoolFill = 0xA5;  // fresh pool memory
 
 enum class Access { Read, ReadWrite };
@@ -91,8 +91,8 @@ public:
     ZrvStatus sendMajor(int handle, uint32_t major);
 
     // ---- What was seen -------------------------------------------------------
-    std::string debugText() const;                 // exactly as printed
-    std::vector<std::string> debugLines() const;   // complete lines, without "\n"
+    std::string debugText() const;                // exactly as printed
+    std::vector<std::string> debugLines() const;  // complete lines, without "\n"
     void clearDebug();
     // Breaches of the platform's rules by the driver (bytes returned beyond
     // the output length, objects left at unload, ...). Empty when none.

@@ -1,11 +1,11 @@
 #include "sim/registry.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
-
-#include <fmt/format.h>
 
 namespace sim {
 
@@ -143,9 +143,7 @@ void Registry::deleteKey(const std::string& path) {
     }
 }
 
-bool Registry::keyExists(const std::string& path) const {
-    return keys_.count(lower(normalise(path))) != 0;
-}
+bool Registry::keyExists(const std::string& path) const { return keys_.count(lower(normalise(path))) != 0; }
 
 void Registry::setValue(const std::string& path, const std::string& name, uint32_t type,
                         std::vector<uint8_t> data) {
@@ -229,9 +227,10 @@ void Registry::loadText(const std::string& raw, const std::string& origin) {
         if (line.empty() || line[0] == ';') continue;
         if (!headerSeen) {
             if (line != "Windows Registry Editor Version 5.00" && line != "REGEDIT4")
-                throw BoardError(fmt::format(
-                    "{}: not a registry file (expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\")",
-                    where));
+                throw BoardError(
+                    fmt::format("{}: not a registry file (expected \"Windows Registry Editor Version 5.00\" "
+                                "or \"REGEDIT4\")",
+                                where));
             headerSeen = true;
             continue;
         }
@@ -246,7 +245,8 @@ void Registry::loadText(const std::string& raw, const std::string& origin) {
             }
             std::string n = normalise(name);
             if (!startsWithNoCase(n, "\\Registry\\Machine"))
-                throw BoardError(fmt::format("{}: only HKEY_LOCAL_MACHINE keys are supported: [{}]", where, name));
+                throw BoardError(
+                    fmt::format("{}: only HKEY_LOCAL_MACHINE keys are supported: [{}]", where, name));
             createKey(n);
             section = n;
             continue;
@@ -279,8 +279,7 @@ void Registry::loadText(const std::string& raw, const std::string& origin) {
             setString(*section, valueName, *q);
         } else if (startsWithNoCase(data, "dword:")) {
             std::string digits = data.substr(6);
-            if (digits.empty() || digits.size() > 8 ||
-                !std::all_of(digits.begin(), digits.end(), ::isxdigit))
+            if (digits.empty() || digits.size() > 8 || !std::all_of(digits.begin(), digits.end(), ::isxdigit))
                 throw BoardError(fmt::format("{}: bad dword value '{}'", where, data));
             setDword(*section, valueName, static_cast<uint32_t>(std::stoul(digits, nullptr, 16)));
         } else if (startsWithNoCase(data, "hex:")) {

@@ -39,8 +39,7 @@ public:
     void createKey(const std::string& path);
     void deleteKey(const std::string& path);  // and its subkeys
     bool keyExists(const std::string& path) const;
-    void setValue(const std::string& path, const std::string& name, uint32_t type,
-                  std::vector<uint8_t> data);
+    void setValue(const std::string& path, const std::string& name, uint32_t type, std::vector<uint8_t> data);
     void setDword(const std::string& path, const std::string& name, uint32_t value);
     void setString(const std::string& path, const std::string& name, const std::string& text);
     void deleteValue(const std::string& path, const std::string& name);
@@ -55,7 +54,7 @@ public:
 
 private:
     struct Key {
-        std::string path;  // as first written, normalised prefix
+        std::string path;                        // as first written, normalised prefix
         std::map<std::string, RegValue> values;  // by lower-case name
     };
     std::map<std::string, Key> keys_;  // by lower-case normalised path

@@ -1,7 +1,8 @@
 // Loading the board configuration from the registry at driver load.
+#include "core/config.h"
+
 #include <gtest/gtest.h>
 
-#include "core/config.h"
 #include "tests/support/harness.h"
 
 using zrvtest::SimBoard;
@@ -59,15 +60,16 @@ TEST_F(Config, WatchdogDeviceTypeChoosesChipOrPorts) {
 
 TEST_F(Config, WatchdogInTheChipNamedBySuperIO) {
     loadWith(kHwmon + "\"SuperIO\"=dword:00000005\n" + kWdt +
-             "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000006\n" + kDio + "\"DeviceType\"=dword:2\n");
+             "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000006\n" + kDio +
+             "\"DeviceType\"=dword:2\n");
     EXPECT_EQ(BoardConfig.WdtChip, 6u);
     EXPECT_EQ(BoardConfig.HwmChip, 5u);
     EXPECT_EQ(BoardConfig.DioChip, 16u) << "an unknown layout type is the port digital I/O";
 }
 
 TEST_F(Config, ValuesOfOtherTypesReadAsZeroAndCountAsRead) {
-    loadWith(kHwmon + "\"SuperIO\"=\"6\"\n" + kWdt + "\"DeviceType\"=hex(b):01,00,00,00,01,00,00,00\n" + kDio +
-             "\"DeviceType\"=hex:01,00,00,00\n");
+    loadWith(kHwmon + "\"SuperIO\"=\"6\"\n" + kWdt + "\"DeviceType\"=hex(b):01,00,00,00,01,00,00,00\n" +
+             kDio + "\"DeviceType\"=hex:01,00,00,00\n");
     EXPECT_EQ(ConfigLoaded, 1) << "a string value is read successfully, as 0";
     EXPECT_EQ(BoardConfig.HwmChip, 0u);
     EXPECT_EQ(BoardConfig.WdtDeviceType, 0u) << "a 64-bit value never lands in a 32-bit field";
@@ -99,7 +101,8 @@ TEST_F(Config, LineMapStopsAtTheFirstMissingValue) {
 }
 
 TEST_F(Config, LineCountsAreKeptAtSixteen) {
-    std::string text = kDio + "\"DeviceType\"=dword:00000004\n\"InBits\"=dword:000000ff\n\"OutBits\"=dword:00000111\n";
+    std::string text =
+        kDio + "\"DeviceType\"=dword:00000004\n\"InBits\"=dword:000000ff\n\"OutBits\"=dword:00000111\n";
     for (int i = 0; i < 20; ++i) {
         text += "\"InAddr" + std::to_string(i) + "\"=dword:" + std::to_string(100 + i) + "\n";
         text += "\"InMask" + std::to_string(i) + "\"=dword:1\n";
@@ -123,8 +126,9 @@ TEST_F(Config, CaseDoesNotMatterInKeysAndNames) {
 // Every pool allocation of a load fails in turn: the driver still loads,
 // frees what it took, and never leaves a half-built line map behind.
 TEST(ConfigFaults, EachPoolAllocationFailureIsSurvived) {
-    const std::string text = kHwmon + "\"SuperIO\"=dword:6\n" + kWdt + "\"DeviceType\"=dword:1\n\"SuperIO\"=dword:6\n" +
-                             kDio + "\"DeviceType\"=dword:3\n\"SuperIO\"=dword:6\n\"InBits\"=dword:1\n"
+    const std::string text = kHwmon + "\"SuperIO\"=dword:6\n" + kWdt +
+                             "\"DeviceType\"=dword:1\n\"SuperIO\"=dword:6\n" + kDio +
+                             "\"DeviceType\"=dword:3\n\"SuperIO\"=dword:6\n\"InBits\"=dword:1\n"
                              "\"OutBits\"=dword:1\n\"InAddr0\"=dword:1\n\"InMask0\"=dword:1\n"
                              "\"OutAddr0\"=dword:2\n\"OutMask0\"=dword:2\n";
     uint32_t total = 0;

@@ -41,14 +41,22 @@ struct Case {
 
 TEST_F(UnboundBoard, EveryHardwareRequestIsNotSupported) {
     const Case cases[] = {
-        {IOCTL_HWM_GET_DATA, 0, 36},        {IOCTL_HWM_GET_DATA, 0, 35},
-        {IOCTL_HWM_FAN_CONTROL, 8, 8},      {IOCTL_DIO_GET_CONFIG, 0, 2},
-        {IOCTL_DIO_GET_INPUT, 0, 2},        {IOCTL_DIO_SET_OUTPUT, 2, 0},
-        {IOCTL_DIO_GET_OUTPUT, 0, 2},       {IOCTL_WDT_SET_TIMEOUT, 4, 0},
-        {IOCTL_WDT_START, 0, 0},            {IOCTL_WDT_STOP, 0, 0},
-        {IOCTL_WDT_RESET, 0, 0},            {IOCTL_WDT_GET_TIMEOUT, 0, 4},
-        {IOCTL_DIO_CD_GET_INPUTS, 0, 1},    {IOCTL_DIO_CD_PULSE_OUTPUT, 1, 0},
-        {IOCTL_DIO_CD_GET_OUTPUT_COUNT, 0, 1}, {IOCTL_DIO_SET_SPECIFIC_MASK, 1, 0},
+        {IOCTL_HWM_GET_DATA, 0, 36},
+        {IOCTL_HWM_GET_DATA, 0, 35},
+        {IOCTL_HWM_FAN_CONTROL, 8, 8},
+        {IOCTL_DIO_GET_CONFIG, 0, 2},
+        {IOCTL_DIO_GET_INPUT, 0, 2},
+        {IOCTL_DIO_SET_OUTPUT, 2, 0},
+        {IOCTL_DIO_GET_OUTPUT, 0, 2},
+        {IOCTL_WDT_SET_TIMEOUT, 4, 0},
+        {IOCTL_WDT_START, 0, 0},
+        {IOCTL_WDT_STOP, 0, 0},
+        {IOCTL_WDT_RESET, 0, 0},
+        {IOCTL_WDT_GET_TIMEOUT, 0, 4},
+        {IOCTL_DIO_CD_GET_INPUTS, 0, 1},
+        {IOCTL_DIO_CD_PULSE_OUTPUT, 1, 0},
+        {IOCTL_DIO_CD_GET_OUTPUT_COUNT, 0, 1},
+        {IOCTL_DIO_SET_SPECIFIC_MASK, 1, 0},
         {IOCTL_DIO_CD_SET_OUTPUT, 1, 0},
     };
     for (const Case& c : cases) {
@@ -84,12 +92,12 @@ TEST_F(UnboundBoard, SpareCodesEchoTwoBytesWithoutAnyTable) {
 
 TEST_F(UnboundBoard, CodesOutsideTheTableAreInvalid) {
     const uint32_t bad[] = {
-        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x808, 0, 0),             // between listed functions
-        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x804, 0, 2),             // spare with write access
-        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x810, 0, 0),             // watchdog without write access
-        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x81A, 0, 2),             // past the last function
-        ZRV_CTL_CODE(0x8821u, 0x804, 0, 0),                      // another device type
-        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x804, 0, 1),             // read-access field
+        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x808, 0, 0),  // between listed functions
+        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x804, 0, 2),  // spare with write access
+        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x810, 0, 0),  // watchdog without write access
+        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x81A, 0, 2),  // past the last function
+        ZRV_CTL_CODE(0x8821u, 0x804, 0, 0),          // another device type
+        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x804, 0, 1),  // read-access field
     };
     for (uint32_t code : bad) {
         auto r = board.ioctl(code, {0x34, 0x12}, 2);
@@ -108,7 +116,8 @@ TEST_F(UnboundBoard, WriteAccessCodesNeedAWritableHandle) {
 
 TEST_F(UnboundBoard, CreateAndCloseSucceedOtherMajorsAreNotImplemented) {
     int handle = 0;
-    ASSERT_EQ(board.machine().open(ZRV_USER_DEVICE_NAME, sim::Access::ReadWrite, &handle), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.machine().open(ZRV_USER_DEVICE_NAME, sim::Access::ReadWrite, &handle),
+              ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.machine().sendMajor(handle, 3 /* read */), ZRV_STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(board.machine().sendMajor(handle, 4 /* write */), ZRV_STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(board.machine().close(handle), ZRV_STATUS_SUCCESS);
@@ -154,7 +163,8 @@ TEST(DriverLoad, FailedLinkCreationDeletesTheDevice) {
     board.machine().failLinkCreation(true);
     EXPECT_EQ(board.load(), ZRV_STATUS_INSUFFICIENT_RESOURCES);
     int handle = 0;
-    EXPECT_EQ(board.machine().open("\\Device\\ZRV0", sim::Access::Read, &handle), ZRV_STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(board.machine().open("\\Device\\ZRV0", sim::Access::Read, &handle),
+              ZRV_STATUS_OBJECT_NAME_NOT_FOUND);
     // The load check flags a device left behind; there must be none.
     EXPECT_TRUE(board.violations().empty()) << board.violations().front();
     EXPECT_TRUE(board.trace().empty());

@@ -49,7 +49,9 @@ TEST(RegistryFile, ReadsEveryValueKindInstallersWrite) {
 
 TEST(RegistryFile, OldFormatUtf16AndDeletions) {
     sim::Registry r;
-    r.loadText("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"A\"=dword:1\n\"B\"=dword:2\n", "a.reg");
+    r.loadText(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"A\"=dword:1\n\"B\"=dword:2\n",
+        "a.reg");
     r.loadText("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"A\"=-\n", "b.reg");
     EXPECT_EQ(r.find(kKey, "A"), nullptr);
     EXPECT_EQ(dword(r, "B"), 2u);
@@ -58,7 +60,8 @@ TEST(RegistryFile, OldFormatUtf16AndDeletions) {
 
     // The format regedit itself exports: UTF-16LE with a byte-order mark.
     const std::string text =
-        "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\r\n\"C\"=dword:00000007\r\n";
+        "Windows Registry Editor Version "
+        "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\r\n\"C\"=dword:00000007\r\n";
     std::string utf16 = "\xFF\xFE";
     for (char c : text) {
         utf16 += c;

@@ -1,6 +1,5 @@
 // zrvctl as users run it: arguments, scripts, board files and their errors.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,8 +45,12 @@ protected:
         return Outcome{WEXITSTATUS(status), slurp(dir / "out"), slurp(dir / "err")};
     }
     std::string board() {
-        write("b.reg", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n");
-        return write("b.json", R"({"name": "t", "registry": "b.reg", "hardware": [{"type": "latch", "ports": {"0x310": 165}}]})");
+        write(
+            "b.reg",
+            "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n");
+        return write(
+            "b.json",
+            R"({"name": "t", "registry": "b.reg", "hardware": [{"type": "latch", "ports": {"0x310": 165}}]})");
     }
     fs::path dir;
 };
@@ -55,7 +58,7 @@ protected:
 TEST_F(Zrvctl, CommandsRunInOrderAndTracesAreWritten) {
     const std::string b = board();
     Outcome r = run("--sim " + b + " --trace " + (dir / "t").string() + " --dbg " + (dir / "d").string() +
-                " ioctl 0x88202010 in=3412 out=2 ';' ioctl 0x88202014 in=beef out=1");
+                    " ioctl 0x88202010 in=3412 out=2 ';' ioctl 0x88202014 in=beef out=1");
     EXPECT_EQ(r.rc, 0) << r.err;
     EXPECT_EQ(r.out, "status=0x00000000 bytes=2 data=3412\nstatus=0x00000000 bytes=1 data=be\n");
     EXPECT_TRUE(fs::exists(dir / "t"));
@@ -103,7 +106,8 @@ TEST_F(Zrvctl, BoardFileErrorsNameTheFileAndLine) {
     EXPECT_NE(r.rc, 0);
     EXPECT_NE(r.err.find("nowhere.reg: cannot open registry file"), std::string::npos) << r.err;
 
-    write("broken.reg", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"A\"=dword:zz\n");
+    write("broken.reg",
+          "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"A\"=dword:zz\n");
     const std::string broken = write("broken.json", R"({"registry": "broken.reg"})");
     r = run("--sim " + broken + " status");
     EXPECT_NE(r.rc, 0);
@@ -114,7 +118,8 @@ TEST_F(Zrvctl, BoardFileErrorsNameTheFileAndLine) {
     EXPECT_NE(r.rc, 0);
     EXPECT_NE(r.err.find("hardware[0]: unknown hardware type 'toaster'"), std::string::npos) << r.err;
 
-    const std::string range = write("range.json", R"({"hardware": [{"type": "latch", "ports": {"0x10000": 1}}]})");
+    const std::string range =
+        write("range.json", R"({"hardware": [{"type": "latch", "ports": {"0x10000": 1}}]})");
     r = run("--sim " + range + " status");
     EXPECT_NE(r.rc, 0);
     EXPECT_NE(r.err.find("out of range"), std::string::npos) << r.err;

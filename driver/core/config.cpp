@@ -36,8 +36,7 @@ uint32_t DwordFromFullInfo(const uint8_t* info) {
 bool ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
     ZrvWChar name[kLineNameChars];
     name[0] = 0;
-    if (!WstrAppend(name, kLineNameChars, stem) ||
-        !WstrAppendDecimal(name, kLineNameChars, index))
+    if (!WstrAppend(name, kLineNameChars, stem) || !WstrAppendDecimal(name, kLineNameChars, index))
         return false;
     return ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, name, value));
 }
@@ -118,8 +117,8 @@ bool LoadLineMap() {
     BoardConfig.OutAddr = static_cast<uint16_t*>(PlatAllocPaged((out ? out : 1) * sizeof(uint16_t)));
     BoardConfig.InMask = static_cast<uint8_t*>(PlatAllocPaged(in ? in : 1));
     BoardConfig.OutMask = static_cast<uint8_t*>(PlatAllocPaged(out ? out : 1));
-    if (BoardConfig.InAddr == nullptr || BoardConfig.OutAddr == nullptr ||
-        BoardConfig.InMask == nullptr || BoardConfig.OutMask == nullptr) {
+    if (BoardConfig.InAddr == nullptr || BoardConfig.OutAddr == nullptr || BoardConfig.InMask == nullptr ||
+        BoardConfig.OutMask == nullptr) {
         // Without the arrays there are no lines to serve.
         FreeLineMap();
         return false;
@@ -151,15 +150,13 @@ bool LoadLineMap() {
 bool LoadBoardConfig() {
     bool ok = true;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyHwmon, u"SuperIO", &BoardConfig.HwmChip))) ok = false;
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType)))
-        ok = false;
+    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType))) ok = false;
     if (BoardConfig.WdtDeviceType == 1) {
         if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyWdt, u"SuperIO", &BoardConfig.WdtChip))) ok = false;
     } else {
         BoardConfig.WdtChip = CHIP_PORTS;
     }
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"DeviceType", &BoardConfig.DioDeviceType)))
-        ok = false;
+    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"DeviceType", &BoardConfig.DioDeviceType))) ok = false;
 
     const uint32_t dioType = BoardConfig.DioDeviceType;
     if (dioType == 1 || dioType == 3) {

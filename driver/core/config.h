@@ -34,10 +34,10 @@ struct BoardConfigRecord {
         uint8_t GPIOOutGroup;
         uint8_t OutBits;
     };
-    uint16_t* InAddr;  // InBits group numbers
-    uint16_t* OutAddr; // OutBits group numbers
-    uint8_t* InMask;   // InBits register masks
-    uint8_t* OutMask;  // OutBits register masks
+    uint16_t* InAddr;   // InBits group numbers
+    uint16_t* OutAddr;  // OutBits group numbers
+    uint8_t* InMask;    // InBits register masks
+    uint8_t* OutMask;   // OutBits register masks
 };
 
 extern BoardConfigRecord BoardConfig;

@@ -13,8 +13,14 @@ namespace {
 enum class Table : uint8_t { None, Hwm, Wdt, Dio };
 
 // Optional DioOps slots that a request needs present.
-enum class DioSlot : uint8_t { None, CDGetInputs, CDPulseOutput, CDSetOutput, CDGetOutputCount,
-                               SetSpecificMask };
+enum class DioSlot : uint8_t {
+    None,
+    CDGetInputs,
+    CDPulseOutput,
+    CDSetOutput,
+    CDGetOutputCount,
+    SetSpecificMask
+};
 
 typedef ZrvStatus (*Handler)(ZrvRequest* request);
 
@@ -47,8 +53,7 @@ ZrvStatus HwmGetData(ZrvRequest* r) {
 
 ZrvStatus HwmFanControl(ZrvRequest* r) {
     if (r->Buffer[2] > 0x7F) return ZRV_STATUS_INVALID_PARAMETER;
-    if (BoundHwmOps->FanControl(reinterpret_cast<FanCtrl*>(r->Buffer)) != 0)
-        return ZRV_STATUS_UNSUCCESSFUL;
+    if (BoundHwmOps->FanControl(reinterpret_cast<FanCtrl*>(r->Buffer)) != 0) return ZRV_STATUS_UNSUCCESSFUL;
     // The record comes back as far as the caller's output buffer reaches; a
     // caller without one still has the setting applied.
     r->Information = Min(sizeof(FanCtrl), r->OutputLength);
@@ -126,8 +131,9 @@ ZrvStatus CDGetOutputCount(ZrvRequest* r) {
     return ZRV_STATUS_SUCCESS;
 }
 
+// A back-end without a direction register to write refuses the mask.
 ZrvStatus DioSetSpecificMask(ZrvRequest* r) {
-    BoundDioOps->SetSpecificMask(r->Buffer[0]);
+    if (BoundDioOps->SetSpecificMask(r->Buffer[0]) != 0) return ZRV_STATUS_NOT_SUPPORTED;
     return ZRV_STATUS_SUCCESS;
 }
 

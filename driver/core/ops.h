@@ -23,14 +23,14 @@ struct HwmOps {
 };
 
 struct DioOps {
-    uint16_t (*GetConfig)();                                // DioConfig: InBits | OutBits << 8
-    uint16_t (*Get)(uint16_t selector);                     // 0 inputs, 1 outputs read back
-    void (*Set)(uint16_t lines);                            // output line word
-    uint8_t (*CDGetInputs)();                               // optional from here on
-    void (*CDPulseOutput)(uint8_t output);                  // output number from 1
-    void (*CDSetOutput)(uint8_t output, uint8_t state);     // output number from 1, 0 or 1
+    uint16_t (*GetConfig)();                             // DioConfig: InBits | OutBits << 8
+    uint16_t (*Get)(uint16_t selector);                  // 0 inputs, 1 outputs read back
+    void (*Set)(uint16_t lines);                         // output line word
+    uint8_t (*CDGetInputs)();                            // optional from here on
+    void (*CDPulseOutput)(uint8_t output);               // output number from 1
+    void (*CDSetOutput)(uint8_t output, uint8_t state);  // output number from 1, 0 or 1
     uint8_t (*CDGetOutputCount)();
-    void (*SetSpecificMask)(uint8_t mask);
+    int32_t (*SetSpecificMask)(uint8_t mask);  // 0 applied; non-zero: no direction register
 };
 
 // GetTimeout of the chips with an 8-bit count in seconds or minutes: Count

@@ -11,7 +11,8 @@ SimBoard::~SimBoard() {
 void SimBoard::reg(const std::string& text) {
     const bool hasHeader = text.find("Windows Registry Editor Version 5.00") != std::string::npos ||
                            text.find("REGEDIT4") != std::string::npos;
-    machine_.registry().loadText(hasHeader ? text : "Windows Registry Editor Version 5.00\n" + text, "test.reg");
+    machine_.registry().loadText(hasHeader ? text : "Windows Registry Editor Version 5.00\n" + text,
+                                 "test.reg");
 }
 
 ZrvStatus SimBoard::load() { return machine_.load(); }
