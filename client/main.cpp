@@ -1,10 +1,11 @@
 // zrvctl: the command-line client of the Zorvik control device.
 //
-//   zrvctl [--sim BOARD.json] [--trace FILE] [--dbg FILE] [--json]
+//   zrvctl [BACK-END OPTIONS] [--json]
 //          (--script FILE | COMMAND [ARGS...] [';' COMMAND ...])
 //
-// On Linux the driver runs on a virtual board: it is loaded once, the
-// commands run in order, and it is unloaded.
+// The commands are parsed whole first, then run in order by the back-end:
+// on Linux the driver on a virtual board (client/sim), on Windows the
+// control device of the machine (client/win).
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -12,34 +13,12 @@
 #include <iostream>
 #include <sstream>
 
+#include "client/backend.h"
 #include "client/commands.h"
-#include "sim/board.h"
-#include "sim/machine.h"
 
 namespace {
 
 using namespace zrvctl;
-
-// The control device on the virtual board; each request goes through a
-// handle opened for it with the access it asks for.
-class SimDevice : public Device {
-public:
-    explicit SimDevice(sim::Machine& m) : machine_(m) {}
-    Reply ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
-                HandleAccess access) override {
-        int handle = 0;
-        const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
-        int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
-        if (status != ZRV_STATUS_SUCCESS)
-            throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
-        sim::IoResult r = machine_.ioctl(handle, code, input, outputLength);
-        machine_.close(handle);
-        return Reply{r.status, r.bytes, r.data};
-    }
-
-private:
-    sim::Machine& machine_;
-};
 
 struct Line {
     std::string where;  // "file:line" or "command line"
@@ -92,12 +71,6 @@ std::vector<Line> splitCommandLine(const std::vector<std::string>& args) {
     return out;
 }
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    if (!out) throw ClientError{fmt::format("{}: cannot write", path)};
-    out << text;
-}
-
 std::string usage() {
     std::string s = "commands:\n";
     for (auto& c : commands()) s += fmt::format("  {:<44} {}\n", c.usage, c.help);
@@ -108,11 +81,10 @@ std::string usage() {
 
 int main(int argc, char** argv) {
     CLI::App app{"zrvctl: watchdog, hardware monitor and digital I/O of a Zorvik board"};
-    std::string board = ZRV_DEFAULT_BOARD, traceFile, dbgFile, scriptFile;
+    std::unique_ptr<Backend> backend = makeBackend();
+    std::string scriptFile;
     bool json = false;
-    app.add_option("--sim", board, "board file of the virtual board (default: the bundled board)");
-    app.add_option("--trace", traceFile, "write every port access of the driver to FILE");
-    app.add_option("--dbg", dbgFile, "write the driver's debugger output to FILE");
+    backend->addOptions(app);
     app.add_option("--script", scriptFile, "read commands from FILE, one a line ('-': standard input)");
     app.add_flag("--json", json, "answer in JSON");
     app.prefix_command();
@@ -137,42 +109,7 @@ int main(int argc, char** argv) {
                 throw ClientError{fmt::format("{}: {} (usage: {})", l.where, e.message, c->usage)};
             }
         }
-
-        sim::Machine machine;
-        try {
-            sim::loadBoard(machine, board);
-        } catch (const sim::BoardError& e) {
-            throw ClientError{e.what()};
-        }
-        const int32_t loadStatus = machine.load();
-        int rc = 0;
-        if (loadStatus != ZRV_STATUS_SUCCESS) {
-            std::cerr << fmt::format("zrvctl: the driver did not load: 0x{:08x} ({})\n",
-                                     static_cast<uint32_t>(loadStatus), statusName(loadStatus));
-            rc = 1;
-        } else {
-            SimDevice device(machine);
-            Context ctx{device, &machine, json};
-            for (auto& a : actions) a(ctx);
-            std::cout.flush();
-            machine.unload();
-        }
-
-        if (!traceFile.empty()) {
-            std::string text;
-            for (auto& e : machine.bus().trace()) text += e.text() + "\n";
-            writeFile(traceFile, text);
-        }
-        if (!dbgFile.empty()) writeFile(dbgFile, machine.debugText());
-        for (auto& v : machine.ioViolations()) {
-            std::cerr << "zrvctl: driver broke a platform rule: " << v << "\n";
-            rc = 3;
-        }
-        for (auto& v : machine.deviceViolations()) {
-            std::cerr << "zrvctl: hardware protocol violation: " << v << "\n";
-            rc = 3;
-        }
-        return rc;
+        return backend->run(actions, json);
     } catch (const ClientError& e) {
         std::cerr << "zrvctl: " << e.message << "\n";
         return 2;
