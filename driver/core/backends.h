@@ -3,3 +3,12 @@
 #pragma once
 
 #include "core/ops.h"
+
+// F81865 (chip code 6): detect entries in chips/f81865.cpp, tables in
+// wdt/f81865_wdt.cpp, hwm/f81865_hwm.cpp and dio/f81865_dio.cpp.
+int32_t WDT_F81865_Detect();
+int32_t HWM_F81865_Detect();
+int32_t DIO_F81865_Detect();
+extern const WdtOps F81865WdtOps;
+extern const HwmOps F81865HwmOps;
+extern const DioOps F81865DioOps;

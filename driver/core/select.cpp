@@ -26,7 +26,9 @@ const BackendRow kBackends[] = {
     {CHIP_W83627_ALT,   nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
     {CHIP_F81216,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
     {CHIP_SCH3114,      nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
-    {CHIP_F81865,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_F81865,       HWM_F81865_Detect, &F81865HwmOps,
+                        WDT_F81865_Detect, &F81865WdtOps,
+                        DIO_F81865_Detect, &F81865DioOps},
     {CHIP_PORTS,        nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
 };
 // clang-format on

@@ -1,0 +1,98 @@
+// F81865 configuration access, probe and detect entries.
+//
+// The chip is probed at most once per load, by whichever detect entry runs
+// first; the pair it answered at and its ID then serve all three back-ends.
+#include "chips/f81865.h"
+
+ZRV_GLOBAL F81865StateRecord F81865State;
+
+namespace {
+
+// Configuration mode opens with 0x87 written twice to the index port and
+// closes with 0xAA written to it.
+const SioKeyWrite kEnterKeys[] = {{SIO_KEY_TO_INDEX, 0x87}, {SIO_KEY_TO_INDEX, 0x87}};
+const SioKeyWrite kExitKeys[] = {{SIO_KEY_TO_INDEX, 0xAA}};
+const SioKeys kF81865Keys = {kEnterKeys, 2, kExitKeys, 1};
+
+// The accepted chip IDs. ID 0x1010 adds a third fan, an eighth voltage
+// input, a third temperature and GPIO groups 7 and 8.
+const F81865Variant kVariants[] = {
+    {0x0704, 1, 7, false, 6},
+    {0x1010, 2, 8, true, 8},
+};
+
+// Log line of the ID read at each configuration pair, in probe order.
+const char* const kIdLines[] = {
+    "Detect_F81865 Detecting master device ID %04x\n",
+    "Detect_F81865 Detecting slave device ID %04x\n",
+};
+
+const F81865Variant* FindVariant(uint16_t id) {
+    for (const F81865Variant& v : kVariants)
+        if (v.ChipId == id) return &v;
+    return nullptr;
+}
+
+// Reads the chip ID in one bracket at `pair`, without selecting a device.
+uint16_t ReadIdAt(const SioPortPair& pair) {
+    SioConfigBracket bracket(pair, kF81865Keys);
+    return bracket.ReadChipId();
+}
+
+// First two steps of every detect entry: probe once, then answer from the
+// stored outcome. True when the chip is there.
+bool ChipPresent() {
+    if (F81865State.NotFound != 0) return false;
+    if (F81865State.Probed == 0) Detect_F81865();
+    return F81865State.NotFound == 0;
+}
+
+}  // namespace
+
+F81865Config::F81865Config(uint8_t device) : SioConfigBracket(*F81865State.Pair, kF81865Keys) {
+    SelectDevice(device);
+}
+
+int32_t Detect_F81865() {
+    DbgPrint("Detect_F81865+\n");
+    F81865State.Probed = 1;
+
+    const F81865Variant* variant = nullptr;
+    for (uint32_t i = 0; i < kSioConfigPairCount && variant == nullptr; ++i) {
+        const SioPortPair& pair = kSioConfigPairs[i];
+        F81865State.Pair = &pair;
+        F81865State.IndexPort = pair.IndexPort;
+        F81865State.DataPort = pair.DataPort;
+        F81865State.ChipId = ReadIdAt(pair);
+        DbgPrint(kIdLines[i], static_cast<uint32_t>(F81865State.ChipId));
+        variant = FindVariant(F81865State.ChipId);
+    }
+
+    if (variant == nullptr) {
+        F81865State.NotFound = 1;
+        DbgPrint("Detect_F81865- (NotFound)\n");
+        return -1;
+    }
+    // The pair that answered stays in use for every later access.
+    F81865State.Variant = variant;
+    F81865State.MaxFanIndex = variant->MaxFanIndex;
+    DbgPrint("Detect_F81865 F81865 detected\n");
+    DbgPrint("Detect_F81865-\n");
+    return 0;
+}
+
+int32_t WDT_F81865_Detect() {
+    if (!ChipPresent()) return -1;
+    WDT_F81865_Init();
+    return 0;
+}
+
+int32_t HWM_F81865_Detect() {
+    if (!ChipPresent()) return -1;
+    return HWM_F81865_SetDefault();
+}
+
+int32_t DIO_F81865_Detect() {
+    if (!ChipPresent()) return -1;
+    return DIO_F81865_Init();
+}

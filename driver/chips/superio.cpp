@@ -1,0 +1,46 @@
+#include "chips/superio.h"
+
+const SioPortPair kSioConfigPairs[] = {
+    {0x2E, 0x2F, HW_LOCK_CONFIG_2E},
+    {0x4E, 0x4F, HW_LOCK_CONFIG_4E},
+};
+const uint32_t kSioConfigPairCount = sizeof(kSioConfigPairs) / sizeof(kSioConfigPairs[0]);
+
+SioIndexData::SioIndexData(const SioPortPair& pair) : pair_(pair) { PlatLockAcquire(HwLock(pair_.Lock)); }
+
+SioIndexData::~SioIndexData() { PlatLockRelease(HwLock(pair_.Lock)); }
+
+uint8_t SioIndexData::ReadReg(uint8_t reg) const {
+    PlatWritePort(pair_.IndexPort, reg);
+    return PlatReadPort(pair_.DataPort);
+}
+
+void SioIndexData::WriteReg(uint8_t reg, uint8_t value) const {
+    PlatWritePort(pair_.IndexPort, reg);
+    PlatWritePort(pair_.DataPort, value);
+}
+
+void SioIndexData::WriteKeys(const SioKeyWrite* writes, uint32_t count) const {
+    for (uint32_t i = 0; i < count; ++i)
+        PlatWritePort(writes[i].To == SIO_KEY_TO_DATA ? pair_.DataPort : pair_.IndexPort, writes[i].Value);
+}
+
+SioConfigBracket::SioConfigBracket(const SioPortPair& pair, const SioKeys& keys)
+    : SioIndexData(pair), keys_(keys) {
+    WriteKeys(keys_.Enter, keys_.EnterCount);
+}
+
+// The exit keys go out while the base still holds the lock.
+SioConfigBracket::~SioConfigBracket() { WriteKeys(keys_.Exit, keys_.ExitCount); }
+
+uint16_t SioConfigBracket::ReadChipId() const {
+    const uint8_t high = ReadReg(SIO_REG_ID_HIGH);
+    const uint8_t low = ReadReg(SIO_REG_ID_LOW);
+    return static_cast<uint16_t>(high << 8 | low);
+}
+
+uint16_t SioConfigBracket::ReadBase() const {
+    const uint8_t high = ReadReg(SIO_REG_BASE_HIGH);
+    const uint8_t low = ReadReg(SIO_REG_BASE_LOW);
+    return static_cast<uint16_t>(high << 8 | low);
+}

@@ -1,0 +1,85 @@
+// Register access to a Super I/O chip: its configuration port pair, the key
+// sequences that open and close configuration mode, and index/data register
+// blocks such as a hardware monitor's.
+//
+// Every access goes through a session object that holds the lock of the
+// port pair it uses for its whole lifetime: a configuration bracket (lock,
+// enter keys, logical-device select, register accesses, exit keys, unlock) or
+// an index/data sequence on a monitor block. A chip describes its keys as
+// table data (SioKeys) and wraps these objects for its own pair and devices;
+// back-end code never names a lock or a port.
+#pragma once
+
+#include "core/hwlock.h"
+
+// Registers every Super I/O shares in configuration mode.
+#define SIO_REG_DEVICE 0x07  // logical-device select
+#define SIO_REG_ID_HIGH 0x20
+#define SIO_REG_ID_LOW 0x21
+#define SIO_REG_ACTIVATE 0x30  // bit 0: the selected logical device decodes
+#define SIO_REG_BASE_HIGH 0x60
+#define SIO_REG_BASE_LOW 0x61
+
+// An index/data port pair and the lock that owns it.
+struct SioPortPair {
+    uint16_t IndexPort;
+    uint16_t DataPort;
+    HwLockId Lock;
+};
+
+// The configuration pairs a chip may answer at, in the order they are tried.
+extern const SioPortPair kSioConfigPairs[];
+extern const uint32_t kSioConfigPairCount;
+
+// One write of a key sequence, to the index port or to the data port.
+enum SioKeyPort : uint8_t { SIO_KEY_TO_INDEX, SIO_KEY_TO_DATA };
+struct SioKeyWrite {
+    SioKeyPort To;
+    uint8_t Value;
+};
+
+// How a chip opens and closes configuration mode.
+struct SioKeys {
+    const SioKeyWrite* Enter;
+    uint32_t EnterCount;
+    const SioKeyWrite* Exit;
+    uint32_t ExitCount;
+};
+
+// Register access through an index/data pair. The pair's lock is held from
+// construction to destruction, so a read-modify-write made through one
+// object cannot interleave with another sequence on the same pair.
+class SioIndexData {
+public:
+    explicit SioIndexData(const SioPortPair& pair);
+    ~SioIndexData();
+    SioIndexData(const SioIndexData&) = delete;
+    SioIndexData& operator=(const SioIndexData&) = delete;
+
+    uint8_t ReadReg(uint8_t reg) const;
+    void WriteReg(uint8_t reg, uint8_t value) const;
+
+protected:
+    void WriteKeys(const SioKeyWrite* writes, uint32_t count) const;
+
+private:
+    const SioPortPair& pair_;
+};
+
+// One configuration bracket: opened with the chip's enter keys under the
+// pair's lock, closed with its exit keys before the lock is released. No
+// bracket outlives the operation that opened it.
+class SioConfigBracket : public SioIndexData {
+public:
+    SioConfigBracket(const SioPortPair& pair, const SioKeys& keys);
+    ~SioConfigBracket();
+
+    void SelectDevice(uint8_t device) const { WriteReg(SIO_REG_DEVICE, device); }
+    // Chip ID: register 0x20 in the high byte, 0x21 in the low byte.
+    uint16_t ReadChipId() const;
+    // Base address of the selected logical device (registers 0x60, 0x61).
+    uint16_t ReadBase() const;
+
+private:
+    const SioKeys& keys_;
+};

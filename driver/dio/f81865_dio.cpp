@@ -1,0 +1,215 @@
+// F81865 digital I/O on the GPIO pins of logical device 6.
+//
+// Two layouts, chosen by the DIO device type of the board configuration:
+//  - group layout (1): one GPIO group carries the inputs, one the outputs,
+//    in the directions the firmware gave the pins (never written here);
+//  - line layout (3): each line names a GPIO group and a mask within it.
+// Every access is one configuration bracket, so a per-line read-modify-write
+// of a shared register cannot be split by another request.
+#include "chips/f81865.h"
+#include "core/backends.h"
+#include "core/config.h"
+
+namespace {
+
+#define DIO_LAYOUT_GROUP 1
+#define DIO_LAYOUT_LINE 3
+
+// GPIO registers of a group, in logical device 6.
+struct GpioGroupRegs {
+    uint8_t OutputEnable;  // 1 = the pin is an output
+    uint8_t OutputData;    // level driven on output pins
+    uint8_t PinStatus;     // level on every pin
+};
+const GpioGroupRegs F81865GpioRegs[] = {
+    {0xF0, 0xF1, 0xF2}, {0xE0, 0xE1, 0xE2}, {0xD0, 0xD1, 0xD2}, {0xC0, 0xC1, 0xC2}, {0xB0, 0xB1, 0xB2},
+    {0xA0, 0xA1, 0xA2}, {0x90, 0x91, 0x92}, {0x80, 0x81, 0x82}, {0x88, 0x89, 0x8A},
+};
+// In every row the data register follows the output-enable register, and
+// the status register follows the data register.
+#define GPIO_DATA_OFFSET 1
+#define GPIO_STATUS_OFFSET 2
+
+F81865StateRecord& S = F81865State;
+
+// Lines of a line-layout side: the count, each line's group and mask, and
+// which register of the group the side reads.
+struct LineSide {
+    uint8_t Count;
+    const uint16_t* Group;
+    const uint8_t* Mask;
+    uint8_t GpioGroupRegs::*Reg;
+};
+
+LineSide InputLines() {
+    return {S.InBits, BoardConfig.InAddr, BoardConfig.InMask, &GpioGroupRegs::PinStatus};
+}
+
+LineSide OutputLines() {
+    return {S.OutBits, BoardConfig.OutAddr, BoardConfig.OutMask, &GpioGroupRegs::OutputData};
+}
+
+uint8_t LineRegister(const LineSide& side, uint32_t line) {
+    return F81865GpioRegs[side.Group[line]].*side.Reg;
+}
+
+uint8_t LowestSetBit(uint8_t mask) {
+    for (uint8_t bit = 0; bit < 8; ++bit)
+        if ((mask >> bit) & 1) return bit;
+    return 0;
+}
+
+uint8_t CountBits(uint8_t mask) {
+    uint8_t n = 0;
+    for (; mask != 0; mask = static_cast<uint8_t>(mask & (mask - 1))) ++n;
+    return n;
+}
+
+// Directions of the two groups as the firmware left them, read inside the
+// caller's bracket. Lines keep their gaps: only the lowest line is shifted
+// down to bit 0, and the counts count the lines.
+void DIO_F81865_IOMask(const F81865Config& config, uint8_t index, uint8_t outIndex) {
+    S.MaskOutp = config.ReadReg(outIndex);
+    S.MaskInp = static_cast<uint8_t>(~config.ReadReg(index));
+    DbgPrint("DIO_F81865_IOMask: index = %x, outIndex = %x MaskOutp = %x, MaskInp = %x\n",
+             static_cast<unsigned>(index), static_cast<unsigned>(outIndex), static_cast<unsigned>(S.MaskOutp),
+             static_cast<unsigned>(S.MaskInp));
+    S.InBits = CountBits(S.MaskInp);
+    S.ShiftInp = LowestSetBit(S.MaskInp);
+    S.OutBits = CountBits(S.MaskOutp);
+    S.ShiftOutp = LowestSetBit(S.MaskOutp);
+    DbgPrint("DIO_F81865_IOMask: InBits=%d, OutBits=%d\n", static_cast<int>(S.InBits),
+             static_cast<int>(S.OutBits));
+    DbgPrint("DIO_F81865_IOMask: ShiftInp=%x, ShiftOutp=%x, InMask=%x, OutMask=%x\n",
+             static_cast<unsigned>(S.ShiftInp), static_cast<unsigned>(S.ShiftOutp),
+             static_cast<unsigned>(S.MaskInp), static_cast<unsigned>(S.MaskOutp));
+}
+
+void DIO_F81865_SelectGroups(uint8_t inGroup, uint8_t outGroup) {
+    F81865Config config(F81865_DEVICE_GPIO);
+    S.index = F81865GpioRegs[inGroup].OutputEnable;
+    S.outIndex = F81865GpioRegs[outGroup].OutputEnable;
+    DIO_F81865_IOMask(config, S.index, S.outIndex);
+}
+
+// ---- Group layout ----------------------------------------------------------
+
+int32_t GroupInit() {
+    const uint8_t last = S.Variant->MaxGpioGroup;
+    if (BoardConfig.GPIOGroup > last || BoardConfig.GPIOOutGroup > last) return -1;
+    DIO_F81865_SelectGroups(BoardConfig.GPIOGroup, BoardConfig.GPIOOutGroup);
+    return 0;
+}
+
+uint16_t GroupGet(const F81865Config& config, bool outputs) {
+    if (outputs)
+        return static_cast<uint16_t>(
+            (config.ReadReg(static_cast<uint8_t>(S.outIndex + GPIO_DATA_OFFSET)) & S.MaskOutp) >>
+            S.ShiftOutp);
+    return static_cast<uint16_t>(
+        (config.ReadReg(static_cast<uint8_t>(S.index + GPIO_STATUS_OFFSET)) & S.MaskInp) >> S.ShiftInp);
+}
+
+// The whole data register is written: bits outside the output mask are 0,
+// and lines shifted beyond bit 7 are lost.
+void GroupSet(const F81865Config& config, uint16_t lines) {
+    const uint8_t value = static_cast<uint8_t>(S.MaskOutp & static_cast<uint8_t>(lines << S.ShiftOutp));
+    config.WriteReg(static_cast<uint8_t>(S.outIndex + GPIO_DATA_OFFSET), value);
+}
+
+// ---- Line layout -----------------------------------------------------------
+
+// A line naming a group the chip does not have would index past the register
+// table: such a map is refused at set-up, naming the line.
+bool LinesValid(const LineSide& side, const char* line) {
+    if (side.Count != 0 && (side.Group == nullptr || side.Mask == nullptr)) return false;
+    for (uint32_t n = 0; n < side.Count; ++n) {
+        if (side.Group[n] > S.Variant->MaxGpioGroup) {
+            DbgPrint(line, static_cast<int>(n), static_cast<int>(side.Group[n]));
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t LineInit() {
+    S.InBits = BoardConfig.InBits;
+    S.OutBits = BoardConfig.OutBits;
+    if (!LinesValid(InputLines(), "DIO_F81865 input line %d names GPIO group %d, digital I/O not bound\n") ||
+        !LinesValid(OutputLines(),
+                    "DIO_F81865 output line %d names GPIO group %d, digital I/O not bound\n")) {
+        S.InBits = 0;
+        S.OutBits = 0;
+        return -1;
+    }
+    return 0;
+}
+
+uint16_t LineGet(const F81865Config& config, bool outputs) {
+    const LineSide side = outputs ? OutputLines() : InputLines();
+    uint16_t word = 0;
+    for (uint32_t n = 0; n < side.Count; ++n)
+        SetLineBit(&word, config.ReadReg(LineRegister(side, n)), n, side.Mask[n]);
+    return word;
+}
+
+// One read-modify-write per line, in line order, so lines sharing a
+// register all end up as asked.
+void LineSet(const F81865Config& config, uint16_t lines) {
+    const LineSide side = OutputLines();
+    for (uint32_t n = 0; n < side.Count; ++n) {
+        const uint8_t reg = LineRegister(side, n);
+        uint8_t value = config.ReadReg(reg);
+        SetMaskBits(&value, (lines >> n) & 1u, side.Mask[n]);
+        config.WriteReg(reg, value);
+    }
+}
+
+// ---- Layouts -----------------------------------------------------------------
+
+struct Layout {
+    uint32_t DeviceType;
+    int32_t (*Init)();
+    uint16_t (*Get)(const F81865Config& config, bool outputs);
+    void (*Set)(const F81865Config& config, uint16_t lines);
+};
+const Layout kLayouts[] = {
+    {DIO_LAYOUT_GROUP, GroupInit, GroupGet, GroupSet},
+    {DIO_LAYOUT_LINE, LineInit, LineGet, LineSet},
+};
+
+// The configuration load hands this back-end only the two layouts; any
+// other device type (0 and 4, the port layouts) finds no row and is refused.
+const Layout* CurrentLayout() {
+    for (const Layout& l : kLayouts)
+        if (l.DeviceType == BoardConfig.DioDeviceType) return &l;
+    return nullptr;
+}
+
+uint16_t DIO_F81865_GetConfig() {
+    const uint16_t config = static_cast<uint16_t>(S.OutBits << 8 | S.InBits);
+    DbgPrint("DIO_F81865_GetConfig: %x\n", static_cast<unsigned>(config));
+    return config;
+}
+
+uint16_t DIO_F81865_Get(uint16_t selector) {
+    F81865Config config(F81865_DEVICE_GPIO);
+    return CurrentLayout()->Get(config, selector != 0);
+}
+
+void DIO_F81865_Set(uint16_t lines) {
+    DbgPrint("DIO_F81865_Set: Output=%x\n", static_cast<unsigned>(lines));
+    F81865Config config(F81865_DEVICE_GPIO);
+    CurrentLayout()->Set(config, lines);
+}
+
+}  // namespace
+
+const DioOps F81865DioOps = {
+    DIO_F81865_GetConfig, DIO_F81865_Get, DIO_F81865_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+int32_t DIO_F81865_Init() {
+    const Layout* layout = CurrentLayout();
+    return layout != nullptr ? layout->Init() : -1;
+}

@@ -1,0 +1,100 @@
+// F81865 watchdog: logical device 7, reached through configuration brackets.
+//
+// The count register is loaded from WdtCount by Start (and Reset, the same
+// routine); SetTimeout only stores the count and writes the unit bit.
+#include "chips/f81865.h"
+#include "core/backends.h"
+
+namespace {
+
+// Watchdog registers of logical device 7.
+#define WDT_REG_CONTROL 0xF5
+#define WDT_REG_COUNT 0xF6
+#define WDT_REG_OUTPUT 0xFA
+
+#define WDT_CONTROL_MINUTES 0x08  // time unit: clear seconds, set minutes
+#define WDT_CONTROL_RUN 0x60      // bit 5 runs the countdown; bit 6 clears a past timeout
+
+#define WDT_MAX_COUNT 255
+
+struct RegWrite {
+    uint8_t Reg;
+    uint8_t Value;
+};
+
+// Set-up: stopped, seconds, count 0, reset output enabled, device active.
+const RegWrite kInitWrites[] = {
+    {WDT_REG_CONTROL, 0x40},
+    {WDT_REG_COUNT, 0x00},
+    {WDT_REG_OUTPUT, 0x01},
+    {SIO_REG_ACTIVATE, 0x01},
+};
+
+// Control register value for each accepted unit code.
+struct UnitRow {
+    uint16_t Unit;
+    uint8_t Control;
+};
+const UnitRow kUnits[] = {
+    {ZRV_WDT_UNIT_SECONDS, 0x00},
+    {ZRV_WDT_UNIT_MINUTES, WDT_CONTROL_MINUTES},
+};
+
+const UnitRow* FindUnit(uint16_t unit) {
+    for (const UnitRow& row : kUnits)
+        if (row.Unit == unit) return &row;
+    return nullptr;
+}
+
+// SetTimeout overwrites the whole control register, so a running watchdog
+// stops until the next Start or Reset.
+ZrvStatus WDT_F81865_SetTimeout(WdtTimeout* timeout) {
+    const UnitRow* unit = FindUnit(timeout->Unit);
+    if (unit == nullptr || timeout->Count > WDT_MAX_COUNT) return ZRV_STATUS_INVALID_PARAMETER;
+    F81865State.WdtCount = static_cast<uint8_t>(timeout->Count);
+    {
+        F81865Config config(F81865_DEVICE_WDT);
+        config.WriteReg(WDT_REG_CONTROL, unit->Control);
+    }
+    DbgPrint("WDT_F81865 SetTimeout %d\n", static_cast<int>(F81865State.WdtCount));
+    return ZRV_STATUS_SUCCESS;
+}
+
+// Start and Reset: reload the count and (keep) running, with the unit bit
+// the chip holds.
+void WDT_F81865_Start() {
+    {
+        F81865Config config(F81865_DEVICE_WDT);
+        config.WriteReg(WDT_REG_COUNT, F81865State.WdtCount);
+        const uint8_t control = config.ReadReg(WDT_REG_CONTROL);
+        config.WriteReg(WDT_REG_CONTROL, static_cast<uint8_t>(control | WDT_CONTROL_RUN));
+    }
+    DbgPrint("WDT_F81865 Start\n");
+}
+
+// Only the unit bit survives.
+void WDT_F81865_Stop() {
+    {
+        F81865Config config(F81865_DEVICE_WDT);
+        const uint8_t control = config.ReadReg(WDT_REG_CONTROL);
+        config.WriteReg(WDT_REG_CONTROL, static_cast<uint8_t>(control & WDT_CONTROL_MINUTES));
+    }
+    DbgPrint("WDT_F81865 Stop\n");
+}
+
+void WDT_F81865_GetTimeout(WdtTimeout* timeout) {
+    timeout->Count = WDT_MAX_COUNT;
+    timeout->Unit = ZRV_WDT_UNIT_SECONDS | ZRV_WDT_UNIT_MINUTES;
+    DbgPrint("WDT_F81865 GetTimeout\n");
+}
+
+}  // namespace
+
+const WdtOps F81865WdtOps = {
+    WDT_F81865_SetTimeout, WDT_F81865_Start, WDT_F81865_Stop, WDT_F81865_Start, WDT_F81865_GetTimeout,
+};
+
+void WDT_F81865_Init() {
+    F81865Config config(F81865_DEVICE_WDT);
+    for (const RegWrite& w : kInitWrites) config.WriteReg(w.Reg, w.Value);
+}
