@@ -12,3 +12,11 @@ int32_t DIO_F81865_Detect();
 extern const WdtOps F81865WdtOps;
 extern const HwmOps F81865HwmOps;
 extern const DioOps F81865DioOps;
+
+// Port back-ends (chip code 16): ports, masks and actions from the registry.
+// The loaders are the detect routines: wdt/port_wdt.cpp, dio/port_dio.cpp
+// (with the CD port in dio/port_cd.cpp).
+int32_t WDT_Port_LoadConfig();
+int32_t DIO_Port_LoadConfig();
+extern const WdtOps PortWdtOps;
+extern const DioOps PortDioOps;

@@ -29,7 +29,9 @@ const BackendRow kBackends[] = {
     {CHIP_F81865,       HWM_F81865_Detect, &F81865HwmOps,
                         WDT_F81865_Detect, &F81865WdtOps,
                         DIO_F81865_Detect, &F81865DioOps},
-    {CHIP_PORTS,        nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_PORTS,        nullptr, nullptr,
+                        WDT_Port_LoadConfig, &PortWdtOps,
+                        DIO_Port_LoadConfig, &PortDioOps},
 };
 // clang-format on
 

@@ -1,0 +1,102 @@
+// The port watchdog: a watchdog behind plain I/O ports that the registry
+// names under "WDT". A read or a write at a port starts, stops or refreshes
+// it, and another port may take the count.
+//
+// No lock: every operation is one or two single-byte port accesses, and
+// WdtCount is one byte written only by SetTimeout. Two requests that overlap
+// can only reorder whole accesses, which the hardware takes one at a time.
+#include "core/backends.h"
+#include "core/config.h"
+
+namespace {
+
+// A port action as the registry stores it: 0 nothing; bit 15 set, write one
+// byte to the port in bits 0..14; otherwise read the port and discard the
+// byte, the read itself being the signal.
+constexpr uint16_t kActionWrite = 0x8000;
+constexpr uint16_t kActionPortMask = 0x7FFF;
+
+// The largest count and the units this watchdog takes: seconds only.
+constexpr uint16_t kMaxCount = 255;
+
+struct PortWdtStateRecord {
+    uint16_t StartPort;        // action of Start
+    uint16_t StopPort;         // action of Stop
+    uint16_t ResetPort;        // action of Reset; 0: Reset performs Start
+    uint16_t TimeoutPort;      // port that takes the count; 0 = none
+    uint16_t StopBeforeReset;  // non-zero: Reset performs Stop first
+    uint8_t WdtCount;          // count of the last accepted SetTimeout
+};
+
+ZRV_GLOBAL PortWdtStateRecord PortWdtState;
+
+// Performs one port action; `value` is the byte a write action writes.
+// I/O port 0 is the DMA controller on a PC, never a watchdog: an action
+// whose port is 0 (also 0x8000, a write to port 0) touches nothing.
+void PerformAction(uint16_t action, uint8_t value) {
+    const uint16_t port =
+        (action & kActionWrite) != 0 ? static_cast<uint16_t>(action & kActionPortMask) : action;
+    if (port == 0) return;
+    if ((action & kActionWrite) != 0)
+        PlatWritePort(port, value);
+    else
+        (void)PlatReadPort(port);
+}
+
+ZrvStatus WDT_Port_SetTimeout(WdtTimeout* timeout) {
+    if (timeout->Unit != ZRV_WDT_UNIT_SECONDS || timeout->Count > kMaxCount)
+        return ZRV_STATUS_INVALID_PARAMETER;
+    PortWdtState.WdtCount = static_cast<uint8_t>(timeout->Count);
+    if (PortWdtState.TimeoutPort != 0) PlatWritePort(PortWdtState.TimeoutPort, PortWdtState.WdtCount);
+    return ZRV_STATUS_SUCCESS;
+}
+
+void WDT_Port_Start() { PerformAction(PortWdtState.StartPort, PortWdtState.WdtCount); }
+
+void WDT_Port_Stop() { PerformAction(PortWdtState.StopPort, 0); }
+
+void WDT_Port_Reset() {
+    if (PortWdtState.StopBeforeReset != 0) WDT_Port_Stop();
+    if (PortWdtState.ResetPort == 0) {
+        WDT_Port_Start();
+        return;
+    }
+    PerformAction(PortWdtState.ResetPort, PortWdtState.WdtCount);
+}
+
+void WDT_Port_GetTimeout(WdtTimeout* timeout) {
+    timeout->Count = kMaxCount;
+    timeout->Unit = ZRV_WDT_UNIT_SECONDS;
+}
+
+}  // namespace
+
+int32_t WDT_Port_LoadConfig() {
+    ZrvWChar* path = AllocRegistryPath(kSubkeyWdt);
+    if (path == nullptr) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+
+    // One query, absent values read 0. The key is optional: without it every
+    // value is 0 and the bound watchdog touches no port.
+    uint32_t start = 0, stop = 0, timeoutPort = 0, reset = 0, stopBeforeReset = 0;
+    const PlatRegDwordEntry entries[] = {
+        {u"Start", &start},
+        {u"Stop", &stop},
+        {u"Timeout", &timeoutPort},
+        {u"Reset", &reset},
+        {u"StopBeforeReset", &stopBeforeReset},
+    };
+    const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
+    PlatFree(path);
+    if (!ZRV_SUCCESS(status)) return -1;  // the state keeps what it held
+
+    PortWdtState.StartPort = static_cast<uint16_t>(start);
+    PortWdtState.StopPort = static_cast<uint16_t>(stop);
+    PortWdtState.ResetPort = static_cast<uint16_t>(reset);
+    PortWdtState.TimeoutPort = static_cast<uint16_t>(timeoutPort);
+    PortWdtState.StopBeforeReset = static_cast<uint16_t>(stopBeforeReset);
+    return 0;
+}
+
+const WdtOps PortWdtOps = {
+    WDT_Port_SetTimeout, WDT_Port_Start, WDT_Port_Stop, WDT_Port_Reset, WDT_Port_GetTimeout,
+};
