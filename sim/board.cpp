@@ -6,7 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/devices/cd_port.h"
+#include "sim/devices/dio_ports.h"
 #include "sim/devices/f81865.h"
+#include "sim/devices/port_watchdog.h"
 #include "sim/latch.h"
 
 namespace sim {
@@ -28,6 +31,9 @@ std::unique_ptr<Device> makeLatch(const nlohmann::json& spec, const std::string&
 // The hardware types a board file may name.
 const HardwareType kHardwareTypes[] = {
     {"latch", makeLatch},
+    {"port-watchdog", PortWatchdog::fromBoard},
+    {"dio-ports", DioPorts::fromBoard},
+    {"cd-port", CdPort::fromBoard},
     {"f81865", F81865::fromBoard},
 };
 
