@@ -59,7 +59,7 @@ void printBits(Context& ctx, const char* key, const char* label, uint32_t value,
         return;
     }
     if (bits.empty()) {
-        fmt::print("{}: 0x{:0{}x}\n", label, value, digits);
+        fmt::print("{} 0x{:0{}x}\n", label, value, digits);
         return;
     }
     std::string out;
@@ -93,7 +93,8 @@ Action parseGpioget(const std::vector<std::string>& args) {
         const uint32_t code = outputs ? IOCTL_DIO_GET_OUTPUT : IOCTL_DIO_GET_INPUT;
         Reply r = ctx.device.ioctl(code, {}, 2, HandleAccess::ReadWrite);
         if (!answeredWith(ctx, "gpioget", r, 2)) return;
-        printBits(ctx, outputs ? "outputs" : "inputs", outputs ? "outputs" : "inputs", word(r), 4, lines, 0);
+        printBits(ctx, outputs ? "outputs" : "inputs", outputs ? "outputs:" : "inputs:", word(r), 4, lines,
+                  0);
     };
 }
 
@@ -147,7 +148,7 @@ Action parseCdget(const std::vector<std::string>& args) {
     return [bits](Context& ctx) {
         Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_INPUTS, {}, 1, HandleAccess::ReadWrite);
         if (!answeredWith(ctx, "cdget", r, 1)) return;
-        printBits(ctx, "cd_inputs", "cd inputs", r.data[0], 2, bits, 1);
+        printBits(ctx, "cd_inputs", "cd inputs:", r.data[0], 2, bits, 1);
     };
 }
 
