@@ -164,6 +164,23 @@ Action parseCdinfo(const std::vector<std::string>& args) {
     };
 }
 
+// The driver accepts any output number and leaves the port alone for one
+// it does not have; say so rather than report a change that did not happen.
+bool cdOutputExists(Context& ctx, const char* command, uint32_t output) {
+    Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1, HandleAccess::ReadWrite);
+    if (r.status != ZRV_STATUS_SUCCESS || r.bytes < 1) return true;
+    if (output >= 1 && output <= r.data[0]) return true;
+    if (ctx.json)
+        fmt::print("{}\n", nlohmann::json{{"command", command},
+                                          {"cd_output", output},
+                                          {"error", "no such output"},
+                                          {"cd_outputs", r.data[0]}}
+                               .dump());
+    else
+        fmt::print("{}: no cd output {} (the port has {})\n", command, output, r.data[0]);
+    return false;
+}
+
 Action parseCdset(const std::vector<std::string>& args) {
     if (args.size() != 1) throw ClientError{"cdset: takes one OUTPUT=0|1"};
     const auto [output, level] = parseAssignment(args[0], "output", kCdOutputs);
@@ -172,7 +189,7 @@ Action parseCdset(const std::vector<std::string>& args) {
     const uint8_t byte = static_cast<uint8_t>(output << 4 | (level ? 1u : 0u));
     return [output, level, byte](Context& ctx) {
         Reply r = ctx.device.ioctl(IOCTL_DIO_CD_SET_OUTPUT, {byte}, 0, HandleAccess::ReadWrite);
-        if (!requestAnswered(ctx, "cdset", r)) return;
+        if (!requestAnswered(ctx, "cdset", r) || !cdOutputExists(ctx, "cdset", output)) return;
         if (ctx.json)
             fmt::print("{}\n", nlohmann::json{{"cd_output", output}, {"state", level ? 1 : 0}}.dump());
         else
@@ -185,7 +202,7 @@ Action parseCdpulse(const std::vector<std::string>& args) {
     const uint8_t output = static_cast<uint8_t>(parseNumber(args[0], "cdpulse: output", 0xFF));
     return [output](Context& ctx) {
         Reply r = ctx.device.ioctl(IOCTL_DIO_CD_PULSE_OUTPUT, {output}, 0, HandleAccess::ReadWrite);
-        if (!requestAnswered(ctx, "cdpulse", r)) return;
+        if (!requestAnswered(ctx, "cdpulse", r) || !cdOutputExists(ctx, "cdpulse", output)) return;
         if (ctx.json)
             fmt::print("{}\n", nlohmann::json{{"cd_output", output}, {"pulsed_ms", 1000}}.dump());
         else
