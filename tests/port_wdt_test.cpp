@@ -1,0 +1,265 @@
+// The port watchdog through the request interface, against an emulated
+// watchdog behind plain ports: the exact port accesses, and a watchdog that
+// resets the board when it is not kept alive in time and does not when it is.
+#include <gtest/gtest.h>
+
+#include "sim/devices/port_watchdog.h"
+#include "tests/support/harness.h"
+
+using sim::PortWatchdog;
+using zrvtest::SimBoard;
+using zrvtest::timeoutRecord;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr auto Read = PortWatchdog::Access::Read;
+constexpr auto Write = PortWatchdog::Access::Write;
+
+// The registry of a board whose watchdog is the port watchdog, with the given
+// values under "WDT" (one "Name"=dword:... line each).
+std::string wdtRegistry(const std::string& values) {
+    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:00000000\n" +
+           values;
+}
+
+class PortWdt : public ::testing::Test {
+protected:
+    // Loads the driver on a board with these "WDT" values and this watchdog.
+    PortWatchdog& boot(const std::string& values, PortWatchdog::Config hw) {
+        board.reg(wdtRegistry(values));
+        PortWatchdog& dog = board.attach(std::make_unique<PortWatchdog>(hw));
+        EXPECT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_TRUE(board.trace().empty()) << "loading touches no watchdog port";
+        return dog;
+    }
+    ZrvStatus request(uint32_t code, const std::vector<uint8_t>& in = {}) {
+        return board.ioctl(code, in).status;
+    }
+    ZrvStatus setTimeout(uint16_t count, uint16_t unit = 1) {
+        return request(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(count, unit));
+    }
+    void TearDown() override {
+        board.unload();
+        EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+    }
+    SimBoard board;
+};
+
+// Write 0x443 with the count to start and keep alive, read 0x843 to stop.
+PortWatchdog::Config writeStartReadStop() {
+    PortWatchdog::Config c;
+    c.start = {Write, 0x443};
+    c.refresh = PortWatchdog::PortAccess{Write, 0x443};
+    c.stop = PortWatchdog::PortAccess{Read, 0x843};
+    return c;
+}
+
+TEST_F(PortWdt, WriteStartCarriesTheCountAndTheWatchdogFiresWhenNotKeptAlive) {
+    PortWatchdog& dog = boot("\"Start\"=dword:00008443\n\"Stop\"=dword:00000843\n", writeStartReadStop());
+    ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
+    EXPECT_TRUE(board.trace().empty()) << "no timeout port: the count is only stored";
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Lines{"out 0x0443 0x1e"});
+    EXPECT_TRUE(dog.running());
+
+    board.machine().advance(29999);
+    EXPECT_TRUE(dog.resets().empty());
+    board.machine().advance(1);
+    EXPECT_EQ(dog.resets(), std::vector<uint64_t>{30000});
+    EXPECT_FALSE(dog.running());
+}
+
+TEST_F(PortWdt, KeptAliveInTimeItNeverFiresAndStopEndsIt) {
+    PortWatchdog& dog = boot("\"Start\"=dword:00008443\n\"Stop\"=dword:00000843\n", writeStartReadStop());
+    ASSERT_EQ(setTimeout(10), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    for (int i = 0; i < 12; ++i) {
+        board.machine().advance(9000);
+        // No "Reset" value: Reset performs the Start action.
+        ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
+    }
+    EXPECT_TRUE(dog.resets().empty());
+    EXPECT_EQ(board.trace(), Lines(13, "out 0x0443 0x0a"));
+
+    board.clearTrace();
+    ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.trace().size(), 1u);
+    EXPECT_EQ(board.trace()[0].rfind("in 0x0843 ", 0), 0u) << "a read-type stop only reads";
+    board.machine().advance(3600 * 1000);
+    EXPECT_TRUE(dog.resets().empty());
+}
+
+TEST_F(PortWdt, ReadTypeStartWithTimeoutPortAndStopBeforeReset) {
+    PortWatchdog::Config hw;
+    hw.start = {Read, 0x443};
+    hw.stop = PortWatchdog::PortAccess{Read, 0x445};
+    hw.countPort = 0x444;
+    PortWatchdog& dog = boot(
+        "\"Start\"=dword:00000443\n\"Stop\"=dword:00000445\n\"Timeout\"=dword:00000444\n"
+        "\"StopBeforeReset\"=dword:00000001\n",
+        hw);
+    ASSERT_EQ(setTimeout(10), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Lines{"out 0x0444 0x0a"}) << "the count goes to the timeout port at once";
+    board.clearTrace();
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Lines{"in 0x0443 0xff"}) << "a read-type start writes nothing";
+    EXPECT_EQ(dog.remainingMs(), 10000u);
+
+    board.machine().advance(8000);
+    board.clearTrace();
+    // No "Reset": the Stop action, then the Start action.
+    ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), (Lines{"in 0x0445 0xff", "in 0x0443 0xff"}));
+    EXPECT_EQ(dog.remainingMs(), 10000u);
+    EXPECT_EQ(dog.starts(), 2u) << "the restart stopped the watchdog and started it again";
+    board.machine().advance(10000);
+    EXPECT_EQ(dog.resets(), std::vector<uint64_t>{18000});
+}
+
+TEST_F(PortWdt, ResetPortAndOnlyTheLow16BitsOfStopBeforeReset) {
+    PortWatchdog::Config hw;
+    hw.start = {Write, 0x443};
+    hw.refresh = PortWatchdog::PortAccess{Read, 0x441};
+    hw.stop = PortWatchdog::PortAccess{Read, 0x843};
+    PortWatchdog& dog = boot(
+        "\"Start\"=dword:00008443\n\"Stop\"=dword:00000843\n\"Reset\"=dword:00000441\n"
+        "\"StopBeforeReset\"=dword:00010000\n",
+        hw);
+    ASSERT_EQ(setTimeout(5), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    board.machine().advance(4000);
+    board.clearTrace();
+    ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Lines{"in 0x0441 0xff"}) << "0x10000 is no stop before the reset";
+    board.machine().advance(4000);
+    EXPECT_TRUE(dog.resets().empty());
+    board.machine().advance(1000);
+    EXPECT_EQ(dog.resets(), std::vector<uint64_t>{9000});
+}
+
+TEST_F(PortWdt, WriteTypeStopWritesZeroAndWriteTypeResetWritesTheCount) {
+    PortWatchdog::Config hw;
+    hw.start = {Write, 0x443};
+    hw.refresh = PortWatchdog::PortAccess{Write, 0x443};
+    hw.stop = PortWatchdog::PortAccess{Write, 0x443};
+    PortWatchdog& dog =
+        boot("\"Start\"=dword:00008443\n\"Stop\"=dword:00008443\n\"Reset\"=dword:00008443\n", hw);
+    ASSERT_EQ(setTimeout(200), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), (Lines{"out 0x0443 0xc8", "out 0x0443 0xc8", "out 0x0443 0x00"}));
+    EXPECT_FALSE(dog.running());
+    board.machine().advance(300 * 1000);
+    EXPECT_TRUE(dog.resets().empty());
+}
+
+TEST_F(PortWdt, RefusedTimeoutsChangeNothingAndTheRangeIsSecondsTo255) {
+    PortWatchdog::Config hw;
+    hw.start = {Write, 0x443};
+    hw.countPort = 0x444;
+    boot("\"Start\"=dword:00008443\n\"Timeout\"=dword:00000444\n", hw);
+    // Before any timeout the stored count is 0.
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Lines{"out 0x0443 0x00"});
+    ASSERT_EQ(setTimeout(0), ZRV_STATUS_SUCCESS);  // a count of 0 is accepted
+    ASSERT_EQ(setTimeout(255), ZRV_STATUS_SUCCESS);
+    board.clearTrace();
+
+    EXPECT_EQ(setTimeout(256), ZRV_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(setTimeout(30, 2), ZRV_STATUS_INVALID_PARAMETER) << "minutes are not a unit of this watchdog";
+    EXPECT_EQ(setTimeout(30, 0), ZRV_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(setTimeout(30, 3), ZRV_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_SET_TIMEOUT, {30, 0, 1}).status, ZRV_STATUS_INVALID_PARAMETER);
+    EXPECT_TRUE(board.trace().empty()) << "a refused timeout touches no port";
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Lines{"out 0x0443 0xff"}) << "the last accepted count stays";
+
+    board.clearTrace();
+    const auto r = board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4);
+    EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(r.data, (std::vector<uint8_t>{0xFF, 0x00, 0x01, 0x00}));
+    EXPECT_TRUE(board.trace().empty());
+}
+
+TEST_F(PortWdt, AbsentValuesAndPortZeroTouchNothing) {
+    PortWatchdog::Config hw;
+    hw.start = {Write, 0x443};
+    // "Start" = 0x8000 names a write to port 0, the DMA controller: no port.
+    boot("\"Start\"=dword:00008000\n\"Reset\"=dword:00000000\n", hw);
+    ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
+    for (uint32_t code : {IOCTL_WDT_START, IOCTL_WDT_STOP, IOCTL_WDT_RESET})
+        EXPECT_EQ(request(code), ZRV_STATUS_SUCCESS) << std::hex << code;
+    EXPECT_TRUE(board.trace().empty());
+}
+
+TEST_F(PortWdt, ValuesOfAnotherTypeReadAsZero) {
+    PortWatchdog::Config hw;
+    hw.start = {Write, 0x443};
+    boot("\"Start\"=\"0x8443\"\n\"Stop\"=hex:43,84,00,00\n", hw);
+    ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
+    EXPECT_TRUE(board.trace().empty());
+}
+
+// Which watchdog a board gets follows "WDT" "DeviceType": anything but 1 is
+// the port watchdog, whatever "SuperIO" says.
+TEST(PortWdtSelection, DeviceTypeOtherThanOneBindsThePortWatchdog) {
+    for (const char* type : {"00000000", "00000002"}) {
+        SimBoard board;
+        board.reg(
+            std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:") +
+            type + "\n\"SuperIO\"=dword:00000006\n\"Start\"=dword:00000443\n");
+        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        const auto r = board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4);
+        EXPECT_EQ(r.data, (std::vector<uint8_t>{0xFF, 0x00, 0x01, 0x00})) << type;
+        board.clearTrace();
+        EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(board.trace(), Lines{"in 0x0443 0xff"}) << type;
+    }
+}
+
+// Without the "WDT" key every value is 0: a bound watchdog that touches
+// nothing. The board's other functions are not affected.
+TEST(PortWdtSelection, NoWdtKeyBindsAWatchdogWithoutPorts) {
+    SimBoard board;
+    board.reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n");
+    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(30, 1)).status, ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_RESET).status, ZRV_STATUS_SUCCESS);
+    EXPECT_TRUE(board.trace().empty());
+}
+
+// The key path comes from pool; without it no watchdog is bound and nothing
+// is left allocated.
+TEST(PortWdtSelection, PathAllocationFailureLeavesTheWatchdogUnbound) {
+    const std::string reg = wdtRegistry("\"Start\"=dword:00008443\n");
+    uint32_t allocations = 0;
+    {
+        SimBoard probe;
+        probe.reg(reg);
+        const uint32_t before = probe.machine().allocationCount();
+        ASSERT_EQ(probe.load(), ZRV_STATUS_SUCCESS);
+        allocations = probe.machine().allocationCount() - before;
+    }
+    // The digital-I/O loader allocates its path last, the watchdog's just
+    // before it.
+    SimBoard board;
+    board.reg(reg);
+    board.machine().failAllocation(allocations - 1);
+    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status, ZRV_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2).status, ZRV_STATUS_SUCCESS)
+        << "the digital I/O still loads";
+    EXPECT_TRUE(board.trace().empty());
+    board.unload();
+    EXPECT_EQ(board.machine().outstandingAllocations(), 0u);
+}
+
+}  // namespace
