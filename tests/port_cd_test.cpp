@@ -4,6 +4,9 @@
 // edges of the configuration (no port, masks wider than four lines).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "sim/devices/cd_port.h"
 #include "tests/support/harness.h"
 
@@ -134,6 +137,21 @@ TEST_F(PortCd, InputsComeFromTheirListedLinesWithoutInversion) {
     ASSERT_TRUE(cd.setPin("0x2a0.0", true));
     EXPECT_EQ(inputs(), 0x03);
     EXPECT_EQ(board.trace(), (Lines{"in 0x02a0 0x80", "in 0x02a0 0x81"})) << "inputs are read on CDPort";
+}
+
+// A line set while another line is being pulsed is not lost when the pulse
+// writes the port back: the set waits for the pulse to end. The wait is a
+// real one here so that the second request arrives during it.
+TEST_F(PortCd, SetDuringAPulseWaitsForItAndIsKept) {
+    CdPort& cd = boot("\"CDPort\"=dword:000002a0\n\"CDOutMask\"=dword:0000000c\n", sharedPort(0x00, 0x0C));
+    board.machine().setWaitMode(sim::WaitMode::Real);
+    std::thread pulser([&] { pulse(2); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    setOutput(1, 1);
+    pulser.join();
+    EXPECT_EQ(board.trace(), (Lines{"in 0x02a0 0x00", "out 0x02a0 0x08", "wait 1000", "out 0x02a0 0x00",
+                                    "in 0x02a0 0x00", "out 0x02a0 0x04"}));
+    EXPECT_EQ(cd.latch(), 0x04);
 }
 
 // Masks with more than four lines keep the four lowest.
