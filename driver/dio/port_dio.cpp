@@ -19,7 +19,7 @@ ZRV_GLOBAL PortDioStateRecord PortDioState;
 
 namespace {
 
-// A line count of a full port, and the width of a line word.
+// Lines of one byte-wide port.
 constexpr int32_t kPortLines = 8;
 
 // The registry values under "DIO", in the order of the query.
