@@ -48,7 +48,7 @@ class LineNames {
 public:
     void add(const std::string& name, PortLine line) { names_[name] = line; }
     std::optional<PortLine> find(const std::string& name) const;
-    // Reads a "lines" object ({"NAME": "PORT.BIT"}) when the spec has one.
+    // Reads the "lines" object ({"NAME": "PORT.BIT"}) of a board entry, if any.
     static LineNames fromBoard(const nlohmann::json& spec, const std::string& where);
 
 private:
