@@ -162,7 +162,7 @@ IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& i
     if ((code & 3u) != ZRV_METHOD_BUFFERED) violation(fmt::format("request 0x{:08x} is not buffered", code));
 
     const uint32_t inputLength = static_cast<uint32_t>(input.size());
-    std::vector<uint8_t> system(std::max<uint32_t>({inputLength, outputLength, 1u}), kPoison);
+    std::vector<uint8_t> system(std::max<uint32_t>({inputLength, outputLength, 1u}), poison_);
     std::copy(input.begin(), input.end(), system.begin());
 
     ZrvRequest request{};

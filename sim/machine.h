@@ -68,6 +68,8 @@ public:
     // Moves virtual time; every device sees it.
     void advance(uint64_t ms);
     void setWaitMode(WaitMode mode) { waitMode_ = mode; }
+    // The pattern that fills a system buffer beyond the caller's input.
+    void setPoison(uint8_t pattern) { poison_ = pattern; }
 
     // ---- Fault injection --------------------------------------------------
     // Fail the Nth pool allocation counted from now (1 = the next one); 0 off.
@@ -123,6 +125,7 @@ private:
     Registry registry_;
     VirtualClock clock_;
     WaitMode waitMode_ = WaitMode::Real;
+    uint8_t poison_ = kPoison;
 
     mutable std::mutex mutex_;  // pool, objects, handles, debug text
     std::map<void*, uint32_t> pool_;
