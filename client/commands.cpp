@@ -13,6 +13,7 @@ const CommandTable& commands() {
         addRequestCommands(t);
         addWatchdogCommands(t);
         addDigitalIoCommands(t);
+        addHwmCommands(t);
         addBoardCommands(t);
         return t;
     }();

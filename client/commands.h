@@ -32,6 +32,7 @@ using CommandTable = std::vector<Command>;
 void addRequestCommands(CommandTable& table);
 void addWatchdogCommands(CommandTable& table);
 void addDigitalIoCommands(CommandTable& table);
+void addHwmCommands(CommandTable& table);
 void addBoardCommands(CommandTable& table);
 
 const CommandTable& commands();
