@@ -1,0 +1,79 @@
+#include "client/win/device_win.h"
+
+#include <fmt/format.h>
+#include <windows.h>
+
+#include "client/commands.h"
+
+namespace zrvctl {
+
+namespace {
+
+// Win32 errors back to kernel statuses, for a system whose ntdll cannot
+// tell the status itself. Only the statuses the driver and the I/O manager
+// give are listed.
+int32_t StatusFromWin32(DWORD error) {
+    switch (error) {
+        case ERROR_SUCCESS: return ZRV_STATUS_SUCCESS;
+        case ERROR_GEN_FAILURE: return ZRV_STATUS_UNSUCCESSFUL;
+        case ERROR_INVALID_FUNCTION: return ZRV_STATUS_NOT_IMPLEMENTED;
+        case ERROR_INVALID_PARAMETER: return ZRV_STATUS_INVALID_PARAMETER;
+        case ERROR_ACCESS_DENIED: return ZRV_STATUS_ACCESS_DENIED;
+        case ERROR_NO_SYSTEM_RESOURCES: return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+        case ERROR_NOT_SUPPORTED: return ZRV_STATUS_NOT_SUPPORTED;
+        case ERROR_FILE_NOT_FOUND: return static_cast<int32_t>(0xC0000034u);    // object name not found
+        default: return static_cast<int32_t>(0xC0070000u | (error & 0xFFFFu));  // a Win32 error as a status
+    }
+}
+
+HANDLE OpenDevice(HandleAccess access) {
+    const DWORD desired = access == HandleAccess::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    return CreateFileA(ZRV_USER_DEVICE_NAME, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+int32_t lastKernelStatus() {
+    const DWORD error = GetLastError();
+    // Windows XP's ntdll keeps the status a failed call ended with in the
+    // thread (RtlGetLastNtStatus); the Win32 error maps several statuses to
+    // one, so use it only when the status is not to be had.
+    using GetLastNtStatus = LONG(WINAPI*)();
+    static const GetLastNtStatus get = reinterpret_cast<GetLastNtStatus>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetLastNtStatus")));
+    if (get != nullptr) {
+        const int32_t status = static_cast<int32_t>(get());
+        if (status < 0) return status;
+    }
+    return StatusFromWin32(error);
+}
+
+Reply WinDevice::ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
+                       HandleAccess access) {
+    HANDLE device = OpenDevice(access);
+    if (device == INVALID_HANDLE_VALUE)
+        throw ClientError{
+            fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(lastKernelStatus()))};
+    std::vector<uint8_t> in = input;
+    std::vector<uint8_t> out(outputLength);
+    DWORD returned = 0;
+    const BOOL ok =
+        DeviceIoControl(device, code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
+                        out.empty() ? nullptr : out.data(), outputLength, &returned, nullptr);
+    const int32_t status = ok ? ZRV_STATUS_SUCCESS : lastKernelStatus();
+    CloseHandle(device);
+    if (returned > outputLength) returned = outputLength;
+    return Reply{status, static_cast<uint32_t>(returned),
+                 std::vector<uint8_t>(out.begin(), out.begin() + returned)};
+}
+
+void WinDevice::probe() {
+    HANDLE device = OpenDevice(HandleAccess::Read);
+    if (device == INVALID_HANDLE_VALUE)
+        throw ClientError{
+            fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(lastKernelStatus()))};
+    CloseHandle(device);
+}
+
+}  // namespace zrvctl

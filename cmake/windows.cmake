@@ -1,0 +1,98 @@
+# The Windows build (preset windows-x86, cross-compiled with mingw-w64 i686):
+#   zorvik.sys        the kernel driver for 32-bit Windows XP and later
+#   zrvctl.exe        the client, sending its requests to "\\.\ZRVDev"
+#   bench/hal.dll     the Wine test bench's stand-in HAL (see win/wine-run)
+#   bench/zrvsecurity.exe  reads the control device's DACL back (Wine suite)
+# Included from the top CMakeLists.txt, which defines ZRV_DRIVER_SOURCES,
+# ZRV_WARNINGS and ZRV_FREESTANDING_FLAGS.
+
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+  message(FATAL_ERROR "the Windows build targets 32-bit x86: use the windows-x86 preset")
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_path(ZRV_DDK_INCLUDE ntddk.h PATH_SUFFIXES ddk REQUIRED
+  DOC "the toolchain's DDK headers (mingw-w64 include/ddk)")
+
+# The toolchain's default Windows libraries are named per target below; the
+# driver links against the kernel's import libraries only.
+set(CMAKE_C_STANDARD_LIBRARIES "")
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+# ---- Kernel images ------------------------------------------------------------
+# Compiled and linked as a Windows XP kernel driver: freestanding, entry
+# DriverEntry, native subsystem 5.01, relocations kept, image checksum set
+# after the link (the linker leaves it 0), a linker map for the binary
+# check. No global constructor could ever run (no C runtime calls them); the
+# binary check fails on any. `libs` are the import libraries.
+set(ZRV_KERNEL_FLAGS -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -fno-asynchronous-unwind-tables -fno-stack-protector -mno-stack-arg-probe
+  -fno-strict-aliasing -fno-common)
+function(zrv_kernel_image target libs)
+  set_target_properties(${target} PROPERTIES SUFFIX .sys)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/include
+    ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(${target} PRIVATE ZRV_KERNEL)
+  target_compile_options(${target} PRIVATE ${ZRV_WARNINGS} ${ZRV_KERNEL_FLAGS} -O2)
+  target_link_options(${target} PRIVATE
+    -nostdlib -s
+    -Wl,--subsystem,native:5.01
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,1
+    -Wl,--entry,_DriverEntry@8
+    -Wl,--image-base,0x10000
+    -Wl,--enable-reloc-section
+    -Wl,-Map,$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.map)
+  target_link_libraries(${target} PRIVATE ${libs} gcc)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/pe_set_checksum.py $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
+# ---- zorvik.sys ----------------------------------------------------------------
+# The core and every back-end, found by the same glob as the Linux build, on
+# the kernel platform layer.
+file(GLOB ZRV_KERNEL_LAYER_SOURCES CONFIGURE_DEPENDS driver/platform/kernel/*.cpp)
+add_executable(zorvik_sys ${ZRV_DRIVER_SOURCES} ${ZRV_KERNEL_LAYER_SOURCES})
+set_target_properties(zorvik_sys PROPERTIES OUTPUT_NAME zorvik)
+zrv_kernel_image(zorvik_sys "ntoskrnl;hal")
+# The DDK headers only where the kernel's own types are used.
+set_source_files_properties(${ZRV_KERNEL_LAYER_SOURCES} PROPERTIES
+  COMPILE_OPTIONS "-isystem;${ZRV_DDK_INCLUDE}")
+set(ZRV_SYS_MAP ${CMAKE_CURRENT_BINARY_DIR}/zorvik.map)
+
+# ---- zrvctl.exe ----------------------------------------------------------------
+# The same commands as the Linux client (client/*.cpp) on the device back-end
+# (client/win). fmt, CLI11 and nlohmann/json are header-only here; their
+# Debian headers are put on the include path through links, so that the
+# host's own system headers stay out of the target build.
+set(ZRV_HOST_HEADERS ${CMAKE_CURRENT_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${ZRV_HOST_HEADERS})
+foreach(pair "fmt;fmt/format.h" "CLI;CLI/CLI.hpp" "nlohmann;nlohmann/json.hpp")
+  list(GET pair 0 dir)
+  list(GET pair 1 probe)
+  find_path(ZRV_HOST_${dir} ${probe} PATHS /usr/include /usr/local/include
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT ZRV_HOST_${dir})
+    message(FATAL_ERROR "${probe} not found: install Debian's libfmt-dev, libcli11-dev and nlohmann-json3-dev")
+  endif()
+  file(CREATE_LINK ${ZRV_HOST_${dir}}/${dir} ${ZRV_HOST_HEADERS}/${dir} SYMBOLIC)
+endforeach()
+
+file(GLOB ZRV_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS client/*.cpp client/win/*.cpp)
+add_executable(zrvctl ${ZRV_WIN_CLIENT_SOURCES})
+target_include_directories(zrvctl PRIVATE ${CMAKE_SOURCE_DIR} include)
+target_include_directories(zrvctl SYSTEM PRIVATE ${ZRV_HOST_HEADERS})
+target_compile_definitions(zrvctl PRIVATE FMT_HEADER_ONLY _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_options(zrvctl PRIVATE ${ZRV_WARNINGS})
+# One file to copy: no runtime DLLs of the toolchain. Runs on Windows XP.
+target_link_options(zrvctl PRIVATE -static -s -Wl,--subsystem,console:5.01
+  -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
+target_link_libraries(zrvctl PRIVATE ws2_32 kernel32)
+
+# ---- The Wine test bench -------------------------------------------------------
+add_subdirectory(win/bench)
+
+if(ZRV_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests/kernel)
+endif()
