@@ -1,0 +1,15 @@
+# The Wine test bench's Linux half: the board server zrvboard, which serves
+# one emulated board to the stand-in hal.dll and to zrvctl.exe under Wine
+# (see win/wine-run). Its tests and the Wine suite are in tests/wine.
+add_library(zrvbench STATIC sim/server/board_server.cpp)
+target_link_libraries(zrvbench PUBLIC zorvik_sim)
+target_compile_options(zrvbench PRIVATE ${ZRV_WARNINGS})
+
+add_executable(zrvboard sim/server/zrvboard.cpp)
+target_link_libraries(zrvboard PRIVATE zrvbench)
+target_compile_options(zrvboard PRIVATE ${ZRV_WARNINGS})
+
+if(ZRV_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests/wine)
+endif()

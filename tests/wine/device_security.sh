@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Who may open the control device, as the kernel holds it: zorvik.sys is
+# started under Wine, then the bench's probe driver (zrvsecprobe.sys, same
+# driver host) reads the security descriptor of "\Device\ZRV0" and prints
+# it. Only the local system and Administrators may have access, with every
+# right of a device, and the device type is 0x8820.
+#
+# Wine keeps no device characteristics (FILE_DEVICE_SECURE_OPEN shows as 0
+# there), so that line is shown but not compared.
+set -uo pipefail
+. "$(dirname "$0")/../../win/bench/bench.sh"
+bench_check_builds
+work=$(mktemp -d)
+trap 'bench_cleanup; rm -rf "$work"' EXIT
+bench_begin "$work"
+bench_start_board "$bench_src/boards/default.json" || exit 1
+bench_start_session
+bench_import_registry
+status=0
+if ! bench_start_service zorvik; then
+  echo "FAIL: zorvik did not start: $(cat "$work/sc-zorvik.out")"
+  status=1
+elif ! bench_start_service zrvsecprobe; then
+  echo "FAIL: the probe did not start: $(cat "$work/sc-zrvsecprobe.out")"
+  status=1
+fi
+bench_stop_service zrvsecprobe
+bench_stop_service zorvik
+bench_end_session
+bench_stop_board
+bench_debug_text | grep '^zrvsecprobe: ' >"$work/probe"
+echo "what the probe saw:"
+cat "$work/probe"
+printf '%s\n' 'zrvsecprobe: type 0x8820' \
+  'zrvsecprobe: allow S-1-5-18 0x001f01ff' \
+  'zrvsecprobe: allow S-1-5-32-544 0x001f01ff' >"$work/expected"
+if ! grep -v '^zrvsecprobe: characteristics ' "$work/probe" | diff -u "$work/expected" - ; then
+  echo "FAIL: the control device's security differs"
+  status=1
+fi
+[ $status -eq 0 ] && echo "PASS"
+exit $status
