@@ -180,10 +180,10 @@ TEST(F81865Emulator, ProtocolCheckerRecordsEachKindOfBreach) {
 }
 
 TEST(F81865Emulator, BoardFileSetsPairIdPresetsAndRefusesOtherPairs) {
-    const auto spec = nlohmann::json::parse(R"({"type": "f81865", "config_port": "0x4e", "id": "0x0704",
+    const auto entry = nlohmann::json::parse(R"({"type": "f81865", "config_port": "0x4e", "id": "0x0704",
         "config": {"global": {"0x2d": "0x11"}, "4": {"0x60": "0x02", "0x61": "0x95"}},
         "hwm": {"0x20": "0x8c"}, "fan_rpm": {"2": 3000}, "temperature": {"3": 52}, "pins": {"gpio63": 0}})");
-    auto device = sim::F81865::fromBoard(spec, "b.json: hardware[0]");
+    auto device = sim::F81865::fromBoard(entry, "b.json: hardware[0]");
     auto& chip = static_cast<sim::F81865&>(*device);
     EXPECT_TRUE(chip.claims(0x4E));
     EXPECT_FALSE(chip.claims(0x2E));

@@ -361,19 +361,19 @@ uint16_t F81865::monitorBase() const {
 //    "hwm": {"0x20": "0x8c"}, "fan_rpm": {"1": 2400}, "temperature": {"1": 45},
 //    "pins": {"gpio10": 0}}
 
-std::unique_ptr<Device> F81865::fromBoard(const nlohmann::json& spec, const std::string& where) {
-    const uint32_t port = spec.contains("config_port")
-                              ? boardNumber(spec["config_port"], where + ": config_port", 0xFFFF)
+std::unique_ptr<Device> F81865::fromBoard(const nlohmann::json& entry, const std::string& where) {
+    const uint32_t port = entry.contains("config_port")
+                              ? boardNumber(entry["config_port"], where + ": config_port", 0xFFFF)
                               : 0x2E;
     if (port != 0x2E && port != 0x4E)
         throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
-    const uint32_t id = spec.contains("id") ? boardNumber(spec["id"], where + ": id", 0xFFFF) : 0x1010;
+    const uint32_t id = entry.contains("id") ? boardNumber(entry["id"], where + ": id", 0xFFFF) : 0x1010;
     auto chip = std::make_unique<F81865>(static_cast<uint16_t>(port), static_cast<uint16_t>(id));
 
     auto object = [&](const char* key) -> const nlohmann::json* {
-        if (!spec.contains(key)) return nullptr;
-        if (!spec[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", where, key));
-        return &spec[key];
+        if (!entry.contains(key)) return nullptr;
+        if (!entry[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", where, key));
+        return &entry[key];
     };
     if (auto* config = object("config")) {
         for (auto& [device, regs] : config->items()) {

@@ -56,7 +56,7 @@ public:
 
     F81865(uint16_t configPort, uint16_t chipId);
     // Hardware type "f81865" of the board file.
-    static std::unique_ptr<Device> fromBoard(const nlohmann::json& spec, const std::string& where);
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "f81865"; }
     bool claims(uint16_t port) const override;
