@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The installer files under Wine, on a prefix of their own (created once,
+# beside the bench prefix) with the bench's stand-in HAL and the default
+# board behind it:
+#   1. win/install.cmd with the default board's .reg: the kernel service
+#      "zorvik" is registered to start at boot, runs, and answers zrvctl.exe
+#      as zrvctl --sim answers on the same board; win/uninstall.cmd removes
+#      the service and the driver file, and with /purge the configuration;
+#   2. win/zorvik.inf through setupapi's InstallHinfSection: the driver file
+#      is copied and the service registered; the uninstall section removes
+#      both.
+set -uo pipefail
+. "$(dirname "$0")/../../win/bench/bench.sh"
+bench_check_builds
+export WINEDLLOVERRIDES="hal=n;mscoree=;mshtml="
+WINEPREFIX=${WINEPREFIX}-installers
+export WINEPREFIX
+
+work=$(mktemp -d)
+trap 'bench_cleanup; rm -rf "$work"' EXIT
+bench_work=$work
+exec 8>"$WINEPREFIX.lock"
+flock 8
+if [ ! -f "$WINEPREFIX/.zorvik-installers" ]; then
+  rm -rf "$WINEPREFIX"
+  echo "installers: setting up the Wine prefix $WINEPREFIX (once)"
+  timeout 300 wineboot -i >"$work/setup.log" 2>&1 || { cat "$work/setup.log"; exit 1; }
+  timeout 120 wineserver -w
+  touch "$WINEPREFIX/.zorvik-installers"
+fi
+timeout 60 wineserver -k 2>/dev/null || true
+sys32=$WINEPREFIX/drive_c/windows/system32
+cp -f "$ZRV_WINDOWS_BUILD/bench/hal.dll" "$sys32/hal.dll"
+dist=$WINEPREFIX/drive_c/zorvik-dist
+rm -rf "$dist"
+mkdir -p "$dist" "$WINEPREFIX/drive_c/zorvik-bench"
+cp "$bench_src/win/install.cmd" "$bench_src/win/uninstall.cmd" "$bench_src/win/zorvik.inf" \
+  "$ZRV_WINDOWS_BUILD/zorvik.sys" "$bench_src/boards/default.reg" "$dist/"
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...: runs the command, which must succeed
+  local what=$1
+  shift
+  if "$@" >"$work/check.out" 2>&1; then
+    echo "ok    $what"
+  else
+    echo "FAIL  $what"
+    sed 's/^/      /' "$work/check.out"
+    failures=$((failures + 1))
+  fi
+}
+service_key='HKLM\System\CurrentControlSet\Services\zorvik'
+registered_to_start_at_boot() {
+  bench_wine reg query "$service_key" 2>&1 | tr -d '\r' >"$work/service" || return 1
+  cat "$work/service"
+  grep -Eq 'Type +REG_DWORD +0x1$' "$work/service" &&
+    grep -Eq 'Start +REG_DWORD +0x2$' "$work/service" &&
+    grep -Eiq 'ImagePath +REG_(EXPAND_)?SZ +.*system32\\drivers\\zorvik\.sys' "$work/service"
+}
+not_registered() { ! bench_wine reg query "$service_key"; }
+runs() { bench_wine sc query zorvik | tee /dev/stderr | grep -q RUNNING; }
+same_status_as_native() {
+  "$ZRV_LINUX_BUILD/zrvctl" --sim "$bench_src/boards/default.json" status >"$work/native" &&
+    bench_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" status >"$work/wine" && diff -u "$work/native" "$work/wine"
+}
+spare_echo() {
+  bench_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" ioctl 0x88202010 in=3412 out=2 | tee /dev/stderr |
+    grep -qx 'status=0x00000000 bytes=2 data=3412'
+}
+config_present() { bench_wine reg query 'HKLM\Software\Varnel\Zorvik\WDT' /v DeviceType; }
+config_absent() { ! bench_wine reg query 'HKLM\Software\Varnel\Zorvik\WDT'; }
+driver_file_present() { [ -f "$sys32/drivers/zorvik.sys" ] && cmp "$sys32/drivers/zorvik.sys" "$ZRV_WINDOWS_BUILD/zorvik.sys"; }
+driver_file_absent() { [ ! -e "$sys32/drivers/zorvik.sys" ]; }
+cmd_script() { bench_wine cmd /c "$@"; }
+refused_without_board() { ! bench_wine cmd /c 'C:\zorvik-dist\install.cmd'; }
+
+# ---- install.cmd / uninstall.cmd ------------------------------------------
+rm -f "$sys32/drivers/zorvik.sys"
+bench_start_board "$bench_src/boards/default.json" || exit 1
+bench_start_session
+check "no service before the install" not_registered
+check "install.cmd with the board's .reg" cmd_script 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\default.reg'
+check "the service is a kernel driver started at boot" registered_to_start_at_boot
+check "the driver file is in system32\\drivers" driver_file_present
+check "the board's configuration is in the registry" config_present
+check "the service runs" runs
+check "zrvctl.exe status answers as zrvctl --sim does" same_status_as_native
+check "install.cmd again (restart with the configuration)" cmd_script 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\default.reg'
+check "the service runs after the second install" runs
+check "uninstall.cmd" cmd_script 'C:\zorvik-dist\uninstall.cmd'
+check "no service after the uninstall" not_registered
+check "no driver file after the uninstall" driver_file_absent
+check "the configuration stays without /purge" config_present
+check "uninstall.cmd /purge" cmd_script 'C:\zorvik-dist\uninstall.cmd' /purge
+check "no configuration after /purge" config_absent
+check "install.cmd without a board's .reg is refused" refused_without_board
+bench_end_session
+
+# ---- zorvik.inf --------------------------------------------------------------
+bench_start_session
+inf_section() { bench_wine rundll32 setupapi.dll,InstallHinfSection "$1" 128 'C:\zorvik-dist\zorvik.inf'; }
+check "InstallHinfSection DefaultInstall" inf_section DefaultInstall
+check "the INF copied the driver file" driver_file_present
+check "the INF registered a kernel driver started at boot" registered_to_start_at_boot
+check "the board's configuration imported" bench_wine reg import 'C:\zorvik-dist\default.reg'
+check "the INF-installed service starts" bench_start_service zorvik
+check "the device answers" spare_echo
+# As the INF says: a running driver's file is not deleted before a restart.
+bench_stop_service zorvik
+check "InstallHinfSection DefaultUninstall" inf_section DefaultUninstall
+check "no service after the INF uninstall" not_registered
+check "no driver file after the INF uninstall" driver_file_absent
+bench_end_session
+bench_stop_board
+
+if [ $failures -eq 0 ]; then echo "PASS"; else echo "$failures check(s) failed"; fi
+exit $((failures > 0))
