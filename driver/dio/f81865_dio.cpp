@@ -12,8 +12,8 @@
 
 namespace {
 
-#define DIO_LAYOUT_GROUP 1
-#define DIO_LAYOUT_LINE 3
+constexpr uint32_t kDioLayoutGroup = 1;
+constexpr uint32_t kDioLayoutLine = 3;
 
 // GPIO registers of a group, in logical device 6.
 struct GpioGroupRegs {
@@ -27,8 +27,8 @@ const GpioGroupRegs F81865GpioRegs[] = {
 };
 // In every row the data register follows the output-enable register, and
 // the status register follows the data register.
-#define GPIO_DATA_OFFSET 1
-#define GPIO_STATUS_OFFSET 2
+constexpr uint8_t kGpioDataOffset = 1;
+constexpr uint8_t kGpioStatusOffset = 2;
 
 F81865StateRecord& S = F81865State;
 
@@ -104,17 +104,16 @@ int32_t GroupInit() {
 uint16_t GroupGet(const F81865Config& config, bool outputs) {
     if (outputs)
         return static_cast<uint16_t>(
-            (config.ReadReg(static_cast<uint8_t>(S.outIndex + GPIO_DATA_OFFSET)) & S.MaskOutp) >>
-            S.ShiftOutp);
+            (config.ReadReg(static_cast<uint8_t>(S.outIndex + kGpioDataOffset)) & S.MaskOutp) >> S.ShiftOutp);
     return static_cast<uint16_t>(
-        (config.ReadReg(static_cast<uint8_t>(S.index + GPIO_STATUS_OFFSET)) & S.MaskInp) >> S.ShiftInp);
+        (config.ReadReg(static_cast<uint8_t>(S.index + kGpioStatusOffset)) & S.MaskInp) >> S.ShiftInp);
 }
 
 // The whole data register is written: bits outside the output mask are 0,
 // and lines shifted beyond bit 7 are lost.
 void GroupSet(const F81865Config& config, uint16_t lines) {
     const uint8_t value = static_cast<uint8_t>(S.MaskOutp & static_cast<uint8_t>(lines << S.ShiftOutp));
-    config.WriteReg(static_cast<uint8_t>(S.outIndex + GPIO_DATA_OFFSET), value);
+    config.WriteReg(static_cast<uint8_t>(S.outIndex + kGpioDataOffset), value);
 }
 
 // ---- Line layout -----------------------------------------------------------
@@ -174,8 +173,8 @@ struct Layout {
     void (*Set)(const F81865Config& config, uint16_t lines);
 };
 const Layout kLayouts[] = {
-    {DIO_LAYOUT_GROUP, GroupInit, GroupGet, GroupSet},
-    {DIO_LAYOUT_LINE, LineInit, LineGet, LineSet},
+    {kDioLayoutGroup, GroupInit, GroupGet, GroupSet},
+    {kDioLayoutLine, LineInit, LineGet, LineSet},
 };
 
 // The configuration load hands this back-end only the two layouts; any

@@ -9,25 +9,25 @@
 namespace {
 
 // Monitor registers.
-#define HWM_REG_START 0x01       // bits 0 and 1 start the monitor
-#define HWM_REG_VOLT_FIRST 0x20  // voltage inputs from here up, one byte each
-#define HWM_REG_FAN_MODE 0x96    // two mode bits per fan: both set = duty written by software
+constexpr uint8_t kHwmRegStart = 0x01;      // bits 0 and 1 start the monitor
+constexpr uint8_t kHwmRegVoltFirst = 0x20;  // voltage inputs from here up, one byte each
+constexpr uint8_t kHwmRegFanMode = 0x96;    // two mode bits per fan: both set = duty written by software
 
-#define HWM_START_BITS 0x03
-#define HWM_FAN_MODE_DEFAULT 0x0F  // fans 1 and 2 under software duty
-#define HWM_FAN_FIELD 0x03         // mode field of fan index 0, shifted by 2 per fan
+constexpr uint8_t kHwmStartBits = 0x03;
+constexpr uint8_t kHwmFanModeDefault = 0x0F;  // fans 1 and 2 under software duty
+constexpr uint8_t kHwmFanField = 0x03;        // mode field of fan index 0, shifted by 2 per fan
 
-#define HWM_MONITOR_INDEX 5  // index port offset from BaseAddr; data port is + 6
-#define HWM_MONITOR_DATA 6
+constexpr uint16_t kHwmMonitorIndex = 5;  // index port offset from BaseAddr; data port is + 6
+constexpr uint16_t kHwmMonitorData = 6;
 // Bases below this would put the monitor's pair on the board's own devices
 // (DMA controller, interrupt controllers, timer, keyboard controller).
-#define HWM_LOWEST_BASE 0x100
+constexpr uint16_t kHwmLowestBase = 0x100;
 
-#define HWM_FAN_CLOCK 1500000u  // rpm = clock / count
-#define HWM_FAN_NO_READING 0x0FFFu
+constexpr uint32_t kHwmFanClock = 1500000u;  // rpm = clock / count
+constexpr uint32_t kHwmFanNoReading = 0x0FFFu;
 
-#define HWM_DUTY_FULL 0xFF
-#define HWM_DUTY_DATA_MAX 127
+constexpr int32_t kHwmDutyFull = 0xFF;
+constexpr uint8_t kHwmDutyDataMax = 127;
 
 // Fan count registers (high, low) by fan index.
 struct FanCountRegs {
@@ -47,11 +47,11 @@ struct TempRow {
     bool Temp3Only;
 };
 const TempRow kTemps[] = {{0x72, true, false}, {0x74, true, false}, {0x7E, false, true}};
-#define HWM_TEMP_NO_SENSOR 0x80
+constexpr uint8_t kHwmTempNoSensor = 0x80;
 
 uint32_t FanSpeed(uint32_t count) {
-    if (count == 0 || count == HWM_FAN_NO_READING) return 0;
-    return HWM_FAN_CLOCK / count;
+    if (count == 0 || count == kHwmFanNoReading) return 0;
+    return kHwmFanClock / count;
 }
 
 void HWM_F81865_GetData(HwmData* data) {
@@ -60,15 +60,14 @@ void HWM_F81865_GetData(HwmData* data) {
     F81865Monitor monitor;
 
     for (uint32_t i = 0; i < sizeof(data->Volt); ++i)
-        data->Volt[i] =
-            i < chip.VoltInputs ? monitor.ReadReg(static_cast<uint8_t>(HWM_REG_VOLT_FIRST + i)) : 0;
+        data->Volt[i] = i < chip.VoltInputs ? monitor.ReadReg(static_cast<uint8_t>(kHwmRegVoltFirst + i)) : 0;
 
     uint8_t* temps[] = {&data->Temp1, &data->Temp2, &data->Temp3};
     for (uint32_t i = 0; i < sizeof(kTemps) / sizeof(kTemps[0]); ++i) {
         const TempRow& t = kTemps[i];
         uint8_t value = 0;
         if (!t.Temp3Only || chip.HasTemp3) value = monitor.ReadReg(t.Reg);
-        if (t.ZeroNoSensor && value == HWM_TEMP_NO_SENSOR) value = 0;
+        if (t.ZeroNoSensor && value == kHwmTempNoSensor) value = 0;
         *temps[i] = value;
     }
     DbgPrint("HWM_F81865_GetData TMPIN1=%d, TMPIN2=0x%02x\n", static_cast<int>(data->Temp1),
@@ -91,10 +90,10 @@ void HWM_F81865_GetData(HwmData* data) {
 }
 
 // Duty for a FanCtrl Data byte in each mode; -1 refuses the data.
-int32_t OnOffDuty(uint8_t data) { return data != 0 ? HWM_DUTY_FULL : 0x00; }
+int32_t OnOffDuty(uint8_t data) { return data != 0 ? kHwmDutyFull : 0x00; }
 int32_t SoftwareDuty(uint8_t data) {
-    if (data > HWM_DUTY_DATA_MAX) return -1;
-    return data == HWM_DUTY_DATA_MAX ? HWM_DUTY_FULL : data * 2;
+    if (data > kHwmDutyDataMax) return -1;
+    return data == kHwmDutyDataMax ? kHwmDutyFull : data * 2;
 }
 
 struct FanModeRow {
@@ -130,9 +129,9 @@ int32_t HWM_F81865_FanControl(FanCtrl* control) {
     int32_t duty;
     {
         F81865Monitor monitor;
-        const uint8_t field = static_cast<uint8_t>(HWM_FAN_FIELD << (2 * fan));
-        const uint8_t modes = monitor.ReadReg(HWM_REG_FAN_MODE);
-        monitor.WriteReg(HWM_REG_FAN_MODE, static_cast<uint8_t>(modes | field));
+        const uint8_t field = static_cast<uint8_t>(kHwmFanField << (2 * fan));
+        const uint8_t modes = monitor.ReadReg(kHwmRegFanMode);
+        monitor.WriteReg(kHwmRegFanMode, static_cast<uint8_t>(modes | field));
         duty = mode->Duty(control->Data);
         if (duty >= 0) monitor.WriteReg(F81865FanDutyRegs[fan], static_cast<uint8_t>(duty));
     }
@@ -155,20 +154,20 @@ int32_t HWM_F81865_SetDefault() {
         F81865Config config(F81865_DEVICE_HWM);
         F81865State.BaseAddr = static_cast<uint16_t>(config.ReadBase() & 0xFFF8);
         DbgPrint("HWM_F81865 BaseAddr = 0x%04x\n", static_cast<unsigned>(F81865State.BaseAddr));
-        if (F81865State.BaseAddr < HWM_LOWEST_BASE) {
+        if (F81865State.BaseAddr < kHwmLowestBase) {
             DbgPrint("HWM_F81865 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
                      static_cast<unsigned>(F81865State.BaseAddr));
             result = -1;
         } else {
-            F81865State.Monitor.IndexPort = static_cast<uint16_t>(F81865State.BaseAddr + HWM_MONITOR_INDEX);
-            F81865State.Monitor.DataPort = static_cast<uint16_t>(F81865State.BaseAddr + HWM_MONITOR_DATA);
+            F81865State.Monitor.IndexPort = static_cast<uint16_t>(F81865State.BaseAddr + kHwmMonitorIndex);
+            F81865State.Monitor.DataPort = static_cast<uint16_t>(F81865State.BaseAddr + kHwmMonitorData);
             F81865State.Monitor.Lock = HW_LOCK_MONITOR;
             // Still in configuration mode, as the chip allows: the monitor
             // pair does not depend on it.
             F81865Monitor monitor;
-            if ((monitor.ReadReg(HWM_REG_START) & HWM_START_BITS) != HWM_START_BITS) {
-                monitor.WriteReg(HWM_REG_FAN_MODE, HWM_FAN_MODE_DEFAULT);
-                monitor.WriteReg(HWM_REG_START, HWM_START_BITS);
+            if ((monitor.ReadReg(kHwmRegStart) & kHwmStartBits) != kHwmStartBits) {
+                monitor.WriteReg(kHwmRegFanMode, kHwmFanModeDefault);
+                monitor.WriteReg(kHwmRegStart, kHwmStartBits);
             }
         }
     }

@@ -8,14 +8,14 @@
 namespace {
 
 // Watchdog registers of logical device 7.
-#define WDT_REG_CONTROL 0xF5
-#define WDT_REG_COUNT 0xF6
-#define WDT_REG_OUTPUT 0xFA
+constexpr uint8_t kWdtRegControl = 0xF5;
+constexpr uint8_t kWdtRegCount = 0xF6;
+constexpr uint8_t kWdtRegOutput = 0xFA;
 
-#define WDT_CONTROL_MINUTES 0x08  // time unit: clear seconds, set minutes
-#define WDT_CONTROL_RUN 0x60      // bit 5 runs the countdown; bit 6 clears a past timeout
+constexpr uint8_t kWdtControlMinutes = 0x08;  // time unit: clear seconds, set minutes
+constexpr uint8_t kWdtControlRun = 0x60;      // bit 5 runs the countdown; bit 6 clears a past timeout
 
-#define WDT_MAX_COUNT 255
+constexpr uint16_t kWdtMaxCount = 255;
 
 struct RegWrite {
     uint8_t Reg;
@@ -24,9 +24,9 @@ struct RegWrite {
 
 // Set-up: stopped, seconds, count 0, reset output enabled, device active.
 const RegWrite kInitWrites[] = {
-    {WDT_REG_CONTROL, 0x40},
-    {WDT_REG_COUNT, 0x00},
-    {WDT_REG_OUTPUT, 0x01},
+    {kWdtRegControl, 0x40},
+    {kWdtRegCount, 0x00},
+    {kWdtRegOutput, 0x01},
     {SIO_REG_ACTIVATE, 0x01},
 };
 
@@ -37,7 +37,7 @@ struct UnitRow {
 };
 const UnitRow kUnits[] = {
     {ZRV_WDT_UNIT_SECONDS, 0x00},
-    {ZRV_WDT_UNIT_MINUTES, WDT_CONTROL_MINUTES},
+    {ZRV_WDT_UNIT_MINUTES, kWdtControlMinutes},
 };
 
 const UnitRow* FindUnit(uint16_t unit) {
@@ -50,11 +50,11 @@ const UnitRow* FindUnit(uint16_t unit) {
 // stops until the next Start or Reset.
 ZrvStatus WDT_F81865_SetTimeout(WdtTimeout* timeout) {
     const UnitRow* unit = FindUnit(timeout->Unit);
-    if (unit == nullptr || timeout->Count > WDT_MAX_COUNT) return ZRV_STATUS_INVALID_PARAMETER;
+    if (unit == nullptr || timeout->Count > kWdtMaxCount) return ZRV_STATUS_INVALID_PARAMETER;
     F81865State.WdtCount = static_cast<uint8_t>(timeout->Count);
     {
         F81865Config config(F81865_DEVICE_WDT);
-        config.WriteReg(WDT_REG_CONTROL, unit->Control);
+        config.WriteReg(kWdtRegControl, unit->Control);
     }
     DbgPrint("WDT_F81865 SetTimeout %d\n", static_cast<int>(F81865State.WdtCount));
     return ZRV_STATUS_SUCCESS;
@@ -65,9 +65,9 @@ ZrvStatus WDT_F81865_SetTimeout(WdtTimeout* timeout) {
 void WDT_F81865_Start() {
     {
         F81865Config config(F81865_DEVICE_WDT);
-        config.WriteReg(WDT_REG_COUNT, F81865State.WdtCount);
-        const uint8_t control = config.ReadReg(WDT_REG_CONTROL);
-        config.WriteReg(WDT_REG_CONTROL, static_cast<uint8_t>(control | WDT_CONTROL_RUN));
+        config.WriteReg(kWdtRegCount, F81865State.WdtCount);
+        const uint8_t control = config.ReadReg(kWdtRegControl);
+        config.WriteReg(kWdtRegControl, static_cast<uint8_t>(control | kWdtControlRun));
     }
     DbgPrint("WDT_F81865 Start\n");
 }
@@ -76,14 +76,14 @@ void WDT_F81865_Start() {
 void WDT_F81865_Stop() {
     {
         F81865Config config(F81865_DEVICE_WDT);
-        const uint8_t control = config.ReadReg(WDT_REG_CONTROL);
-        config.WriteReg(WDT_REG_CONTROL, static_cast<uint8_t>(control & WDT_CONTROL_MINUTES));
+        const uint8_t control = config.ReadReg(kWdtRegControl);
+        config.WriteReg(kWdtRegControl, static_cast<uint8_t>(control & kWdtControlMinutes));
     }
     DbgPrint("WDT_F81865 Stop\n");
 }
 
 void WDT_F81865_GetTimeout(WdtTimeout* timeout) {
-    timeout->Count = WDT_MAX_COUNT;
+    timeout->Count = kWdtMaxCount;
     timeout->Unit = ZRV_WDT_UNIT_SECONDS | ZRV_WDT_UNIT_MINUTES;
     DbgPrint("WDT_F81865 GetTimeout\n");
 }
