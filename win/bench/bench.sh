@@ -26,6 +26,9 @@ bench_src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 : "${WINEPREFIX:=$bench_src/build/wine-prefix}"
 export WINEPREFIX
 export WINEARCH=win32
+# Wine wants a home directory even with its prefix given.
+if [ -z "${HOME:-}" ]; then HOME=$(getent passwd "$(id -u)" | cut -d: -f6); fi
+export HOME
 # The stand-in hal.dll instead of Wine's own; no Mono or Gecko installs.
 export WINEDLLOVERRIDES="hal=n;mscoree=;mshtml="
 # Errors, and the debugger print. Setting WINEDEBUG at all also keeps
@@ -45,7 +48,8 @@ bench_winpath() {
   printf 'Z:%s' "${p//\//\\}"
 }
 
-bench_wine() { timeout "$bench_timeout" wine "$@"; }
+# A Windows program with no input (a run may have no standard input at all).
+bench_wine() { timeout "$bench_timeout" wine "$@" </dev/null; }
 
 bench_check_builds() {
   local f
