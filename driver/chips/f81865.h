@@ -63,6 +63,9 @@ public:
 // One sequence on the hardware monitor's index/data pair (BaseAddr + 5,
 // BaseAddr + 6), with the monitor's lock held throughout. Needs no
 // configuration mode; valid once the monitor set-up has found BaseAddr.
+// Lock order: a monitor sequence may be opened inside a configuration
+// bracket (the monitor set-up does), never a bracket inside a monitor
+// sequence.
 class F81865Monitor : public SioIndexData {
 public:
     F81865Monitor() : SioIndexData(F81865State.Monitor) {}
