@@ -116,6 +116,9 @@ typedef void (*ZrvUnloadRoutine)(PlatDriver* driver);
 
 // One dispatch routine for create, close and device control, and the unload.
 void PlatSetDriverRoutines(PlatDriver* driver, ZrvDispatchRoutine dispatch, ZrvUnloadRoutine unload);
+// In the kernel the device is created for secure open, and only the local
+// system and Administrators may open it; a device whose security cannot be
+// set is deleted again and its status returned.
 ZrvStatus PlatCreateDevice(PlatDriver* driver, const ZrvWChar* name, uint32_t deviceType,
                            uint32_t extensionSize, uint32_t characteristics, bool exclusive,
                            PlatDevice** device);
