@@ -16,11 +16,11 @@ namespace sim {
 
 namespace {
 
-std::unique_ptr<Device> makeLatch(const nlohmann::json& spec, const std::string& where) {
+std::unique_ptr<Device> makeLatch(const nlohmann::json& entry, const std::string& where) {
     std::map<uint16_t, uint8_t> ports;
-    if (!spec.contains("ports") || !spec["ports"].is_object())
+    if (!entry.contains("ports") || !entry["ports"].is_object())
         throw BoardError(fmt::format("{}: a latch needs a \"ports\" object", where));
-    for (auto& [port, value] : spec["ports"].items()) {
+    for (auto& [port, value] : entry["ports"].items()) {
         const std::string at = fmt::format("{}: port {}", where, port);
         ports[static_cast<uint16_t>(boardNumber(port, at, 0xFFFF))] =
             static_cast<uint8_t>(boardNumber(value, at, 0xFF));
@@ -95,18 +95,18 @@ BoardInfo loadBoard(Machine& machine, const std::string& path) {
     if (board.contains("hardware")) {
         if (!board["hardware"].is_array()) throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
         size_t index = 0;
-        for (auto& spec : board["hardware"]) {
+        for (auto& entry : board["hardware"]) {
             const std::string where = fmt::format("{}: hardware[{}]", path, index++);
-            if (!spec.is_object() || !spec.contains("type") || !spec["type"].is_string())
+            if (!entry.is_object() || !entry.contains("type") || !entry["type"].is_string())
                 throw BoardError(fmt::format("{}: each hardware entry has a \"type\"", where));
-            const std::string type = spec["type"].get<std::string>();
+            const std::string type = entry["type"].get<std::string>();
             const HardwareType* found = nullptr;
             for (auto& t : kHardwareTypes)
                 if (type == t.name) found = &t;
             if (found == nullptr)
                 throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
             try {
-                machine.bus().attach(found->make(spec, where));
+                machine.bus().attach(found->make(entry, where));
             } catch (const nlohmann::json::exception& e) {
                 throw BoardError(fmt::format("{}: {}", where, e.what()));
             }

@@ -32,7 +32,7 @@ BoardInfo loadBoard(Machine& machine, const std::string& path);
 uint32_t boardNumber(const nlohmann::json& value, const std::string& where, uint32_t max = 0xFFFFFFFFu);
 
 // A hardware type of the board file.
-using HardwareFactory = std::unique_ptr<Device> (*)(const nlohmann::json& spec, const std::string& where);
+using HardwareFactory = std::unique_ptr<Device> (*)(const nlohmann::json& entry, const std::string& where);
 struct HardwareType {
     const char* name;
     HardwareFactory make;

@@ -17,12 +17,12 @@ std::string formatTarget(const char* format, va_list args) {
             out += '%';
             continue;
         }
-        std::string spec = "%";
-        while (*p == '-' || *p == '0' || *p == '+' || *p == ' ' || *p == '#') spec += *p++;
-        while (*p >= '0' && *p <= '9') spec += *p++;
+        std::string conversion = "%";
+        while (*p == '-' || *p == '0' || *p == '+' || *p == ' ' || *p == '#') conversion += *p++;
+        while (*p >= '0' && *p <= '9') conversion += *p++;
         if (*p == '.') {
-            spec += *p++;
-            while (*p >= '0' && *p <= '9') spec += *p++;
+            conversion += *p++;
+            while (*p >= '0' && *p <= '9') conversion += *p++;
         }
         // Length modifiers: h and l are 16 and 32 bits on the target, ll 64.
         int size = 32;
@@ -43,7 +43,7 @@ std::string formatTarget(const char* format, va_list args) {
             case 'i': {
                 long long v = size == 64 ? va_arg(args, long long) : static_cast<int32_t>(va_arg(args, int));
                 if (size == 16) v = static_cast<int16_t>(v);
-                std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), v);
+                std::snprintf(buf, sizeof buf, (conversion + "lld").c_str(), v);
                 out += buf;
                 break;
             }
@@ -54,7 +54,7 @@ std::string formatTarget(const char* format, va_list args) {
                 unsigned long long v = size == 64 ? va_arg(args, unsigned long long)
                                                   : static_cast<uint32_t>(va_arg(args, unsigned));
                 if (size == 16) v = static_cast<uint16_t>(v);
-                std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), v);
+                std::snprintf(buf, sizeof buf, (conversion + "ll" + conv).c_str(), v);
                 out += buf;
                 break;
             }
@@ -62,9 +62,9 @@ std::string formatTarget(const char* format, va_list args) {
             case 's': {
                 const char* s = va_arg(args, const char*);
                 std::string text = s != nullptr ? s : "(null)";
-                int n = std::snprintf(nullptr, 0, (spec + "s").c_str(), text.c_str());
+                int n = std::snprintf(nullptr, 0, (conversion + "s").c_str(), text.c_str());
                 std::string padded(static_cast<size_t>(n) + 1, '\0');
-                std::snprintf(padded.data(), padded.size(), (spec + "s").c_str(), text.c_str());
+                std::snprintf(padded.data(), padded.size(), (conversion + "s").c_str(), text.c_str());
                 padded.pop_back();
                 out += padded;
                 break;

@@ -26,11 +26,11 @@ protected:
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:1\n\"SuperIO\"=dword:"
             "6\n"
             "\"GPIOGroup\"=dword:1\n\"GPIOOutGroup\"=dword:2\n");
-        const auto spec = nlohmann::json::parse(
+        const auto entry = nlohmann::json::parse(
             R"({"type": "f81865", "config_port": "0x2e", "id": "0x0704",
                 "config": {"4": {"0x60": "0x0a", "0x61": "0x00"}},
                 "hwm": {"0x20": "0x8c", "0x21": "0x41", "0x72": "0x2d"}, "fan_rpm": {"1": 2000}})");
-        board.attach(sim::F81865::fromBoard(spec, "test"));
+        board.attach(sim::F81865::fromBoard(entry, "test"));
         ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
         board.clearTrace();
     }

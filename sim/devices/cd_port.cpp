@@ -12,22 +12,22 @@ CdPort::CdPort(Config config) : config_(std::move(config)), latch_(config_.latch
         if ((config_.outputs >> bit) & 1u) edges_[bit].push_back({0, ((latch_ >> bit) & 1u) != 0});
 }
 
-std::unique_ptr<Device> CdPort::fromBoard(const nlohmann::json& spec, const std::string& where) {
+std::unique_ptr<Device> CdPort::fromBoard(const nlohmann::json& entry, const std::string& where) {
     Config c;
-    if (!spec.contains("port")) throw BoardError(fmt::format("{}: a cd-port needs a \"port\"", where));
-    c.port = static_cast<uint16_t>(boardNumber(spec["port"], where + ": port", 0xFFFF));
-    if (spec.contains("out_port"))
-        c.outPort = static_cast<uint16_t>(boardNumber(spec["out_port"], where + ": out_port", 0xFFFF));
+    if (!entry.contains("port")) throw BoardError(fmt::format("{}: a cd-port needs a \"port\"", where));
+    c.port = static_cast<uint16_t>(boardNumber(entry["port"], where + ": port", 0xFFFF));
+    if (entry.contains("out_port"))
+        c.outPort = static_cast<uint16_t>(boardNumber(entry["out_port"], where + ": out_port", 0xFFFF));
     if (c.port == 0 || c.outPort == c.port)
         throw BoardError(fmt::format("{}: \"port\" is non-zero and \"out_port\" another port", where));
     const std::pair<const char*, uint8_t*> bytes[] = {
         {"inputs", &c.inputs}, {"outputs", &c.outputs}, {"levels", &c.levels}, {"latch", &c.latch}};
     for (auto& [key, field] : bytes)
-        if (spec.contains(key))
-            *field = static_cast<uint8_t>(boardNumber(spec[key], fmt::format("{}: {}", where, key), 0xFF));
+        if (entry.contains(key))
+            *field = static_cast<uint8_t>(boardNumber(entry[key], fmt::format("{}: {}", where, key), 0xFF));
     if (c.outPort == 0 && (c.inputs & c.outputs) != 0)
         throw BoardError(fmt::format("{}: a line is either an input or an output", where));
-    c.names = LineNames::fromBoard(spec, where);
+    c.names = LineNames::fromBoard(entry, where);
     return std::make_unique<CdPort>(std::move(c));
 }
 

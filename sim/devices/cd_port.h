@@ -56,7 +56,7 @@ public:
 
     explicit CdPort(Config config);
     // Hardware type "cd-port" of the board file.
-    static std::unique_ptr<Device> fromBoard(const nlohmann::json& spec, const std::string& where);
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "cd-port"; }
     bool claims(uint16_t port) const override;

@@ -25,12 +25,12 @@ std::optional<PortLine> LineNames::find(const std::string& name) const {
     return parsePortLine(name);
 }
 
-LineNames LineNames::fromBoard(const nlohmann::json& spec, const std::string& where) {
+LineNames LineNames::fromBoard(const nlohmann::json& entry, const std::string& where) {
     LineNames names;
-    if (!spec.contains("lines")) return names;
-    if (!spec["lines"].is_object())
+    if (!entry.contains("lines")) return names;
+    if (!entry["lines"].is_object())
         throw BoardError(fmt::format("{}: \"lines\" maps names to \"PORT.BIT\"", where));
-    for (auto& [name, value] : spec["lines"].items()) {
+    for (auto& [name, value] : entry["lines"].items()) {
         const auto line = value.is_string() ? parsePortLine(value.get<std::string>()) : std::nullopt;
         if (!line)
             throw BoardError(
@@ -42,11 +42,11 @@ LineNames LineNames::fromBoard(const nlohmann::json& spec, const std::string& wh
 
 namespace {
 
-std::map<uint16_t, uint8_t> portMap(const nlohmann::json& spec, const char* key, const std::string& where) {
+std::map<uint16_t, uint8_t> portMap(const nlohmann::json& entry, const char* key, const std::string& where) {
     std::map<uint16_t, uint8_t> ports;
-    if (!spec.contains(key)) return ports;
-    if (!spec[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" maps ports to bytes", where, key));
-    for (auto& [port, value] : spec[key].items()) {
+    if (!entry.contains(key)) return ports;
+    if (!entry[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" maps ports to bytes", where, key));
+    for (auto& [port, value] : entry[key].items()) {
         const std::string at = fmt::format("{}: {} {}", where, key, port);
         const uint16_t p = static_cast<uint16_t>(boardNumber(port, at, 0xFFFF));
         if (p == 0) throw BoardError(fmt::format("{}: port 0 is no port", at));
@@ -64,31 +64,31 @@ DioPorts::DioPorts(Config config)
       dataLevels_(config_.dataLevels),
       direction_(config_.directionReset) {}
 
-std::unique_ptr<Device> DioPorts::fromBoard(const nlohmann::json& spec, const std::string& where) {
+std::unique_ptr<Device> DioPorts::fromBoard(const nlohmann::json& entry, const std::string& where) {
     Config c;
-    c.inputs = portMap(spec, "inputs", where);
-    c.outputs = portMap(spec, "outputs", where);
-    if (spec.contains("data") != spec.contains("direction"))
+    c.inputs = portMap(entry, "inputs", where);
+    c.outputs = portMap(entry, "outputs", where);
+    if (entry.contains("data") != entry.contains("direction"))
         throw BoardError(fmt::format("{}: \"data\" and \"direction\" come together", where));
-    if (spec.contains("data")) {
-        c.dataPort = static_cast<uint16_t>(boardNumber(spec["data"], where + ": data", 0xFFFF));
+    if (entry.contains("data")) {
+        c.dataPort = static_cast<uint16_t>(boardNumber(entry["data"], where + ": data", 0xFFFF));
         c.directionPort =
-            static_cast<uint16_t>(boardNumber(spec["direction"], where + ": direction", 0xFFFF));
+            static_cast<uint16_t>(boardNumber(entry["direction"], where + ": direction", 0xFFFF));
         if (c.dataPort == 0 || c.directionPort == 0 || c.dataPort == c.directionPort)
             throw BoardError(fmt::format("{}: data and direction are two non-zero ports", where));
     }
-    if (spec.contains("direction_reset"))
+    if (entry.contains("direction_reset"))
         c.directionReset =
-            static_cast<uint8_t>(boardNumber(spec["direction_reset"], where + ": direction_reset", 0xFF));
-    if (spec.contains("data_levels"))
-        c.dataLevels = static_cast<uint8_t>(boardNumber(spec["data_levels"], where + ": data_levels", 0xFF));
+            static_cast<uint8_t>(boardNumber(entry["direction_reset"], where + ": direction_reset", 0xFF));
+    if (entry.contains("data_levels"))
+        c.dataLevels = static_cast<uint8_t>(boardNumber(entry["data_levels"], where + ": data_levels", 0xFF));
     std::map<uint16_t, int> seen;
     for (auto& [p, _] : c.inputs) ++seen[p];
     for (auto& [p, _] : c.outputs) ++seen[p];
     if (c.dataPort != 0) ++seen[c.dataPort], ++seen[c.directionPort];
     for (auto& [p, n] : seen)
         if (n > 1) throw BoardError(fmt::format("{}: port 0x{:04x} is given twice", where, p));
-    c.names = LineNames::fromBoard(spec, where);
+    c.names = LineNames::fromBoard(entry, where);
     return std::make_unique<DioPorts>(std::move(c));
 }
 

@@ -49,7 +49,7 @@ public:
     void add(const std::string& name, PortLine line) { names_[name] = line; }
     std::optional<PortLine> find(const std::string& name) const;
     // Reads the "lines" object ({"NAME": "PORT.BIT"}) of a board entry, if any.
-    static LineNames fromBoard(const nlohmann::json& spec, const std::string& where);
+    static LineNames fromBoard(const nlohmann::json& entry, const std::string& where);
 
 private:
     std::map<std::string, PortLine> names_;
@@ -72,7 +72,7 @@ public:
 
     explicit DioPorts(Config config);
     // Hardware type "dio-ports" of the board file.
-    static std::unique_ptr<Device> fromBoard(const nlohmann::json& spec, const std::string& where);
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "dio-ports"; }
     bool claims(uint16_t port) const override;

@@ -24,11 +24,11 @@ const UnitName kUnitNames[] = {{"s", 1000}, {"min", 60000}};
 
 const char* accessName(PortWatchdog::Access a) { return a == PortWatchdog::Access::Read ? "read" : "write"; }
 
-std::optional<PortWatchdog::PortAccess> portAccess(const nlohmann::json& spec, const char* key,
+std::optional<PortWatchdog::PortAccess> portAccess(const nlohmann::json& entry, const char* key,
                                                    const std::string& where) {
-    if (!spec.contains(key)) return std::nullopt;
+    if (!entry.contains(key)) return std::nullopt;
     const std::string at = fmt::format("{}: {}", where, key);
-    const nlohmann::json& a = spec[key];
+    const nlohmann::json& a = entry[key];
     if (!a.is_object() || !a.contains("access") || !a["access"].is_string() || !a.contains("port"))
         throw BoardError(fmt::format("{}: expected {{\"access\": \"read\"|\"write\", \"port\": PORT}}", at));
     PortWatchdog::PortAccess result{};
@@ -49,24 +49,24 @@ std::optional<PortWatchdog::PortAccess> portAccess(const nlohmann::json& spec, c
 
 PortWatchdog::PortWatchdog(Config config) : config_(config), count_(config.count) {}
 
-std::unique_ptr<Device> PortWatchdog::fromBoard(const nlohmann::json& spec, const std::string& where) {
+std::unique_ptr<Device> PortWatchdog::fromBoard(const nlohmann::json& entry, const std::string& where) {
     Config c;
-    const auto start = portAccess(spec, "start", where);
+    const auto start = portAccess(entry, "start", where);
     if (!start) throw BoardError(fmt::format("{}: a port-watchdog needs a \"start\" action", where));
     c.start = *start;
-    c.stop = portAccess(spec, "stop", where);
-    c.refresh = portAccess(spec, "refresh", where);
+    c.stop = portAccess(entry, "stop", where);
+    c.refresh = portAccess(entry, "refresh", where);
     // A read carries no value, so one read cannot both start and stop.
     if (c.stop && c.stop->access == Access::Read &&
         ((c.start.access == Access::Read && c.start.port == c.stop->port) ||
          (c.refresh && c.refresh->access == Access::Read && c.refresh->port == c.stop->port)))
         throw BoardError(fmt::format("{}: the same read cannot start and stop the watchdog", where));
-    if (spec.contains("count_port"))
-        c.countPort = static_cast<uint16_t>(boardNumber(spec["count_port"], where + ": count_port", 0xFFFF));
-    if (spec.contains("count"))
-        c.count = static_cast<uint8_t>(boardNumber(spec["count"], where + ": count", 0xFF));
-    if (spec.contains("unit")) {
-        const std::string unit = spec["unit"].is_string() ? spec["unit"].get<std::string>() : "";
+    if (entry.contains("count_port"))
+        c.countPort = static_cast<uint16_t>(boardNumber(entry["count_port"], where + ": count_port", 0xFFFF));
+    if (entry.contains("count"))
+        c.count = static_cast<uint8_t>(boardNumber(entry["count"], where + ": count", 0xFF));
+    if (entry.contains("unit")) {
+        const std::string unit = entry["unit"].is_string() ? entry["unit"].get<std::string>() : "";
         bool known = false;
         for (const UnitName& u : kUnitNames) {
             if (unit == u.name) {

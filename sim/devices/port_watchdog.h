@@ -58,7 +58,7 @@ public:
 
     explicit PortWatchdog(Config config);
     // Hardware type "port-watchdog" of the board file.
-    static std::unique_ptr<Device> fromBoard(const nlohmann::json& spec, const std::string& where);
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "port-watchdog"; }
     bool claims(uint16_t port) const override;
