@@ -240,14 +240,8 @@ TEST_F(PortDio, SpecificLayoutWithoutDirectionRegisterLeavesTheLinesOff) {
 // The key path comes from pool; without it there is no digital I/O.
 TEST(PortDioSelection, PathAllocationFailureLeavesTheDigitalIoUnbound) {
     const std::string reg = dioRegistry("\"IOBaseOut\"=dword:00000301\n\"OutMask\"=dword:000000ff\n");
-    uint32_t allocations = 0;
-    {
-        SimBoard probe;
-        probe.reg(reg);
-        const uint32_t before = probe.machine().allocationCount();
-        ASSERT_EQ(probe.load(), ZRV_STATUS_SUCCESS);
-        allocations = probe.machine().allocationCount() - before;
-    }
+    const uint32_t allocations = zrvtest::allocationsOfLoad(reg);
+    ASSERT_GT(allocations, 1u);
     SimBoard board;
     board.reg(reg);
     board.machine().failAllocation(allocations);  // the digital-I/O loader's, the last one

@@ -40,6 +40,14 @@ std::vector<std::string> SimBoard::violations() const {
     return v;
 }
 
+uint32_t allocationsOfLoad(const std::string& registryText) {
+    SimBoard probe;
+    probe.reg(registryText);
+    const uint32_t before = probe.machine().allocationCount();
+    if (probe.load() != ZRV_STATUS_SUCCESS) return 0;
+    return probe.machine().allocationCount() - before;
+}
+
 std::vector<uint8_t> le16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
 
 std::vector<uint8_t> le32(uint32_t v) {

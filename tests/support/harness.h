@@ -44,6 +44,10 @@ private:
     sim::Machine machine_;
 };
 
+// How many pool allocations one load of the driver makes on a board with
+// this registry content (for failing each of them in turn).
+uint32_t allocationsOfLoad(const std::string& registryText);
+
 // Little-endian helpers for request records.
 std::vector<uint8_t> le16(uint16_t v);
 std::vector<uint8_t> le32(uint32_t v);
