@@ -33,6 +33,7 @@ struct DioOps {
     int32_t (*SetSpecificMask)(uint8_t mask);  // 0 applied; non-zero: no direction register
 };
 
-// GetTimeout of the chips with an 8-bit count in seconds or minutes: Count
-// 255, Unit 3 (both codes); touches no hardware.
-void WDT_FixedGetTimeout(WdtTimeout* timeout);
+// GetTimeout of the chips with an 8-bit count in seconds or minutes (the
+// W83627 family, the F81216, the SCH3114): Count 255, Unit 3 (both codes);
+// touches no hardware. In wdt/w83627_wdt.cpp.
+void WDT_W83627_GetTimeout(WdtTimeout* timeout);
