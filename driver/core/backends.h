@@ -4,6 +4,15 @@
 
 #include "core/ops.h"
 
+// SCH3114 (chip code 5): detect entries in chips/sch3114.cpp, tables in
+// wdt/sch3114_wdt.cpp, hwm/sch3114_hwm.cpp and dio/sch3114_dio.cpp.
+int32_t WDT_SCH3114_Detect();
+int32_t HWM_SCH3114_Detect();
+int32_t DIO_SCH3114_Detect();
+extern const WdtOps SCH3114WdtOps;
+extern const HwmOps SCH3114HwmOps;
+extern const DioOps SCH3114DioOps;
+
 // F81865 (chip code 6): detect entries in chips/f81865.cpp, tables in
 // wdt/f81865_wdt.cpp, hwm/f81865_hwm.cpp and dio/f81865_dio.cpp.
 int32_t WDT_F81865_Detect();

@@ -1,0 +1,118 @@
+// SCH3114 configuration access, probe and detect entries.
+//
+// The chip is probed at most once per load, by whichever detect entry runs
+// first; the runtime block it reports then serves all three back-ends.
+#include "chips/sch3114.h"
+
+#include "core/backends.h"
+#include "core/config.h"
+
+ZRV_GLOBAL SCH3114StateRecord SCH3114State;
+
+namespace {
+
+// Configuration mode opens with 0x55 written once to the index port and
+// closes with 0xAA written to it.
+const SioKeyWrite kEnterKeys[] = {{SIO_KEY_TO_INDEX, 0x55}};
+const SioKeyWrite kExitKeys[] = {{SIO_KEY_TO_INDEX, 0xAA}};
+const SioKeys kSCH3114Keys = {kEnterKeys, 1, kExitKeys, 1};
+
+// The chip identifies itself by one byte, register 0x20.
+constexpr uint8_t kRegDeviceId = 0x20;
+const uint8_t kAcceptedIds[] = {0x7D, 0x7C, 0x7F};
+
+// Offsets of the monitor's index/data pair in the runtime block.
+constexpr uint16_t kRuntimeMonitorIndex = 0x70;
+constexpr uint16_t kRuntimeMonitorData = 0x71;
+// A base below 0x100 (logical device 0x0A never set up) would put the block
+// on the board's own devices: timer, keyboard controller, and the real-time
+// clock's index/data pair at 0x70/0x71, where writes corrupt CMOS settings.
+// A base so high that the block's last register wraps past 0xFFFF lands
+// there too.
+constexpr uint16_t kRuntimeLowestBase = 0x100;
+constexpr uint16_t kRuntimeHighestBase = 0xFFFF - kRuntimeMonitorData;
+
+constexpr uint32_t kDioLineLayout = 3;
+
+SCH3114StateRecord& S = SCH3114State;
+
+bool IsAcceptedId(uint8_t id) {
+    for (uint8_t accepted : kAcceptedIds)
+        if (accepted == id) return true;
+    return false;
+}
+
+// Inside the probe's bracket: select the runtime device and take its base.
+void SCH3114_ReadRuntimeBase(const SioConfigBracket& bracket) {
+    bracket.SelectDevice(SCH3114_DEVICE_RUNTIME);
+    S.RuntimeBase = bracket.ReadBase();
+}
+
+// One bracket at `pair`: the ID, and the runtime base when the ID is
+// accepted. True when it was.
+bool ProbeAt(const SioPortPair& pair) {
+    S.Pair = &pair;
+    S.IndexPort = pair.IndexPort;
+    S.DataPort = pair.DataPort;
+    SioConfigBracket bracket(pair, kSCH3114Keys);
+    if (!IsAcceptedId(bracket.ReadReg(kRegDeviceId))) return false;
+    SCH3114_ReadRuntimeBase(bracket);
+    return true;
+}
+
+// First two steps of every detect entry: probe once, then answer from the
+// stored outcome. True when the chip is there.
+bool ChipPresent() {
+    if (S.NotFound != 0) return false;
+    if (S.Probed == 0) Detect_SCH3114();
+    return S.NotFound == 0;
+}
+
+}  // namespace
+
+uint8_t SCH3114Runtime::Read(uint8_t offset) const {
+    return PlatReadPort(static_cast<uint16_t>(S.RuntimeBase + offset));
+}
+
+void SCH3114Runtime::Write(uint8_t offset, uint8_t value) const {
+    PlatWritePort(static_cast<uint16_t>(S.RuntimeBase + offset), value);
+}
+
+void Detect_SCH3114() {
+    S.Probed = 1;
+    bool found = false;
+    for (uint32_t i = 0; i < kSioConfigPairCount && !found; ++i) found = ProbeAt(kSioConfigPairs[i]);
+    if (!found) {
+        S.NotFound = 1;
+        return;
+    }
+    if (S.RuntimeBase < kRuntimeLowestBase || S.RuntimeBase > kRuntimeHighestBase) {
+        DbgPrint("Detect_SCH3114 RuntimeBase 0x%04x is not a runtime block, SCH3114 not bound\n",
+                 static_cast<unsigned>(S.RuntimeBase));
+        S.RuntimeBase = 0;
+        S.NotFound = 1;
+        return;
+    }
+    S.Monitor.IndexPort = static_cast<uint16_t>(S.RuntimeBase + kRuntimeMonitorIndex);
+    S.Monitor.DataPort = static_cast<uint16_t>(S.RuntimeBase + kRuntimeMonitorData);
+    S.Monitor.Lock = HW_LOCK_MONITOR;
+}
+
+int32_t WDT_SCH3114_Detect() {
+    if (!ChipPresent()) return -1;
+    WDT_SCH3114_Init();
+    return 0;
+}
+
+int32_t HWM_SCH3114_Detect() {
+    if (!ChipPresent()) return -1;
+    HWM_SCH3114_Init();
+    return 0;
+}
+
+// Only the line layout describes SCH3114 lines.
+int32_t DIO_SCH3114_Detect() {
+    if (!ChipPresent()) return -1;
+    if (BoardConfig.DioDeviceType != kDioLineLayout) return -1;
+    return DIO_SCH3114_Init();
+}

@@ -1,0 +1,87 @@
+// SCH3114 digital I/O in the line layout: each line names a GPIO group,
+// whose data register sits in the runtime block, and a mask of that
+// register's bits. Pin directions and functions are the firmware's and are
+// never written here.
+//
+// Get and Set are each one runtime sequence, so a Set's per-line
+// read-modify-writes cannot lose the bits of another request's Set.
+#include "chips/sch3114.h"
+#include "core/backends.h"
+#include "core/config.h"
+
+namespace {
+
+// GPIO data register of each group number, as an offset in the runtime
+// block. Groups 0 and 7 have no data register of their own and land on the
+// block's first register.
+const uint8_t SCH3114GpioRegs[] = {0x00, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x00};
+constexpr uint32_t kGpioGroups = sizeof(SCH3114GpioRegs) / sizeof(SCH3114GpioRegs[0]);
+
+// The lines of one direction in the board configuration.
+struct LineSide {
+    uint8_t Count;
+    const uint16_t* Group;
+    const uint8_t* Mask;
+};
+
+LineSide InputLines() { return {BoardConfig.InBits, BoardConfig.InAddr, BoardConfig.InMask}; }
+LineSide OutputLines() { return {BoardConfig.OutBits, BoardConfig.OutAddr, BoardConfig.OutMask}; }
+
+uint8_t LineRegister(const LineSide& side, uint32_t line) { return SCH3114GpioRegs[side.Group[line]]; }
+
+uint16_t DIO_SCH3114_GetConfig() {
+    const uint16_t config = static_cast<uint16_t>(BoardConfig.OutBits << 8 | BoardConfig.InBits);
+    DbgPrint("DIO_SCH3114_GetConfig: %x\n", static_cast<unsigned>(config));
+    return config;
+}
+
+// One read per line, also where lines share a register.
+uint16_t DIO_SCH3114_Get(uint16_t selector) {
+    const LineSide side = selector != 0 ? OutputLines() : InputLines();
+    SCH3114Runtime runtime;
+    uint16_t word = 0;
+    for (uint32_t n = 0; n < side.Count; ++n)
+        SetLineBit(&word, runtime.Read(LineRegister(side, n)), n, side.Mask[n]);
+    return word;
+}
+
+// One read-modify-write per line, in line order: lines that share a
+// register see each other's writes, and bits outside every mask keep the
+// value read.
+void DIO_SCH3114_Set(uint16_t lines) {
+    const LineSide side = OutputLines();
+    SCH3114Runtime runtime;
+    for (uint32_t n = 0; n < side.Count; ++n) {
+        const uint8_t offset = LineRegister(side, n);
+        uint8_t value = runtime.Read(offset);
+        SetMaskBits(&value, (lines >> n) & 1u, side.Mask[n]);
+        runtime.Write(offset, value);
+    }
+}
+
+// A line whose group lies past the register table is refused, naming the
+// line; then no line of the map is served.
+bool GroupsInTable(const LineSide& side, const char* refusal) {
+    for (uint32_t n = 0; n < side.Count; ++n) {
+        if (side.Group[n] >= kGpioGroups) {
+            DbgPrint(refusal, static_cast<int>(n), static_cast<int>(side.Group[n]));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+const DioOps SCH3114DioOps = {
+    DIO_SCH3114_GetConfig, DIO_SCH3114_Get, DIO_SCH3114_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+int32_t DIO_SCH3114_Init() {
+    if (!GroupsInTable(InputLines(),
+                       "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
+        !GroupsInTable(OutputLines(),
+                       "DIO_SCH3114 output line %d names GPIO group %d, digital I/O not bound\n"))
+        return -1;
+    return 0;
+}
