@@ -1,0 +1,392 @@
+#include "sim/devices/sch3114.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "sim/board.h"
+
+namespace sim {
+
+namespace {
+
+// Configuration mode keys, written to the index port.
+constexpr uint8_t kEntryKey = 0x55;
+constexpr uint8_t kExitKey = 0xAA;
+
+// Global configuration registers.
+constexpr uint8_t kRegDevice = 0x07;
+constexpr uint8_t kRegDeviceId = 0x20;
+constexpr uint8_t kFirstDeviceReg = 0x30;
+constexpr uint8_t kRegBaseHigh = 0x60;
+constexpr uint8_t kRegBaseLow = 0x61;
+
+constexpr int kDeviceRuntime = 0x0A;
+constexpr uint16_t kRuntimeSize = 0x80;
+
+// Runtime block offsets.
+constexpr uint8_t kGpioFirst = 0x4B;  // GP1x data; GP2x..GP6x follow
+constexpr int kGpioGroups = 6;
+constexpr uint8_t kWdtUnit = 0x65;
+constexpr uint8_t kWdtCount = 0x66;
+constexpr uint8_t kWdtControl = 0x68;
+constexpr uint8_t kWdtUnitSeconds = 0x80;
+constexpr uint8_t kWdtTimedOut = 0x01;  // control bit 0
+constexpr uint8_t kMonitorIndex = 0x70;
+constexpr uint8_t kMonitorData = 0x71;
+
+// Monitor registers the measuring side owns (driver writes are lost).
+constexpr uint8_t kMonitorReadOnly[] = {0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
+                                        0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x99, 0x9A};
+constexpr uint8_t kTachLow[] = {0x28, 0x2A, 0x2C};
+constexpr uint8_t kFanDuty[] = {0x30, 0x31, 0x32};
+constexpr uint8_t kFanConfig[] = {0x5C, 0x5D, 0x5E};
+constexpr uint8_t kTempRegs[] = {0x25, 0x26, 0x27};
+constexpr uint8_t kDriveMask = 0xE0;
+constexpr uint8_t kDriveOff = 0x80;
+constexpr uint8_t kDriveDuty = 0xE0;
+constexpr uint32_t kFanClock = 5400000;
+constexpr uint16_t kFanStopped = 0xFFFF;
+
+bool isGpio(uint8_t offset) { return offset >= kGpioFirst && offset < kGpioFirst + kGpioGroups; }
+
+}  // namespace
+
+SCH3114::SCH3114(uint16_t configPort, uint8_t id) : indexPort_(configPort), id_(id) {
+    global_[kRegDeviceId] = id;
+    runtime_[kWdtUnit] = kWdtUnitSeconds;
+    for (uint8_t low : kTachLow) {  // no fan: full-scale count
+        hwm_[low] = 0xFF;
+        hwm_[low + 1] = 0xFF;
+    }
+    inputs_.fill(0xFF);  // input pins float high
+}
+
+// ---- Bus side ------------------------------------------------------------------
+
+uint16_t SCH3114::runtimeBaseLocked() const {
+    auto it = devices_.find(kDeviceRuntime);
+    if (it == devices_.end()) return 0;
+    return static_cast<uint16_t>(it->second[kRegBaseHigh] << 8 | it->second[kRegBaseLow]);
+}
+
+bool SCH3114::claims(uint16_t port) const {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_ || port == indexPort_ + 1) return true;
+    const uint16_t base = runtimeBaseLocked();
+    return base != 0 && port >= base && port - base < kRuntimeSize;
+}
+
+uint8_t SCH3114::read(uint16_t port) {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_) return open_ ? index_ : 0xFF;
+    if (port == indexPort_ + 1) return dataRead();
+    const auto offset = static_cast<uint8_t>(port - runtimeBaseLocked());
+    if (offset == kMonitorIndex) return hwmIndex_;
+    if (offset == kMonitorData) {
+        monitorAccess(false, port);
+        return hwmReadLocked(hwmIndex_);
+    }
+    return runtimeReadLocked(offset);
+}
+
+void SCH3114::write(uint16_t port, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_) return indexWrite(value);
+    if (port == indexPort_ + 1) return dataWrite(value);
+    const auto offset = static_cast<uint8_t>(port - runtimeBaseLocked());
+    if (offset == kMonitorIndex || offset == kMonitorData) monitorAccess(offset == kMonitorIndex, port);
+    if (offset == kMonitorIndex) {
+        hwmIndex_ = value;
+    } else if (offset == kMonitorData) {
+        if (std::find(std::begin(kMonitorReadOnly), std::end(kMonitorReadOnly), hwmIndex_) ==
+            std::end(kMonitorReadOnly))
+            hwm_[hwmIndex_] = value;
+    } else {
+        runtimeWriteLocked(offset, value);
+    }
+}
+
+void SCH3114::indexWrite(uint8_t value) {
+    if (!open_) {
+        if (value == kEntryKey) {
+            open_ = true;
+            selected_ = false;
+        } else if (value == kExitKey) {
+            violation("exit key 0xaa written while configuration mode is closed");
+        }
+        return;
+    }
+    if (value == kExitKey) {
+        open_ = false;
+        return;
+    }
+    if (value == kEntryKey) violation("entry key 0x55 written inside an open bracket");
+    index_ = value;
+}
+
+uint8_t SCH3114::dataRead() {
+    if (!open_) {
+        violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
+        return 0xFF;
+    }
+    if (index_ < kFirstDeviceReg) return global_[index_];
+    if (!selected_)
+        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
+    return file(global_[kRegDevice])[index_];
+}
+
+void SCH3114::dataWrite(uint8_t value) {
+    if (!open_) {
+        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
+                              indexPort_ + 1, value));
+        return;
+    }
+    if (index_ == kRegDevice) {
+        global_[kRegDevice] = value;
+        selected_ = true;
+        return;
+    }
+    if (index_ == kRegDeviceId) return;  // read-only
+    if (index_ < kFirstDeviceReg) {
+        global_[index_] = value;
+        return;
+    }
+    if (!selected_)
+        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
+    file(global_[kRegDevice])[index_] = value;
+}
+
+uint8_t SCH3114::runtimeReadLocked(uint8_t offset) const {
+    if (isGpio(offset)) {
+        const size_t g = offset - kGpioFirst;
+        return static_cast<uint8_t>((runtime_[offset] & outputs_[g]) | (inputs_[g] & ~outputs_[g]));
+    }
+    return runtime_[offset];
+}
+
+void SCH3114::runtimeWriteLocked(uint8_t offset, uint8_t value) {
+    if (offset == kWdtCount) unitElapsedMs_ = 0;  // a (re)load starts a full unit
+    runtime_[offset] = value;
+}
+
+void SCH3114::monitorAccess(bool index, uint16_t port) {
+    if (index && hwmIndexFresh_)
+        violation(fmt::format("monitor index port 0x{:x} written twice with no data access between", port));
+    if (!index && !hwmIndexFresh_)
+        violation(fmt::format("monitor data port 0x{:x} accessed with no index write before it", port));
+    hwmIndexFresh_ = index;
+}
+
+void SCH3114::advance(uint64_t fromMs, uint64_t ms) {
+    std::lock_guard lock(mutex_);
+    uint64_t now = fromMs;
+    uint64_t left = ms;
+    while (runtime_[kWdtCount] != 0 && left != 0) {
+        const uint64_t unit = (runtime_[kWdtUnit] & kWdtUnitSeconds) != 0 ? 1000 : 60000;
+        const uint64_t step = std::min(left, unit - unitElapsedMs_);
+        unitElapsedMs_ += step;
+        now += step;
+        left -= step;
+        if (unitElapsedMs_ < unit) continue;
+        unitElapsedMs_ = 0;
+        if (--runtime_[kWdtCount] == 0) {
+            runtime_[kWdtControl] |= kWdtTimedOut;
+            resets_.push_back(now);
+        }
+    }
+}
+
+uint8_t SCH3114::hwmReadLocked(uint8_t r) const {
+    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
+        const uint8_t low = kTachLow[fan];
+        if ((r != low && r != low + 1) || !fanRpm_[fan]) continue;
+        uint32_t rpm = *fanRpm_[fan];
+        const uint8_t drive = hwm_[kFanConfig[fan]] & kDriveMask;
+        if (drive == kDriveOff) rpm = 0;
+        if (drive == kDriveDuty) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
+        const uint32_t count = rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, kFanStopped);
+        return static_cast<uint8_t>(r == low ? count : count >> 8);
+    }
+    return hwm_[r];
+}
+
+void SCH3114::violation(std::string what) { violations_.push_back(std::move(what)); }
+
+std::vector<std::string> SCH3114::violations() const {
+    std::lock_guard lock(mutex_);
+    auto out = violations_;
+    if (open_) out.push_back("configuration mode left open");
+    return out;
+}
+
+std::vector<uint64_t> SCH3114::resets() const {
+    std::lock_guard lock(mutex_);
+    return resets_;
+}
+
+// ---- Pins ------------------------------------------------------------------------
+
+std::optional<std::pair<int, int>> SCH3114::parseLine(const std::string& line) const {
+    if (line.size() != 4 || line.rfind("gp", 0) != 0) return std::nullopt;
+    const int group = line[2] - '0';
+    const int pin = line[3] - '0';
+    if (group < 1 || group > kGpioGroups || pin < 0 || pin > 7) return std::nullopt;
+    return std::make_pair(group - 1, pin);
+}
+
+bool SCH3114::setPin(const std::string& line, bool level) {
+    std::lock_guard lock(mutex_);
+    auto at = parseLine(line);
+    if (!at) return false;
+    const auto bit = static_cast<uint8_t>(1u << at->second);
+    uint8_t& in = inputs_[static_cast<size_t>(at->first)];
+    in = static_cast<uint8_t>(level ? in | bit : in & ~bit);
+    return true;
+}
+
+std::optional<bool> SCH3114::pin(const std::string& line) const {
+    std::lock_guard lock(mutex_);
+    auto at = parseLine(line);
+    if (!at) return std::nullopt;
+    const auto g = static_cast<size_t>(at->first);
+    const auto bit = static_cast<uint8_t>(1u << at->second);
+    const bool output = (outputs_[g] & bit) != 0;
+    return ((output ? runtime_[kGpioFirst + g] : inputs_[g]) & bit) != 0;
+}
+
+// ---- Test and board side -------------------------------------------------------
+
+SCH3114::RegFile& SCH3114::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
+
+const SCH3114::RegFile& SCH3114::file(int device) const {
+    static const RegFile kEmpty{};
+    if (device == kGlobal) return global_;
+    auto it = devices_.find(device);
+    return it != devices_.end() ? it->second : kEmpty;
+}
+
+uint8_t SCH3114::reg(int device, uint8_t r) const {
+    std::lock_guard lock(mutex_);
+    return file(device)[r];
+}
+
+void SCH3114::setReg(int device, uint8_t r, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (device == kGlobal && r == kRegDeviceId) return;  // the ID comes with the chip
+    file(device)[r] = value;
+}
+
+uint8_t SCH3114::runtime(uint8_t offset) const {
+    std::lock_guard lock(mutex_);
+    return offset < kRuntimeSize ? runtimeReadLocked(offset) : 0xFF;
+}
+
+void SCH3114::setRuntime(uint8_t offset, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (offset < kRuntimeSize) runtime_[offset] = value;
+}
+
+uint8_t SCH3114::hwm(uint8_t r) const {
+    std::lock_guard lock(mutex_);
+    return hwmReadLocked(r);
+}
+
+void SCH3114::setHwm(uint8_t r, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
+        if (r == kTachLow[fan] || r == kTachLow[fan] + 1) fanRpm_[fan].reset();
+    hwm_[r] = value;
+}
+
+void SCH3114::setFanRpm(int fan, uint32_t rpm) {
+    std::lock_guard lock(mutex_);
+    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
+}
+
+void SCH3114::setTemperature(int sensor, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
+}
+
+void SCH3114::setGpioOutputs(int group, uint8_t pins) {
+    std::lock_guard lock(mutex_);
+    if (group >= 1 && group <= kGpioGroups) outputs_[static_cast<size_t>(group - 1)] = pins;
+}
+
+bool SCH3114::configOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+uint16_t SCH3114::runtimeBase() const {
+    std::lock_guard lock(mutex_);
+    return runtimeBaseLocked();
+}
+
+// ---- Board file ------------------------------------------------------------------
+//
+//   {"type": "sch3114", "config_port": "0x4e", "id": "0x7c",
+//    "config": {"0x0a": {"0x60": "0x0a", "0x61": "0x80"}},
+//    "runtime": {"0x50": "0xe3"}, "gpio_outputs": {"6": "0x83"},
+//    "hwm": {"0x20": "0x8c"}, "fan_rpm": {"1": 2400}, "temperature": {"1": 45},
+//    "pins": {"gp10": 0}}
+
+std::unique_ptr<Device> SCH3114::fromBoard(const nlohmann::json& entry, const std::string& where) {
+    const uint32_t port = entry.contains("config_port")
+                              ? boardNumber(entry["config_port"], where + ": config_port", 0xFFFF)
+                              : 0x2E;
+    if (port != 0x2E && port != 0x4E)
+        throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
+    const uint32_t id = entry.contains("id") ? boardNumber(entry["id"], where + ": id", 0xFF) : 0x7C;
+    auto chip = std::make_unique<SCH3114>(static_cast<uint16_t>(port), static_cast<uint8_t>(id));
+
+    auto object = [&](const char* key) -> const nlohmann::json* {
+        if (!entry.contains(key)) return nullptr;
+        if (!entry[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", where, key));
+        return &entry[key];
+    };
+    // Each entry of a {"number": number} object, numbers range-checked.
+    auto pairs = [&](const char* key, uint32_t maxKey, uint32_t maxValue, auto apply) {
+        if (auto* obj = object(key))
+            for (auto& [k, v] : obj->items()) {
+                const std::string at = fmt::format("{}: {} {}", where, key, k);
+                apply(boardNumber(k, at, maxKey), boardNumber(v, at, maxValue));
+            }
+    };
+    if (auto* config = object("config")) {
+        for (auto& [device, regs] : config->items()) {
+            const std::string at = fmt::format("{}: config {}", where, device);
+            const int d = device == "global" ? kGlobal : static_cast<int>(boardNumber(device, at, 0xFF));
+            if (!regs.is_object()) throw BoardError(fmt::format("{}: registers are an object", at));
+            for (auto& [r, v] : regs.items())
+                chip->setReg(d, static_cast<uint8_t>(boardNumber(r, at, 0xFF)),
+                             static_cast<uint8_t>(boardNumber(v, at + " " + r, 0xFF)));
+        }
+    }
+    pairs("runtime", kRuntimeSize - 1, 0xFF, [&](uint32_t offset, uint32_t value) {
+        chip->setRuntime(static_cast<uint8_t>(offset), static_cast<uint8_t>(value));
+    });
+    pairs("gpio_outputs", kGpioGroups, 0xFF, [&](uint32_t group, uint32_t pins) {
+        if (group == 0) throw BoardError(fmt::format("{}: gpio_outputs: groups are numbered 1 to 6", where));
+        chip->setGpioOutputs(static_cast<int>(group), static_cast<uint8_t>(pins));
+    });
+    pairs("hwm", 0xFF, 0xFF, [&](uint32_t r, uint32_t value) {
+        chip->setHwm(static_cast<uint8_t>(r), static_cast<uint8_t>(value));
+    });
+    pairs("fan_rpm", 3, 100000, [&](uint32_t fan, uint32_t rpm) {
+        if (fan == 0) throw BoardError(fmt::format("{}: fan_rpm: fans are numbered 1 to 3", where));
+        chip->setFanRpm(static_cast<int>(fan), rpm);
+    });
+    pairs("temperature", 3, 0xFF, [&](uint32_t sensor, uint32_t value) {
+        if (sensor == 0) throw BoardError(fmt::format("{}: temperature: sensors are numbered 1 to 3", where));
+        chip->setTemperature(static_cast<int>(sensor), static_cast<uint8_t>(value));
+    });
+    if (auto* pins = object("pins"))
+        for (auto& [line, level] : pins->items())
+            if (!chip->setPin(line, boardNumber(level, where + ": pins " + line, 1) != 0))
+                throw BoardError(fmt::format("{}: pins: no GPIO line '{}' on this chip", where, line));
+    return chip;
+}
+
+}  // namespace sim

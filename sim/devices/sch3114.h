@@ -1,0 +1,137 @@
+// Emulated SCH3114 Super I/O, written from the chip's side.
+//
+// Configuration ports: the pair the board gives (0x2E/0x2F or 0x4E/0x4F).
+// Configuration mode opens when 0x55 is written to the index port and closes
+// when 0xAA is written to it; while it is closed the data port does not
+// answer (reads 0xFF, writes are lost). In configuration mode register 0x07
+// selects the logical device, 0x20 holds the one-byte device ID (read-only)
+// and registers 0x30 and up belong to the selected device.
+//
+// Runtime register block: 128 ports at the base held in registers 0x60/0x61
+// of logical device 0x0A, decoded while that base is non-zero. In the block:
+//   0x4B-0x50  GPIO data registers of pin groups GP1x to GP6x. A write sets
+//              the output latch; a read gives the latch on output pins and
+//              the level outside drives on input pins. Which pins are
+//              outputs is the firmware's choice (board file "gpio_outputs");
+//   0x65       watchdog unit: bit 7 set counts seconds, clear minutes;
+//   0x66       watchdog count: while non-zero it falls by one per unit; when
+//              it reaches 0 a board reset is recorded and bit 0 of 0x68 (the
+//              timeout status) is set. Writing it restarts the unit;
+//   0x67, 0x68 watchdog configuration and control;
+//   0x70/0x71  hardware-monitor index and data ports.
+// Every other offset is a plain register that reads back what was written.
+//
+// Monitor: readings (voltages 0x20-0x24, 0x99, 0x9A; temperatures 0x25-0x27;
+// tachometer counts 0x28/0x29, 0x2A/0x2B, 0x2C/0x2D, low byte first) belong
+// to the measuring side: writes to them are lost. A fan given a speed in rpm
+// counts 5,400,000 / rpm, as its output drives it: bits 7..5 of its
+// configuration register (0x5C-0x5E) at 011 full on, 100 off (count 0xFFFF),
+// 111 at the duty of its duty register (0x30-0x32, 0xFF full), anything else
+// full on.
+//
+// GPIO lines for setPin/pin are named "gpGP": group G (1..6), pin P (0..7);
+// "gp13" is pin 3 of data register 0x4B. setPin drives the level an input
+// pin sees from outside (pins float high until set); pin gives the level on
+// the wire: the latch on an output pin, the outside level on an input pin.
+//
+// The protocol checker records: a data-port access while configuration mode
+// is closed, an access to a device register (0x30 and up) before a device
+// was selected in the current bracket, 0x55 written to the index port inside
+// an open bracket, an exit key while closed, a bracket left open, a monitor
+// index written twice with no data access between, and a monitor data
+// access with no index write before it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/device.h"
+
+namespace sim {
+
+class SCH3114 : public Device {
+public:
+    static constexpr int kGlobal = -1;  // register file of the global registers
+
+    SCH3114(uint16_t configPort, uint8_t id);
+    // Hardware type "sch3114" of the board file.
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
+
+    std::string type() const override { return "sch3114"; }
+    bool claims(uint16_t port) const override;
+    uint8_t read(uint16_t port) override;
+    void write(uint16_t port, uint8_t value) override;
+    void advance(uint64_t fromMs, uint64_t ms) override;
+    std::vector<std::string> violations() const override;
+    std::vector<uint64_t> resets() const override;
+    bool setPin(const std::string& line, bool level) override;
+    std::optional<bool> pin(const std::string& line) const override;
+
+    // ---- The chip's state as a test or board file sees it ---------------
+    // Configuration registers: kGlobal or a logical device number.
+    uint8_t reg(int device, uint8_t r) const;
+    void setReg(int device, uint8_t r, uint8_t value);
+    // Runtime block registers by offset, as a read at the block would see
+    // them (the monitor pair excepted: use hwm/setHwm).
+    uint8_t runtime(uint8_t offset) const;
+    void setRuntime(uint8_t offset, uint8_t value);
+    uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
+    void setHwm(uint8_t r, uint8_t value);
+    void setFanRpm(int fan, uint32_t rpm);           // fan 1..3
+    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
+    void setGpioOutputs(int group, uint8_t pins);    // group 1..6: 1 = output
+    bool configOpen() const;
+    uint16_t runtimeBase() const;  // 0 while the block does not decode
+    uint8_t id() const { return id_; }
+
+private:
+    using RegFile = std::array<uint8_t, 256>;
+
+    RegFile& file(int device);
+    const RegFile& file(int device) const;
+    uint16_t runtimeBaseLocked() const;
+    void indexWrite(uint8_t value);
+    uint8_t dataRead();
+    void dataWrite(uint8_t value);
+    uint8_t runtimeReadLocked(uint8_t offset) const;
+    void runtimeWriteLocked(uint8_t offset, uint8_t value);
+    void monitorAccess(bool index, uint16_t port);
+    uint8_t hwmReadLocked(uint8_t r) const;
+    std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
+    void violation(std::string what);
+
+    mutable std::mutex mutex_;
+    const uint16_t indexPort_;
+    const uint8_t id_;
+
+    // Configuration mode.
+    bool open_ = false;
+    bool selected_ = false;  // 0x07 written in the current bracket
+    uint8_t index_ = 0;
+    RegFile global_{};
+    std::map<int, RegFile> devices_;
+
+    // Runtime block (offsets 0x00-0x7F), GPIO pins and watchdog.
+    std::array<uint8_t, 128> runtime_{};
+    std::array<uint8_t, 6> outputs_{};  // per group: pins the firmware made outputs
+    std::array<uint8_t, 6> inputs_{};   // per group: levels outside drives
+    uint64_t unitElapsedMs_ = 0;
+    std::vector<uint64_t> resets_;
+
+    // Hardware monitor.
+    uint8_t hwmIndex_ = 0;
+    bool hwmIndexFresh_ = false;  // an index write awaits its data access
+    RegFile hwm_{};
+    std::array<std::optional<uint32_t>, 3> fanRpm_{};
+
+    std::vector<std::string> violations_;
+};
+
+}  // namespace sim
