@@ -1,0 +1,121 @@
+// SCH3114 digital I/O in the line layout through the request interface:
+// one runtime read per line in Get, one read-modify-write per line in Set,
+// what reaches the pins, and the line maps refused at set-up.
+#include "tests/sch3114_board.h"
+
+namespace {
+
+using namespace sch3114test;
+using zrvtest::le16;
+
+uint16_t word(const sim::IoResult& r) {
+    EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
+    return r.data.size() == 2 ? static_cast<uint16_t>(r.data[0] | r.data[1] << 8) : 0xDEAD;
+}
+
+// Inputs: GP10 and GP11 (one register), GP32|GP33, GP57. Outputs: GP60 and
+// GP61 (one register, with GP67 an output that is no line), GP44+GP45
+// together, GP27.
+const std::vector<Line> kIn = {{1, 0x01}, {1, 0x02}, {3, 0x0C}, {5, 0x80}};
+const std::vector<Line> kOut = {{6, 0x01}, {6, 0x02}, {4, 0x30}, {2, 0x80}};
+
+class SCH3114Dio : public ChipBoard {
+protected:
+    void bind(const std::vector<Line>& in, const std::vector<Line>& out) {
+        addAt(0x2E, 0x7C);
+        chip->setGpioOutputs(6, 0x83);
+        chip->setGpioOutputs(4, 0x30);
+        chip->setGpioOutputs(2, 0x80);
+        chip->setRuntime(0x50, 0x80);  // GP67 high
+        loadQuiet(hwmKey(kNoChip) + wdtKey(kNoChip) + dioLinesKey(kSCH3114, in, out));
+    }
+    uint16_t inputs() { return word(board.ioctl(IOCTL_DIO_GET_INPUT, {}, 2)); }
+    uint16_t outputs() { return word(board.ioctl(IOCTL_DIO_GET_OUTPUT, {}, 2)); }
+    void set(uint16_t lines) {
+        ASSERT_EQ(board.ioctl(IOCTL_DIO_SET_OUTPUT, le16(lines)).status, ZRV_STATUS_SUCCESS);
+    }
+};
+
+TEST_F(SCH3114Dio, GetReadsEachLinesRegisterOnce) {
+    bind(kIn, kOut);
+    EXPECT_EQ(word(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2)), 0x0404);
+    EXPECT_EQ(newDebugLines(), Lines{"DIO_SCH3114_GetConfig: 404"});
+
+    EXPECT_EQ(inputs(), 0x000F);  // inputs float high
+    EXPECT_EQ(board.trace(),
+              RtTrace().rin(0x4B, 0xFF).rin(0x4B, 0xFF).rin(0x4D, 0xFF).rin(0x4F, 0xFF).lines());
+    // Pins low in turn; line 2 stays high while either of its pins is.
+    const std::pair<const char*, uint16_t> steps[] = {
+        {"gp11", 0x000D}, {"gp32", 0x000D}, {"gp33", 0x0009}, {"gp57", 0x0001}, {"gp10", 0x0000}};
+    for (auto [pin, expected] : steps) {
+        chip->setPin(pin, false);
+        EXPECT_EQ(inputs(), expected) << pin;
+    }
+    EXPECT_TRUE(newDebugLines().empty()) << "Get logs nothing";
+}
+
+TEST_F(SCH3114Dio, SetIsOneReadModifyWritePerLineAndKeepsOtherBits) {
+    bind(kIn, kOut);
+    set(0x0002);
+    const Lines expected = RtTrace()
+                               .rin(0x50, 0xFC)  // GP62-66 are inputs and float high
+                               .rout(0x50, 0xFC)
+                               .rin(0x50, 0xFC)
+                               .rout(0x50, 0xFE)
+                               .rin(0x4E, 0xCF)
+                               .rout(0x4E, 0xCF)
+                               .rin(0x4C, 0x7F)
+                               .rout(0x4C, 0x7F);
+    EXPECT_EQ(board.trace(), expected);
+    board.clearTrace();
+    EXPECT_EQ(outputs(), 0x0002);
+    EXPECT_EQ(board.trace(),
+              RtTrace().rin(0x50, 0xFE).rin(0x50, 0xFE).rin(0x4E, 0xCF).rin(0x4C, 0x7F).lines());
+
+    set(0x000D);
+    for (auto [pin, level] : {std::pair{"gp60", true},
+                              {"gp61", false},
+                              {"gp44", true},
+                              {"gp45", true},
+                              {"gp27", true},
+                              {"gp67", true}})
+        EXPECT_EQ(chip->pin(pin), level) << pin;
+    EXPECT_EQ(outputs(), 0x000D);
+    set(0x0000);
+    EXPECT_EQ(chip->pin("gp60"), false);
+    EXPECT_EQ(chip->pin("gp67"), true) << "GP67 is no line and keeps its level";
+}
+
+TEST_F(SCH3114Dio, NoLinesMeansNoPortAccess) {
+    bind({}, {});
+    EXPECT_EQ(word(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2)), 0);
+    EXPECT_EQ(inputs(), 0);
+    EXPECT_EQ(outputs(), 0);
+    set(0xFFFF);
+    EXPECT_TRUE(board.trace().empty());
+}
+
+// A line naming a group past the eight-entry register table is refused at
+// set-up with the line named; groups 0 and 7 are in the table.
+TEST(SCH3114DioLines, LinesNamingGroupsPastTheTableAreRefused) {
+    struct Case {
+        std::vector<Line> in, out;
+        const char* line;  // null: bound
+    };
+    const Case cases[] = {
+        {{{1, 1}}, {{6, 1}, {8, 2}}, "DIO_SCH3114 output line 1 names GPIO group 8, digital I/O not bound"},
+        {{{0xFFFF, 1}}, {}, "DIO_SCH3114 input line 0 names GPIO group 65535, digital I/O not bound"},
+        {{{0, 1}, {7, 2}, {9, 1}}, {}, "DIO_SCH3114 input line 2 names GPIO group 9, digital I/O not bound"},
+        {{{0, 1}, {7, 2}}, {{7, 4}}, nullptr},
+    };
+    for (const Case& c : cases) {
+        Bench b(0x2E);
+        b.board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioLinesKey(kSCH3114, c.in, c.out));
+        ASSERT_EQ(b.board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(b.board.trace(), RtTrace(0x2E).found(0x7C).lines()) << "only the probe ran";
+        EXPECT_EQ(b.board.debugLines(), c.line ? Lines{c.line} : Lines{});
+        EXPECT_EQ(b.status(IOCTL_DIO_GET_CONFIG, 2), c.line ? ZRV_STATUS_NOT_SUPPORTED : ZRV_STATUS_SUCCESS);
+    }
+}
+
+}  // namespace
