@@ -21,18 +21,6 @@ protected:
     void advance(uint64_t ms) { board.machine().advance(ms); }
 };
 
-// The watchdog alone names the chip: its entry runs the probe, then the
-// three set-up writes; the count register is not written.
-TEST(SCH3114WdtLoad, ProbeThenSetUpLeavesARunningCountAlone) {
-    Bench b(0x4E);
-    b.chip.setRuntime(0x66, 3);  // the firmware started it
-    b.board.reg(hwmKey(kNoChip) + wdtKey(kSCH3114) + noDio());
-    ASSERT_EQ(b.board.load(), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(b.board.trace(), RtTrace(0x2E).missed().at(0x4E).found(0x7C).wdtInit().lines());
-    b.board.machine().advance(3000);
-    EXPECT_EQ(b.chip.resets(), std::vector<uint64_t>{3000});
-}
-
 // Each request is one write (GetTimeout none), in this order of a session.
 TEST_F(SCH3114Wdt, EachRequestIsOneRuntimeWrite) {
     struct Step {
