@@ -4,6 +4,13 @@
 
 #include "core/ops.h"
 
+// IT87xx (chip code 0): watchdog in wdt/it87_wdt.cpp, hardware monitor in
+// hwm/it87_hwm.cpp; no digital I/O.
+int32_t WDT_IT87_Detect();
+int32_t HWM_IT87_Detect();
+extern const WdtOps IT87WdtOps;
+extern const HwmOps IT87HwmOps;
+
 // F81865 (chip code 6): detect entries in chips/f81865.cpp, tables in
 // wdt/f81865_wdt.cpp, hwm/f81865_hwm.cpp and dio/f81865_dio.cpp.
 int32_t WDT_F81865_Detect();
