@@ -9,6 +9,7 @@
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
 #include "sim/devices/f81865.h"
+#include "sim/devices/it87.h"
 #include "sim/devices/port_watchdog.h"
 #include "sim/latch.h"
 
@@ -35,6 +36,7 @@ const HardwareType kHardwareTypes[] = {
     {"dio-ports", DioPorts::fromBoard},
     {"cd-port", CdPort::fromBoard},
     {"f81865", F81865::fromBoard},
+    {"it87", It87::fromBoard},
 };
 
 size_t lineOf(const std::string& text, size_t byte) {
