@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-#include "sim/board.h"
-#include "sim/registry.h"
+#include "sim/devices/superio_board.h"
 
 namespace sim {
 
@@ -334,46 +333,8 @@ uint16_t It87::monitorBase() const {
 //    "hwm": {"0x20": "0x8c"}, "fan_rpm": {"1": 2400}, "temperature": {"1": 45}}
 
 std::unique_ptr<Device> It87::fromBoard(const nlohmann::json& entry, const std::string& where) {
-    const uint32_t port = entry.contains("config_port")
-                              ? boardNumber(entry["config_port"], where + ": config_port", 0xFFFF)
-                              : 0x2E;
-    if (port != 0x2E && port != 0x4E)
-        throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
-    const uint32_t id = entry.contains("id") ? boardNumber(entry["id"], where + ": id", 0xFFFF) : 0x8718;
-    auto chip = std::make_unique<It87>(static_cast<uint16_t>(port), static_cast<uint16_t>(id));
-
-    auto object = [&](const char* key) -> const nlohmann::json* {
-        if (!entry.contains(key)) return nullptr;
-        if (!entry[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", where, key));
-        return &entry[key];
-    };
-    if (auto* config = object("config")) {
-        for (auto& [device, regs] : config->items()) {
-            const std::string at = fmt::format("{}: config {}", where, device);
-            const int d = device == "global" ? kGlobal : static_cast<int>(boardNumber(device, at, 0xFF));
-            if (!regs.is_object()) throw BoardError(fmt::format("{}: registers are an object", at));
-            for (auto& [r, v] : regs.items())
-                chip->setReg(d, static_cast<uint8_t>(boardNumber(r, at, 0xFF)),
-                             static_cast<uint8_t>(boardNumber(v, at + " " + r, 0xFF)));
-        }
-    }
-    if (auto* hwm = object("hwm"))
-        for (auto& [r, v] : hwm->items())
-            chip->setHwm(static_cast<uint8_t>(boardNumber(r, where + ": hwm", 0xFF)),
-                         static_cast<uint8_t>(boardNumber(v, where + ": hwm " + r, 0xFF)));
-    if (auto* fans = object("fan_rpm"))
-        for (auto& [fan, rpm] : fans->items()) {
-            const uint32_t n = boardNumber(fan, where + ": fan_rpm", 5);
-            if (n == 0) throw BoardError(fmt::format("{}: fan_rpm: fans are numbered 1 to 5", where));
-            chip->setFanRpm(static_cast<int>(n), boardNumber(rpm, where + ": fan_rpm " + fan, 100000));
-        }
-    if (auto* temps = object("temperature"))
-        for (auto& [sensor, value] : temps->items()) {
-            const uint32_t n = boardNumber(sensor, where + ": temperature", 3);
-            if (n == 0) throw BoardError(fmt::format("{}: temperature: sensors are numbered 1 to 3", where));
-            chip->setTemperature(static_cast<int>(n), static_cast<uint8_t>(boardNumber(
-                                                          value, where + ": temperature " + sensor, 0xFF)));
-        }
+    auto chip = std::make_unique<It87>(superIoPort(entry, where), superIoId(entry, where, 0x8718));
+    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
     return chip;
 }
 
