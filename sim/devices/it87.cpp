@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "sim/devices/superio_board.h"
+#include "sim/devices/superio_common.h"
 
 namespace sim {
 
@@ -64,9 +64,9 @@ bool isFanCount(uint8_t r) {
 }  // namespace
 
 It87::It87(uint16_t configPort, uint16_t chipId) : indexPort_(configPort), chipId_(chipId) {
-    global_[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    global_[kRegIdLow] = static_cast<uint8_t>(chipId);
-    global_[kRegVersion] = chipId == kNarrowCountChip ? 0x07 : 0x01;
+    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
+    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
+    file(kGlobal)[kRegVersion] = chipId == kNarrowCountChip ? 0x07 : 0x01;
     hwm_[kEcFanDivisor] = 0x09;  // fans 1 and 2 divide by 2
     hwm_[kEcFanMain] = 0x07;     // fans 1 to 3 under PWM, full duty
     for (uint8_t pwm : kEcPwm) hwm_[pwm] = kEcPwmDuty;
@@ -79,13 +79,13 @@ It87::It87(uint16_t configPort, uint16_t chipId) : indexPort_(configPort), chipI
 // ---- Bus side ------------------------------------------------------------------
 
 uint16_t It87::monitorBaseLocked() const {
-    auto it = devices_.find(kDeviceEc);
-    if (it == devices_.end() || (it->second[kRegActivate] & 1) == 0) return 0;
-    return static_cast<uint16_t>(it->second[kRegBaseHigh] << 8 | it->second[kRegBaseLow]);
+    const RegFile& ec = file(kDeviceEc);
+    if ((ec[kRegActivate] & 1) == 0) return 0;
+    return static_cast<uint16_t>(ec[kRegBaseHigh] << 8 | ec[kRegBaseLow]);
 }
 
 bool It87::wideCount() const {
-    return chipId_ != kNarrowCountChip || global_[kRegVersion] >= kWideCountVersion;
+    return chipId_ != kNarrowCountChip || file(kGlobal)[kRegVersion] >= kWideCountVersion;
 }
 
 bool It87::claims(uint16_t port) const {
@@ -152,10 +152,10 @@ uint8_t It87::dataRead() {
         violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
         return 0xFF;
     }
-    if (index_ < kFirstDeviceReg) return global_[index_];
+    if (index_ < kFirstDeviceReg) return file(kGlobal)[index_];
     if (!selected_)
         violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return file(global_[kRegDevice])[index_];
+    return file(file(kGlobal)[kRegDevice])[index_];
 }
 
 void It87::dataWrite(uint8_t value) {
@@ -170,13 +170,13 @@ void It87::dataWrite(uint8_t value) {
         return;
     }
     if (index_ == kRegDevice) {
-        global_[kRegDevice] = value;
+        file(kGlobal)[kRegDevice] = value;
         selected_ = true;
         return;
     }
     if (index_ == kRegIdHigh || index_ == kRegIdLow || index_ == kRegVersion) return;  // read-only
     if (index_ < kFirstDeviceReg) {
-        global_[index_] = value;
+        file(kGlobal)[index_] = value;
         return;
     }
     if (!selected_)
@@ -185,7 +185,7 @@ void It87::dataWrite(uint8_t value) {
 }
 
 void It87::deviceWrite(uint8_t r, uint8_t value) {
-    const int device = global_[kRegDevice];
+    const int device = file(kGlobal)[kRegDevice];
     RegFile& f = file(device);
     if (device == kDeviceWdt) {
         if (r == kWdtCountHigh && !wideCount()) {
@@ -273,15 +273,6 @@ std::vector<uint64_t> It87::resets() const {
 }
 
 // ---- Test and board side -------------------------------------------------------
-
-It87::RegFile& It87::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
-
-const It87::RegFile& It87::file(int device) const {
-    static const RegFile kEmpty{};
-    if (device == kGlobal) return global_;
-    auto it = devices_.find(device);
-    return it != devices_.end() ? it->second : kEmpty;
-}
 
 uint8_t It87::reg(int device, uint8_t r) const {
     std::lock_guard lock(mutex_);

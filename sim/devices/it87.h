@@ -49,12 +49,13 @@
 #include <vector>
 
 #include "sim/device.h"
+#include "sim/devices/superio_common.h"
 
 namespace sim {
 
 class It87 : public Device {
 public:
-    static constexpr int kGlobal = -1;  // register file of the global registers
+    static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
 
     It87(uint16_t configPort, uint16_t chipId);
     // Hardware type "it87" of the board file.
@@ -81,10 +82,10 @@ public:
     uint16_t chipId() const { return chipId_; }
 
 private:
-    using RegFile = std::array<uint8_t, 256>;
+    using RegFile = SioRegisterFiles::RegFile;
 
-    RegFile& file(int device);
-    const RegFile& file(int device) const;
+    RegFile& file(int device) { return regs_.file(device); }
+    const RegFile& file(int device) const { return regs_.file(device); }
     uint16_t monitorBaseLocked() const;
     bool wideCount() const;
     void indexWrite(uint8_t value);
@@ -106,8 +107,7 @@ private:
     size_t openKeys_ = 0;    // key bytes written in a row to the index port while open
     bool selected_ = false;  // 0x07 written in the current bracket
     uint8_t index_ = 0;
-    RegFile global_{};
-    std::map<int, RegFile> devices_;
+    SioRegisterFiles regs_;
 
     // Hardware monitor.
     uint8_t hwmIndex_ = 0;

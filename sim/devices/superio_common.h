@@ -1,4 +1,6 @@
-// Board-file entries every emulated Super I/O reads alike:
+// Pieces every emulated Super I/O shares: its configuration register files
+// (global registers and one file per logical device), and the board-file
+// entries it reads alike:
 //
 //   {"config_port": "0x2e", "id": "0x....",
 //    "config": {"global": {"0x22": "0x04"}, "4": {"0x60": "0x02"}},
@@ -11,6 +13,9 @@
 
 #include <fmt/format.h>
 
+#include <array>
+#include <cstdint>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -18,6 +23,26 @@
 #include "sim/registry.h"
 
 namespace sim {
+
+// Configuration registers: the global file (device kGlobal) and a file per
+// logical device, created on first write.
+class SioRegisterFiles {
+public:
+    using RegFile = std::array<uint8_t, 256>;
+    static constexpr int kGlobal = -1;
+
+    RegFile& file(int device) { return device == kGlobal ? global_ : devices_[device]; }
+    const RegFile& file(int device) const {
+        static const RegFile kEmpty{};
+        if (device == kGlobal) return global_;
+        auto it = devices_.find(device);
+        return it != devices_.end() ? it->second : kEmpty;
+    }
+
+private:
+    RegFile global_{};
+    std::map<int, RegFile> devices_;
+};
 
 // "config_port": 0x2e (the default) or 0x4e.
 inline uint16_t superIoPort(const nlohmann::json& entry, const std::string& where) {
