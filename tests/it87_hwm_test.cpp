@@ -334,21 +334,4 @@ TEST_F(It87Hwm, SlopeTableOfTheKChips) {
     }
 }
 
-// The emulated fans follow the chip's fan control, so the readings show it.
-TEST_F(It87Hwm, ReadingsFollowFanControl) {
-    start(0x8718, 0x00);
-    chip->setFanRpm(2, 3000);
-    chip->setFanRpm(4, 1500);
-    ASSERT_EQ(fan(fanCtrl(1, 1, 0x40)), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(fan(fanCtrl(3, 0, 0)), ZRV_STATUS_SUCCESS);
-    HwmData d = getData();
-    EXPECT_EQ(d.Fan2, 1513u);  // 3000 x 64 / 127 = 1511 rpm: count 446, read back as 1513
-    EXPECT_EQ(d.Fan4, 0u);
-    ASSERT_EQ(fan(fanCtrl(1, 0, 0)), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(fan(fanCtrl(3, 2, 0, 40, 60)), ZRV_STATUS_SUCCESS);
-    d = getData();
-    EXPECT_EQ(d.Fan2, 0u);
-    EXPECT_EQ(d.Fan4, 1500u);
-}
-
 }  // namespace
