@@ -9,6 +9,7 @@
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
 #include "sim/devices/f81865.h"
+#include "sim/devices/it87.h"
 #include "sim/devices/port_watchdog.h"
 #include "sim/devices/sch3114.h"
 #include "sim/latch.h"
@@ -37,6 +38,7 @@ const HardwareType kHardwareTypes[] = {
     {"cd-port", CdPort::fromBoard},
     {"f81865", F81865::fromBoard},
     {"sch3114", SCH3114::fromBoard},
+    {"it87", It87::fromBoard},
 };
 
 size_t lineOf(const std::string& text, size_t byte) {

@@ -12,6 +12,12 @@ int32_t DIO_SCH3114_Detect();
 extern const WdtOps SCH3114WdtOps;
 extern const HwmOps SCH3114HwmOps;
 extern const DioOps SCH3114DioOps;
+// IT87xx (chip code 0): watchdog in wdt/it87_wdt.cpp, hardware monitor in
+// hwm/it87_hwm.cpp; no digital I/O.
+int32_t WDT_IT87_Detect();
+int32_t HWM_IT87_Detect();
+extern const WdtOps IT87WdtOps;
+extern const HwmOps IT87HwmOps;
 
 // F81865 (chip code 6): detect entries in chips/f81865.cpp, tables in
 // wdt/f81865_wdt.cpp, hwm/f81865_hwm.cpp and dio/f81865_dio.cpp.

@@ -21,7 +21,9 @@ struct BackendRow {
 // Back-ends fill their rows as they are added (see core/backends.h).
 const BackendRow kBackends[] = {
     // chip             hardware monitor   watchdog           digital I/O
-    {CHIP_IT87XX,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_IT87XX,       HWM_IT87_Detect, &IT87HwmOps,
+                        WDT_IT87_Detect, &IT87WdtOps,
+                        nullptr, nullptr},
     {CHIP_W83627,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
     {CHIP_W83627_ALT,   nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
     {CHIP_F81216,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},

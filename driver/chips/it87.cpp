@@ -1,0 +1,47 @@
+// IT87xx configuration keys, accepted IDs and bracket.
+#include "chips/it87.h"
+
+namespace {
+
+// The chip opens configuration mode on 0x87, 0x01, 0x55 and a fourth byte
+// that depends on the pair (0x55 at 0x2E, 0xAA at 0x4E), all to the index
+// port; it leaves when register 0x02 is written with bit 1 set.
+const SioKeyWrite kEnterKeys2E[] = {
+    {SIO_KEY_TO_INDEX, 0x87}, {SIO_KEY_TO_INDEX, 0x01}, {SIO_KEY_TO_INDEX, 0x55}, {SIO_KEY_TO_INDEX, 0x55}};
+const SioKeyWrite kEnterKeys4E[] = {
+    {SIO_KEY_TO_INDEX, 0x87}, {SIO_KEY_TO_INDEX, 0x01}, {SIO_KEY_TO_INDEX, 0x55}, {SIO_KEY_TO_INDEX, 0xAA}};
+const SioKeyWrite kExitKeys[] = {{SIO_KEY_TO_INDEX, IT87_REG_CONFIG_CONTROL}, {SIO_KEY_TO_DATA, 0x02}};
+
+struct PairKeys {
+    uint16_t IndexPort;
+    SioKeys Keys;
+};
+const PairKeys kKeys[] = {
+    {0x2E, {kEnterKeys2E, 4, kExitKeys, 2}},
+    {0x4E, {kEnterKeys4E, 4, kExitKeys, 2}},
+};
+
+// The second pair's keys serve any pair but the first.
+const SioKeys& KeysFor(const SioPortPair& pair) {
+    for (const PairKeys& k : kKeys)
+        if (k.IndexPort == pair.IndexPort) return k.Keys;
+    return kKeys[1].Keys;
+}
+
+const It87Chip kChips[] = {
+    {0x8712, 0, 0, true},
+    {0x8718, 8, 8, false},
+    {0x8783, 8, 6, false},
+};
+
+}  // namespace
+
+const It87Chip* It87FindChip(uint16_t id) {
+    for (const It87Chip& chip : kChips)
+        if (chip.ChipId == id) return &chip;
+    return nullptr;
+}
+
+It87Config::It87Config(const SioPortPair& pair) : SioConfigBracket(pair, KeysFor(pair)) {}
+
+It87Config::It87Config(const SioPortPair& pair, uint8_t device) : It87Config(pair) { SelectDevice(device); }

@@ -1,0 +1,332 @@
+#include "sim/devices/it87.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "sim/devices/superio_common.h"
+
+namespace sim {
+
+namespace {
+
+// Configuration mode: the first three key bytes, then the pair's own fourth.
+constexpr uint8_t kKeyPrefix[] = {0x87, 0x01, 0x55};
+constexpr size_t kKeyLength = 4;
+constexpr uint8_t kFourthKey2E = 0x55;
+constexpr uint8_t kFourthKey4E = 0xAA;
+
+// Global configuration registers.
+constexpr uint8_t kRegConfigControl = 0x02;
+constexpr uint8_t kConfigControlExit = 0x02;
+constexpr uint8_t kRegDevice = 0x07;
+constexpr uint8_t kRegIdHigh = 0x20;
+constexpr uint8_t kRegIdLow = 0x21;
+constexpr uint8_t kRegVersion = 0x22;
+constexpr uint8_t kFirstDeviceReg = 0x30;
+constexpr uint8_t kRegActivate = 0x30;
+constexpr uint8_t kRegBaseHigh = 0x60;
+constexpr uint8_t kRegBaseLow = 0x61;
+
+constexpr int kDeviceEc = 4;
+constexpr int kDeviceWdt = 7;
+
+// Watchdog registers of device 7.
+constexpr uint8_t kWdtControl = 0x72;
+constexpr uint8_t kWdtCountLow = 0x73;
+constexpr uint8_t kWdtCountHigh = 0x74;
+constexpr uint8_t kWdtSeconds = 0x80;
+constexpr uint8_t kWdtRun = 0x40;
+constexpr uint8_t kWideCountVersion = 8;  // IT8712F from this version on
+constexpr uint16_t kNarrowCountChip = 0x8712;
+
+// Monitor registers.
+constexpr uint8_t kEcFanDivisor = 0x0B;
+constexpr uint8_t kEcFanMain = 0x13;   // bits 2..0: fan 1..3 under PWM (set) or on/off
+constexpr uint8_t kEcFanOnOff = 0x14;  // bits 2..0: fan 1..3 on
+constexpr uint8_t kEcPwm[] = {0x15, 0x16, 0x17, 0x88, 0x89};
+constexpr uint8_t kEcPwmAuto = 0x80;
+constexpr uint8_t kEcPwmDuty = 0x7F;
+constexpr uint8_t kEcFanCountHigh[] = {0x18, 0x19, 0x1A, 0x81, 0x83};
+constexpr uint8_t kEcFanCountLow[] = {0x0D, 0x0E, 0x0F, 0x80, 0x82};
+constexpr uint8_t kEcReadingsFirst = 0x20;  // voltages 0x20-0x28, temperatures 0x29-0x2B
+constexpr uint8_t kEcReadingsLast = 0x2B;
+constexpr uint8_t kEcTempFirst = 0x29;
+constexpr uint32_t kFanClock = 1350000;
+constexpr uint16_t kFanStopped = 0xFFFF;
+
+bool isFanCount(uint8_t r) {
+    return std::find(std::begin(kEcFanCountHigh), std::end(kEcFanCountHigh), r) !=
+               std::end(kEcFanCountHigh) ||
+           std::find(std::begin(kEcFanCountLow), std::end(kEcFanCountLow), r) != std::end(kEcFanCountLow);
+}
+
+}  // namespace
+
+It87::It87(uint16_t configPort, uint16_t chipId) : indexPort_(configPort), chipId_(chipId) {
+    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
+    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
+    file(kGlobal)[kRegVersion] = chipId == kNarrowCountChip ? 0x07 : 0x01;
+    hwm_[kEcFanDivisor] = 0x09;  // fans 1 and 2 divide by 2
+    hwm_[kEcFanMain] = 0x07;     // fans 1 to 3 under PWM, full duty
+    for (uint8_t pwm : kEcPwm) hwm_[pwm] = kEcPwmDuty;
+    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {  // no fan: full-scale count
+        hwm_[kEcFanCountHigh[fan]] = static_cast<uint8_t>(kFanStopped >> 8);
+        hwm_[kEcFanCountLow[fan]] = static_cast<uint8_t>(kFanStopped);
+    }
+}
+
+// ---- Bus side ------------------------------------------------------------------
+
+uint16_t It87::monitorBaseLocked() const {
+    const RegFile& ec = file(kDeviceEc);
+    if ((ec[kRegActivate] & 1) == 0) return 0;
+    return static_cast<uint16_t>(ec[kRegBaseHigh] << 8 | ec[kRegBaseLow]);
+}
+
+bool It87::wideCount() const {
+    return chipId_ != kNarrowCountChip || file(kGlobal)[kRegVersion] >= kWideCountVersion;
+}
+
+bool It87::claims(uint16_t port) const {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_ || port == indexPort_ + 1) return true;
+    const uint16_t base = monitorBaseLocked();
+    return base != 0 && (port == base + 5 || port == base + 6);
+}
+
+uint8_t It87::read(uint16_t port) {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_) return open_ ? index_ : 0xFF;
+    if (port == indexPort_ + 1) return dataRead();
+    if (port == monitorBaseLocked() + 5) return hwmIndex_;
+    return hwmReadLocked(hwmIndex_);
+}
+
+void It87::write(uint16_t port, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_) return indexWrite(value);
+    if (port == indexPort_ + 1) return dataWrite(value);
+    if (port == monitorBaseLocked() + 5) {
+        hwmIndex_ = value;
+        return;
+    }
+    const bool reading = hwmIndex_ >= kEcReadingsFirst && hwmIndex_ <= kEcReadingsLast;
+    if (!reading && !isFanCount(hwmIndex_)) hwm_[hwmIndex_] = value;  // the measuring side owns the rest
+}
+
+void It87::indexWrite(uint8_t value) {
+    const uint8_t fourth = indexPort_ == 0x2E ? kFourthKey2E : kFourthKey4E;
+    const uint8_t otherFourth = indexPort_ == 0x2E ? kFourthKey4E : kFourthKey2E;
+    // Where a key byte that does not follow the sequence leaves it.
+    auto restart = [](uint8_t v) -> size_t { return v == kKeyPrefix[0] ? 1 : 0; };
+    if (!open_) {
+        if (keys_ < std::size(kKeyPrefix)) {
+            keys_ = value == kKeyPrefix[keys_] ? keys_ + 1 : restart(value);
+        } else if (value == fourth) {
+            open_ = true;
+            keys_ = 0;
+            openKeys_ = 0;
+            selected_ = false;
+        } else {
+            if (value == otherFourth)
+                violation(
+                    fmt::format("key 0x87 0x01 0x55 0x{:02x} is the other pair's; 0x{:x} takes 0x{:02x}",
+                                value, indexPort_, fourth));
+            keys_ = restart(value);
+        }
+        return;
+    }
+    const uint8_t expected = openKeys_ < std::size(kKeyPrefix) ? kKeyPrefix[openKeys_] : fourth;
+    openKeys_ = value == expected ? openKeys_ + 1 : restart(value);
+    if (openKeys_ == kKeyLength) {
+        violation("configuration key written again inside an open bracket");
+        openKeys_ = 0;
+    }
+    index_ = value;
+}
+
+uint8_t It87::dataRead() {
+    openKeys_ = 0;
+    if (!open_) {
+        violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
+        return 0xFF;
+    }
+    if (index_ < kFirstDeviceReg) return file(kGlobal)[index_];
+    if (!selected_)
+        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
+    return file(file(kGlobal)[kRegDevice])[index_];
+}
+
+void It87::dataWrite(uint8_t value) {
+    openKeys_ = 0;
+    if (!open_) {
+        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
+                              indexPort_ + 1, value));
+        return;
+    }
+    if (index_ == kRegConfigControl) {
+        if ((value & kConfigControlExit) != 0) open_ = false;
+        return;
+    }
+    if (index_ == kRegDevice) {
+        file(kGlobal)[kRegDevice] = value;
+        selected_ = true;
+        return;
+    }
+    if (index_ == kRegIdHigh || index_ == kRegIdLow || index_ == kRegVersion) return;  // read-only
+    if (index_ < kFirstDeviceReg) {
+        file(kGlobal)[index_] = value;
+        return;
+    }
+    if (!selected_)
+        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
+    deviceWrite(index_, value);
+}
+
+void It87::deviceWrite(uint8_t r, uint8_t value) {
+    const int device = file(kGlobal)[kRegDevice];
+    RegFile& f = file(device);
+    if (device == kDeviceWdt) {
+        if (r == kWdtCountHigh && !wideCount()) {
+            violation(
+                fmt::format("count high byte 0x74 written (0x{:02x}) on a chip with an 8-bit count", value));
+            return;
+        }
+        const bool wasRunning = watchdogRunning();
+        f[r] = value;
+        // A reload or a fresh start begins a whole unit.
+        if (r == kWdtCountLow || r == kWdtCountHigh || (!wasRunning && watchdogRunning())) unitElapsedMs_ = 0;
+        return;
+    }
+    f[r] = value;
+}
+
+bool It87::watchdogRunning() const {
+    const RegFile& f = file(kDeviceWdt);
+    const bool counting = f[kWdtCountLow] != 0 || (wideCount() && f[kWdtCountHigh] != 0);
+    return (f[kWdtControl] & kWdtRun) != 0 && counting;
+}
+
+void It87::advance(uint64_t fromMs, uint64_t ms) {
+    std::lock_guard lock(mutex_);
+    RegFile& f = file(kDeviceWdt);
+    uint64_t now = fromMs;
+    uint64_t left = ms;
+    while (left != 0 && watchdogRunning()) {
+        const uint64_t unit = (f[kWdtControl] & kWdtSeconds) != 0 ? 1000 : 60000;
+        const uint64_t step = std::min(left, unit - unitElapsedMs_);
+        unitElapsedMs_ += step;
+        now += step;
+        left -= step;
+        if (unitElapsedMs_ < unit) continue;
+        unitElapsedMs_ = 0;
+        uint16_t count = static_cast<uint16_t>((wideCount() ? f[kWdtCountHigh] << 8 : 0) | f[kWdtCountLow]);
+        --count;
+        f[kWdtCountLow] = static_cast<uint8_t>(count);
+        if (wideCount()) f[kWdtCountHigh] = static_cast<uint8_t>(count >> 8);
+        if (count == 0) {
+            f[kWdtControl] = static_cast<uint8_t>(f[kWdtControl] & ~kWdtRun);
+            resets_.push_back(now);
+        }
+    }
+}
+
+uint32_t It87::fanRpmLocked(size_t fan) const {
+    const uint32_t rpm = *fanRpm_[fan];
+    const uint8_t bit = static_cast<uint8_t>(1u << fan);
+    if (fan < 3 && (hwm_[kEcFanMain] & bit) == 0) return (hwm_[kEcFanOnOff] & bit) != 0 ? rpm : 0;
+    const uint8_t pwm = hwm_[kEcPwm[fan]];
+    return (pwm & kEcPwmAuto) != 0 ? rpm : rpm * (pwm & kEcPwmDuty) / kEcPwmDuty;
+}
+
+uint8_t It87::hwmReadLocked(uint8_t r) const {
+    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
+        const bool high = r == kEcFanCountHigh[fan];
+        if ((!high && r != kEcFanCountLow[fan]) || !fanRpm_[fan]) continue;
+        uint32_t divisor = 2;
+        const uint8_t d = hwm_[kEcFanDivisor];
+        if (chipId_ == kNarrowCountChip && fan < 3) {
+            const uint32_t fromReg[] = {1u << (d & 7), 1u << ((d >> 3) & 7), (d & 0x40) != 0 ? 8u : 2u};
+            divisor = fromReg[fan];
+        }
+        const uint32_t rpm = fanRpmLocked(fan);
+        const uint32_t count =
+            rpm == 0 ? kFanStopped : std::clamp<uint32_t>(kFanClock / (rpm * divisor), 1, 0xFFFE);
+        return static_cast<uint8_t>(high ? count >> 8 : count);
+    }
+    return hwm_[r];
+}
+
+void It87::violation(std::string what) { violations_.push_back(std::move(what)); }
+
+std::vector<std::string> It87::violations() const {
+    std::lock_guard lock(mutex_);
+    auto out = violations_;
+    if (open_) out.push_back("configuration mode left open");
+    return out;
+}
+
+std::vector<uint64_t> It87::resets() const {
+    std::lock_guard lock(mutex_);
+    return resets_;
+}
+
+// ---- Test and board side -------------------------------------------------------
+
+uint8_t It87::reg(int device, uint8_t r) const {
+    std::lock_guard lock(mutex_);
+    return file(device)[r];
+}
+
+void It87::setReg(int device, uint8_t r, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (device == kGlobal && (r == kRegIdHigh || r == kRegIdLow)) return;  // the ID comes with the chip
+    file(device)[r] = value;
+}
+
+uint8_t It87::hwm(uint8_t r) const {
+    std::lock_guard lock(mutex_);
+    return hwmReadLocked(r);
+}
+
+void It87::setHwm(uint8_t r, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
+        if (r == kEcFanCountHigh[fan] || r == kEcFanCountLow[fan]) fanRpm_[fan].reset();
+    hwm_[r] = value;
+}
+
+void It87::setFanRpm(int fan, uint32_t rpm) {
+    std::lock_guard lock(mutex_);
+    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
+}
+
+void It87::setTemperature(int sensor, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (sensor >= 1 && sensor <= 3) hwm_[kEcTempFirst + sensor - 1] = value;
+}
+
+bool It87::configOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+uint16_t It87::monitorBase() const {
+    std::lock_guard lock(mutex_);
+    return monitorBaseLocked();
+}
+
+// ---- Board file ------------------------------------------------------------------
+//
+//   {"type": "it87", "config_port": "0x2e", "id": "0x8718",
+//    "config": {"global": {"0x22": "0x04"}, "4": {"0x60": "0x02", "0x61": "0x90", "0x30": "0x01"}},
+//    "hwm": {"0x20": "0x8c"}, "fan_rpm": {"1": 2400}, "temperature": {"1": 45}}
+
+std::unique_ptr<Device> It87::fromBoard(const nlohmann::json& entry, const std::string& where) {
+    auto chip = std::make_unique<It87>(superIoPort(entry, where), superIoId(entry, where, 0x8718));
+    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
+    return chip;
+}
+
+}  // namespace sim

@@ -1,0 +1,124 @@
+// Emulated IT8712F / IT8718F / IT8783F Super I/O, written from the chip's
+// side.
+//
+// Configuration ports: the pair the board gives (0x2E/0x2F or 0x4E/0x4F).
+// Configuration mode opens when 0x87, 0x01, 0x55 and then 0x55 (pair 0x2E)
+// or 0xAA (pair 0x4E) are written in a row to the index port, and closes
+// when register 0x02 is written with bit 1 set; while it is closed the data
+// port does not answer (reads 0xFF, writes are lost). In configuration mode
+// register 0x07 selects the logical device, 0x20/0x21 hold the chip ID, 0x22
+// the version, and registers 0x30 and up belong to the selected device.
+//
+// Logical devices modelled beyond plain register files:
+//   4  environment controller (hardware monitor): decodes at base + 5
+//      (index) and base + 6 (data), base from registers 0x60/0x61, while the
+//      base is non-zero and register 0x30 bit 0 is set;
+//   7  watchdog: 0x72 control (bit 7 seconds, else minutes; bit 6 runs the
+//      countdown), 0x73 count low byte, 0x74 count high byte on chips with a
+//      16-bit count (IT8718F, IT8783F, IT8712F of version 8 and up). While
+//      bit 6 is set and the count is not 0 the count falls by one per second
+//      (or minute); when it reaches 0 bit 6 clears and a board reset is
+//      recorded. A count of 0 does not run.
+//
+// Monitor: readings (0x20-0x2B) and fan counts (0x0D-0x0F, 0x18-0x1A,
+// 0x80-0x83) hold what the board or test put there and ignore writes;
+// every other register reads back what was last written. A fan given a
+// speed in rpm counts 1,350,000 / (rpm x divisor): the IT8712F takes the
+// divisors of fans 1 to 3 from register 0x0B, every other fan divides by 2;
+// 0xFFFF when it stands still. Its speed follows fan control: fans 1 to 3
+// under on/off (0x13 bit clear) run while their 0x14 bit is set; under PWM,
+// and fans 4 and 5 always, the PWM register scales the speed by duty / 127
+// unless bit 7 hands the fan to automatic control (full speed here).
+//
+// The protocol checker records: a data-port access while configuration mode
+// is closed, a key sequence ending in the other pair's fourth byte, the key
+// sequence written again inside an open bracket, an access to a device
+// register (0x30 and up) before a device was selected in the current
+// bracket, a count high byte written on a chip with an 8-bit count, and a
+// bracket left open.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/device.h"
+#include "sim/devices/superio_common.h"
+
+namespace sim {
+
+class It87 : public Device {
+public:
+    static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
+
+    It87(uint16_t configPort, uint16_t chipId);
+    // Hardware type "it87" of the board file.
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
+
+    std::string type() const override { return "it87"; }
+    bool claims(uint16_t port) const override;
+    uint8_t read(uint16_t port) override;
+    void write(uint16_t port, uint8_t value) override;
+    void advance(uint64_t fromMs, uint64_t ms) override;
+    std::vector<std::string> violations() const override;
+    std::vector<uint64_t> resets() const override;
+
+    // ---- The chip's state as a test or board file sees it ---------------
+    // Configuration registers: kGlobal or a logical device number.
+    uint8_t reg(int device, uint8_t r) const;
+    void setReg(int device, uint8_t r, uint8_t value);
+    uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
+    void setHwm(uint8_t r, uint8_t value);
+    void setFanRpm(int fan, uint32_t rpm);           // fan 1..5
+    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
+    bool configOpen() const;
+    uint16_t monitorBase() const;  // 0 while the monitor does not decode
+    uint16_t chipId() const { return chipId_; }
+
+private:
+    using RegFile = SioRegisterFiles::RegFile;
+
+    RegFile& file(int device) { return regs_.file(device); }
+    const RegFile& file(int device) const { return regs_.file(device); }
+    uint16_t monitorBaseLocked() const;
+    bool wideCount() const;
+    void indexWrite(uint8_t value);
+    uint8_t dataRead();
+    void dataWrite(uint8_t value);
+    void deviceWrite(uint8_t r, uint8_t value);
+    uint8_t hwmReadLocked(uint8_t r) const;
+    uint32_t fanRpmLocked(size_t fan) const;
+    bool watchdogRunning() const;
+    void violation(std::string what);
+
+    mutable std::mutex mutex_;
+    const uint16_t indexPort_;
+    const uint16_t chipId_;
+
+    // Configuration mode.
+    bool open_ = false;
+    size_t keys_ = 0;        // key bytes seen in a row while closed
+    size_t openKeys_ = 0;    // key bytes written in a row to the index port while open
+    bool selected_ = false;  // 0x07 written in the current bracket
+    uint8_t index_ = 0;
+    SioRegisterFiles regs_;
+
+    // Hardware monitor.
+    uint8_t hwmIndex_ = 0;
+    RegFile hwm_{};
+    std::array<std::optional<uint32_t>, 5> fanRpm_{};
+
+    // Watchdog.
+    uint64_t unitElapsedMs_ = 0;
+    std::vector<uint64_t> resets_;
+
+    std::vector<std::string> violations_;
+};
+
+}  // namespace sim
