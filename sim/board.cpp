@@ -10,6 +10,7 @@
 #include "sim/devices/dio_ports.h"
 #include "sim/devices/f81865.h"
 #include "sim/devices/port_watchdog.h"
+#include "sim/devices/w83627.h"
 #include "sim/latch.h"
 
 namespace sim {
@@ -35,6 +36,7 @@ const HardwareType kHardwareTypes[] = {
     {"dio-ports", DioPorts::fromBoard},
     {"cd-port", CdPort::fromBoard},
     {"f81865", F81865::fromBoard},
+    {"w83627", W83627::fromBoard},
 };
 
 size_t lineOf(const std::string& text, size_t byte) {

@@ -22,8 +22,12 @@ struct BackendRow {
 const BackendRow kBackends[] = {
     // chip             hardware monitor   watchdog           digital I/O
     {CHIP_IT87XX,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
-    {CHIP_W83627,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
-    {CHIP_W83627_ALT,   nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_W83627,       HWM_W83627_Detect, &W83627HwmOps,
+                        WDT_W83627_Detect, &W83627WdtOps,
+                        DIO_W83627_Detect, &W83627DioOps},
+    {CHIP_W83627_ALT,   HWM_W83627_Detect, &W83627HwmOps,
+                        WDT_W83627_Detect, &W83627WdtOps,
+                        DIO_W83627_Detect, &W83627DioOps},
     {CHIP_F81216,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
     {CHIP_SCH3114,      nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
     {CHIP_F81865,       HWM_F81865_Detect, &F81865HwmOps,
