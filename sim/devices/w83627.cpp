@@ -55,6 +55,13 @@ constexpr FanRegs kFans[] = {
     {0x28, -1, 0x47, 4, 0x5D, 5}, {0x29, -1, 0x47, 6, 0x5D, 6}, {0x2A, -1, 0x4B, 6, 0x5D, 7},
     {0x3F, -1, 0x59, 0, 0x4C, 7}, {0x53, 5, 0x59, 2, 0x59, 7},
 };
+// Fan control: a fan whose mode bits are all clear runs at the duty its
+// output register gives (0xFF full speed, the power-on value).
+struct FanDuty {
+    uint8_t output, mode, modeBits;
+};
+constexpr FanDuty kFanDuty[] = {
+    {0x01, 0x04, 0x0D}, {0x03, 0x04, 0x32}, {0x11, 0x12, 0x07}, {0x61, 0x62, 0x70}};
 constexpr uint32_t kFanClock = 1350000;
 constexpr uint8_t kFanNoReading = 0xFF;
 
@@ -73,6 +80,7 @@ W83627::W83627(uint16_t configPort, uint8_t chipId)
     global_[kRegId] = chipId;
     for (int bank : kBanks) banks_[bank].fill(0);
     for (const FanRegs& f : kFans) hwmCell(f.count, f.bank < 0 ? 0 : f.bank) = kFanNoReading;
+    for (const FanDuty& d : kFanDuty) hwm_[d.output] = 0xFF;
     for (const GpioGroup& g : kGpioGroups) inputs_[g.group] = 0xFF;  // input pins float high
 }
 
@@ -251,7 +259,10 @@ uint8_t W83627::hwmReadLocked(uint8_t r, int bank) const {
     for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
         const FanRegs& f = kFans[fan];
         if (r != f.count || (f.bank >= 0 && f.bank != bank) || !fanRpm_[fan]) continue;
-        const uint32_t perCount = *fanRpm_[fan] * fanDivisorLocked(static_cast<int>(fan));
+        uint32_t rpm = *fanRpm_[fan];
+        if (fan < std::size(kFanDuty) && (hwm_[kFanDuty[fan].mode] & kFanDuty[fan].modeBits) == 0)
+            rpm = rpm * hwm_[kFanDuty[fan].output] / 255;
+        const uint32_t perCount = rpm * fanDivisorLocked(static_cast<int>(fan));
         const uint32_t count = perCount == 0 ? kFanNoReading : kFanClock / perCount;
         return static_cast<uint8_t>(std::min<uint32_t>(count, kFanNoReading));
     }

@@ -32,7 +32,10 @@
 // 0x50 (temperatures 2 and 3); writes to them are lost. A fan given a speed
 // in rpm (fans 1 to 5) counts 1,350,000 / (rpm x divisor), 255 when that
 // exceeds 254 or the fan stands still; its divisor comes from the divisor
-// bits of registers 0x47, 0x4B, 0x4C and bank 0's 0x59 and 0x5D.
+// bits of registers 0x47, 0x4B, 0x4C and bank 0's 0x59 and 0x5D. Fans 1 to 4
+// run at rpm x duty / 255 while their mode bits (0x04 bits 0x0D and 0x32,
+// 0x12 bits 0x07, 0x62 bits 0x70) are all clear, the duty being their
+// output register (0x01, 0x03, 0x11, 0x61; 0xFF at power-on).
 //
 // GPIO lines for setPin/pin are named "gpioGP": group G (1, 2 or 6), pin P
 // (0..7). setPin drives the level an input pin sees from outside (pins float
