@@ -157,3 +157,40 @@ TEST(W83627HammerCheck, InterleavedSequencesAreFound) {
 }
 
 }  // namespace
+
+namespace {
+
+// The emulator's protocol checker sees broken sequences on its own.
+TEST(W83627Emulator, ProtocolCheckerFlagsBrokenSequences) {
+    struct Access {
+        uint16_t port;
+        int value;  // -1: a read
+    };
+    struct Case {
+        std::vector<Access> accesses;
+        std::string violation;
+    };
+    const Case cases[] = {
+        {{{0x2F, -1}}, "data port 0x2f read while configuration mode is closed"},
+        {{{0x2E, 0x87}, {0x2E, 0x87}, {0x2E, 0xF6}, {0x2F, 5}, {0x2E, 0xAA}},
+         "register 0xf6 written before a logical device was selected"},
+        {{{0x2E, 0x87}, {0x2E, 0x87}, {0x2E, 0x87}, {0x2E, 0x87}, {0x2E, 0xAA}},
+         "configuration mode opened again inside an open bracket"},
+        {{{0x2E, 0xAA}}, "exit key 0xaa written while configuration mode is closed"},
+        {{{0x2E, 0x87}, {0x2E, 0x87}}, "configuration mode left open"},
+        {{{0x295, 0x4E}, {0x296, 3}, {0x295, 0x50}, {0x296, -1}},
+         "monitor register 0x50 accessed with bank 3 selected"},
+    };
+    for (const Case& c : cases) {
+        sim::W83627 chip(0x2E, 0x88);
+        chip.setReg(0x0B, 0x60, 0x02);
+        chip.setReg(0x0B, 0x61, 0x90);
+        chip.setReg(0x0B, 0x40, 0x01);
+        for (const Access& a : c.accesses)
+            a.value < 0 ? static_cast<void>(chip.read(a.port))
+                        : chip.write(a.port, static_cast<uint8_t>(a.value));
+        EXPECT_EQ(chip.violations(), std::vector<std::string>{c.violation});
+    }
+}
+
+}  // namespace

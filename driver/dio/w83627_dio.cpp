@@ -78,25 +78,22 @@ const W83627GpioGroup* FindGroup(uint32_t group, uint8_t id) {
     return nullptr;
 }
 
-uint8_t LowestSetBit(uint8_t mask) {
-    for (uint8_t bit = 0; bit < 8; ++bit)
-        if ((mask >> bit) & 1) return bit;
-    return 0;
-}
-
-uint8_t CountBits(uint8_t mask) {
-    uint8_t n = 0;
-    for (; mask != 0; mask = static_cast<uint8_t>(mask & (mask - 1))) ++n;
-    return n;
+// Number of lines of one side and the index of its lowest line (0 for none).
+void CountLines(uint8_t mask, uint8_t* lines, uint8_t* lowest) {
+    *lines = 0;
+    *lowest = 0;
+    for (uint8_t bit = 8; bit-- > 0;) {
+        if (((mask >> bit) & 1) == 0) continue;
+        ++*lines;
+        *lowest = bit;
+    }
 }
 
 void DIO_W83627_IOMask(const W83627Config& config, uint8_t reg) {
     S.GpioInMask = config.ReadReg(reg);
     S.GpioOutMask = static_cast<uint8_t>(~S.GpioInMask);
-    S.GpioInBits = CountBits(S.GpioInMask);
-    S.GpioOutBits = CountBits(S.GpioOutMask);
-    S.GpioInShift = LowestSetBit(S.GpioInMask);
-    S.GpioOutShift = LowestSetBit(S.GpioOutMask);
+    CountLines(S.GpioInMask, &S.GpioInBits, &S.GpioInShift);
+    CountLines(S.GpioOutMask, &S.GpioOutBits, &S.GpioOutShift);
 }
 
 // Why a group cannot be served, as a debugger line taking the group number

@@ -10,9 +10,8 @@ namespace sim {
 
 namespace {
 
-// Configuration mode keys, written to the index port.
+// Configuration mode opens with this key written twice to the index port.
 constexpr uint8_t kEntryKey = 0x87;
-constexpr uint8_t kExitKey = 0xAA;
 
 // Global configuration registers.
 constexpr uint8_t kRegDevice = 0x07;
@@ -76,7 +75,8 @@ W83627::W83627(uint16_t configPort, uint8_t chipId)
     : indexPort_(configPort),
       chipId_(chipId),
       wdt_(chipId == 0x60 || chipId == 0x68 ? WdtRegs{0xF3, 0xF4, 0xF5, 0x04}
-                                            : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}) {
+                                            : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}),
+      config_(configPort, kEntryKey) {
     global_[kRegId] = chipId;
     for (int bank : kBanks) banks_[bank].fill(0);
     for (const FanRegs& f : kFans) hwmCell(f.count, f.bank < 0 ? 0 : f.bank) = kFanNoReading;
@@ -103,7 +103,7 @@ bool W83627::claims(uint16_t port) const {
 
 uint8_t W83627::read(uint16_t port) {
     std::lock_guard lock(mutex_);
-    if (port == indexPort_) return open_ ? index_ : 0xFF;
+    if (port == indexPort_) return config_.readIndex();
     if (port == indexPort_ + 1) return dataRead();
     if (port == monitorBaseLocked() + 5) return hwmIndex_;
     hwmAccess(hwmIndex_);
@@ -112,7 +112,7 @@ uint8_t W83627::read(uint16_t port) {
 
 void W83627::write(uint16_t port, uint8_t value) {
     std::lock_guard lock(mutex_);
-    if (port == indexPort_) return indexWrite(value);
+    if (port == indexPort_) return config_.writeIndex(value);
     if (port == indexPort_ + 1) return dataWrite(value);
     if (port == monitorBaseLocked() + 5) {
         hwmIndex_ = value;
@@ -132,68 +132,23 @@ void W83627::hwmAccess(uint8_t r) {
         violation(fmt::format("monitor register 0x{:02x} accessed with bank {} selected", r, bank));
 }
 
-void W83627::indexWrite(uint8_t value) {
-    if (!open_) {
-        if (value == kEntryKey) {
-            if (++keys_ == 2) {
-                open_ = true;
-                keys_ = 0;
-                selected_ = false;
-                lastIndexKey_ = false;
-            }
-            return;
-        }
-        keys_ = 0;
-        if (value == kExitKey) violation("exit key 0xaa written while configuration mode is closed");
-        return;
-    }
-    if (value == kExitKey) {
-        open_ = false;
-        return;
-    }
-    if (value == kEntryKey && lastIndexKey_) {
-        violation("configuration mode opened again inside an open bracket");
-        lastIndexKey_ = false;
-    } else {
-        lastIndexKey_ = value == kEntryKey;
-    }
-    index_ = value;
-}
-
 uint8_t W83627::dataRead() {
-    lastIndexKey_ = false;
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
-        return 0xFF;
-    }
-    if (index_ < kFirstDeviceReg) return global_[index_];
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return deviceRead(index_);
+    if (!config_.dataAccess(false)) return 0xFF;
+    const uint8_t r = config_.index();
+    return r < kFirstDeviceReg ? global_[r] : deviceRead(r);
 }
 
 void W83627::dataWrite(uint8_t value) {
-    lastIndexKey_ = false;
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
-                              indexPort_ + 1, value));
+    if (!config_.dataAccess(true, value)) return;
+    const uint8_t r = config_.index();
+    if (r == kRegId) return;  // read-only
+    if (r < kFirstDeviceReg) {
+        global_[r] = value;
         return;
     }
-    if (index_ == kRegDevice) {
-        global_[kRegDevice] = value;
-        selected_ = true;
-        return;
-    }
-    if (index_ == kRegId) return;  // read-only
-    if (index_ < kFirstDeviceReg) {
-        global_[index_] = value;
-        return;
-    }
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
     const int device = global_[kRegDevice];
-    if (device == kDeviceWdt && index_ == wdt_.count) unitElapsedMs_ = 0;  // a load restarts the unit
-    file(device)[index_] = value;
+    if (device == kDeviceWdt && r == wdt_.count) unitElapsedMs_ = 0;  // a load restarts the unit
+    file(device)[r] = value;
 }
 
 const W83627::GpioGroup* W83627::gpioAt(int device, uint8_t r) const {
@@ -274,7 +229,7 @@ void W83627::violation(std::string what) { violations_.push_back(std::move(what)
 std::vector<std::string> W83627::violations() const {
     std::lock_guard lock(mutex_);
     auto out = violations_;
-    if (open_) out.push_back("configuration mode left open");
+    for (auto& v : config_.violations()) out.push_back(v);
     return out;
 }
 
@@ -357,7 +312,7 @@ void W83627::setFanRpm(int fan, uint32_t rpm) {
 
 bool W83627::configOpen() const {
     std::lock_guard lock(mutex_);
-    return open_;
+    return config_.open();
 }
 
 uint16_t W83627::monitorBase() const {

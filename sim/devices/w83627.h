@@ -41,11 +41,9 @@
 // (0..7). setPin drives the level an input pin sees from outside (pins float
 // high until set); pin gives the level on the wire.
 //
-// The protocol checker records: a data-port access while configuration mode
-// is closed, a device register (0x30 and up) accessed before a device was
-// selected in the current bracket, a second opening inside an open bracket,
-// an exit key while closed, a bracket left open, and a banked monitor
-// register accessed while a bank the chip does not have is selected.
+// The protocol checker records what SioConfigMode checks on the
+// configuration pair, and a banked monitor register accessed while a bank
+// the chip does not have is selected.
 #pragma once
 
 #include <array>
@@ -59,6 +57,7 @@
 #include <vector>
 
 #include "sim/device.h"
+#include "sim/devices/sio_config_mode.h"
 
 namespace sim {
 
@@ -107,7 +106,6 @@ private:
     RegFile& file(int device);
     const RegFile& file(int device) const;
     uint16_t monitorBaseLocked() const;
-    void indexWrite(uint8_t value);
     uint8_t dataRead();
     void dataWrite(uint8_t value);
     uint8_t deviceRead(uint8_t r);
@@ -126,12 +124,7 @@ private:
     const uint8_t chipId_;
     const WdtRegs wdt_;
 
-    // Configuration mode.
-    bool open_ = false;
-    int keys_ = 0;
-    bool lastIndexKey_ = false;
-    bool selected_ = false;
-    uint8_t index_ = 0;
+    SioConfigMode config_;
     RegFile global_{};
     std::map<int, RegFile> devices_;
 
