@@ -109,7 +109,7 @@ TEST_F(W83627Hwm, ProbeAtTheSecondPairClearsTheFanInputBitOn82) {
 
 // The monitor is not bound, and no port but the configuration pairs is
 // touched: an ID the monitor does not serve, a base of 0, the monitor off,
-// and a base among the board's own devices.
+// a base among the board's own devices, and one whose pair would wrap round.
 TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
     struct Case {
         uint8_t id;
@@ -135,6 +135,9 @@ TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
          1,
          {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0080", "W83627GetChipID-",
           "HWM_W83627_Detect BaseAddr 0x0080 is not a monitor base, hardware monitor not bound"}},
+        {0x88, 0xFFFA, 1,
+         {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr fffa", "W83627GetChipID-",
+          "HWM_W83627_Detect BaseAddr 0xfffa is not a monitor base, hardware monitor not bound"}},
     };
     for (const Case& c : cases) {
         zrvtest::SimBoard b;

@@ -27,8 +27,10 @@ constexpr uint8_t kAnyBank = 0xFF;  // a register outside 0x50..0x5F
 constexpr uint16_t kHwmMonitorIndex = 5;  // index port offset from the base; data port is + 6
 constexpr uint16_t kHwmMonitorData = 6;
 // Bases below this would put the monitor's pair on the board's own devices
-// (DMA controller, interrupt controllers, timer, keyboard controller).
+// (DMA controller, interrupt controllers, timer, keyboard controller); above
+// the highest the data port would wrap round to port 0.
 constexpr uint16_t kHwmLowestBase = 0x100;
+constexpr uint16_t kHwmHighestBase = 0xFFFF - kHwmMonitorData;
 
 constexpr uint32_t kHwmFanClock = 1350000u;  // rpm = clock / (divisor * count)
 constexpr uint8_t kHwmFanNoReading = 0xFF;   // counter at full scale: too slow or no fan
@@ -253,7 +255,8 @@ const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, HWM_W83627
 
 // Probes 0x2E/0x2F, then 0x4E/0x4F; takes the monitor's fan divisors. A base
 // below 0x100 is refused (no monitor port is touched): the firmware did not
-// set the monitor up, and its pair would land on the board's own devices.
+// set the monitor up, and its pair would land on the board's own devices. So
+// is a base whose pair would run past the last port.
 int32_t HWM_W83627_Detect() {
     for (uint32_t i = 0; i < kSioConfigPairCount && S.ChipId == 0; ++i) {
         S.ConfigPair = &kSioConfigPairs[i];
@@ -263,7 +266,7 @@ int32_t HWM_W83627_Detect() {
     }
     if (S.ChipId == 0) return -1;
     const uint16_t base = S.HwmIndexPort;
-    if (base < kHwmLowestBase) {
+    if (base < kHwmLowestBase || base > kHwmHighestBase) {
         DbgPrint("HWM_W83627_Detect BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
                  static_cast<unsigned>(base));
         return -1;
