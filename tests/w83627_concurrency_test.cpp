@@ -40,9 +40,11 @@ std::string firstStrayBracket(const Lines& trace) {
         shapes.push_back(shape);
     }
     Lines bracket;
+    std::string previous;  // the pair's last access; monitor accesses may come between
     for (size_t i = 0; i < trace.size(); ++i) {
         if (trace[i].find(" 0x002") == std::string::npos) continue;
-        bracket.push_back(shapeOf(trace[i], i > 0 ? trace[i - 1] : ""));
+        bracket.push_back(shapeOf(trace[i], previous));
+        previous = trace[i];
         if (trace[i] != "out 0x002e 0xaa") continue;
         if (std::find(shapes.begin(), shapes.end(), bracket) == shapes.end())
             return fmt::format("{}: {}", i, fmt::join(bracket, " | "));
@@ -145,6 +147,9 @@ TEST(W83627HammerCheck, InterleavedSequencesAreFound) {
     EXPECT_EQ(firstStrayBracket(wdt), "");
     EXPECT_NE(firstStrayBracket(Trace(0x2E).enter().select(8).select(7).wr(0xF6, 5).exit()), "");
     EXPECT_NE(firstStrayBracket(Trace(0x2E).enter().select(8).wr(0xF1, 5).exit()), "");
+    Lines withMonitor =
+        Trace(0x2E).enter().out(0x2E, 0x07).out(0x295, 0x28).out(0x2F, 0x08).wr(0xF6, 5).exit();
+    EXPECT_EQ(firstStrayBracket(withMonitor), "");
     const Lines reading = Trace(0x2E, 0x0290).hwr(0x4E, 1).hrd(0x50, 41).hwr(0x4E, 0);
     const Lines fan = Trace(0x2E, 0x0290).hrd(0x04, 0).hwr(0x04, 0).hwr(0x01, 2);
     Lines both = reading;
