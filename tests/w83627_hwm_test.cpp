@@ -135,7 +135,9 @@ TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
          1,
          {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0080", "W83627GetChipID-",
           "HWM_W83627_Detect BaseAddr 0x0080 is not a monitor base, hardware monitor not bound"}},
-        {0x88, 0xFFFA, 1,
+        {0x88,
+         0xFFFA,
+         1,
          {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr fffa", "W83627GetChipID-",
           "HWM_W83627_Detect BaseAddr 0xfffa is not a monitor base, hardware monitor not bound"}},
     };
