@@ -12,6 +12,7 @@
 #include "sim/devices/it87.h"
 #include "sim/devices/port_watchdog.h"
 #include "sim/devices/sch3114.h"
+#include "sim/devices/w83627.h"
 #include "sim/latch.h"
 
 namespace sim {
@@ -39,6 +40,7 @@ const HardwareType kHardwareTypes[] = {
     {"f81865", F81865::fromBoard},
     {"sch3114", SCH3114::fromBoard},
     {"it87", It87::fromBoard},
+    {"w83627", W83627::fromBoard},
 };
 
 size_t lineOf(const std::string& text, size_t byte) {

@@ -28,6 +28,15 @@ extern const WdtOps F81865WdtOps;
 extern const HwmOps F81865HwmOps;
 extern const DioOps F81865DioOps;
 
+// W83627 family (chip codes 1 and 2): each back-end probes the chip on its
+// own; wdt/w83627_wdt.cpp, hwm/w83627_hwm.cpp, dio/w83627_dio.cpp.
+int32_t WDT_W83627_Detect();
+int32_t HWM_W83627_Detect();
+int32_t DIO_W83627_Detect();
+extern const WdtOps W83627WdtOps;
+extern const HwmOps W83627HwmOps;
+extern const DioOps W83627DioOps;
+
 // Port back-ends (chip code 16): ports, masks and actions from the registry.
 // The loaders are the detect routines: wdt/port_wdt.cpp, dio/port_dio.cpp
 // (with the CD port in dio/port_cd.cpp).

@@ -1,0 +1,168 @@
+// W83627-family GPIO digital I/O: one GPIO group, named by the registry value
+// "GPIOGroup" under "DIO". The group's data register carries the lines; its
+// I/O-selection register, read once at load, says which are inputs (set
+// bits) and which outputs. Directions are never written here.
+//
+// Lines keep their gaps: only the lowest line of each side is shifted down
+// to bit 0, and the counts count the lines.
+#include "chips/w83627.h"
+#include "core/backends.h"
+#include "core/config.h"
+
+namespace {
+
+// The accepted device IDs.
+const uint8_t kChipIds[] = {0x52, 0x59, 0x82, 0x88, 0xA0, 0xB0, 0xA2, 0x60, 0x68};
+
+constexpr uint32_t kLastGroup = 6;
+
+// Group set-up: the group's logical device, the test its configuration must
+// pass (activation bits of register 0x30 all set, then optionally
+// (register Reg & Mask) == Value), and its data and I/O-selection registers
+// (0 when the back-end has none for it). A row with an `OnlyId` serves only
+// that chip ID; the rows are searched in order.
+struct ExtraTest {
+    uint8_t Reg;
+    uint8_t Mask;
+    uint8_t Value;
+};
+struct W83627GpioGroup {
+    uint8_t Group;
+    uint8_t OnlyId;  // 0: any ID
+    uint8_t Device;
+    uint8_t ActivateBits;
+    ExtraTest Extra;  // Reg 0: none
+    uint8_t DataReg;
+    uint8_t DirectionReg;
+};
+// clang-format off
+const W83627GpioGroup kGroups[] = {
+    // group id    device                activate  extra test          data  direction
+    {1, 0,    W83627_DEVICE_GPIO_A, 0x01, {0, 0, 0},          0xF1, 0xF0},
+    {2, 0xA2, W83627_DEVICE_GPIO_B, 0x02, {0, 0, 0},          0xE5, 0xE4},
+    {2, 0,    W83627_DEVICE_GPIO_B, 0x01, {0, 0, 0},          0,    0},
+    {3, 0,    W83627_DEVICE_GPIO_B, 0x02, {0, 0, 0},          0,    0},
+    {4, 0,    W83627_DEVICE_GPIO_B, 0x04, {0, 0, 0},          0,    0},
+    {5, 0,    W83627_DEVICE_GPIO_B, 0x08, {0x2D, 0xFF, 0xFF}, 0,    0},
+    {6, 0,    W83627_DEVICE_GPIO_A, 0x08, {0x29, 0x08, 0x08}, 0xF5, 0xF4},
+};
+// clang-format on
+
+struct W83627GpioStateRecord {
+    const SioPortPair* Pair;  // configuration pair of the last probe
+    uint16_t IndexPort;       // 0x2E, or 0x4E when the first probe failed
+    uint16_t DataPort;
+    uint8_t ChipId;  // register 0x20 at the last probe
+    uint8_t GpioLdn;
+    uint8_t GpioDataReg;
+    uint8_t GpioInMask;  // set bit: input line
+    uint8_t GpioOutMask;
+    uint8_t GpioInBits;
+    uint8_t GpioOutBits;
+    uint8_t GpioInShift;
+    uint8_t GpioOutShift;
+};
+ZRV_GLOBAL W83627GpioStateRecord W83627GpioState;
+
+W83627GpioStateRecord& S = W83627GpioState;
+
+bool IdAccepted(uint8_t id) {
+    for (uint8_t accepted : kChipIds)
+        if (accepted == id) return true;
+    return false;
+}
+
+const W83627GpioGroup* FindGroup(uint32_t group, uint8_t id) {
+    for (const W83627GpioGroup& g : kGroups)
+        if (g.Group == group && (g.OnlyId == 0 || g.OnlyId == id)) return &g;
+    return nullptr;
+}
+
+// Number of lines of one side and the index of its lowest line (0 for none).
+void CountLines(uint8_t mask, uint8_t* lines, uint8_t* lowest) {
+    *lines = 0;
+    *lowest = 0;
+    for (uint8_t bit = 8; bit-- > 0;) {
+        if (((mask >> bit) & 1) == 0) continue;
+        ++*lines;
+        *lowest = bit;
+    }
+}
+
+void DIO_W83627_IOMask(const W83627Config& config, uint8_t reg) {
+    S.GpioInMask = config.ReadReg(reg);
+    S.GpioOutMask = static_cast<uint8_t>(~S.GpioInMask);
+    CountLines(S.GpioInMask, &S.GpioInBits, &S.GpioInShift);
+    CountLines(S.GpioOutMask, &S.GpioOutBits, &S.GpioOutShift);
+}
+
+// Why a group cannot be served, as a debugger line taking the group number
+// and the chip ID; null when it is set up.
+const char* const kGroupTestFailed =
+    "DIO_W83627_SelectGroup group %d failed its set-up test (ID %02x), digital I/O not bound\n";
+const char* const kGroupNoData =
+    "DIO_W83627_SelectGroup group %d has no data register on ID %02x, digital I/O not bound\n";
+
+// Inside the caller's bracket.
+const char* DIO_W83627_SelectGroup(const W83627Config& config, uint32_t group) {
+    const W83627GpioGroup& g = *FindGroup(group, S.ChipId);
+    config.SelectDevice(g.Device);
+    if (g.DataReg != 0) S.GpioLdn = g.Device;
+    const uint8_t activate = config.ReadReg(SIO_REG_ACTIVATE);
+    if ((activate & g.ActivateBits) != g.ActivateBits) return kGroupTestFailed;
+    if (g.Extra.Reg != 0 && (config.ReadReg(g.Extra.Reg) & g.Extra.Mask) != g.Extra.Value)
+        return kGroupTestFailed;
+    if (g.DataReg == 0) return kGroupNoData;
+    S.GpioDataReg = g.DataReg;
+    DIO_W83627_IOMask(config, g.DirectionReg);
+    return nullptr;
+}
+
+uint16_t DIO_W83627_GetConfig() { return static_cast<uint16_t>(S.GpioOutBits << 8 | S.GpioInBits); }
+
+uint16_t DIO_W83627_Get(uint16_t selector) {
+    W83627Config config(*S.Pair, S.GpioLdn);
+    const uint8_t value = config.ReadReg(S.GpioDataReg);
+    if (selector != 0) return static_cast<uint16_t>((value & S.GpioOutMask) >> S.GpioOutShift);
+    return static_cast<uint16_t>((value & S.GpioInMask) >> S.GpioInShift);
+}
+
+// The whole data register is written, not read first: input lines get 0
+// bits, and lines shifted beyond bit 7 are lost.
+void DIO_W83627_Set(uint16_t lines) {
+    W83627Config config(*S.Pair, S.GpioLdn);
+    config.WriteReg(S.GpioDataReg,
+                    static_cast<uint8_t>(static_cast<uint8_t>(lines << S.GpioOutShift) & S.GpioOutMask));
+}
+
+}  // namespace
+
+const DioOps W83627DioOps = {
+    DIO_W83627_GetConfig, DIO_W83627_Get, DIO_W83627_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Probes 0x2E/0x2F, then 0x4E/0x4F, setting the group up at each probe. The
+// table is bound only for a group the chip serves: one whose set-up test
+// passes and that has a data register; otherwise Get and Set would have
+// nothing but configuration register 0x00 of logical device 0 to address.
+int32_t DIO_W83627_Detect() {
+    uint32_t group = 0;
+    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"GPIOGroup", &group)) || group == 0 || group > kLastGroup)
+        return -1;
+    for (uint32_t i = 0; i < kSioConfigPairCount; ++i) {
+        S.Pair = &kSioConfigPairs[i];
+        S.IndexPort = S.Pair->IndexPort;
+        S.DataPort = S.Pair->DataPort;
+        const char* refusal;
+        {
+            W83627Config config(*S.Pair);
+            S.ChipId = config.ReadId();
+            refusal = DIO_W83627_SelectGroup(config, group);
+        }
+        if (!IdAccepted(S.ChipId)) continue;
+        if (refusal == nullptr) return 0;
+        DbgPrint(refusal, static_cast<int>(group), static_cast<unsigned>(S.ChipId));
+        return -1;
+    }
+    return -1;
+}

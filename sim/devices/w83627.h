@@ -1,0 +1,147 @@
+// Emulated W83627-family Super I/O, written from the chip's side.
+//
+// Configuration ports: the pair the board gives (0x2E/0x2F or 0x4E/0x4F).
+// Configuration mode opens when 0x87 is written twice in a row to the index
+// port and closes when 0xAA is written to it; while it is closed the data
+// port does not answer (reads 0xFF, writes are lost). In configuration mode
+// register 0x07 selects the logical device, 0x20 holds the one-byte device
+// ID, registers below 0x30 are global and 0x30 and up belong to the selected
+// device.
+//
+// Logical devices modelled beyond plain register files:
+//   7, 9  GPIO: group 1 (device 7, I/O selection 0xF0, data 0xF1), group 6
+//         (device 7, 0xF4/0xF5), group 2 (device 9, 0xE4/0xE5). A set
+//         selection bit makes the pin an input. The data register reads the
+//         output latch on output pins and the outside level on input pins;
+//         a write latches every bit.
+//   8     watchdog, by ID in the usual layout (0xF5 mode with bit 3 for
+//         minutes, 0xF6 count, 0xF7 control/status) or, on IDs 0x60 and
+//         0x68, the alternate one (0xF3 mode with bit 2 for minutes, 0xF4
+//         count, 0xF5 control/status). While device 8 is active and the count
+//         is nonzero it falls by one per second (or minute); loading the
+//         count restarts the unit. When it reaches zero bit 4 of the
+//         control/status register sets and a board reset is recorded.
+//   0x0B  hardware monitor: decodes at base + 5 (index) and base + 6 (data),
+//         base from registers 0x60/0x61 with the low three bits ignored,
+//         while the base is nonzero and register 0x40 bit 0 is set.
+//
+// Monitor registers 0x50 to 0x5F show the bank selected through register
+// 0x4E (banks 0, 1, 2 and 5); the others are the same in every bank. The
+// measuring side owns the readings: voltages 0x20-0x26, temperature 0x27,
+// fan counts 0x28-0x2A and 0x3F, and in bank 5 0x50-0x53, in banks 1 and 2
+// 0x50 (temperatures 2 and 3); writes to them are lost. A fan given a speed
+// in rpm (fans 1 to 5) counts 1,350,000 / (rpm x divisor), 255 when that
+// exceeds 254 or the fan stands still; its divisor comes from the divisor
+// bits of registers 0x47, 0x4B, 0x4C and bank 0's 0x59 and 0x5D. Fans 1 to 4
+// run at rpm x duty / 255 while their mode bits (0x04 bits 0x0D and 0x32,
+// 0x12 bits 0x07, 0x62 bits 0x70) are all clear, the duty being their
+// output register (0x01, 0x03, 0x11, 0x61; 0xFF at power-on).
+//
+// GPIO lines for setPin/pin are named "gpioGP": group G (1, 2 or 6), pin P
+// (0..7). setPin drives the level an input pin sees from outside (pins float
+// high until set); pin gives the level on the wire.
+//
+// The protocol checker records what SioConfigMode checks on the
+// configuration pair, and a banked monitor register accessed while a bank
+// the chip does not have is selected.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/device.h"
+#include "sim/devices/sio_config_mode.h"
+
+namespace sim {
+
+class W83627 : public Device {
+public:
+    static constexpr int kGlobal = -1;  // register file of the global registers
+
+    W83627(uint16_t configPort, uint8_t chipId);
+    // Hardware type "w83627" of the board file.
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
+
+    std::string type() const override { return "w83627"; }
+    bool claims(uint16_t port) const override;
+    uint8_t read(uint16_t port) override;
+    void write(uint16_t port, uint8_t value) override;
+    void advance(uint64_t fromMs, uint64_t ms) override;
+    std::vector<std::string> violations() const override;
+    std::vector<uint64_t> resets() const override;
+    bool setPin(const std::string& line, bool level) override;
+    std::optional<bool> pin(const std::string& line) const override;
+
+    // ---- The chip's state as a test or board file sees it ---------------
+    // Configuration registers: kGlobal or a logical device number.
+    uint8_t reg(int device, uint8_t r) const;
+    void setReg(int device, uint8_t r, uint8_t value);
+    // Monitor registers; `bank` matters for 0x50..0x5F only.
+    uint8_t hwm(uint8_t r, int bank = 0) const;
+    void setHwm(uint8_t r, uint8_t value, int bank = 0);
+    void setFanRpm(int fan, uint32_t rpm);  // fan 1..5
+    bool configOpen() const;
+    uint16_t monitorBase() const;  // 0 while the monitor does not decode
+    uint8_t chipId() const { return chipId_; }
+
+private:
+    using RegFile = std::array<uint8_t, 256>;
+    struct WdtRegs {
+        uint8_t mode, count, control, minutes;
+    };
+    struct GpioGroup {
+        int group, device;
+        uint8_t direction, data;
+    };
+
+    static const GpioGroup kGpioGroups[3];
+
+    RegFile& file(int device);
+    const RegFile& file(int device) const;
+    uint16_t monitorBaseLocked() const;
+    uint8_t dataRead();
+    void dataWrite(uint8_t value);
+    uint8_t deviceRead(uint8_t r);
+    uint8_t& hwmCell(uint8_t r, int bank);
+    uint8_t hwmCellValue(uint8_t r, int bank) const;
+    uint8_t hwmReadLocked(uint8_t r, int bank) const;
+    void hwmAccess(uint8_t r);
+    uint8_t fanDivisorLocked(int fan) const;
+    const GpioGroup* gpioAt(int device, uint8_t r) const;
+    const GpioGroup* parseLine(const std::string& line, int* pin) const;
+    bool watchdogRunning() const;
+    void violation(std::string what);
+
+    mutable std::mutex mutex_;
+    const uint16_t indexPort_;
+    const uint8_t chipId_;
+    const WdtRegs wdt_;
+
+    SioConfigMode config_;
+    RegFile global_{};
+    std::map<int, RegFile> devices_;
+
+    // Hardware monitor: registers outside 0x50..0x5F, and the banks.
+    uint8_t hwmIndex_ = 0;
+    RegFile hwm_{};
+    std::map<int, std::array<uint8_t, 16>> banks_;
+    std::array<std::optional<uint32_t>, 5> fanRpm_{};
+
+    // GPIO: levels outside drives onto the pins, by group number.
+    std::map<int, uint8_t> inputs_;
+
+    // Watchdog.
+    uint64_t unitElapsedMs_ = 0;
+    std::vector<uint64_t> resets_;
+
+    std::vector<std::string> violations_;
+};
+
+}  // namespace sim
