@@ -8,6 +8,7 @@
 
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
+#include "sim/devices/f81216.h"
 #include "sim/devices/f81865.h"
 #include "sim/devices/it87.h"
 #include "sim/devices/port_watchdog.h"
@@ -41,6 +42,7 @@ const HardwareType kHardwareTypes[] = {
     {"sch3114", SCH3114::fromBoard},
     {"it87", It87::fromBoard},
     {"w83627", W83627::fromBoard},
+    {"f81216", F81216::fromBoard},
 };
 
 size_t lineOf(const std::string& text, size_t byte) {

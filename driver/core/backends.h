@@ -37,6 +37,10 @@ extern const WdtOps W83627WdtOps;
 extern const HwmOps W83627HwmOps;
 extern const DioOps W83627DioOps;
 
+// F81216 (chip code 4): watchdog only, in wdt/f81216_wdt.cpp.
+int32_t WDT_F81216_Detect();
+extern const WdtOps F81216WdtOps;
+
 // Port back-ends (chip code 16): ports, masks and actions from the registry.
 // The loaders are the detect routines: wdt/port_wdt.cpp, dio/port_dio.cpp
 // (with the CD port in dio/port_cd.cpp).

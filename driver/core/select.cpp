@@ -30,7 +30,7 @@ const BackendRow kBackends[] = {
     {CHIP_W83627_ALT,   HWM_W83627_Detect, &W83627HwmOps,
                         WDT_W83627_Detect, &W83627WdtOps,
                         DIO_W83627_Detect, &W83627DioOps},
-    {CHIP_F81216,       nullptr, nullptr,  nullptr, nullptr,  nullptr, nullptr},
+    {CHIP_F81216,       nullptr, nullptr,  WDT_F81216_Detect, &F81216WdtOps,  nullptr, nullptr},
     {CHIP_SCH3114,      HWM_SCH3114_Detect, &SCH3114HwmOps,
                         WDT_SCH3114_Detect, &SCH3114WdtOps,
                         DIO_SCH3114_Detect, &SCH3114DioOps},

@@ -1,0 +1,215 @@
+#include "sim/devices/f81216.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "sim/board.h"
+
+namespace sim {
+
+namespace {
+
+// Keys a board strap can give the chip; the exit key is the same for all.
+constexpr uint8_t kEntryKeys[] = {0x77, 0xA0, 0x87, 0x67};
+constexpr uint8_t kExitKey = 0xAA;
+
+bool isEntryKey(int value) {
+    return std::find(std::begin(kEntryKeys), std::end(kEntryKeys), value) != std::end(kEntryKeys);
+}
+
+// Global configuration registers.
+constexpr uint8_t kRegDevice = 0x07;
+constexpr uint8_t kRegIdHigh = 0x20;
+constexpr uint8_t kRegIdLow = 0x21;
+constexpr uint8_t kFirstDeviceReg = 0x30;
+constexpr uint8_t kRegActivate = 0x30;
+
+// Watchdog of device 8.
+constexpr int kDeviceWdt = 8;
+constexpr uint8_t kWdtMode = 0xF0;
+constexpr uint8_t kWdtCount = 0xF1;
+constexpr uint8_t kWdtMinutes = 0x04;
+
+}  // namespace
+
+F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
+    : indexPort_(configPort), chipId_(chipId), entryKey_(entryKey) {
+    global_[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
+    global_[kRegIdLow] = static_cast<uint8_t>(chipId);
+}
+
+// ---- Bus side ------------------------------------------------------------------
+
+bool F81216::claims(uint16_t port) const { return port == indexPort_ || port == indexPort_ + 1; }
+
+uint8_t F81216::read(uint16_t port) {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_) return open_ ? index_ : 0xFF;
+    return dataRead();
+}
+
+void F81216::write(uint16_t port, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (port == indexPort_) return indexWrite(value);
+    dataWrite(value);
+}
+
+// Closed: the chip only listens for its key pair. A driver that does not
+// know the key tries candidates: a candidate written twice, the ID read
+// (unanswered) and 0xAA make one such round.
+void F81216::closedIndexWrite(uint8_t value) {
+    const int previous = lastClosedKey_;
+    lastClosedKey_ = value;
+    index_ = value;
+    if (value == entryKey_ && previous == entryKey_) {
+        open_ = true;
+        probing_ = false;
+        selected_ = false;
+        lastIndexKey_ = false;
+        lastClosedKey_ = -1;
+    } else if (value == kExitKey) {
+        if (!probing_) violation("exit key 0xaa written while configuration mode is closed");
+        probing_ = false;
+        lastClosedKey_ = -1;
+    } else if (isEntryKey(value) && previous == value) {
+        probing_ = true;
+        lastClosedKey_ = -1;
+    }
+}
+
+void F81216::indexWrite(uint8_t value) {
+    if (!open_) return closedIndexWrite(value);
+    if (value == kExitKey) {
+        open_ = false;
+        return;
+    }
+    if (value == entryKey_ && lastIndexKey_) {
+        violation("configuration mode opened again inside an open bracket");
+        lastIndexKey_ = false;
+    } else {
+        lastIndexKey_ = value == entryKey_;
+    }
+    index_ = value;
+}
+
+uint8_t F81216::dataRead() {
+    lastIndexKey_ = false;
+    if (!open_) {
+        lastClosedKey_ = -1;
+        if (!probing_ || (index_ != kRegIdHigh && index_ != kRegIdLow))
+            violation(
+                fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
+        return 0xFF;
+    }
+    if (index_ < kFirstDeviceReg) return global_[index_];
+    if (!selected_)
+        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
+    return file(global_[kRegDevice])[index_];
+}
+
+void F81216::dataWrite(uint8_t value) {
+    lastIndexKey_ = false;
+    if (!open_) {
+        lastClosedKey_ = -1;
+        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
+                              indexPort_ + 1, value));
+        return;
+    }
+    if (index_ == kRegDevice) selected_ = true;
+    if (index_ == kRegIdHigh || index_ == kRegIdLow) return;  // read-only
+    if (index_ < kFirstDeviceReg) {
+        global_[index_] = value;
+        return;
+    }
+    if (!selected_)
+        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
+    const int device = global_[kRegDevice];
+    if (device == kDeviceWdt && index_ == kWdtCount) unitElapsedMs_ = 0;  // a reload restarts the unit
+    file(device)[index_] = value;
+}
+
+bool F81216::watchdogRunning() const {
+    const RegFile& f = file(kDeviceWdt);
+    return (f[kRegActivate] & 1) != 0 && f[kWdtCount] != 0;
+}
+
+void F81216::advance(uint64_t fromMs, uint64_t ms) {
+    std::lock_guard lock(mutex_);
+    RegFile& f = file(kDeviceWdt);
+    uint64_t now = fromMs;
+    uint64_t left = ms;
+    while (left > 0 && watchdogRunning()) {
+        const uint64_t unit = (f[kWdtMode] & kWdtMinutes) != 0 ? 60000 : 1000;
+        const uint64_t step = std::min(left, unit - unitElapsedMs_);
+        unitElapsedMs_ += step;
+        now += step;
+        left -= step;
+        if (unitElapsedMs_ < unit) break;
+        unitElapsedMs_ = 0;
+        if (--f[kWdtCount] == 0) resets_.push_back(now);
+    }
+}
+
+void F81216::violation(std::string what) { violations_.push_back(std::move(what)); }
+
+std::vector<std::string> F81216::violations() const {
+    std::lock_guard lock(mutex_);
+    auto out = violations_;
+    if (open_) out.push_back("configuration mode left open");
+    return out;
+}
+
+std::vector<uint64_t> F81216::resets() const {
+    std::lock_guard lock(mutex_);
+    return resets_;
+}
+
+// ---- Test side -------------------------------------------------------------------
+
+F81216::RegFile& F81216::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
+
+const F81216::RegFile& F81216::file(int device) const {
+    static const RegFile kEmpty{};
+    if (device == kGlobal) return global_;
+    auto it = devices_.find(device);
+    return it != devices_.end() ? it->second : kEmpty;
+}
+
+uint8_t F81216::reg(int device, uint8_t r) const {
+    std::lock_guard lock(mutex_);
+    return file(device)[r];
+}
+
+void F81216::setReg(int device, uint8_t r, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (device == kGlobal && (r == kRegIdHigh || r == kRegIdLow)) return;  // the ID comes with the chip
+    file(device)[r] = value;
+}
+
+bool F81216::configOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+// ---- Board file ------------------------------------------------------------------
+//
+//   {"type": "f81216", "config_port": "0x4e", "id": "0x0216", "entry_key": "0x87"}
+
+std::unique_ptr<Device> F81216::fromBoard(const nlohmann::json& entry, const std::string& where) {
+    auto number = [&](const char* key, uint32_t fallback, uint32_t max) {
+        return entry.contains(key) ? boardNumber(entry[key], fmt::format("{}: {}", where, key), max)
+                                   : fallback;
+    };
+    const uint32_t port = number("config_port", 0x2E, 0xFFFF);
+    if (port != 0x2E && port != 0x4E)
+        throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
+    const uint32_t key = number("entry_key", 0x77, 0xFF);
+    if (!isEntryKey(static_cast<int>(key)))
+        throw BoardError(fmt::format("{}: entry_key is 0x77, 0xa0, 0x87 or 0x67, not {:#x}", where, key));
+    return std::make_unique<F81216>(static_cast<uint16_t>(port),
+                                    static_cast<uint16_t>(number("id", 0x0216, 0xFFFF)),
+                                    static_cast<uint8_t>(key));
+}
+
+}  // namespace sim

@@ -1,0 +1,100 @@
+// Emulated F81216 Super I/O, written from the chip's side. Only its
+// watchdog is modelled beyond plain register files.
+//
+// Configuration ports: the pair the board gives (0x2E/0x2F or 0x4E/0x4F).
+// Configuration mode opens when the chip's own entry key (0x77, 0xA0, 0x87
+// or 0x67, set by a strap on the board) is written twice in a row to the
+// index port, and closes when 0xAA is written to it. Any other key leaves it
+// closed; while it is closed the data port does not answer (reads 0xFF,
+// writes are lost). In configuration mode register 0x07 selects the logical
+// device, 0x20/0x21 hold the chip ID and registers 0x30 and up belong to the
+// selected device. Registers read back what was last written; the ID is
+// read-only.
+//
+// Watchdog, logical device 8: 0xF0 mode (bit 2: count in minutes, else in
+// seconds; the other bits are kept as written), 0xF1 count. While device 8
+// is active (0x30 bit 0) and the count is not 0 it falls by one per second
+// (or minute); a write to 0xF1 reloads it and starts the unit afresh. When
+// it reaches 0 the countdown stops and a board reset is recorded.
+//
+// The protocol checker records: a data-port access while configuration mode
+// is closed, an exit key while closed, an access to a device register (0x30
+// and up) before a device was selected in the current bracket, a second
+// opening inside an open bracket, and a bracket left open. A probe round
+// with a key that is not the chip's (a candidate key written twice, the ID
+// registers read, 0xAA) is what a driver that does not know the key must
+// do, and is not a breach.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "sim/device.h"
+
+namespace sim {
+
+class F81216 : public Device {
+public:
+    static constexpr int kGlobal = -1;  // register file of the global registers
+
+    F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey);
+    // Hardware type "f81216" of the board file.
+    static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
+
+    std::string type() const override { return "f81216"; }
+    bool claims(uint16_t port) const override;
+    uint8_t read(uint16_t port) override;
+    void write(uint16_t port, uint8_t value) override;
+    void advance(uint64_t fromMs, uint64_t ms) override;
+    std::vector<std::string> violations() const override;
+    std::vector<uint64_t> resets() const override;
+
+    // ---- The chip's state as a test sees it ----------------------------------
+    // Configuration registers: kGlobal or a logical device number.
+    uint8_t reg(int device, uint8_t r) const;
+    void setReg(int device, uint8_t r, uint8_t value);
+    bool configOpen() const;
+    uint16_t chipId() const { return chipId_; }
+    uint8_t entryKey() const { return entryKey_; }
+
+private:
+    using RegFile = std::array<uint8_t, 256>;
+
+    RegFile& file(int device);
+    const RegFile& file(int device) const;
+    void indexWrite(uint8_t value);
+    void closedIndexWrite(uint8_t value);
+    uint8_t dataRead();
+    void dataWrite(uint8_t value);
+    bool watchdogRunning() const;
+    void violation(std::string what);
+
+    mutable std::mutex mutex_;
+    const uint16_t indexPort_;
+    const uint16_t chipId_;
+    const uint8_t entryKey_;
+
+    // Configuration mode.
+    bool open_ = false;
+    int lastClosedKey_ = -1;     // previous index write while closed, -1 after a data access
+    bool probing_ = false;       // a foreign key pair came; ID reads and 0xAA are expected
+    bool lastIndexKey_ = false;  // open: the last index write was the entry key
+    bool selected_ = false;      // 0x07 written in the current bracket
+    uint8_t index_ = 0;
+    RegFile global_{};
+    std::map<int, RegFile> devices_;
+
+    // Watchdog.
+    uint64_t unitElapsedMs_ = 0;
+    std::vector<uint64_t> resets_;
+
+    std::vector<std::string> violations_;
+};
+
+}  // namespace sim

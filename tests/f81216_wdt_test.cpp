@@ -1,0 +1,416 @@
+// F81216 watchdog through the request interface: the probe over entry keys
+// and configuration pairs, the bracket of each request, refusals, the
+// emulated countdown, and brackets from many threads.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "sim/devices/f81216.h"
+#include "tests/support/sio.h"
+
+namespace {
+
+using namespace siotest;
+using zrvtest::timeoutRecord;
+
+constexpr uint32_t kF81216 = 4;
+constexpr uint8_t kKeys[] = {0x77, 0xA0, 0x87, 0x67};
+constexpr uint16_t kPairs[] = {0x2E, 0x4E};
+
+template <typename Chip>
+class F81216BoardOf : public ChipTest<Chip> {
+protected:
+    // The chip at `port`, opening on `key`; the driver loaded with the
+    // watchdog on chip code 4 and nothing else bound.
+    void load(uint16_t port, uint8_t key, uint16_t id = 0x0216) {
+        this->addChip(port, id, key);
+        this->board.reg(hwmKey(kNoChip) + wdtKey(kF81216) + noDio());
+        ASSERT_EQ(this->board.load(), ZRV_STATUS_SUCCESS);
+    }
+    ZrvStatus setTimeout(uint16_t count, uint16_t unit) {
+        return this->board.ioctl(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(count, unit)).status;
+    }
+    ZrvStatus request(uint32_t code) { return this->board.ioctl(code).status; }
+};
+using F81216Board = F81216BoardOf<sim::F81216>;
+
+// One probe round that does not open the chip: the key twice, the ID read
+// unanswered (or answered with an ID the driver does not take), 0xAA.
+void failedRound(Trace& t, uint8_t key, uint16_t id = 0xFFFF) {
+    t.keys({key, key})
+        .enter()
+        .rd(0x20, static_cast<uint8_t>(id >> 8))
+        .rd(0x21, static_cast<uint8_t>(id))
+        .exit();
+}
+
+// ---- Probe --------------------------------------------------------------------------
+
+struct ProbeCase {
+    uint16_t port;
+    size_t key;  // position in kKeys
+    uint16_t id;
+};
+
+class F81216Probe : public F81216Board, public ::testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(F81216Probe, FindsTheChipWithItsKeyAndOpensEveryLaterBracketWithIt) {
+    const ProbeCase c = GetParam();
+    const uint8_t key = kKeys[c.key];
+    load(c.port, key, c.id);
+
+    Trace expected(0x2E);
+    for (uint16_t pair : kPairs) {
+        expected.at(pair);
+        for (size_t k = 0; k < std::size(kKeys) && !(pair == c.port && k == c.key); ++k)
+            failedRound(expected, kKeys[k]);
+        if (pair == c.port) break;
+    }
+    // The round that opened the chip stays open for the set-up.
+    expected.keys({key, key})
+        .enter()
+        .rd(0x20, static_cast<uint8_t>(c.id >> 8))
+        .rd(0x21, static_cast<uint8_t>(c.id))
+        .select(8)
+        .wr(0x70, 0x00)
+        .wr(0xF0, 0x02)
+        .wr(0xF1, 0x00)
+        .wr(0x30, 0x01)
+        .exit();
+    EXPECT_EQ(board.trace(), expected.lines());
+    EXPECT_EQ(newDebugLines(), Lines{"WDT: F81216 detected"});
+    EXPECT_EQ(chip->reg(8, 0x30), 0x01);
+
+    clearSeen();
+    ASSERT_EQ(setTimeout(9, 1), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.trace(), Trace(c.port)
+                                 .keys({key, key})
+                                 .enter()
+                                 .select(8)
+                                 .wr(0xF1, 0x00)
+                                 .wr(0xF0, 0x02)
+                                 .exit()
+                                 .enter()
+                                 .select(8)
+                                 .wr(0xF1, 0x09)
+                                 .wr(0xF1, 0x09)
+                                 .exit()
+                                 .lines());
+    EXPECT_TRUE(newDebugLines().empty());
+}
+
+std::vector<ProbeCase> allProbeCases() {
+    std::vector<ProbeCase> cases;
+    for (uint16_t port : kPairs)
+        for (size_t k = 0; k < std::size(kKeys); ++k)
+            cases.push_back({port, k, k % 2 == 0 ? uint16_t{0x0216} : uint16_t{0x0208}});
+    return cases;
+}
+
+std::string probeCaseName(const ::testing::TestParamInfo<ProbeCase>& p) {
+    return fmt::format("At{:02X}Key{:02X}Id{:04X}", p.param.port, kKeys[p.param.key], p.param.id);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKeyAtEitherPair, F81216Probe, ::testing::ValuesIn(allProbeCases()),
+                         probeCaseName);
+
+TEST_F(F81216Board, NoAcceptedIdMeansEightClosedRoundsAndNoWatchdog) {
+    // A chip with an ID the driver does not take opens on 0x87 at 0x2E; at
+    // 0x4E nothing answers.
+    load(0x2E, 0x87, 0x0704);
+    Trace expected(0x2E);
+    for (uint16_t pair : kPairs) {
+        expected.at(pair);
+        for (uint8_t key : kKeys) failedRound(expected, key, pair == 0x2E && key == 0x87 ? 0x0704 : 0xFFFF);
+    }
+    EXPECT_EQ(board.trace(), expected.lines());
+    EXPECT_TRUE(newDebugLines().empty());
+    EXPECT_FALSE(chip->configOpen());
+    clearSeen();
+    EXPECT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status, ZRV_STATUS_NOT_SUPPORTED);
+    EXPECT_TRUE(board.trace().empty());
+}
+
+// ---- Requests ----------------------------------------------------------------------
+
+struct Step {
+    const char* what;
+    uint32_t code;
+    std::vector<uint8_t> input;
+    ZrvStatus status;
+    std::vector<std::pair<uint8_t, uint8_t>> writes;  // after the device select; none: no port touched
+};
+
+TEST_F(F81216Board, EachRequestIsOneBracketAndRefusalsTouchNothing) {
+    load(0x4E, 0x87);
+    clearSeen();
+    const Step steps[] = {
+        {"start before any timeout", IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x00}, {0xF1, 0x00}}},
+        {"0 minutes",
+         IOCTL_WDT_SET_TIMEOUT,
+         timeoutRecord(0, 2),
+         ZRV_STATUS_SUCCESS,
+         {{0xF1, 0x00}, {0xF0, 0x04}}},
+        {"start with count 0", IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x00}, {0xF1, 0x00}}},
+        {"255 seconds",
+         IOCTL_WDT_SET_TIMEOUT,
+         timeoutRecord(255, 1),
+         ZRV_STATUS_SUCCESS,
+         {{0xF1, 0x00}, {0xF0, 0x02}}},
+        {"count 256", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(256, 1), ZRV_STATUS_INVALID_PARAMETER, {}},
+        {"unit 3", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(1, 3), ZRV_STATUS_INVALID_PARAMETER, {}},
+        {"unit 0", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(10, 0), ZRV_STATUS_INVALID_PARAMETER, {}},
+        {"count 0xffff", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(0xFFFF, 2), ZRV_STATUS_INVALID_PARAMETER, {}},
+        {"start keeps the last accepted count",
+         IOCTL_WDT_START,
+         {},
+         ZRV_STATUS_SUCCESS,
+         {{0xF1, 0xFF}, {0xF1, 0xFF}}},
+        {"reset is the same reload", IOCTL_WDT_RESET, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0xFF}, {0xF1, 0xFF}}},
+        {"stop", IOCTL_WDT_STOP, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x00}}},
+        {"12 minutes",
+         IOCTL_WDT_SET_TIMEOUT,
+         timeoutRecord(12, 2),
+         ZRV_STATUS_SUCCESS,
+         {{0xF1, 0x00}, {0xF0, 0x04}}},
+        {"reset after stop", IOCTL_WDT_RESET, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x0C}, {0xF1, 0x0C}}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        EXPECT_EQ(board.ioctl(s.code, s.input).status, s.status);
+        Trace expected(0x4E);
+        if (!s.writes.empty()) {
+            expected.keys({0x87, 0x87}).enter().select(8);
+            for (auto [reg, value] : s.writes) expected.wr(reg, value);
+            expected.exit();
+        }
+        EXPECT_EQ(board.trace(), expected.lines());
+        board.clearTrace();
+    }
+    EXPECT_EQ(chip->reg(8, 0xF0), 0x04);
+    EXPECT_EQ(chip->reg(8, 0xF1), 0x0C);
+
+    auto range = board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4);
+    EXPECT_EQ(range.status, ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(range.data, timeoutRecord(255, 3));
+    EXPECT_TRUE(board.trace().empty());
+    EXPECT_TRUE(newDebugLines().empty());
+}
+
+// ---- The countdown -----------------------------------------------------------------
+
+TEST_F(F81216Board, FiresOnlyWhenNotRestartedInTime) {
+    load(0x2E, 0xA0);
+    const auto resets = [&] { return chip->resets(); };
+
+    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    for (int i = 0; i < 10; ++i) {  // kept alive
+        board.machine().advance(4999);
+        ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
+    }
+    EXPECT_TRUE(resets().empty());
+    board.machine().advance(4999);
+    EXPECT_TRUE(resets().empty());
+    board.machine().advance(1);
+    EXPECT_EQ(resets(), std::vector<uint64_t>{54990});
+    board.machine().advance(60000);  // run out: it stays stopped
+    EXPECT_EQ(resets().size(), 1u);
+
+    // Minutes; a new timeout stops a running countdown, Stop stops it too.
+    ASSERT_EQ(setTimeout(2, 2), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    board.machine().advance(119999);
+    EXPECT_EQ(resets().size(), 1u);
+    board.machine().advance(1);
+    EXPECT_EQ(resets(), (std::vector<uint64_t>{54990, 234990}));
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    board.machine().advance(60000);
+    ASSERT_EQ(setTimeout(1, 2), ZRV_STATUS_SUCCESS);
+    board.machine().advance(600000);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
+    board.machine().advance(600000);
+    // A count of 0 never runs.
+    ASSERT_EQ(setTimeout(0, 1), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    board.machine().advance(600000);
+    EXPECT_EQ(resets().size(), 2u);
+}
+
+TEST_F(F81216Board, DetectionStopsAWatchdogTheFirmwareLeftRunning) {
+    addChip(0x2E, 0x0216, 0x67);
+    chip->setReg(8, 0x30, 0x01);
+    chip->setReg(8, 0xF0, 0x02);
+    chip->setReg(8, 0xF1, 0x03);
+    board.machine().advance(1000);  // counting: 2 s left
+    EXPECT_EQ(chip->reg(8, 0xF1), 0x02);
+    board.reg(hwmKey(kNoChip) + wdtKey(kF81216) + noDio());
+    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    board.machine().advance(600000);
+    EXPECT_TRUE(chip->resets().empty());
+}
+
+// ---- Many threads ------------------------------------------------------------------
+
+// The brackets on one pair, in trace order: each is the register writes after
+// the key pair up to 0xAA. Fails the test at the first access that does not
+// belong to a whole bracket opened with `key`.
+std::vector<std::vector<std::pair<uint8_t, uint8_t>>> wholeBrackets(const std::vector<std::string>& t,
+                                                                    uint8_t key) {
+    const std::string index = "out 0x002e ", data = "out 0x002f ";
+    const std::string keyLine = fmt::format("out 0x002e 0x{:02x}", key);
+    auto value = [](const std::string& line) {
+        return static_cast<uint8_t>(std::stoul(line.substr(11), nullptr, 16));
+    };
+    std::vector<std::vector<std::pair<uint8_t, uint8_t>>> brackets;
+    size_t i = 0;
+    while (i < t.size()) {
+        if (t[i] != keyLine || i + 1 >= t.size() || t[i + 1] != keyLine) {
+            ADD_FAILURE() << i << ": '" << t[i] << "' outside a bracket";
+            return brackets;
+        }
+        i += 2;
+        brackets.emplace_back();
+        while (i < t.size() && t[i] != "out 0x002e 0xaa") {
+            if (i + 1 >= t.size() || t[i].rfind(index, 0) != 0 || t[i + 1].rfind(data, 0) != 0) {
+                ADD_FAILURE() << i << ": '" << t[i] << "' inside a bracket";
+                return brackets;
+            }
+            brackets.back().emplace_back(value(t[i]), value(t[i + 1]));
+            i += 2;
+        }
+        ++i;
+    }
+    return brackets;
+}
+
+// Every write takes a while, as on a real bus, so requests pile up on the
+// pair's lock.
+class SlowF81216 : public sim::F81216 {
+public:
+    using F81216::F81216;
+    void write(uint16_t port, uint8_t value) override {
+        F81216::write(port, value);
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+};
+class F81216Hammer : public F81216BoardOf<SlowF81216> {};
+
+TEST_F(F81216Hammer, BracketsFromManyThreadsNeverInterleaveAndLoadTheCountOfTheUnitSet) {
+    load(0x2E, 0x67);
+    clearSeen();
+    // Each thread has its own timeout; whichever SetTimeout came last, the
+    // count a Start loads must be the one that went with that unit.
+    struct Worker {
+        uint16_t count;
+        uint16_t unit;
+        uint8_t mode;
+    };
+    const Worker workers[] = {{10, 1, 0x02}, {20, 2, 0x04}, {30, 1, 0x02}};
+    constexpr int kRounds = 60;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (const Worker& w : workers)
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < kRounds; ++i) {
+                if (setTimeout(w.count, w.unit) != ZRV_STATUS_SUCCESS) ++wrong;
+                if (request(i % 2 == 0 ? IOCTL_WDT_START : IOCTL_WDT_RESET) != ZRV_STATUS_SUCCESS) ++wrong;
+                if (i % 10 == 0 && request(IOCTL_WDT_STOP) != ZRV_STATUS_SUCCESS) ++wrong;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+
+    const auto brackets = wholeBrackets(board.trace(), 0x67);
+    EXPECT_EQ(brackets.size(), std::size(workers) * (2 * kRounds + kRounds / 10));
+    uint8_t mode = 0x02;  // set-up
+    for (size_t b = 0; b < brackets.size(); ++b) {
+        const auto& w = brackets[b];
+        ASSERT_GE(w.size(), 2u) << b;
+        ASSERT_EQ(w[0], std::make_pair(uint8_t{0x07}, uint8_t{0x08})) << b;
+        if (w.size() == 3 && w[2].first == 0xF0) mode = w[2].second;    // SetTimeout
+        if (w.size() == 3 && w[2].first == 0xF1 && w[1].second != 0) {  // a Start loading a count
+            const Worker* owner = nullptr;
+            for (const Worker& k : workers)
+                if (k.count == w[1].second) owner = &k;
+            ASSERT_NE(owner, nullptr) << b;
+            EXPECT_EQ(owner->mode, mode) << "bracket " << b << " loads " << int(w[1].second);
+        }
+    }
+    EXPECT_FALSE(chip->configOpen());
+}
+
+// ---- The emulator's own rules ------------------------------------------------------
+
+// The checker catches what it is there to catch, and lets a probe round with
+// another chip's key pass.
+TEST(F81216Emulator, ProtocolCheckerTellsAProbeRoundFromABreach) {
+    sim::F81216 chip(0x4E, 0x0208, 0x87);
+    for (uint8_t key : {0x77, 0xA0}) {  // rounds with other keys: closed, unanswered, no breach
+        chip.write(0x4E, key);
+        chip.write(0x4E, key);
+        chip.write(0x4E, 0x20);
+        EXPECT_EQ(chip.read(0x4F), 0xFF);
+        chip.write(0x4E, 0x21);
+        EXPECT_EQ(chip.read(0x4F), 0xFF);
+        chip.write(0x4E, 0xAA);
+    }
+    EXPECT_FALSE(chip.configOpen());
+    EXPECT_TRUE(chip.violations().empty()) << chip.violations().front();
+
+    chip.write(0x4E, 0x87);
+    chip.write(0x4E, 0x67);  // a wrong second key leaves it closed
+    chip.write(0x4E, 0x87);
+    EXPECT_FALSE(chip.configOpen());
+    chip.write(0x4E, 0xF1);
+    chip.write(0x4F, 0x05);  // 1: data written while closed
+    chip.write(0x4E, 0xAA);  // 2: exit while closed, no probe round
+    chip.write(0x4E, 0x87);
+    chip.write(0x4E, 0x87);
+    EXPECT_TRUE(chip.configOpen());
+    chip.write(0x4E, 0x20);
+    EXPECT_EQ(chip.read(0x4F), 0x02);
+    chip.write(0x4E, 0xF1);
+    chip.write(0x4F, 0x01);  // 3: device register before a select
+    chip.write(0x4E, 0x87);
+    chip.write(0x4E, 0x87);  // 4: opened again
+    chip.write(0x4E, 0x07);
+    chip.write(0x4F, 0x08);
+    chip.write(0x4E, 0xF1);
+    chip.write(0x4F, 0x09);
+    EXPECT_EQ(chip.reg(8, 0xF1), 0x09);
+    chip.write(0x4E, 0xAA);
+    chip.write(0x4E, 0xF1);
+    EXPECT_EQ(chip.read(0x4F), 0xFF);  // 5: a closed read outside a probe round
+    chip.write(0x4E, 0x87);
+    chip.write(0x4E, 0x87);  // 6: left open
+
+    const auto v = chip.violations();
+    ASSERT_EQ(v.size(), 6u);
+    EXPECT_NE(v[0].find("written (0x05) while configuration mode is closed"), std::string::npos) << v[0];
+    EXPECT_NE(v[1].find("exit key"), std::string::npos) << v[1];
+    EXPECT_NE(v[2].find("register 0xf1 written before a logical device was selected"), std::string::npos)
+        << v[2];
+    EXPECT_NE(v[3].find("opened again"), std::string::npos) << v[3];
+    EXPECT_NE(v[4].find("read while configuration mode is closed"), std::string::npos) << v[4];
+    EXPECT_EQ(v[5], "configuration mode left open");
+}
+
+TEST(F81216Emulator, BoardFileGivesPairIdAndKeyAndRefusesOthers) {
+    auto device = sim::F81216::fromBoard(
+        nlohmann::json::parse(
+            R"({"type": "f81216", "config_port": "0x4e", "id": "0x0208", "entry_key": "0xa0"})"),
+        "b.json: hardware[0]");
+    auto& chip = static_cast<sim::F81216&>(*device);
+    EXPECT_TRUE(chip.claims(0x4F));
+    EXPECT_FALSE(chip.claims(0x2E));
+    EXPECT_EQ(chip.chipId(), 0x0208);
+    EXPECT_EQ(chip.entryKey(), 0xA0);
+    for (const char* bad : {R"({"entry_key": "0x55"})", R"({"config_port": "0x3f0"})"})
+        EXPECT_THROW(sim::F81216::fromBoard(nlohmann::json::parse(bad), "b.json"), sim::BoardError) << bad;
+}
+
+}  // namespace
