@@ -52,6 +52,10 @@ struct ProbeCase {
     uint16_t id;
 };
 
+void PrintTo(const ProbeCase& c, std::ostream* os) {
+    *os << fmt::format("chip at 0x{:02x}, key 0x{:02x}, ID 0x{:04x}", c.port, kKeys[c.key], c.id);
+}
+
 class F81216Probe : public F81216Board, public ::testing::WithParamInterface<ProbeCase> {};
 
 TEST_P(F81216Probe, FindsTheChipWithItsKeyAndOpensEveryLaterBracketWithIt) {
