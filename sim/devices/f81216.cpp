@@ -35,8 +35,8 @@ constexpr uint8_t kWdtMinutes = 0x04;
 
 F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
     : indexPort_(configPort), chipId_(chipId), entryKey_(entryKey) {
-    global_[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    global_[kRegIdLow] = static_cast<uint8_t>(chipId);
+    files_[kGlobal][kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
+    files_[kGlobal][kRegIdLow] = static_cast<uint8_t>(chipId);
 }
 
 // ---- Bus side ------------------------------------------------------------------
@@ -102,10 +102,9 @@ uint8_t F81216::dataRead() {
                 fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
         return 0xFF;
     }
-    if (index_ < kFirstDeviceReg) return global_[index_];
-    if (!selected_)
+    if (index_ >= kFirstDeviceReg && !selected_)
         violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return file(global_[kRegDevice])[index_];
+    return holder(index_)[index_];
 }
 
 void F81216::dataWrite(uint8_t value) {
@@ -118,15 +117,11 @@ void F81216::dataWrite(uint8_t value) {
     }
     if (index_ == kRegDevice) selected_ = true;
     if (index_ == kRegIdHigh || index_ == kRegIdLow) return;  // read-only
-    if (index_ < kFirstDeviceReg) {
-        global_[index_] = value;
-        return;
-    }
-    if (!selected_)
+    if (index_ >= kFirstDeviceReg && !selected_)
         violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
-    const int device = global_[kRegDevice];
-    if (device == kDeviceWdt && index_ == kWdtCount) unitElapsedMs_ = 0;  // a reload restarts the unit
-    file(device)[index_] = value;
+    RegFile& f = holder(index_);
+    if (&f == &file(kDeviceWdt) && index_ == kWdtCount) unitElapsedMs_ = 0;  // a reload restarts the unit
+    f[index_] = value;
 }
 
 bool F81216::watchdogRunning() const {
@@ -167,13 +162,18 @@ std::vector<uint64_t> F81216::resets() const {
 
 // ---- Test side -------------------------------------------------------------------
 
-F81216::RegFile& F81216::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
+F81216::RegFile& F81216::file(int device) { return files_[device]; }
 
 const F81216::RegFile& F81216::file(int device) const {
-    static const RegFile kEmpty{};
-    if (device == kGlobal) return global_;
-    auto it = devices_.find(device);
-    return it != devices_.end() ? it->second : kEmpty;
+    static const RegFile kNeverWritten{};
+    auto it = files_.find(device);
+    return it != files_.end() ? it->second : kNeverWritten;
+}
+
+// Registers below 0x30 are the chip's own; from 0x30 up they belong to the
+// logical device register 0x07 selects.
+F81216::RegFile& F81216::holder(uint8_t r) {
+    return r < kFirstDeviceReg ? file(kGlobal) : file(file(kGlobal)[kRegDevice]);
 }
 
 uint8_t F81216::reg(int device, uint8_t r) const {

@@ -68,6 +68,7 @@ private:
 
     RegFile& file(int device);
     const RegFile& file(int device) const;
+    RegFile& holder(uint8_t r);  // the file register r is in now
     void indexWrite(uint8_t value);
     void closedIndexWrite(uint8_t value);
     uint8_t dataRead();
@@ -87,8 +88,7 @@ private:
     bool lastIndexKey_ = false;  // open: the last index write was the entry key
     bool selected_ = false;      // 0x07 written in the current bracket
     uint8_t index_ = 0;
-    RegFile global_{};
-    std::map<int, RegFile> devices_;
+    std::map<int, RegFile> files_;  // by logical device, kGlobal for 0x00-0x2F
 
     // Watchdog.
     uint64_t unitElapsedMs_ = 0;
