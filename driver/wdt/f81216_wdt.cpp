@@ -18,7 +18,7 @@ namespace {
 constexpr uint8_t kDeviceWdt = 0x08;
 
 // Watchdog registers of logical device 8.
-constexpr uint8_t kWdtRegSelect = 0x70;
+constexpr uint8_t kWdtRegIrq = 0x70;  // interrupt channel: none
 constexpr uint8_t kWdtRegMode = 0xF0;
 constexpr uint8_t kWdtRegCount = 0xF1;  // 0 stops the countdown
 
@@ -27,35 +27,24 @@ constexpr uint8_t kWdtModeMinutes = 0x04;
 
 constexpr uint16_t kWdtMaxCount = 255;
 
-// Configuration mode opens with one of these bytes written twice to the
-// index port, tried in this order, and closes with 0xAA. The list ends with 0.
-const uint8_t F81216EntryBytes[] = {0x77, 0xA0, 0x87, 0x67, 0x00};
-
-// The same bytes as the bracket writes them: one key set per entry byte.
-const SioKeyWrite kEnterKeys[][2] = {
-    {{SIO_KEY_TO_INDEX, 0x77}, {SIO_KEY_TO_INDEX, 0x77}},
-    {{SIO_KEY_TO_INDEX, 0xA0}, {SIO_KEY_TO_INDEX, 0xA0}},
-    {{SIO_KEY_TO_INDEX, 0x87}, {SIO_KEY_TO_INDEX, 0x87}},
-    {{SIO_KEY_TO_INDEX, 0x67}, {SIO_KEY_TO_INDEX, 0x67}},
-};
+// Configuration mode opens with one of four entry bytes written twice to the
+// index port, and closes with 0xAA. The probe tries the bytes in this order.
+template <uint8_t Byte>
+constexpr SioKeyWrite kEnterTwice[] = {{SIO_KEY_TO_INDEX, Byte}, {SIO_KEY_TO_INDEX, Byte}};
 const SioKeyWrite kExitKeys[] = {{SIO_KEY_TO_INDEX, 0xAA}};
-const SioKeys kF81216Keys[] = {
-    {kEnterKeys[0], 2, kExitKeys, 1},
-    {kEnterKeys[1], 2, kExitKeys, 1},
-    {kEnterKeys[2], 2, kExitKeys, 1},
-    {kEnterKeys[3], 2, kExitKeys, 1},
+const SioKeys F81216EntryKeys[] = {
+    {kEnterTwice<0x77>, 2, kExitKeys, 1},
+    {kEnterTwice<0xA0>, 2, kExitKeys, 1},
+    {kEnterTwice<0x87>, 2, kExitKeys, 1},
+    {kEnterTwice<0x67>, 2, kExitKeys, 1},
 };
-static_assert(sizeof(kF81216Keys) / sizeof(kF81216Keys[0]) + 1 ==
-                  sizeof(F81216EntryBytes) / sizeof(F81216EntryBytes[0]),
-              "one key set per entry byte");
+constexpr uint16_t kEntryKeyCount = sizeof(F81216EntryKeys) / sizeof(F81216EntryKeys[0]);
 
 const uint16_t kAcceptedIds[] = {0x0208, 0x0216};
 
 struct F81216StateRecord {
-    const SioPortPair* Pair;  // configuration pair the chip answered at
-    uint16_t IndexPort;       // 0x2E, or 0x4E after the first pair failed
-    uint16_t DataPort;        // 0x2F or 0x4F
-    uint16_t EntryIndex;      // entry byte that opened the chip; fixed after detection
+    const SioPortPair* Pair;  // pair the chip answered at (0x2E/0x2F, else 0x4E/0x4F); fixed at detection
+    uint16_t EntryIndex;      // position in F81216EntryKeys of the keys that opened it; fixed at detection
     uint8_t WdtCount;         // count last accepted by SetTimeout; only touched in a bracket
 };
 
@@ -66,9 +55,10 @@ struct RegWrite {
     uint8_t Value;
 };
 
-// Set-up, with device 8 selected: stopped (count 0) in seconds, device active.
+// Set-up, with device 8 selected: no interrupt, stopped (count 0) in
+// seconds, device active.
 const RegWrite kSetupWrites[] = {
-    {kWdtRegSelect, 0x00},
+    {kWdtRegIrq, 0x00},
     {kWdtRegMode, kWdtModeSeconds},
     {kWdtRegCount, 0x00},
     {SIO_REG_ACTIVATE, 0x01},
@@ -100,7 +90,7 @@ bool IsAcceptedId(uint16_t id) {
 // device 8 selected. Only valid once the probe has found the chip.
 class F81216Config : public SioConfigBracket {
 public:
-    F81216Config() : SioConfigBracket(*F81216State.Pair, kF81216Keys[F81216State.EntryIndex]) {
+    F81216Config() : SioConfigBracket(*F81216State.Pair, F81216EntryKeys[F81216State.EntryIndex]) {
         SelectDevice(kDeviceWdt);
     }
 };
@@ -109,13 +99,11 @@ public:
 // byte are kept and the set-up runs in the bracket the probe opened, which
 // closes only after it. Each failed round is closed with 0xAA.
 bool F81216_FindChip(const SioPortPair& pair) {
-    for (uint16_t i = 0; F81216EntryBytes[i] != 0; ++i) {
-        SioConfigBracket bracket(pair, kF81216Keys[i]);
+    for (uint16_t i = 0; i < kEntryKeyCount; ++i) {
+        SioConfigBracket bracket(pair, F81216EntryKeys[i]);
         if (!IsAcceptedId(bracket.ReadChipId())) continue;
 
         F81216State.Pair = &pair;
-        F81216State.IndexPort = pair.IndexPort;
-        F81216State.DataPort = pair.DataPort;
         F81216State.EntryIndex = i;
         DbgPrint("WDT: F81216 detected\n");
         bracket.SelectDevice(kDeviceWdt);
