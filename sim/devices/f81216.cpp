@@ -120,7 +120,8 @@ void F81216::dataWrite(uint8_t value) {
     if (index_ >= kFirstDeviceReg && !selected_)
         violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
     RegFile& f = holder(index_);
-    if (&f == &file(kDeviceWdt) && index_ == kWdtCount) unitElapsedMs_ = 0;  // a reload restarts the unit
+    // A reload or a change of unit starts the unit afresh.
+    if (&f == &file(kDeviceWdt) && (index_ == kWdtCount || index_ == kWdtMode)) unitElapsedMs_ = 0;
     f[index_] = value;
 }
 

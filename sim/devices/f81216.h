@@ -14,8 +14,9 @@
 // Watchdog, logical device 8: 0xF0 mode (bit 2: count in minutes, else in
 // seconds; the other bits are kept as written), 0xF1 count. While device 8
 // is active (0x30 bit 0) and the count is not 0 it falls by one per second
-// (or minute); a write to 0xF1 reloads it and starts the unit afresh. When
-// it reaches 0 the countdown stops and a board reset is recorded.
+// (or minute); a write to 0xF1 reloads it, and a write to 0xF1 or 0xF0
+// starts the unit afresh. When it reaches 0 the countdown stops and a board
+// reset is recorded.
 //
 // The protocol checker records: a data-port access while configuration mode
 // is closed, an exit key while closed, an access to a device register (0x30
