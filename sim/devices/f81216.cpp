@@ -35,8 +35,8 @@ constexpr uint8_t kWdtMinutes = 0x04;
 
 F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
     : indexPort_(configPort), chipId_(chipId), entryKey_(entryKey) {
-    files_[kGlobal][kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    files_[kGlobal][kRegIdLow] = static_cast<uint8_t>(chipId);
+    regs_.file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
+    regs_.file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
 }
 
 // ---- Bus side ------------------------------------------------------------------
@@ -121,18 +121,18 @@ void F81216::dataWrite(uint8_t value) {
         violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
     RegFile& f = holder(index_);
     // A reload or a change of unit starts the unit afresh.
-    if (&f == &file(kDeviceWdt) && (index_ == kWdtCount || index_ == kWdtMode)) unitElapsedMs_ = 0;
+    if (&f == &regs_.file(kDeviceWdt) && (index_ == kWdtCount || index_ == kWdtMode)) unitElapsedMs_ = 0;
     f[index_] = value;
 }
 
 bool F81216::watchdogRunning() const {
-    const RegFile& f = file(kDeviceWdt);
+    const RegFile& f = regs_.file(kDeviceWdt);
     return (f[kRegActivate] & 1) != 0 && f[kWdtCount] != 0;
 }
 
 void F81216::advance(uint64_t fromMs, uint64_t ms) {
     std::lock_guard lock(mutex_);
-    RegFile& f = file(kDeviceWdt);
+    RegFile& f = regs_.file(kDeviceWdt);
     uint64_t now = fromMs;
     uint64_t left = ms;
     while (left > 0 && watchdogRunning()) {
@@ -163,29 +163,21 @@ std::vector<uint64_t> F81216::resets() const {
 
 // ---- Test side -------------------------------------------------------------------
 
-F81216::RegFile& F81216::file(int device) { return files_[device]; }
-
-const F81216::RegFile& F81216::file(int device) const {
-    static const RegFile kNeverWritten{};
-    auto it = files_.find(device);
-    return it != files_.end() ? it->second : kNeverWritten;
-}
-
 // Registers below 0x30 are the chip's own; from 0x30 up they belong to the
 // logical device register 0x07 selects.
 F81216::RegFile& F81216::holder(uint8_t r) {
-    return r < kFirstDeviceReg ? file(kGlobal) : file(file(kGlobal)[kRegDevice]);
+    return r < kFirstDeviceReg ? regs_.file(kGlobal) : regs_.file(regs_.file(kGlobal)[kRegDevice]);
 }
 
 uint8_t F81216::reg(int device, uint8_t r) const {
     std::lock_guard lock(mutex_);
-    return file(device)[r];
+    return regs_.file(device)[r];
 }
 
 void F81216::setReg(int device, uint8_t r, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (device == kGlobal && (r == kRegIdHigh || r == kRegIdLow)) return;  // the ID comes with the chip
-    file(device)[r] = value;
+    regs_.file(device)[r] = value;
 }
 
 bool F81216::configOpen() const {
@@ -198,18 +190,11 @@ bool F81216::configOpen() const {
 //   {"type": "f81216", "config_port": "0x4e", "id": "0x0216", "entry_key": "0x87"}
 
 std::unique_ptr<Device> F81216::fromBoard(const nlohmann::json& entry, const std::string& where) {
-    auto number = [&](const char* key, uint32_t fallback, uint32_t max) {
-        return entry.contains(key) ? boardNumber(entry[key], fmt::format("{}: {}", where, key), max)
-                                   : fallback;
-    };
-    const uint32_t port = number("config_port", 0x2E, 0xFFFF);
-    if (port != 0x2E && port != 0x4E)
-        throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
-    const uint32_t key = number("entry_key", 0x77, 0xFF);
+    const uint32_t key =
+        entry.contains("entry_key") ? boardNumber(entry["entry_key"], where + ": entry_key", 0xFF) : 0x77;
     if (!isEntryKey(static_cast<int>(key)))
         throw BoardError(fmt::format("{}: entry_key is 0x77, 0xa0, 0x87 or 0x67, not {:#x}", where, key));
-    return std::make_unique<F81216>(static_cast<uint16_t>(port),
-                                    static_cast<uint16_t>(number("id", 0x0216, 0xFFFF)),
+    return std::make_unique<F81216>(superIoPort(entry, where), superIoId(entry, where, 0x0216),
                                     static_cast<uint8_t>(key));
 }
 

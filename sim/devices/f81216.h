@@ -27,9 +27,7 @@
 // do, and is not a breach.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -37,12 +35,13 @@
 #include <vector>
 
 #include "sim/device.h"
+#include "sim/devices/superio_common.h"
 
 namespace sim {
 
 class F81216 : public Device {
 public:
-    static constexpr int kGlobal = -1;  // register file of the global registers
+    static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
 
     F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey);
     // Hardware type "f81216" of the board file.
@@ -65,10 +64,8 @@ public:
     uint8_t entryKey() const { return entryKey_; }
 
 private:
-    using RegFile = std::array<uint8_t, 256>;
+    using RegFile = SioRegisterFiles::RegFile;
 
-    RegFile& file(int device);
-    const RegFile& file(int device) const;
     RegFile& holder(uint8_t r);  // the file register r is in now
     void indexWrite(uint8_t value);
     void closedIndexWrite(uint8_t value);
@@ -89,7 +86,7 @@ private:
     bool lastIndexKey_ = false;  // open: the last index write was the entry key
     bool selected_ = false;      // 0x07 written in the current bracket
     uint8_t index_ = 0;
-    std::map<int, RegFile> files_;  // by logical device, kGlobal for 0x00-0x2F
+    SioRegisterFiles regs_;
 
     // Watchdog.
     uint64_t unitElapsedMs_ = 0;
