@@ -34,7 +34,7 @@ constexpr uint8_t kWdtMinutes = 0x04;
 }  // namespace
 
 F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
-    : indexPort_(configPort), chipId_(chipId), entryKey_(entryKey) {
+    : indexPort_(configPort), chipId_(chipId), entryKey_(entryKey), config_(configPort, entryKey) {
     regs_.file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
     regs_.file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
 }
@@ -45,7 +45,7 @@ bool F81216::claims(uint16_t port) const { return port == indexPort_ || port == 
 
 uint8_t F81216::read(uint16_t port) {
     std::lock_guard lock(mutex_);
-    if (port == indexPort_) return open_ ? index_ : 0xFF;
+    if (port == indexPort_) return config_.readIndex();
     return dataRead();
 }
 
@@ -55,74 +55,46 @@ void F81216::write(uint16_t port, uint8_t value) {
     dataWrite(value);
 }
 
-// Closed: the chip only listens for its key pair. A driver that does not
-// know the key tries candidates: a candidate written twice, the ID read
-// (unanswered) and 0xAA make one such round.
-void F81216::closedIndexWrite(uint8_t value) {
-    const int previous = lastClosedKey_;
-    lastClosedKey_ = value;
-    index_ = value;
-    if (value == entryKey_ && previous == entryKey_) {
-        open_ = true;
-        probing_ = false;
-        selected_ = false;
-        lastIndexKey_ = false;
-        lastClosedKey_ = -1;
-    } else if (value == kExitKey) {
-        if (!probing_) violation("exit key 0xaa written while configuration mode is closed");
-        probing_ = false;
-        lastClosedKey_ = -1;
-    } else if (isEntryKey(value) && previous == value) {
-        probing_ = true;
-        lastClosedKey_ = -1;
+// A driver that does not know the chip's key tries candidates: a candidate
+// written twice, the ID read (unanswered) and 0xAA make one such round. Those
+// accesses are kept from the configuration-mode checker; everything else
+// goes through it.
+void F81216::indexWrite(uint8_t value) {
+    const int previous = lastClosedIndex_;
+    lastClosedIndex_ = -1;
+    if (!config_.open()) {
+        if (value == kExitKey && probing_) {
+            probing_ = false;
+            return;
+        }
+        if (value != entryKey_ && isEntryKey(value) && previous == value) probing_ = true;
+        lastClosedIndex_ = value;
     }
+    config_.writeIndex(value);
+    if (config_.open()) probing_ = false;
 }
 
-void F81216::indexWrite(uint8_t value) {
-    if (!open_) return closedIndexWrite(value);
-    if (value == kExitKey) {
-        open_ = false;
-        return;
-    }
-    if (value == entryKey_ && lastIndexKey_) {
-        violation("configuration mode opened again inside an open bracket");
-        lastIndexKey_ = false;
-    } else {
-        lastIndexKey_ = value == entryKey_;
-    }
-    index_ = value;
+bool F81216::probeRead() const {
+    return !config_.open() && probing_ && (lastClosedIndex_ == kRegIdHigh || lastClosedIndex_ == kRegIdLow);
 }
 
 uint8_t F81216::dataRead() {
-    lastIndexKey_ = false;
-    if (!open_) {
-        lastClosedKey_ = -1;
-        if (!probing_ || (index_ != kRegIdHigh && index_ != kRegIdLow))
-            violation(
-                fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
-        return 0xFF;
-    }
-    if (index_ >= kFirstDeviceReg && !selected_)
-        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return holder(index_)[index_];
+    const bool probe = probeRead();
+    lastClosedIndex_ = -1;
+    if (probe || !config_.dataAccess(false)) return 0xFF;
+    const uint8_t r = config_.index();
+    return holder(r)[r];
 }
 
 void F81216::dataWrite(uint8_t value) {
-    lastIndexKey_ = false;
-    if (!open_) {
-        lastClosedKey_ = -1;
-        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
-                              indexPort_ + 1, value));
-        return;
-    }
-    if (index_ == kRegDevice) selected_ = true;
-    if (index_ == kRegIdHigh || index_ == kRegIdLow) return;  // read-only
-    if (index_ >= kFirstDeviceReg && !selected_)
-        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
-    RegFile& f = holder(index_);
+    lastClosedIndex_ = -1;
+    if (!config_.dataAccess(true, value)) return;
+    const uint8_t r = config_.index();
+    if (r == kRegIdHigh || r == kRegIdLow) return;  // read-only
+    RegFile& f = holder(r);
     // A reload or a change of unit starts the unit afresh.
-    if (&f == &regs_.file(kDeviceWdt) && (index_ == kWdtCount || index_ == kWdtMode)) unitElapsedMs_ = 0;
-    f[index_] = value;
+    if (&f == &regs_.file(kDeviceWdt) && (r == kWdtCount || r == kWdtMode)) unitElapsedMs_ = 0;
+    f[r] = value;
 }
 
 bool F81216::watchdogRunning() const {
@@ -147,13 +119,9 @@ void F81216::advance(uint64_t fromMs, uint64_t ms) {
     }
 }
 
-void F81216::violation(std::string what) { violations_.push_back(std::move(what)); }
-
 std::vector<std::string> F81216::violations() const {
     std::lock_guard lock(mutex_);
-    auto out = violations_;
-    if (open_) out.push_back("configuration mode left open");
-    return out;
+    return config_.violations();
 }
 
 std::vector<uint64_t> F81216::resets() const {
@@ -182,7 +150,7 @@ void F81216::setReg(int device, uint8_t r, uint8_t value) {
 
 bool F81216::configOpen() const {
     std::lock_guard lock(mutex_);
-    return open_;
+    return config_.open();
 }
 
 // ---- Board file ------------------------------------------------------------------

@@ -18,13 +18,13 @@
 // starts the unit afresh. When it reaches 0 the countdown stops and a board
 // reset is recorded.
 //
-// The protocol checker records: a data-port access while configuration mode
-// is closed, an exit key while closed, an access to a device register (0x30
-// and up) before a device was selected in the current bracket, a second
-// opening inside an open bracket, and a bracket left open. A probe round
-// with a key that is not the chip's (a candidate key written twice, the ID
-// registers read, 0xAA) is what a driver that does not know the key must
-// do, and is not a breach.
+// The protocol checker (SioConfigMode's) records: a data-port access while
+// configuration mode is closed, an exit key while closed, an access to a
+// device register (0x30 and up) before a device was selected in the current
+// bracket, a second opening inside an open bracket, and a bracket left open.
+// A probe round with a key that is not the chip's (a candidate key written
+// twice, the ID registers read, 0xAA) is what a driver that does not know
+// the key must do, and is kept from the checker.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "sim/device.h"
+#include "sim/devices/sio_config_mode.h"
 #include "sim/devices/superio_common.h"
 
 namespace sim {
@@ -68,31 +69,25 @@ private:
 
     RegFile& holder(uint8_t r);  // the file register r is in now
     void indexWrite(uint8_t value);
-    void closedIndexWrite(uint8_t value);
+    bool probeRead() const;  // a data read that belongs to a probe round with another key
     uint8_t dataRead();
     void dataWrite(uint8_t value);
     bool watchdogRunning() const;
-    void violation(std::string what);
 
     mutable std::mutex mutex_;
     const uint16_t indexPort_;
     const uint16_t chipId_;
     const uint8_t entryKey_;
 
-    // Configuration mode.
-    bool open_ = false;
-    int lastClosedKey_ = -1;     // previous index write while closed, -1 after a data access
-    bool probing_ = false;       // a foreign key pair came; ID reads and 0xAA are expected
-    bool lastIndexKey_ = false;  // open: the last index write was the entry key
-    bool selected_ = false;      // 0x07 written in the current bracket
-    uint8_t index_ = 0;
+    // Configuration mode, and the probe rounds with other keys beside it.
+    SioConfigMode config_;
+    int lastClosedIndex_ = -1;  // index written while closed, -1 after any other access
+    bool probing_ = false;      // another key came twice; ID reads and 0xAA are expected
     SioRegisterFiles regs_;
 
     // Watchdog.
     uint64_t unitElapsedMs_ = 0;
     std::vector<uint64_t> resets_;
-
-    std::vector<std::string> violations_;
 };
 
 }  // namespace sim
