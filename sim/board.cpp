@@ -3,8 +3,6 @@
 #include <fmt/format.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
@@ -68,8 +66,10 @@ uint32_t boardNumber(const nlohmann::json& value, const std::string& where, uint
 }
 
 BoardInfo loadBoard(Machine& machine, const std::string& path) {
-    const std::string text = readBoardFile(path, "board file");
+    return loadBoardText(machine, readBoardFile(path, "board file"), path);
+}
 
+BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::string& path) {
     nlohmann::json board;
     try {
         board = nlohmann::json::parse(text);

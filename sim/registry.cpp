@@ -18,14 +18,15 @@ std::string readBoardFile(const std::string& file, const std::string& what) {
     // A device or a pipe could be read without end.
     if (!std::filesystem::is_regular_file(status))
         throw BoardError(fmt::format("{}: not a regular file (a {} is expected)", file, what));
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw BoardError(fmt::format("{}: cannot open {}", file, what));
-    std::string text(kMaxBoardFileBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxBoardFileBytes)
+    const auto size = std::filesystem::file_size(file, error);
+    if (!error && size > kMaxBoardFileBytes)
         throw BoardError(
             fmt::format("{}: larger than {} bytes, too large for a {}", file, kMaxBoardFileBytes, what));
+    std::ifstream in(file, std::ios::binary);
+    if (error || !in) throw BoardError(fmt::format("{}: cannot open {}", file, what));
+    std::string text(static_cast<size_t>(size), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
     return text;
 }
 
