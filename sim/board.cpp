@@ -3,8 +3,6 @@
 #include <fmt/format.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
@@ -76,29 +74,37 @@ uint32_t boardNumber(const nlohmann::json& value, const std::string& where, uint
 }
 
 BoardInfo loadBoard(Machine& machine, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw BoardError(fmt::format("{}: cannot open board file", path));
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string text = buf.str();
+    return loadBoardText(machine, readBoardFile(path, "board file"), path);
+}
 
+BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::string& path) {
     nlohmann::json board;
     try {
         board = nlohmann::json::parse(text);
     } catch (const nlohmann::json::parse_error& e) {
         throw BoardError(fmt::format("{}:{}: malformed JSON: {}", path, lineOf(text, e.byte), e.what()));
+    } catch (const nlohmann::json::exception& e) {  // a number beyond any range
+        throw BoardError(fmt::format("{}: malformed JSON: {}", path, e.what()));
     }
     if (!board.is_object()) throw BoardError(fmt::format("{}:1: a board file is a JSON object", path));
 
     BoardInfo info;
     info.file = path;
-    info.name = board.value("name", std::filesystem::path(path).stem().string());
+    info.name = std::filesystem::path(path).stem().string();
+    if (board.contains("name")) {
+        if (!board["name"].is_string()) throw BoardError(fmt::format("{}: \"name\" is a text", path));
+        info.name = board["name"].get<std::string>();
+    }
+    // The registry and the devices are built aside and handed to the machine
+    // only when the whole file was read: a refused file leaves nothing.
+    Registry registry = machine.registry();
+    std::vector<std::unique_ptr<Device>> devices;
     if (board.contains("registry")) {
         if (!board["registry"].is_string())
             throw BoardError(fmt::format("{}: \"registry\" is a file name", path));
         auto reg = std::filesystem::path(path).parent_path() / board["registry"].get<std::string>();
         info.registryFile = reg.string();
-        machine.registry().loadFile(info.registryFile);
+        registry.loadFile(info.registryFile);
     }
     if (board.contains("hardware")) {
         if (!board["hardware"].is_array()) throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
@@ -114,12 +120,16 @@ BoardInfo loadBoard(Machine& machine, const std::string& path) {
             if (found == nullptr)
                 throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
             try {
-                machine.bus().attach(found->make(entry, where));
+                devices.push_back(found->make(entry, where));
             } catch (const nlohmann::json::exception& e) {
+                throw BoardError(fmt::format("{}: {}", where, e.what()));
+            } catch (const std::logic_error& e) {  // a number the standard library refused
                 throw BoardError(fmt::format("{}: {}", where, e.what()));
             }
         }
     }
+    machine.registry() = std::move(registry);
+    for (auto& device : devices) machine.bus().attach(std::move(device));
     return info;
 }
 

@@ -24,8 +24,12 @@ struct BoardInfo {
 };
 
 // Fills the machine's registry and bus from a board file. Throws BoardError
-// naming the file (and line, for syntax errors).
+// naming the file (and line, for syntax errors); the machine then keeps what
+// it had.
 BoardInfo loadBoard(Machine& machine, const std::string& path);
+// The same with the board file's content given; `path` names it and places
+// its registry export.
+BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::string& path);
 
 // Number parsing shared by the hardware types: an integer or a string in
 // hex ("0x..") or decimal, within [0, max].

@@ -108,6 +108,10 @@ ZrvStatus Machine::open(const std::string& name, Access access, int* handle) {
         auto d = devices_.find(target);
         if (d == devices_.end()) return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
         device = d->second.get();
+        // An exclusive device takes one handle at a time.
+        if (device->exclusive)
+            for (const auto& [_, h] : handles_)
+                if (h.device == device) return ZRV_STATUS_ACCESS_DENIED;
     }
     ZrvRequest request{};
     request.Major = ZRV_IRP_MJ_CREATE;
@@ -118,6 +122,12 @@ ZrvStatus Machine::open(const std::string& name, Access access, int* handle) {
     *handle = nextHandle_++;
     handles_[*handle] = Handle{device, access};
     return status;
+}
+
+const PlatDevice* Machine::findDevice(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    auto d = devices_.find(lower(name));
+    return d == devices_.end() ? nullptr : d->second.get();
 }
 
 ZrvStatus Machine::close(int handle) {

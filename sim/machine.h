@@ -92,6 +92,9 @@ public:
     // Any other major function on an open handle (read, write, ...).
     ZrvStatus sendMajor(int handle, uint32_t major);
 
+    // The device object of that kernel name, or null.
+    const PlatDevice* findDevice(const std::string& name) const;
+
     // ---- What was seen -------------------------------------------------------
     std::string debugText() const;                // exactly as printed
     std::vector<std::string> debugLines() const;  // complete lines, without "\n"

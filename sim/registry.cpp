@@ -4,10 +4,31 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace sim {
+
+std::string readBoardFile(const std::string& file, const std::string& what) {
+    std::error_code error;
+    const auto status = std::filesystem::status(file, error);
+    if (error || !std::filesystem::exists(status))
+        throw BoardError(fmt::format("{}: cannot open {}", file, what));
+    // A device or a pipe could be read without end.
+    if (!std::filesystem::is_regular_file(status))
+        throw BoardError(fmt::format("{}: not a regular file (a {} is expected)", file, what));
+    const auto size = std::filesystem::file_size(file, error);
+    if (!error && size > kMaxBoardFileBytes)
+        throw BoardError(
+            fmt::format("{}: larger than {} bytes, too large for a {}", file, kMaxBoardFileBytes, what));
+    std::ifstream in(file, std::ios::binary);
+    if (error || !in) throw BoardError(fmt::format("{}: cannot open {}", file, what));
+    std::string text(static_cast<size_t>(size), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -180,15 +201,17 @@ std::vector<std::string> Registry::keys() const {
     return out;
 }
 
-void Registry::loadFile(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw BoardError(fmt::format("{}: cannot open registry file", file));
-    std::stringstream buf;
-    buf << in.rdbuf();
-    loadText(buf.str(), file);
-}
+void Registry::loadFile(const std::string& file) { loadText(readBoardFile(file, "registry file"), file); }
 
 void Registry::loadText(const std::string& raw, const std::string& origin) {
+    // Parsed into a copy, which replaces this registry only when the whole
+    // export was read.
+    Registry staged = *this;
+    staged.parse(raw, origin);
+    *this = std::move(staged);
+}
+
+void Registry::parse(const std::string& raw, const std::string& origin) {
     std::string text = raw;
     if (text.size() >= 2 && static_cast<uint8_t>(text[0]) == 0xFF && static_cast<uint8_t>(text[1]) == 0xFE)
         text = fromUtf16(text);

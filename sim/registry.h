@@ -25,6 +25,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The most a board file or registry export may hold.
+constexpr size_t kMaxBoardFileBytes = 1u << 20;
+
+// The whole content of a board file or registry export (`what` names the
+// kind in errors). Throws BoardError when it cannot be opened, is not a
+// regular file or holds more than kMaxBoardFileBytes.
+std::string readBoardFile(const std::string& file, const std::string& what);
+
 struct RegValue {
     std::string name;  // as written
     uint32_t type = 0;
@@ -48,11 +56,14 @@ public:
 
     // Parses a registry export ("Windows Registry Editor Version 5.00" or
     // "REGEDIT4", UTF-8/ANSI or UTF-16LE with its mark). `origin` names the
-    // source in errors. Throws BoardError.
+    // source in errors. Throws BoardError, and then keeps the registry as it
+    // was: nothing of a refused export is applied.
     void loadText(const std::string& text, const std::string& origin);
     void loadFile(const std::string& file);
 
 private:
+    void parse(const std::string& text, const std::string& origin);
+
     struct Key {
         std::string path;                        // as first written, normalised prefix
         std::map<std::string, RegValue> values;  // by lower-case name

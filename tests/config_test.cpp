@@ -1,6 +1,7 @@
 // Loading the board configuration from the registry at driver load.
 #include "core/config.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/harness.h"
@@ -158,6 +159,126 @@ TEST(ConfigFaults, EachPoolAllocationFailureIsSurvived) {
         board.unload();
         EXPECT_EQ(board.machine().outstandingAllocations(), 0u) << "allocation " << n;
         EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+    }
+}
+
+// Which missing values fail the load (nothing bound) and which do not: the
+// monitor's chip and the watchdog's device type and chip are needed unless
+// the digital I/O is the port back-end; the digital I/O's chip, groups and
+// line map are not.
+TEST(ConfigFlag, MissingValuesThatFailTheLoadAndThoseThatDoNot) {
+    struct Value {
+        const char* key;
+        const char* name;
+        const char* data;
+    };
+    const Value groups[] = {
+        {"HWMON", "SuperIO", "dword:00010000"},    {"WDT", "DeviceType", "dword:00000001"},
+        {"WDT", "SuperIO", "dword:00010000"},      {"DIO", "DeviceType", "dword:00000001"},
+        {"DIO", "SuperIO", "dword:00010000"},      {"DIO", "GPIOGroup", "dword:00000001"},
+        {"DIO", "GPIOOutGroup", "dword:00000002"},
+    };
+    const Value lines[] = {
+        {"HWMON", "SuperIO", "dword:00010000"},  {"WDT", "DeviceType", "dword:00000000"},
+        {"DIO", "DeviceType", "dword:00000003"}, {"DIO", "SuperIO", "dword:00010000"},
+        {"DIO", "InBits", "dword:00000001"},     {"DIO", "OutBits", "dword:00000001"},
+        {"DIO", "InAddr0", "dword:00000001"},    {"DIO", "OutMask0", "dword:00000001"},
+    };
+    struct Row {
+        const Value* values;
+        size_t count;
+        const char* missing;  // "KEY\\Name", or "" for none
+        bool loaded;
+    };
+    const Row rows[] = {
+        {groups, std::size(groups), "", true},
+        {groups, std::size(groups), "HWMON\\SuperIO", false},
+        {groups, std::size(groups), "WDT\\DeviceType", false},
+        {groups, std::size(groups), "WDT\\SuperIO", false},
+        {groups, std::size(groups), "DIO\\DeviceType", true},  // type 0: the port digital I/O
+        {groups, std::size(groups), "DIO\\SuperIO", true},
+        {groups, std::size(groups), "DIO\\GPIOGroup", true},
+        {groups, std::size(groups), "DIO\\GPIOOutGroup", true},
+        {lines, std::size(lines), "HWMON\\SuperIO", false},
+        {lines, std::size(lines), "DIO\\InBits", true},
+        {lines, std::size(lines), "DIO\\InAddr0", true},
+        {lines, std::size(lines), "DIO\\OutMask0", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.missing);
+        std::string text;
+        for (size_t i = 0; i < row.count; ++i) {
+            const Value& v = row.values[i];
+            if (std::string(v.key) + "\\" + v.name == row.missing) continue;
+            text += fmt::format("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\{}]\n\"{}\"={}\n", v.key,
+                                v.name, v.data);
+        }
+        SimBoard board;
+        board.reg(text);
+        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(ConfigLoaded, row.loaded ? 1 : 0);
+        board.unload();
+        EXPECT_EQ(board.machine().outstandingAllocations(), 0u);
+    }
+}
+
+// A REG_DWORD counts only when it holds exactly four bytes; any other length
+// reads as 0, in the configuration reader and in the port back-ends' reader
+// alike.
+TEST(RegistryDword, BothReadersTakeOnlyFourByteNumbers) {
+    struct Row {
+        const char* data;
+        uint32_t value;
+    };
+    const Row rows[] = {
+        {"dword:00000444", 0x444},
+        {"hex(4):44,04,00,00", 0x444},
+        {"hex(4):44,04,00,00,00,00,00,00", 0},
+        {"hex(4):44,04,00", 0},
+        {"hex(4):44", 0},
+        {"hex(4):", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.data);
+        SimBoard board;
+        board.reg(fmt::format("{}\"SuperIO\"={}\n{}\"DeviceType\"=dword:0\n\"Timeout\"={}\n", kHwmon,
+                              row.data, kWdt, row.data));
+        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(BoardConfig.HwmChip, row.value) << "the configuration reader";
+        board.clearTrace();
+        ASSERT_EQ(board.ioctl(IOCTL_WDT_SET_TIMEOUT, zrvtest::timeoutRecord(10, 1)).status,
+                  ZRV_STATUS_SUCCESS);
+        const std::vector<std::string> written =
+            row.value != 0 ? std::vector<std::string>{"out 0x0444 0x0a"} : std::vector<std::string>{};
+        EXPECT_EQ(board.trace(), written) << "the port watchdog's timeout port";
+        board.unload();
+    }
+}
+
+// The port back-ends' registry query takes a pool block, as the kernel's
+// does: when it fails, the function stays unbound and the others load.
+TEST(PortLoaderQuery, ItsPoolBlockCanFailAndLeavesOnlyThatFunctionUnbound) {
+    const std::string text = kHwmon + "\"SuperIO\"=dword:00010000\n" + kWdt +
+                             "\"DeviceType\"=dword:0\n\"Start\"=dword:00008443\n" + kDio +
+                             "\"DeviceType\"=dword:0\n\"OutBits\"=dword:8\n";
+    const uint32_t allocations = zrvtest::allocationsOfLoad(text);
+    // The load ends with the watchdog loader's key path and query block,
+    // then the digital I/O loader's.
+    struct Row {
+        uint32_t fromEnd;
+        bool watchdog, digitalIo;
+    };
+    const Row rows[] = {{0, true, false}, {2, false, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fromEnd);
+        SimBoard board;
+        board.reg(text);
+        board.machine().failAllocation(allocations - row.fromEnd);
+        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status == ZRV_STATUS_SUCCESS, row.watchdog);
+        EXPECT_EQ(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2).status == ZRV_STATUS_SUCCESS, row.digitalIo);
+        board.unload();
+        EXPECT_EQ(board.machine().outstandingAllocations(), 0u);
     }
 }
 

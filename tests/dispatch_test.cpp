@@ -114,6 +114,20 @@ TEST_F(UnboundBoard, WriteAccessCodesNeedAWritableHandle) {
     EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
 }
 
+TEST_F(UnboundBoard, TheControlDeviceIsSharedAndOfTheDriversType) {
+    const PlatDevice* device = board.machine().findDevice(ZRV_KERNEL_DEVICE_NAME);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->type, 0x8820u);
+    EXPECT_EQ(device->characteristics, 0u);
+    EXPECT_FALSE(device->exclusive);
+    int first = 0, second = 0;
+    ASSERT_EQ(board.machine().open(ZRV_USER_DEVICE_NAME, sim::Access::ReadWrite, &first), ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.machine().open(ZRV_USER_DEVICE_NAME, sim::Access::Read, &second), ZRV_STATUS_SUCCESS)
+        << "several handles at once";
+    board.machine().close(second);
+    board.machine().close(first);
+}
+
 TEST_F(UnboundBoard, CreateAndCloseSucceedOtherMajorsAreNotImplemented) {
     int handle = 0;
     ASSERT_EQ(board.machine().open(ZRV_USER_DEVICE_NAME, sim::Access::ReadWrite, &handle),

@@ -241,11 +241,11 @@ TEST(PortWdtSelection, PathAllocationFailureLeavesTheWatchdogUnbound) {
     const std::string reg = wdtRegistry("\"Start\"=dword:00008443\n");
     const uint32_t allocations = zrvtest::allocationsOfLoad(reg);
     ASSERT_GT(allocations, 1u);
-    // The digital-I/O loader allocates its path last, the watchdog's just
-    // before it.
+    // The digital-I/O loader allocates its path and query block last, the
+    // watchdog's just before them.
     SimBoard board;
     board.reg(reg);
-    board.machine().failAllocation(allocations - 1);
+    board.machine().failAllocation(allocations - 3);
     ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_NOT_SUPPORTED);
     EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status, ZRV_STATUS_NOT_SUPPORTED);

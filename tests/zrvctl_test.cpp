@@ -136,4 +136,27 @@ TEST_F(Zrvctl, IoctlArgumentsAreChecked) {
     }
 }
 
+// Whatever a board file holds, the client ends with exit code 2 and a message
+// naming the file at fault and the problem, never an abort or an endless read.
+TEST_F(Zrvctl, MalformedBoardFilesEndInAUsageError) {
+    struct Row {
+        const char* json;
+        const char* file;
+        const char* problem;
+    };
+    const Row rows[] = {
+        {R"({"name": 5})", "m.json", "\"name\" is a text"},
+        {R"({"hardware": [{"type": "latch", "ports": {"0x310": 1e400}}]})", "m.json", "1e400"},
+        {R"({"registry": "/dev/zero"})", "/dev/zero", "not a regular file"},
+        {R"({"hardware": [{"type": "latch", "ports": {"0x310": -1}}]})", "m.json", "negative"},
+        {R"({"hardware": [{"type": "latch", "ports": {"0x310": 1.5}}]})", "m.json", "expected a number"},
+    };
+    for (const Row& row : rows) {
+        Outcome r = run("--sim " + write("m.json", row.json) + " status");
+        EXPECT_EQ(r.rc, 2) << row.json << ": " << r.err;
+        EXPECT_NE(r.err.find(row.file), std::string::npos) << row.json << ": " << r.err;
+        EXPECT_NE(r.err.find(row.problem), std::string::npos) << row.json << ": " << r.err;
+    }
+}
+
 }  // namespace

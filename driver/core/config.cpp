@@ -24,31 +24,71 @@ uint32_t ReadLe32(const uint8_t* p) {
 }
 
 // The 32-bit number in a full-information record, or 0 when the value is
-// not a well-formed REG_DWORD.
+// not a REG_DWORD of exactly four bytes. A longer one is not taken for its
+// low bytes: the port back-ends' reader reads it as 0 too.
 uint32_t DwordFromFullInfo(const uint8_t* info) {
     const uint32_t type = ReadLe32(info + 4);
     const uint32_t offset = ReadLe32(info + 8);
     const uint32_t length = ReadLe32(info + 12);
-    if (type != ZRV_REG_DWORD || length < 4 || offset > kValueInfoBytes - 4) return 0;
+    if (type != ZRV_REG_DWORD || length != 4 || offset > kValueInfoBytes - 4) return 0;
     return ReadLe32(info + offset);
 }
 
-bool ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
+// Statuses of a read that found no value to take: the key or the value is
+// absent, or the value does not fit the reader's buffer. Any other failure
+// (the pool, the registry itself) says nothing about the board.
+const ZrvStatus kValueMissing[] = {
+    ZRV_STATUS_OBJECT_NAME_NOT_FOUND,
+    ZRV_STATUS_OBJECT_PATH_NOT_FOUND,
+    ZRV_STATUS_BUFFER_OVERFLOW,
+    ZRV_STATUS_BUFFER_TOO_SMALL,
+};
+
+bool ValueMissing(ZrvStatus status) {
+    for (ZrvStatus missing : kValueMissing)
+        if (status == missing) return true;
+    return false;
+}
+
+ZrvStatus ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
     ZrvWChar name[kLineNameChars];
     name[0] = 0;
+    // A name that does not fit names no value.
     if (!WstrAppend(name, kLineNameChars, stem) || !WstrAppendDecimal(name, kLineNameChars, index))
-        return false;
-    return ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, name, value));
+        return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+    return ReadRegistryDword(kSubkeyDio, name, value);
 }
 
 // Reads a line count; counts above the 16 lines of a line word are kept at 16.
-bool ReadLineCount(const ZrvWChar* name, uint8_t* count) {
+ZrvStatus ReadLineCount(const ZrvWChar* name, uint8_t* count) {
     uint32_t value = 0;
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, name, &value))) return false;
+    const ZrvStatus status = ReadRegistryDword(kSubkeyDio, name, &value);
+    if (!ZRV_SUCCESS(status)) return status;
     const uint8_t low = static_cast<uint8_t>(value);
     *count = low > ZRV_MAX_LINES ? static_cast<uint8_t>(ZRV_MAX_LINES) : low;
-    return true;
+    return status;
 }
+
+// The outcome of the configuration load so far. A value the load needs and
+// does not find clears Complete; a read that fails for any other reason than
+// a missing value sets Failed, which fails the whole load: taking such a
+// failure for an absent value would bind other back-ends than the board has
+// (an absent "DIO" "DeviceType" is the port digital I/O).
+struct ConfigLoad {
+    bool Complete = true;
+    bool Failed = false;
+
+    // Returns whether the value was read.
+    bool Take(ZrvStatus status, bool needed) {
+        if (ZRV_SUCCESS(status)) return true;
+        if (needed) Complete = false;
+        if (!ValueMissing(status)) Failed = true;
+        return false;
+    }
+    bool Read(const ZrvWChar* subkey, const ZrvWChar* name, uint32_t* target, bool needed) {
+        return Take(ReadRegistryDword(subkey, name, target), needed);
+    }
+};
 
 template <typename T>
 void FreeArray(T*& array) {
@@ -98,12 +138,14 @@ void FreeLineMap() {
     FreeArray(BoardConfig.OutMask);
 }
 
-bool LoadLineMap() {
+ZrvStatus LoadLineMap() {
     // The counts are stored only together with arrays of that size, so that
     // no count ever promises entries that were not allocated.
     uint8_t inCount = 0, outCount = 0;
-    if (!ReadLineCount(u"InBits", &inCount)) return false;
-    if (!ReadLineCount(u"OutBits", &outCount)) return false;
+    ZrvStatus status = ReadLineCount(u"InBits", &inCount);
+    if (!ZRV_SUCCESS(status)) return status;
+    status = ReadLineCount(u"OutBits", &outCount);
+    if (!ZRV_SUCCESS(status)) return status;
 
     // A repeated load (the previous one failed, so nothing uses the old
     // arrays) starts from new arrays.
@@ -121,7 +163,7 @@ bool LoadLineMap() {
         BoardConfig.OutMask == nullptr) {
         // Without the arrays there are no lines to serve.
         FreeLineMap();
-        return false;
+        return ZRV_STATUS_INSUFFICIENT_RESOURCES;
     }
     MemZero(BoardConfig.InAddr, (in ? in : 1) * sizeof(uint16_t));
     MemZero(BoardConfig.OutAddr, (out ? out : 1) * sizeof(uint16_t));
@@ -132,48 +174,51 @@ bool LoadLineMap() {
 
     for (uint32_t i = 0; i < in; ++i) {
         uint32_t addr = 0, mask = 0;
-        if (!ReadLineValue(u"InAddr", i, &addr)) return false;
+        if (!ZRV_SUCCESS(status = ReadLineValue(u"InAddr", i, &addr))) return status;
         BoardConfig.InAddr[i] = static_cast<uint16_t>(addr);
-        if (!ReadLineValue(u"InMask", i, &mask)) return false;
+        if (!ZRV_SUCCESS(status = ReadLineValue(u"InMask", i, &mask))) return status;
         BoardConfig.InMask[i] = static_cast<uint8_t>(mask);
     }
     for (uint32_t i = 0; i < out; ++i) {
         uint32_t addr = 0, mask = 0;
-        if (!ReadLineValue(u"OutAddr", i, &addr)) return false;
+        if (!ZRV_SUCCESS(status = ReadLineValue(u"OutAddr", i, &addr))) return status;
         BoardConfig.OutAddr[i] = static_cast<uint16_t>(addr);
-        if (!ReadLineValue(u"OutMask", i, &mask)) return false;
+        if (!ZRV_SUCCESS(status = ReadLineValue(u"OutMask", i, &mask))) return status;
         BoardConfig.OutMask[i] = static_cast<uint8_t>(mask);
     }
-    return true;
+    return ZRV_STATUS_SUCCESS;
 }
 
 bool LoadBoardConfig() {
-    bool ok = true;
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyHwmon, u"SuperIO", &BoardConfig.HwmChip))) ok = false;
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType))) ok = false;
+    ConfigLoad load;
+    load.Read(kSubkeyHwmon, u"SuperIO", &BoardConfig.HwmChip, true);
+    load.Read(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType, true);
     if (BoardConfig.WdtDeviceType == 1) {
-        if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyWdt, u"SuperIO", &BoardConfig.WdtChip))) ok = false;
+        load.Read(kSubkeyWdt, u"SuperIO", &BoardConfig.WdtChip, true);
     } else {
         BoardConfig.WdtChip = CHIP_PORTS;
     }
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"DeviceType", &BoardConfig.DioDeviceType))) ok = false;
+    load.Read(kSubkeyDio, u"DeviceType", &BoardConfig.DioDeviceType, true);
 
+    // The digital I/O's chip, line map and groups are not needed: a missing
+    // one leaves the digital I/O without lines or without a back-end.
     const uint32_t dioType = BoardConfig.DioDeviceType;
     if (dioType == 1 || dioType == 3) {
-        ReadRegistryDword(kSubkeyDio, u"SuperIO", &BoardConfig.DioChip);
+        load.Read(kSubkeyDio, u"SuperIO", &BoardConfig.DioChip, false);
     } else {
         BoardConfig.DioChip = CHIP_PORTS;
     }
-    if (dioType == 3 || dioType == 4) LoadLineMap();
+    if (dioType == 3 || dioType == 4) load.Take(LoadLineMap(), false);
     if (dioType == 1) {
         uint32_t group = BoardConfig.GPIOGroup;
-        if (ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"GPIOGroup", &group)))
+        if (load.Read(kSubkeyDio, u"GPIOGroup", &group, false))
             BoardConfig.GPIOGroup = static_cast<uint8_t>(group);
         uint32_t outGroup = BoardConfig.GPIOOutGroup;
-        if (ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"GPIOOutGroup", &outGroup)))
+        if (load.Read(kSubkeyDio, u"GPIOOutGroup", &outGroup, false))
             BoardConfig.GPIOOutGroup = static_cast<uint8_t>(outGroup);
     }
-    return dioType == 0 ? true : ok;
+    if (load.Failed) return false;
+    return dioType == 0 ? true : load.Complete;
 }
 
 void SetLineBit(uint16_t* word, uint32_t registerValue, uint32_t bit, uint32_t mask) {

@@ -49,8 +49,13 @@ extern const ZrvWChar kSubkeyHwmon[];
 extern const ZrvWChar kSubkeyWdt[];
 extern const ZrvWChar kSubkeyDio[];
 
+// False when a needed value is missing (unless the digital I/O is the port
+// back-end) and whenever a read failed for another reason than a missing
+// value, such as the pool.
 bool LoadBoardConfig();
-bool LoadLineMap();
+// Success when every per-line value was read; otherwise the status of the
+// read that stopped it, or STATUS_INSUFFICIENT_RESOURCES without arrays.
+ZrvStatus LoadLineMap();
 // Releases the per-line arrays; only at unload, when no request can run.
 void FreeLineMap();
 

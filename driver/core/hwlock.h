@@ -8,12 +8,13 @@
 #include "platform/platform.h"
 
 enum HwLockId : uint32_t {
-    HW_LOCK_CONFIG_2E,   // Super I/O configuration pair 0x2E/0x2F
-    HW_LOCK_CONFIG_4E,   // Super I/O configuration pair 0x4E/0x4F
-    HW_LOCK_MONITOR,     // hardware-monitor index/data pair (base + 5, base + 6)
-    HW_LOCK_RUNTIME,     // runtime register block of the chip
-    HW_LOCK_PORT_DIO,    // registry-given digital-I/O ports (read-modify-write)
-    HW_LOCK_CD_PORT,     // the CD port
+    HW_LOCK_CONFIG_2E,  // Super I/O configuration pair 0x2E/0x2F
+    HW_LOCK_CONFIG_4E,  // Super I/O configuration pair 0x4E/0x4F
+    HW_LOCK_MONITOR,    // hardware-monitor index/data pair (base + 5, base + 6)
+    HW_LOCK_RUNTIME,    // runtime register block of the chip
+    HW_LOCK_PORT_DIO,   // registry-given digital-I/O ports (read-modify-write)
+    HW_LOCK_CD_PORT,    // the CD port
+    HW_LOCK_PORT_WDT,   // registry-given watchdog ports and the count they take
     HW_LOCK_COUNT
 };
 

@@ -4,11 +4,12 @@
 // port whose lines a direction register splits into inputs and outputs).
 // The CD port that shares its registry key lives in port_cd.cpp.
 //
-// Locking: Get, Set and SetSpecificMask hold the port digital-I/O lock. A
-// direction mask rewrites the direction register and several layout fields
-// together; without the lock a Get or Set running beside it could use half
-// of the old layout and half of the new one, or drive lines that have just
-// become inputs.
+// Locking: GetConfig, Get, Set and SetSpecificMask hold the port digital-I/O
+// lock. A direction mask rewrites the direction register, the line counts
+// and several layout fields together; without the lock a request running
+// beside it could use half of the old layout and half of the new one, drive
+// lines that have just become inputs, or report the old input count with
+// the new output count.
 #include "dio/port_dio.h"
 
 #include "core/backends.h"
@@ -122,6 +123,7 @@ void ApplyPlainLayout(const PortDioValues& v) {
 }
 
 uint16_t DIO_Port_GetConfig() {
+    HwLockGuard guard(HW_LOCK_PORT_DIO);
     return static_cast<uint16_t>(PortDioState.OutCount << 8 | PortDioState.InCount);
 }
 

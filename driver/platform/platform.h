@@ -21,6 +21,7 @@ typedef char16_t ZrvWChar;
 #define ZRV_STATUS_BUFFER_TOO_SMALL ((ZrvStatus)0xC0000023)
 #define ZRV_STATUS_OBJECT_NAME_NOT_FOUND ((ZrvStatus)0xC0000034)
 #define ZRV_STATUS_OBJECT_NAME_COLLISION ((ZrvStatus)0xC0000035)
+#define ZRV_STATUS_OBJECT_PATH_NOT_FOUND ((ZrvStatus)0xC000003A)
 
 // Driver-global variables carry ZRV_GLOBAL. A kernel image starts with its
 // data zeroed; the simulator loads the driver many times in one process and

@@ -47,16 +47,19 @@ const UnitRow* FindUnit(uint16_t unit) {
 }
 
 // SetTimeout overwrites the whole control register, so a running watchdog
-// stops until the next Start or Reset.
+// stops until the next Start or Reset. The count is stored inside the
+// bracket that writes the unit: Start reads it inside its own bracket, so a
+// Start never loads a new count with the unit of the timeout before it.
 ZrvStatus WDT_F81865_SetTimeout(WdtTimeout* timeout) {
     const UnitRow* unit = FindUnit(timeout->Unit);
     if (unit == nullptr || timeout->Count > kWdtMaxCount) return ZRV_STATUS_INVALID_PARAMETER;
-    F81865State.WdtCount = static_cast<uint8_t>(timeout->Count);
+    const uint8_t count = static_cast<uint8_t>(timeout->Count);
     {
         F81865Config config(F81865_DEVICE_WDT);
+        F81865State.WdtCount = count;
         config.WriteReg(kWdtRegControl, unit->Control);
     }
-    DbgPrint("WDT_F81865 SetTimeout %d\n", static_cast<int>(F81865State.WdtCount));
+    DbgPrint("WDT_F81865 SetTimeout %d\n", static_cast<int>(count));
     return ZRV_STATUS_SUCCESS;
 }
 

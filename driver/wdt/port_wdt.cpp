@@ -2,11 +2,14 @@
 // names under "WDT". A read or a write at a port starts, stops or refreshes
 // it, and another port may take the count.
 //
-// No lock: every operation is one or two single-byte port accesses, and
-// WdtCount is one byte written only by SetTimeout. Two requests that overlap
-// can only reorder whole accesses, which the hardware takes one at a time.
+// Locking: SetTimeout, Start, Stop and Reset hold the port watchdog's lock.
+// The stored count is written by one request and read by the others, and a
+// Reset is a stop and a start in one sequence; under the lock a Start loads
+// either the count before a SetTimeout or the one after it, and a count port
+// takes the count that the next Start loads.
 #include "core/backends.h"
 #include "core/config.h"
+#include "core/hwlock.h"
 
 namespace {
 
@@ -46,22 +49,27 @@ void PerformAction(uint16_t action, uint8_t value) {
 ZrvStatus WDT_Port_SetTimeout(WdtTimeout* timeout) {
     if (timeout->Unit != ZRV_WDT_UNIT_SECONDS || timeout->Count > kMaxCount)
         return ZRV_STATUS_INVALID_PARAMETER;
+    HwLockGuard guard(HW_LOCK_PORT_WDT);
     PortWdtState.WdtCount = static_cast<uint8_t>(timeout->Count);
     if (PortWdtState.TimeoutPort != 0) PlatWritePort(PortWdtState.TimeoutPort, PortWdtState.WdtCount);
     return ZRV_STATUS_SUCCESS;
 }
 
-void WDT_Port_Start() { PerformAction(PortWdtState.StartPort, PortWdtState.WdtCount); }
+void WDT_Port_Start() {
+    HwLockGuard guard(HW_LOCK_PORT_WDT);
+    PerformAction(PortWdtState.StartPort, PortWdtState.WdtCount);
+}
 
-void WDT_Port_Stop() { PerformAction(PortWdtState.StopPort, 0); }
+void WDT_Port_Stop() {
+    HwLockGuard guard(HW_LOCK_PORT_WDT);
+    PerformAction(PortWdtState.StopPort, 0);
+}
 
 void WDT_Port_Reset() {
-    if (PortWdtState.StopBeforeReset != 0) WDT_Port_Stop();
-    if (PortWdtState.ResetPort == 0) {
-        WDT_Port_Start();
-        return;
-    }
-    PerformAction(PortWdtState.ResetPort, PortWdtState.WdtCount);
+    HwLockGuard guard(HW_LOCK_PORT_WDT);
+    if (PortWdtState.StopBeforeReset != 0) PerformAction(PortWdtState.StopPort, 0);
+    const uint16_t action = PortWdtState.ResetPort != 0 ? PortWdtState.ResetPort : PortWdtState.StartPort;
+    PerformAction(action, PortWdtState.WdtCount);
 }
 
 void WDT_Port_GetTimeout(WdtTimeout* timeout) {

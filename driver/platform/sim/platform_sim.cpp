@@ -77,23 +77,30 @@ void PlatRegCloseKey(PlatKey key) {
     --openKeys;
 }
 
+// As in the kernel: one pool block holds the query table and the values as
+// read, so that failing it can be tested; the targets are written only when
+// the whole query succeeded.
 ZrvStatus PlatRegQueryDwords(const ZrvWChar* path, const PlatRegDwordEntry* entries, uint32_t count,
                              bool keyOptional) {
+    constexpr uint32_t kQueryTableEntryBytes = 28;  // RTL_QUERY_REGISTRY_TABLE on x86
+    auto* values = static_cast<uint32_t*>(PlatAllocPaged((count + 1) * kQueryTableEntryBytes +
+                                                         count * static_cast<uint32_t>(sizeof(uint32_t))));
+    if (values == nullptr) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
     const std::string p = sim::narrow(path);
     const sim::Registry& reg = M().registry();
-    if (!reg.keyExists(p)) {
-        if (!keyOptional) return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
-        for (uint32_t i = 0; i < count; ++i) *entries[i].Target = 0;
-        return ZRV_STATUS_SUCCESS;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
+    ZrvStatus status = ZRV_STATUS_SUCCESS;
+    if (!reg.keyExists(p) && !keyOptional) status = ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+    for (uint32_t i = 0; i < count && ZRV_SUCCESS(status); ++i) {
         const sim::RegValue* v = reg.find(p, sim::narrow(entries[i].Name));
-        uint32_t value = 0;
+        values[i] = 0;
         if (v != nullptr && v->type == sim::kRegDword && v->data.size() == 4)
-            value = v->data[0] | v->data[1] << 8 | v->data[2] << 16 | static_cast<uint32_t>(v->data[3]) << 24;
-        *entries[i].Target = value;
+            values[i] =
+                v->data[0] | v->data[1] << 8 | v->data[2] << 16 | static_cast<uint32_t>(v->data[3]) << 24;
     }
-    return ZRV_STATUS_SUCCESS;
+    if (ZRV_SUCCESS(status))
+        for (uint32_t i = 0; i < count; ++i) *entries[i].Target = values[i];
+    PlatFree(values);
+    return status;
 }
 
 void PlatWaitOneSecond() { M().waitOneSecond(); }

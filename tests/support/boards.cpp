@@ -1,0 +1,35 @@
+#include "tests/support/boards.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace zrvtest {
+
+std::vector<std::string> exampleBoards() {
+    std::vector<std::string> boards;
+    for (const auto& entry : std::filesystem::directory_iterator(ZRV_SOURCE_DIR "/boards"))
+        if (entry.path().extension() == ".json") boards.push_back(entry.path().string());
+    std::sort(boards.begin(), boards.end());
+    return boards;
+}
+
+std::vector<sim::IoResult> probeFunctions(SimBoard& board) {
+    struct Probe {
+        uint32_t code;
+        uint32_t output;
+    };
+    const Probe probes[] = {
+        {IOCTL_HWM_GET_DATA, 36}, {IOCTL_WDT_GET_TIMEOUT, 4}, {IOCTL_DIO_GET_CONFIG, 2},
+        {IOCTL_DIO_GET_INPUT, 2}, {IOCTL_DIO_GET_OUTPUT, 2},  {IOCTL_DIO_CD_GET_OUTPUT_COUNT, 1},
+    };
+    std::vector<sim::IoResult> answers;
+    for (const Probe& p : probes) answers.push_back(board.ioctl(p.code, {}, p.output));
+    return answers;
+}
+
+bool boundAsCleanOrNot(const sim::IoResult& seen, const sim::IoResult& clean) {
+    if (seen.status == ZRV_STATUS_NOT_SUPPORTED && seen.bytes == 0) return true;
+    return seen.status == clean.status && seen.data == clean.data;
+}
+
+}  // namespace zrvtest
