@@ -37,6 +37,9 @@ public:
     std::vector<std::string> trace() const;
     void clearTrace() { machine_.bus().clearTrace(); }
     std::vector<std::string> debugLines() const { return machine_.debugLines(); }
+    // Debugger lines from `cursor` on (start at machine().debugEnd()); moves
+    // the cursor past them.
+    std::vector<std::string> debugLinesFrom(uint64_t& cursor) const;
     // Platform and hardware rule breaches; a test ends with none.
     std::vector<std::string> violations() const;
 
