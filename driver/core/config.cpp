@@ -33,7 +33,7 @@ uint32_t DwordFromFullInfo(const uint8_t* info) {
     return ReadLe32(info + offset);
 }
 
-bool ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
+ZRV_INIT bool ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
     ZrvWChar name[kLineNameChars];
     name[0] = 0;
     if (!WstrAppend(name, kLineNameChars, stem) || !WstrAppendDecimal(name, kLineNameChars, index))
@@ -42,7 +42,7 @@ bool ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
 }
 
 // Reads a line count; counts above the 16 lines of a line word are kept at 16.
-bool ReadLineCount(const ZrvWChar* name, uint8_t* count) {
+ZRV_INIT bool ReadLineCount(const ZrvWChar* name, uint8_t* count) {
     uint32_t value = 0;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, name, &value))) return false;
     const uint8_t low = static_cast<uint8_t>(value);
@@ -98,7 +98,7 @@ void FreeLineMap() {
     FreeArray(BoardConfig.OutMask);
 }
 
-bool LoadLineMap() {
+ZRV_INIT bool LoadLineMap() {
     // The counts are stored only together with arrays of that size, so that
     // no count ever promises entries that were not allocated.
     uint8_t inCount = 0, outCount = 0;
@@ -147,7 +147,7 @@ bool LoadLineMap() {
     return true;
 }
 
-bool LoadBoardConfig() {
+ZRV_INIT bool LoadBoardConfig() {
     bool ok = true;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyHwmon, u"SuperIO", &BoardConfig.HwmChip))) ok = false;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType))) ok = false;
