@@ -1,32 +1,13 @@
-// The request kinds that the census test and the benchmark run on every
-// example board, and what one request costs in hardware terms: port
-// accesses, hardware-lock acquisitions and pool allocations.
+// What one request costs in hardware terms: port accesses, hardware-lock
+// acquisitions and pool allocations.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "sim/machine.h"
+#include "tests/support/requests.h"
 
 namespace zrvtest {
-
-// One request code with a well-formed record. The list runs in this order
-// on one loaded board: the watchdog is given its timeout before it starts.
-struct RequestKind {
-    const char* name;  // the code's name, "IOCTL_HWM_GET_DATA"
-    uint32_t code;
-    std::vector<uint8_t> input;
-    uint32_t outputLength;
-};
-const std::vector<RequestKind>& requestKinds();
-
-// The example boards (boards/*.json under `sourceDir`), sorted by name.
-struct ExampleBoard {
-    std::string name;  // file name without ".json"
-    std::string path;
-};
-std::vector<ExampleBoard> exampleBoards(const std::string& sourceDir);
 
 struct RequestCost {
     ZrvStatus status = 0;
