@@ -46,7 +46,6 @@ function(zrv_kernel_image target libs)
     -Wl,-Map,$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.map)
   target_link_libraries(${target} PRIVATE ${libs} gcc)
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/pe_discard_init.py $<TARGET_FILE:${target}>
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/pe_set_checksum.py $<TARGET_FILE:${target}>
     VERBATIM)
 endfunction()
