@@ -53,8 +53,14 @@ Device* PortBus::owner(uint16_t port) {
     return slot.index != kNone ? devices_[slot.index].get() : nullptr;
 }
 
+// The ring grows as entries come, up to its capacity, and wraps from there.
 void PortBus::record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs) {
-    ring_[next_ & ringMask_] = TraceEntry{kind, port, value, waitMs};
+    const TraceEntry entry{kind, port, value, waitMs};
+    const uint64_t at = next_ - kept_;
+    if (at < capacity_)
+        ring_.push_back(entry);
+    else
+        ring_[at & ringMask_] = entry;
     ++next_;
     if (file_ == nullptr) return;
     switch (kind) {
@@ -88,13 +94,13 @@ void PortBus::noteWait(uint32_t ms) {
 TraceRead PortBus::traceFrom(uint64_t cursor) const {
     std::lock_guard lock(mutex_);
     TraceRead r;
-    const uint64_t oldest = std::max(kept_, next_ > ring_.size() ? next_ - ring_.size() : 0);
+    const uint64_t oldest = std::max(kept_, next_ > capacity_ ? next_ - capacity_ : 0);
     uint64_t from = cursor;
     if (from < oldest) {
         r.dropped = oldest - from;
         from = oldest;
     }
-    for (uint64_t i = from; i < next_; ++i) r.entries.push_back(ring_[i & ringMask_]);
+    for (uint64_t i = from; i < next_; ++i) r.entries.push_back(ring_[(i - kept_) & ringMask_]);
     r.next = next_;
     return r;
 }
@@ -120,14 +126,16 @@ void PortBus::setTraceCapacity(size_t entries) {
     std::lock_guard lock(mutex_);
     size_t size = 1;
     while (size < entries) size <<= 1;
-    ring_.assign(size, TraceEntry{TraceEntry::In, 0, 0, 0});
+    ring_.clear();
+    ring_.shrink_to_fit();
+    capacity_ = size;
     ringMask_ = size - 1;
     kept_ = next_;
 }
 
 size_t PortBus::traceCapacity() const {
     std::lock_guard lock(mutex_);
-    return ring_.size();
+    return capacity_;
 }
 
 bool PortBus::traceToFile(const std::string& path) {

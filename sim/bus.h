@@ -66,8 +66,9 @@ public:
     uint64_t traceMark() const;  // the entry number clearTrace() last set
     uint64_t traceEnd() const;   // the number the next entry will get
     TraceRead traceFrom(uint64_t cursor) const;
-    // Ring size in entries (rounded up to a power of two); what it held is
-    // dropped, the numbering goes on.
+    // Ring size in entries (rounded up to a power of two); the ring takes
+    // memory as entries come, up to that size. What it held is dropped, the
+    // numbering goes on.
     void setTraceCapacity(size_t entries);
     size_t traceCapacity() const;
     // Streams every later entry to `path` as a text line; false when the
@@ -99,7 +100,8 @@ private:
     std::unique_ptr<DecodeSlot[]> decode_;
     std::vector<uint32_t> asking_;
 
-    std::vector<TraceEntry> ring_;
+    std::vector<TraceEntry> ring_;  // grows up to capacity_, then wraps
+    uint64_t capacity_ = 0;
     uint64_t ringMask_ = 0;
     uint64_t next_ = 0;  // entry number of the next entry
     uint64_t kept_ = 0;  // entries before this one are gone (the ring was resized)

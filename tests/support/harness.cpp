@@ -4,7 +4,14 @@
 
 namespace zrvtest {
 
-SimBoard::SimBoard() { machine_.setWaitMode(sim::WaitMode::Virtual); }
+SimBoard::SimBoard() {
+    machine_.setWaitMode(sim::WaitMode::Virtual);
+    // Room for what a test looks at between two clearTrace() calls, hammer
+    // tests of many thousand requests included; the rings take memory only
+    // as a test fills them.
+    machine_.bus().setTraceCapacity(kTestTraceEntries);
+    machine_.setDebugCapacity(kTestDebugLines);
+}
 
 SimBoard::~SimBoard() {
     if (machine_.loaded()) machine_.unload();
