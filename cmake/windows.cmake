@@ -21,10 +21,12 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
 # ---- Kernel images ------------------------------------------------------------
 # Compiled and linked as a Windows XP kernel driver: freestanding, entry
-# DriverEntry, native subsystem 5.01, relocations kept, image checksum set
-# after the link (the linker leaves it 0), a linker map for the binary
-# check. No global constructor could ever run (no C runtime calls them); the
-# binary check fails on any. `libs` are the import libraries.
+# DriverEntry, native subsystem 5.01, relocations kept, INIT sections (code
+# and data used only while loading, ZRV_INIT) marked discardable and the
+# image checksum set after the link (the linker does neither), a linker map
+# for the binary check. No global constructor could ever run (no C runtime
+# calls them); the binary check fails on any. `libs` are the import
+# libraries.
 set(ZRV_KERNEL_FLAGS -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -mno-stack-arg-probe
   -fno-strict-aliasing -fno-common)

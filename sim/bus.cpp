@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace sim {
 
 std::string TraceEntry::text() const {
@@ -13,44 +15,145 @@ std::string TraceEntry::text() const {
     return {};
 }
 
+PortBus::PortBus() : decode_(new DecodeSlot[0x10000]()) { setTraceCapacity(kDefaultTraceCapacity); }
+
+PortBus::~PortBus() { closeTraceFile(); }
+
 void PortBus::attach(std::unique_ptr<Device> device) {
     std::lock_guard lock(mutex_);
+    if (device->cachesDecode())
+        device->decodeEpoch_ = &decodeEpoch_;
+    else
+        asking_.push_back(static_cast<uint32_t>(devices_.size()));
     devices_.push_back(std::move(device));
+    decodeEpoch_.fetch_add(1, std::memory_order_relaxed);
 }
 
-Device* PortBus::owner(uint16_t port) const {
-    for (auto& d : devices_)
-        if (d->claims(port)) return d.get();
-    return nullptr;
+// The first device in attach order that claims the port. Caching devices
+// are found through the decode table, refilled per port after any of them
+// reported a change; devices that do not cache are asked each time, but only
+// those attached before the cached owner can take the port from it.
+Device* PortBus::owner(uint16_t port) {
+    const uint32_t epoch = static_cast<uint32_t>(decodeEpoch_.load(std::memory_order_relaxed)) + 1;
+    DecodeSlot& slot = decode_[port];
+    if (slot.epoch != epoch) {
+        slot.index = kNone;
+        for (uint32_t i = 0; i < devices_.size(); ++i) {
+            if (devices_[i]->cachesDecode() && devices_[i]->claims(port)) {
+                slot.index = i;
+                break;
+            }
+        }
+        slot.epoch = epoch;
+    }
+    for (uint32_t i : asking_) {
+        if (i > slot.index) break;
+        if (devices_[i]->claims(port)) return devices_[i].get();
+    }
+    return slot.index != kNone ? devices_[slot.index].get() : nullptr;
+}
+
+// The ring grows as entries come, up to its capacity, and wraps from there.
+void PortBus::record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs) {
+    const TraceEntry entry{kind, port, value, waitMs};
+    const uint64_t at = next_ - kept_;
+    if (at < capacity_)
+        ring_.push_back(entry);
+    else
+        ring_[at & ringMask_] = entry;
+    ++next_;
+    if (file_ == nullptr) return;
+    switch (kind) {
+        case TraceEntry::In: std::fprintf(file_, "in 0x%04x 0x%02x\n", port, value); break;
+        case TraceEntry::Out: std::fprintf(file_, "out 0x%04x 0x%02x\n", port, value); break;
+        case TraceEntry::Wait: std::fprintf(file_, "wait %u\n", static_cast<unsigned>(waitMs)); break;
+    }
 }
 
 uint8_t PortBus::read(uint16_t port) {
     std::lock_guard lock(mutex_);
     Device* d = owner(port);
-    uint8_t v = d != nullptr ? d->read(port) : 0xFF;
-    trace_.push_back({TraceEntry::In, port, v, 0});
+    const uint8_t v = d != nullptr ? d->read(port) : 0xFF;
+    ++accesses_;
+    record(TraceEntry::In, port, v, 0);
     return v;
 }
 
 void PortBus::write(uint16_t port, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (Device* d = owner(port)) d->write(port, value);
-    trace_.push_back({TraceEntry::Out, port, value, 0});
+    ++accesses_;
+    record(TraceEntry::Out, port, value, 0);
 }
 
 void PortBus::noteWait(uint32_t ms) {
     std::lock_guard lock(mutex_);
-    trace_.push_back({TraceEntry::Wait, 0, 0, ms});
+    record(TraceEntry::Wait, 0, 0, ms);
 }
 
-std::vector<TraceEntry> PortBus::trace() const {
+TraceRead PortBus::traceFrom(uint64_t cursor) const {
     std::lock_guard lock(mutex_);
-    return trace_;
+    TraceRead r;
+    const uint64_t oldest = std::max(kept_, next_ > capacity_ ? next_ - capacity_ : 0);
+    uint64_t from = cursor;
+    if (from < oldest) {
+        r.dropped = oldest - from;
+        from = oldest;
+    }
+    for (uint64_t i = from; i < next_; ++i) r.entries.push_back(ring_[(i - kept_) & ringMask_]);
+    r.next = next_;
+    return r;
 }
+
+std::vector<TraceEntry> PortBus::trace() const { return traceFrom(traceMark()).entries; }
 
 void PortBus::clearTrace() {
     std::lock_guard lock(mutex_);
-    trace_.clear();
+    mark_ = next_;
+}
+
+uint64_t PortBus::traceMark() const {
+    std::lock_guard lock(mutex_);
+    return mark_;
+}
+
+uint64_t PortBus::traceEnd() const {
+    std::lock_guard lock(mutex_);
+    return next_;
+}
+
+void PortBus::setTraceCapacity(size_t entries) {
+    std::lock_guard lock(mutex_);
+    size_t size = 1;
+    while (size < entries) size <<= 1;
+    ring_.clear();
+    ring_.shrink_to_fit();
+    capacity_ = size;
+    ringMask_ = size - 1;
+    kept_ = next_;
+}
+
+size_t PortBus::traceCapacity() const {
+    std::lock_guard lock(mutex_);
+    return capacity_;
+}
+
+bool PortBus::traceToFile(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    closeTraceFile();
+    file_ = std::fopen(path.c_str(), "wb");
+    return file_ != nullptr;
+}
+
+void PortBus::closeTraceFile() {
+    std::lock_guard lock(mutex_);
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+}
+
+uint64_t PortBus::accessCount() const {
+    std::lock_guard lock(mutex_);
+    return accesses_;
 }
 
 }  // namespace sim

@@ -1,8 +1,17 @@
 // The I/O port bus: routes each byte access to the device that claims the
 // port. An unclaimed port floats: reads 0xFF, writes vanish.
+//
+// Every access (and every one-second wait of the driver) is a trace entry.
+// Entries are numbered from 0 in the order they happen; the bus keeps the
+// most recent ones in a ring of fixed size and, when asked, streams every
+// entry as a text line to a file, so a board that runs for days keeps a
+// flat memory profile. Readers hold a cursor (an entry number) and ask for
+// what came after it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,8 +29,23 @@ struct TraceEntry {
     std::string text() const;  // "out 0x002e 0x87", "in 0x002f 0xff", "wait 1000"
 };
 
+// Entries read from a cursor on: those the ring still held, how many it had
+// already dropped, and the cursor to read from next time.
+struct TraceRead {
+    std::vector<TraceEntry> entries;
+    uint64_t dropped = 0;
+    uint64_t next = 0;
+};
+
 class PortBus {
 public:
+    static constexpr size_t kDefaultTraceCapacity = size_t{1} << 16;
+
+    PortBus();
+    ~PortBus();
+    PortBus(const PortBus&) = delete;
+    PortBus& operator=(const PortBus&) = delete;
+
     void attach(std::unique_ptr<Device> device);
     uint8_t read(uint16_t port);
     void write(uint16_t port, uint8_t value);
@@ -35,17 +59,55 @@ public:
         return nullptr;
     }
 
+    // ---- Trace ------------------------------------------------------------
+    // Entries since the last clearTrace(), as far as the ring still holds them.
     std::vector<TraceEntry> trace() const;
     void clearTrace();
+    uint64_t traceMark() const;  // the entry number clearTrace() last set
+    uint64_t traceEnd() const;   // the number the next entry will get
+    TraceRead traceFrom(uint64_t cursor) const;
+    // Ring size in entries (rounded up to a power of two); the ring takes
+    // memory as entries come, up to that size. What it held is dropped, the
+    // numbering goes on.
+    void setTraceCapacity(size_t entries);
+    size_t traceCapacity() const;
+    // Streams every later entry to `path` as a text line; false when the
+    // file cannot be written. closeTraceFile() flushes and closes it.
+    bool traceToFile(const std::string& path);
+    void closeTraceFile();
+
+    // Port reads and writes so far (waits are not counted).
+    uint64_t accessCount() const;
+
     // Serialises port access with the emulated devices' own state.
     std::recursive_mutex& mutex() { return mutex_; }
 
 private:
-    Device* owner(uint16_t port) const;
+    struct DecodeSlot {
+        uint32_t epoch;  // decode epoch + 1 when `index` was found; 0 never
+        uint32_t index;  // first caching device that claims the port, or kNone
+    };
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+    Device* owner(uint16_t port);
+    void record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs);
 
     mutable std::recursive_mutex mutex_;
     std::vector<std::unique_ptr<Device>> devices_;
-    std::vector<TraceEntry> trace_;
+    // Decode cache: devices that cache their decode are looked up by port;
+    // the others (by attach index, in order) are asked on every access.
+    std::atomic<uint64_t> decodeEpoch_{0};
+    std::unique_ptr<DecodeSlot[]> decode_;
+    std::vector<uint32_t> asking_;
+
+    std::vector<TraceEntry> ring_;  // grows up to capacity_, then wraps
+    uint64_t capacity_ = 0;
+    uint64_t ringMask_ = 0;
+    uint64_t next_ = 0;  // entry number of the next entry
+    uint64_t kept_ = 0;  // entries before this one are gone (the ring was resized)
+    uint64_t mark_ = 0;  // set by clearTrace()
+    uint64_t accesses_ = 0;
+    std::FILE* file_ = nullptr;
 };
 
 }  // namespace sim

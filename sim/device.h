@@ -1,12 +1,15 @@
 // A piece of emulated hardware on the port bus.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace sim {
+
+class PortBus;
 
 class Device {
 public:
@@ -38,6 +41,22 @@ public:
         (void)line;
         return std::nullopt;
     }
+
+    // Decode caching. By default the bus asks claims() on every access. A
+    // device that answers true here lets the bus remember which ports it
+    // claims, and promises in return to call decodeChanged() whenever that
+    // set may have changed (a base register written, a block switched on or
+    // off), from whatever path changed it.
+    virtual bool cachesDecode() const { return false; }
+
+protected:
+    void decodeChanged() const {
+        if (decodeEpoch_ != nullptr) decodeEpoch_->fetch_add(1, std::memory_order_relaxed);
+    }
+
+private:
+    friend class PortBus;
+    std::atomic<uint64_t>* decodeEpoch_ = nullptr;  // set by the bus on attach
 };
 
 }  // namespace sim

@@ -33,6 +33,7 @@ Machine::Machine() {
 
 Machine::~Machine() {
     if (loaded_) unload();
+    closeDebugFile();
     for (auto& [p, _] : pool_) std::free(p);
     currentMachine = nullptr;
 }
@@ -272,7 +273,18 @@ void Machine::completeRequest(ZrvRequest* request) {
 
 void Machine::dbgPrint(const std::string& text) {
     std::lock_guard lock(mutex_);
-    debug_ += text;
+    if (debugFile_ != nullptr) std::fwrite(text.data(), 1, text.size(), debugFile_);
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        debugPartial_.append(text, start, nl - start);
+        debugLines_.push_back(std::move(debugPartial_));
+        debugPartial_.clear();
+        if (debugLines_.size() > debugCapacity_) {
+            debugLines_.pop_front();
+            ++firstDebugLine_;
+        }
+    }
+    debugPartial_.append(text, start, std::string::npos);
 }
 
 void Machine::waitOneSecond() {
@@ -288,21 +300,68 @@ void Machine::violation(const std::string& what) {
 
 std::string Machine::debugText() const {
     std::lock_guard lock(mutex_);
-    return debug_;
+    std::string text;
+    for (const auto& line : debugLines_) text.append(line).push_back('\n');
+    return text + debugPartial_;
 }
 
 std::vector<std::string> Machine::debugLines() const {
-    std::vector<std::string> out;
-    std::string text = debugText();
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        out.push_back(text.substr(start, nl - start));
-    return out;
+    std::lock_guard lock(mutex_);
+    return {debugLines_.begin(), debugLines_.end()};
 }
 
 void Machine::clearDebug() {
     std::lock_guard lock(mutex_);
-    debug_.clear();
+    firstDebugLine_ += debugLines_.size();
+    debugLines_.clear();
+    debugPartial_.clear();
+}
+
+uint64_t Machine::debugEnd() const {
+    std::lock_guard lock(mutex_);
+    return firstDebugLine_ + debugLines_.size();
+}
+
+DebugRead Machine::debugLinesFrom(uint64_t cursor) const {
+    std::lock_guard lock(mutex_);
+    DebugRead r;
+    uint64_t from = cursor;
+    if (from < firstDebugLine_) {
+        r.dropped = firstDebugLine_ - from;
+        from = firstDebugLine_;
+    }
+    const uint64_t end = firstDebugLine_ + debugLines_.size();
+    for (uint64_t i = from; i < end; ++i) r.lines.push_back(debugLines_[i - firstDebugLine_]);
+    r.next = end;
+    return r;
+}
+
+void Machine::setDebugCapacity(size_t lines) {
+    std::lock_guard lock(mutex_);
+    debugCapacity_ = lines == 0 ? 1 : lines;
+    while (debugLines_.size() > debugCapacity_) {
+        debugLines_.pop_front();
+        ++firstDebugLine_;
+    }
+}
+
+bool Machine::debugToFile(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    if (debugFile_ != nullptr) std::fclose(debugFile_);
+    debugFile_ = std::fopen(path.c_str(), "wb");
+    return debugFile_ != nullptr;
+}
+
+void Machine::closeDebugFile() {
+    std::lock_guard lock(mutex_);
+    if (debugFile_ != nullptr) std::fclose(debugFile_);
+    debugFile_ = nullptr;
+}
+
+PlatDevice* Machine::handleDevice(int handle) const {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(handle);
+    return it != handles_.end() ? it->second.device : nullptr;
 }
 
 std::vector<std::string> Machine::ioViolations() const {

@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,6 +51,14 @@ struct IoResult {
     std::vector<uint8_t> data;
 };
 
+// Debugger lines read from a cursor on: those still kept, how many were
+// already dropped, and the cursor to read from next time.
+struct DebugRead {
+    std::vector<std::string> lines;
+    uint64_t dropped = 0;
+    uint64_t next = 0;
+};
+
 // Registry keys the driver opened and has not closed yet.
 int openRegistryKeys();
 
@@ -77,6 +87,9 @@ public:
     void failDeviceCreation(bool fail) { failDevice_ = fail; }
     void failLinkCreation(bool fail) { failLink_ = fail; }
     uint32_t allocationCount() const { return allocations_; }
+    // Hardware lock acquisitions and releases by the driver so far.
+    uint64_t lockAcquisitions() const { return lockAcquires_.load(std::memory_order_relaxed); }
+    uint64_t lockReleases() const { return lockReleases_.load(std::memory_order_relaxed); }
     size_t outstandingAllocations() const;
 
     // ---- Driver -------------------------------------------------------------
@@ -94,11 +107,28 @@ public:
 
     // The device object of that kernel name, or null.
     const PlatDevice* findDevice(const std::string& name) const;
+    // For measuring the driver alone: its dispatch routine and the device
+    // object behind an open handle (null when unknown). A request sent this
+    // way passes none of the I/O manager's checks.
+    ZrvDispatchRoutine dispatchRoutine() const { return driver_.dispatch; }
+    PlatDevice* handleDevice(int handle) const;
 
     // ---- What was seen -------------------------------------------------------
-    std::string debugText() const;                // exactly as printed
-    std::vector<std::string> debugLines() const;  // complete lines, without "\n"
+    // Debugger output: complete lines are numbered from 0 as printed; the
+    // machine keeps the most recent ones (a bounded number) and, when
+    // asked, streams everything printed to a file.
+    std::string debugText() const;                // what is kept, exactly as printed
+    std::vector<std::string> debugLines() const;  // complete lines kept, without "\n"
     void clearDebug();
+    uint64_t debugEnd() const;  // the number the next complete line will get
+    DebugRead debugLinesFrom(uint64_t cursor) const;
+    void setDebugCapacity(size_t lines);
+    bool debugToFile(const std::string& path);  // false when it cannot be written
+    void closeDebugFile();
+    // With prints off the debugger print routine returns at once (for
+    // measuring the driver without them); on by default.
+    void setDebugPrints(bool on) { debugPrints_.store(on, std::memory_order_relaxed); }
+    bool debugPrints() const { return debugPrints_.load(std::memory_order_relaxed); }
     // Breaches of the platform's rules by the driver (bytes returned beyond
     // the output length, objects left at unload, ...). Empty when none.
     std::vector<std::string> ioViolations() const;
@@ -115,6 +145,9 @@ public:
     ZrvStatus deleteLink(const std::string& link);
     void completeRequest(ZrvRequest* request);
     void dbgPrint(const std::string& text);
+    void noteLock(bool acquire) {
+        (acquire ? lockAcquires_ : lockReleases_).fetch_add(1, std::memory_order_relaxed);
+    }
     void waitOneSecond();
     void violation(const std::string& what);
 
@@ -144,7 +177,15 @@ private:
     std::map<int, Handle> handles_;
     int nextHandle_ = 1;
 
-    std::string debug_;
+    static constexpr size_t kDefaultDebugLines = size_t{1} << 16;
+    std::deque<std::string> debugLines_;  // the most recent complete lines
+    uint64_t firstDebugLine_ = 0;         // number of debugLines_.front()
+    std::string debugPartial_;            // printed after the last "\n"
+    size_t debugCapacity_ = kDefaultDebugLines;
+    std::FILE* debugFile_ = nullptr;
+    std::atomic<bool> debugPrints_{true};
+    std::atomic<uint64_t> lockAcquires_{0};
+    std::atomic<uint64_t> lockReleases_{0};
     std::vector<std::string> violations_;
 };
 

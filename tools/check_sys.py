@@ -14,12 +14,24 @@ Checks, each one a line; any failure makes the exit code 1:
     section both writable and executable;
   - imports only from ntoskrnl.exe and hal.dll, by name, each routine on the
     allow-list of routines that Windows XP's kernel exports (xp_exports.txt
-    beside this script); with --hal-only, the HAL imports are exactly those.
-Reports the image size and the full import list.
+    beside this script); with --hal-only, the HAL imports are exactly those;
+  - INIT sections (code and data used only while loading, which the kernel
+    frees after the entry returns) are discardable and not writable, and
+    nothing resident refers into them: no pointer in a resident section (a
+    base relocation whose target lies in INIT) and no call or jump from
+    resident code (the image disassembled with --objdump, by default the
+    mingw-w64 i686 objdump on the PATH). An image without INIT sections
+    passes: everything in it stays resident.
+Reports the image size, the resident and INIT sizes and the full import
+list.
 """
 import argparse
+import bisect
 import os
 import re
+import shutil
+import struct
+import subprocess
 import sys
 
 import pe
@@ -30,6 +42,9 @@ IMAGE_FILE_DLL = 0x2000
 SCN_MEM_EXECUTE = 0x20000000
 SCN_MEM_WRITE = 0x80000000
 SCN_CNT_CODE = 0x00000020
+SCN_MEM_DISCARDABLE = 0x02000000
+DEFAULT_OBJDUMP = "i686-w64-mingw32-objdump"
+BRANCH = re.compile(r"^\s*([0-9a-f]+):\s+(call|j[a-z]+)\s+(?:0x)?([0-9a-f]+)\s*(?:<.*>)?$")
 DIR_TLS = 9
 XP = (5, 1)
 CONSTRUCTOR_SECTIONS = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|\.CRT|\.tls)", re.I)
@@ -67,6 +82,109 @@ def map_symbols(path):
     return symbols
 
 
+def is_init(section):
+    return section.name.upper().startswith("INIT")
+
+
+def resident(section):
+    return not is_init(section) and not section.characteristics & SCN_MEM_DISCARDABLE
+
+
+def relocation_sites(image):
+    """RVAs of the 32-bit words the loader fixes up (HIGHLOW relocations)."""
+    rva, size = image.directory(pe.DIR_BASERELOC)
+    sites = []
+    at = rva
+    while rva and at < rva + size:
+        page, block = struct.unpack("<II", image.read(at, 8))
+        if block < 8:
+            break
+        for i in range((block - 8) // 2):
+            entry = image.u16(at + 8 + 2 * i)
+            if entry >> 12 == pe.RELOC_HIGHLOW:
+                sites.append(page + (entry & 0xFFF))
+        at += block
+    return sites
+
+
+class Names:
+    """Names for image addresses, from the linker map when there is one."""
+
+    def __init__(self, symbols, image_base):
+        pairs = sorted((address - image_base, name) for name, address in symbols.items() if address >= image_base)
+        self.rvas = [rva for rva, _ in pairs]
+        self.names = [name for _, name in pairs]
+
+    def __call__(self, rva):
+        i = bisect.bisect_right(self.rvas, rva) - 1
+        if i < 0:
+            return f"{rva:#x}"
+        offset = rva - self.rvas[i]
+        return f"{rva:#x} ({self.names[i]}{f'+{offset:#x}' if offset else ''})"
+
+
+def check_init(image, report, symbols, objdump):
+    """The INIT sections: flags, and no reference into them from resident
+    code or data."""
+    init = [s for s in image.sections if is_init(s)]
+    align = 0x1000
+    resident_bytes = sum(s.virtual_size for s in image.sections if resident(s))
+    resident_pages = sum((s.virtual_size + align - 1) // align for s in image.sections if resident(s))
+    init_bytes = sum(s.virtual_size for s in init)
+    report.info(f"resident: {resident_bytes} bytes in {resident_pages} pages of sections "
+                f"({', '.join(s.name for s in image.sections if resident(s))}) and the headers; "
+                f"INIT: {init_bytes} bytes, freed after the entry returns")
+    if not init:
+        return
+    for s in init:
+        c = s.characteristics
+        if not c & SCN_MEM_DISCARDABLE:
+            report.fail(f"section {s.name} is not discardable: the kernel would keep it")
+        if c & SCN_MEM_WRITE:
+            report.fail(f"section {s.name} is writable: load-time code and data are constant")
+
+    def in_init(rva):
+        target = image.section_of(rva)
+        return target is not None and is_init(target)
+
+    name = Names(symbols, image.image_base)
+    bad = 0
+    branches = 0
+    for site in relocation_sites(image):
+        source = image.section_of(site)
+        if source is None or not resident(source):
+            continue
+        target = image.u32(site) - image.image_base
+        if in_init(target):
+            report.fail(f"resident {source.name} at {name(site)} holds the address of INIT {name(target)}")
+            bad += 1
+    tool = objdump or shutil.which(DEFAULT_OBJDUMP)
+    if tool is None:
+        report.fail(f"no {DEFAULT_OBJDUMP} to disassemble the image: cannot check calls into INIT")
+        return
+    code = [s for s in image.sections if resident(s) and s.characteristics & SCN_MEM_EXECUTE]
+    args = [tool, "-d", "--no-show-raw-insn"] + [f"--section={s.name}" for s in code] + [image.path]
+    listing = subprocess.run(args, capture_output=True, text=True)
+    if listing.returncode != 0:
+        report.fail(f"{' '.join(args)} failed: {listing.stderr.strip()}")
+        return
+    for line in listing.stdout.splitlines():
+        m = BRANCH.match(line)
+        if not m:
+            continue
+        branches += 1
+        source = int(m.group(1), 16) - image.image_base
+        target = int(m.group(3), 16) - image.image_base
+        if in_init(target):
+            report.fail(f"resident code at {name(source)} ({m.group(2)}) goes into INIT {name(target)}")
+            bad += 1
+    if branches == 0:
+        report.fail(f"no direct call or jump found in the resident code: cannot read {tool}'s listing")
+    elif not bad:
+        report.ok(f"INIT sections {', '.join(s.name for s in init)} are discardable; nothing resident "
+                  f"calls or points into them ({branches} resident branches read)")
+
+
 class Report:
     def __init__(self):
         self.failures = []
@@ -83,7 +201,7 @@ class Report:
         self.lines.append(f"      {text}")
 
 
-def check(image_path, map_path=None, hal_only=None, allow_path=None):
+def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=None):
     report = Report()
     with open(image_path, "rb") as f:
         data = f.read()
@@ -92,6 +210,8 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None):
     except pe.FormatError as e:
         report.fail(f"not a PE32 image: {e}")
         return report
+    image.path = image_path
+    symbols = {}
 
     if image.machine == pe.MACHINE_I386:
         report.ok("PE32 image for i386")
@@ -187,6 +307,7 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None):
         else:
             report.fail(f"HAL imports are {hal}, expected {sorted(hal_only)}")
 
+    check_init(image, report, symbols, objdump)
     report.info(f"image size: {len(data)} bytes on disk, {image.size_of_image} bytes ({image.size_of_image:#x}) "
                 f"mapped, base {image.image_base:#x}")
     for dll, names in table:
@@ -200,9 +321,10 @@ def main(argv):
     parser.add_argument("--map", help="the linker map (default: the image's name with .map)")
     parser.add_argument("--hal-only", help="comma-separated: the exact HAL imports")
     parser.add_argument("--allow", help="allow-list file (default: xp_exports.txt beside this script)")
+    parser.add_argument("--objdump", help=f"objdump for i386 PE images (default: {DEFAULT_OBJDUMP})")
     args = parser.parse_args(argv[1:])
     hal_only = [n for n in args.hal_only.split(",") if n] if args.hal_only is not None else None
-    report = check(args.image, args.map, hal_only, args.allow)
+    report = check(args.image, args.map, hal_only, args.allow, args.objdump)
     print(f"{args.image}:")
     for line in report.lines:
         print(line)

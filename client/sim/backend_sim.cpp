@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 
@@ -68,12 +67,6 @@ private:
     sim::Machine& machine_;
 };
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    if (!out) throw ClientError{fmt::format("{}: cannot write", path)};
-    out << text;
-}
-
 class SimBackend : public Backend {
 public:
     void addOptions(CLI::App& app) override {
@@ -89,6 +82,11 @@ public:
         } catch (const sim::BoardError& e) {
             throw ClientError{e.what()};
         }
+        // What the hardware saw streams to its files as it happens.
+        if (!traceFile_.empty() && !machine.bus().traceToFile(traceFile_))
+            throw ClientError{fmt::format("{}: cannot write", traceFile_)};
+        if (!dbgFile_.empty() && !machine.debugToFile(dbgFile_))
+            throw ClientError{fmt::format("{}: cannot write", dbgFile_)};
         const int32_t loadStatus = machine.load();
         int rc = 0;
         if (loadStatus != ZRV_STATUS_SUCCESS) {
@@ -104,12 +102,8 @@ public:
             machine.unload();
         }
 
-        if (!traceFile_.empty()) {
-            std::string text;
-            for (auto& e : machine.bus().trace()) text += e.text() + "\n";
-            writeFile(traceFile_, text);
-        }
-        if (!dbgFile_.empty()) writeFile(dbgFile_, machine.debugText());
+        machine.bus().closeTraceFile();
+        machine.closeDebugFile();
         for (auto& v : machine.ioViolations()) {
             std::cerr << "zrvctl: driver broke a platform rule: " << v << "\n";
             rc = 3;

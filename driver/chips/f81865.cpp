@@ -22,26 +22,26 @@ const F81865Variant kVariants[] = {
 };
 
 // Log line of the ID read at each configuration pair, in probe order.
-const char* const kIdLines[] = {
+ZRV_INIT_DATA const char* const kIdLines[] = {
     "Detect_F81865 Detecting master device ID %04x\n",
     "Detect_F81865 Detecting slave device ID %04x\n",
 };
 
-const F81865Variant* FindVariant(uint16_t id) {
+ZRV_INIT const F81865Variant* FindVariant(uint16_t id) {
     for (const F81865Variant& v : kVariants)
         if (v.ChipId == id) return &v;
     return nullptr;
 }
 
 // Reads the chip ID in one bracket at `pair`, without selecting a device.
-uint16_t ReadIdAt(const SioPortPair& pair) {
+ZRV_INIT uint16_t ReadIdAt(const SioPortPair& pair) {
     SioConfigBracket bracket(pair, kF81865Keys);
     return bracket.ReadChipId();
 }
 
 // First two steps of every detect entry: probe once, then answer from the
 // stored outcome. True when the chip is there.
-bool ChipPresent() {
+ZRV_INIT bool ChipPresent() {
     if (F81865State.NotFound != 0) return false;
     if (F81865State.Probed == 0) Detect_F81865();
     return F81865State.NotFound == 0;
@@ -53,7 +53,7 @@ F81865Config::F81865Config(uint8_t device) : SioConfigBracket(*F81865State.Pair,
     SelectDevice(device);
 }
 
-int32_t Detect_F81865() {
+ZRV_INIT int32_t Detect_F81865() {
     DbgPrint("Detect_F81865+\n");
     F81865State.Probed = 1;
 
@@ -81,18 +81,18 @@ int32_t Detect_F81865() {
     return 0;
 }
 
-int32_t WDT_F81865_Detect() {
+ZRV_INIT int32_t WDT_F81865_Detect() {
     if (!ChipPresent()) return -1;
     WDT_F81865_Init();
     return 0;
 }
 
-int32_t HWM_F81865_Detect() {
+ZRV_INIT int32_t HWM_F81865_Detect() {
     if (!ChipPresent()) return -1;
     return HWM_F81865_SetDefault();
 }
 
-int32_t DIO_F81865_Detect() {
+ZRV_INIT int32_t DIO_F81865_Detect() {
     if (!ChipPresent()) return -1;
     return DIO_F81865_Init();
 }

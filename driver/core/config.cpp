@@ -50,7 +50,7 @@ bool ValueMissing(ZrvStatus status) {
     return false;
 }
 
-ZrvStatus ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
+ZRV_INIT ZrvStatus ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
     ZrvWChar name[kLineNameChars];
     name[0] = 0;
     // A name that does not fit names no value.
@@ -60,7 +60,7 @@ ZrvStatus ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
 }
 
 // Reads a line count; counts above the 16 lines of a line word are kept at 16.
-ZrvStatus ReadLineCount(const ZrvWChar* name, uint8_t* count) {
+ZRV_INIT ZrvStatus ReadLineCount(const ZrvWChar* name, uint8_t* count) {
     uint32_t value = 0;
     const ZrvStatus status = ReadRegistryDword(kSubkeyDio, name, &value);
     if (!ZRV_SUCCESS(status)) return status;
@@ -138,7 +138,7 @@ void FreeLineMap() {
     FreeArray(BoardConfig.OutMask);
 }
 
-ZrvStatus LoadLineMap() {
+ZRV_INIT ZrvStatus LoadLineMap() {
     // The counts are stored only together with arrays of that size, so that
     // no count ever promises entries that were not allocated.
     uint8_t inCount = 0, outCount = 0;
@@ -189,7 +189,7 @@ ZrvStatus LoadLineMap() {
     return ZRV_STATUS_SUCCESS;
 }
 
-bool LoadBoardConfig() {
+ZRV_INIT bool LoadBoardConfig() {
     ConfigLoad load;
     load.Read(kSubkeyHwmon, u"SuperIO", &BoardConfig.HwmChip, true);
     load.Read(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType, true);

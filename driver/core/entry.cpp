@@ -6,7 +6,7 @@
 
 namespace {
 
-const ZrvWChar kDeviceName[] = u"\\Device\\ZRV0";
+ZRV_INIT_DATA const ZrvWChar kDeviceName[] = u"\\Device\\ZRV0";
 const ZrvWChar kLinkName[] = u"\\DosDevices\\ZRVDev";
 
 ZRV_GLOBAL PlatDevice* ControlDevice;
@@ -23,7 +23,7 @@ void ZrvUnload(PlatDriver*) {
 
 }  // namespace
 
-ZrvStatus ZrvDriverEntry(PlatDriver* driver) {
+ZRV_INIT ZrvStatus ZrvDriverEntry(PlatDriver* driver) {
     PlatSetDriverRoutines(driver, ZrvDispatch, ZrvUnload);
 
     PlatDevice* device = nullptr;

@@ -4,7 +4,7 @@ namespace {
 ZRV_GLOBAL PlatLock HwLocks[HW_LOCK_COUNT];
 }
 
-void InitHwLocks() {
+ZRV_INIT void InitHwLocks() {
     for (uint32_t i = 0; i < HW_LOCK_COUNT; ++i) PlatLockInit(&HwLocks[i]);
 }
 

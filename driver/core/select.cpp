@@ -19,7 +19,7 @@ struct BackendRow {
 
 // clang-format off
 // Back-ends fill their rows as they are added (see core/backends.h).
-const BackendRow kBackends[] = {
+ZRV_INIT_DATA const BackendRow kBackends[] = {
     // chip             hardware monitor   watchdog           digital I/O
     {CHIP_IT87XX,       HWM_IT87_Detect, &IT87HwmOps,
                         WDT_IT87_Detect, &IT87WdtOps,
@@ -43,7 +43,7 @@ const BackendRow kBackends[] = {
 };
 // clang-format on
 
-const BackendRow* FindBackend(uint32_t chip) {
+ZRV_INIT const BackendRow* FindBackend(uint32_t chip) {
     for (const BackendRow& row : kBackends)
         if (row.Chip == chip) return &row;
     return nullptr;
@@ -51,7 +51,7 @@ const BackendRow* FindBackend(uint32_t chip) {
 
 // Loads the configuration on first use; a failed load is tried again by the
 // next selection.
-bool EnsureConfig() {
+ZRV_INIT bool EnsureConfig() {
     if (ConfigLoaded != 0) return true;
     if (!LoadBoardConfig()) return false;
     ConfigLoaded = 1;
@@ -59,26 +59,26 @@ bool EnsureConfig() {
 }
 
 template <typename Ops>
-const Ops* Bind(DetectRoutine detect, const Ops* ops) {
+ZRV_INIT const Ops* Bind(DetectRoutine detect, const Ops* ops) {
     if (detect == nullptr || ops == nullptr) return nullptr;
     return detect() == 0 ? ops : nullptr;
 }
 
 }  // namespace
 
-const HwmOps* SelectHwmOps() {
+ZRV_INIT const HwmOps* SelectHwmOps() {
     if (!EnsureConfig()) return nullptr;
     const BackendRow* row = FindBackend(BoardConfig.HwmChip);
     return row != nullptr ? Bind(row->DetectHwm, row->Hwm) : nullptr;
 }
 
-const WdtOps* SelectWdtOps() {
+ZRV_INIT const WdtOps* SelectWdtOps() {
     if (!EnsureConfig()) return nullptr;
     const BackendRow* row = FindBackend(BoardConfig.WdtChip);
     return row != nullptr ? Bind(row->DetectWdt, row->Wdt) : nullptr;
 }
 
-const DioOps* SelectDioOps() {
+ZRV_INIT const DioOps* SelectDioOps() {
     if (!EnsureConfig()) return nullptr;
     const BackendRow* row = FindBackend(BoardConfig.DioChip);
     return row != nullptr ? Bind(row->DetectDio, row->Dio) : nullptr;

@@ -208,7 +208,7 @@ const DioOps F81865DioOps = {
     DIO_F81865_GetConfig, DIO_F81865_Get, DIO_F81865_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-int32_t DIO_F81865_Init() {
+ZRV_INIT int32_t DIO_F81865_Init() {
     const Layout* layout = CurrentLayout();
     return layout != nullptr ? layout->Init() : -1;
 }

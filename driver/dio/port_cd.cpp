@@ -39,7 +39,7 @@ uint8_t WithLine(uint8_t byte, int32_t line, bool high) {
 // A port address of 0 is no port. Without a read port there are no CD
 // inputs; without a write port ("CDOutPort" and "CDPort" both 0, or a
 // "CDOutPort" whose low 16 bits are 0) there are no CD outputs.
-void DIO_Port_DeriveCD(const PortCdValues& v) {
+ZRV_INIT void DIO_Port_DeriveCD(const PortCdValues& v) {
     PortDioStateRecord& s = PortDioState;
     s.CDReadPort = static_cast<uint16_t>(v.CDPort);
     s.CDWritePort = static_cast<uint16_t>(v.CDOutPort != 0 ? v.CDOutPort : v.CDPort);

@@ -106,7 +106,7 @@ void ApplySpecificLayout(uint8_t m) {
     s.OutShift = LowBitIndex(s.OutPortMask);
 }
 
-void ApplyPlainLayout(const PortDioValues& v) {
+ZRV_INIT void ApplyPlainLayout(const PortDioValues& v) {
     PortDioStateRecord& s = PortDioState;
     s.InPort = static_cast<uint16_t>(v.IOBaseIn);
     s.OutPort = static_cast<uint16_t>(v.IOBaseOut);
@@ -161,7 +161,7 @@ int32_t DIO_Port_SetSpecificMask(uint8_t mask) {
 
 }  // namespace
 
-int32_t DIO_Port_LoadConfig() {
+ZRV_INIT int32_t DIO_Port_LoadConfig() {
     ZrvWChar* path = AllocRegistryPath(kSubkeyDio);
     if (path == nullptr) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
 

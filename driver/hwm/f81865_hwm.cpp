@@ -147,7 +147,7 @@ const HwmOps F81865HwmOps = {HWM_F81865_GetData, HWM_F81865_FanControl, nullptr}
 // the monitor if it is not running. The base is refused when it would put
 // the monitor's pair among the board's own devices (a base of 0: device 4
 // never set up): the table is not bound and no monitor port is touched.
-int32_t HWM_F81865_SetDefault() {
+ZRV_INIT int32_t HWM_F81865_SetDefault() {
     DbgPrint("HWM_F81865_SetDefault+\n");
     int32_t result = 0;
     {

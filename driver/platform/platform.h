@@ -33,6 +33,22 @@ typedef char16_t ZrvWChar;
 #define ZRV_GLOBAL __attribute__((section("zrvstate")))
 #endif
 
+// Code and constant data used only while the driver loads (entry,
+// configuration load, selection, detection and one-time set-up) carry
+// ZRV_INIT and ZRV_INIT_DATA. In the kernel build they go into the image's
+// INIT sections, which the kernel frees once the entry has returned, so
+// nothing that runs later may call them or hold their addresses
+// (tools/check_sys.py checks the image). A routine that a back-end may also
+// call after load (the registry readers, the bracket helpers) stays
+// resident. No effect in the simulator build.
+#if defined(ZRV_KERNEL)
+#define ZRV_INIT __attribute__((section("INIT")))
+#define ZRV_INIT_DATA __attribute__((section("INITDATA")))
+#else
+#define ZRV_INIT
+#define ZRV_INIT_DATA
+#endif
+
 // ---- Byte port access (HAL) ----------------------------------------------
 uint8_t PlatReadPort(uint16_t port);
 void PlatWritePort(uint16_t port, uint8_t value);

@@ -23,7 +23,7 @@ struct RegWrite {
 };
 
 // Set-up: stopped, seconds, count 0, reset output enabled, device active.
-const RegWrite kInitWrites[] = {
+ZRV_INIT_DATA const RegWrite kInitWrites[] = {
     {kWdtRegControl, 0x40},
     {kWdtRegCount, 0x00},
     {kWdtRegOutput, 0x01},
@@ -97,7 +97,7 @@ const WdtOps F81865WdtOps = {
     WDT_F81865_SetTimeout, WDT_F81865_Start, WDT_F81865_Stop, WDT_F81865_Start, WDT_F81865_GetTimeout,
 };
 
-void WDT_F81865_Init() {
+ZRV_INIT void WDT_F81865_Init() {
     F81865Config config(F81865_DEVICE_WDT);
     for (const RegWrite& w : kInitWrites) config.WriteReg(w.Reg, w.Value);
 }

@@ -79,7 +79,7 @@ void WDT_Port_GetTimeout(WdtTimeout* timeout) {
 
 }  // namespace
 
-int32_t WDT_Port_LoadConfig() {
+ZRV_INIT int32_t WDT_Port_LoadConfig() {
     ZrvWChar* path = AllocRegistryPath(kSubkeyWdt);
     if (path == nullptr) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
 

@@ -76,6 +76,7 @@ public:
 
     std::string type() const override { return "dio-ports"; }
     bool claims(uint16_t port) const override;
+    bool cachesDecode() const override { return true; }  // fixed ports
     uint8_t read(uint16_t port) override;
     void write(uint16_t port, uint8_t value) override;
     std::vector<std::string> violations() const override;

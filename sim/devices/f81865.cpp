@@ -69,10 +69,18 @@ F81865::F81865(uint16_t configPort, uint16_t chipId)
 
 // ---- Bus side ------------------------------------------------------------------
 
-uint16_t F81865::monitorBaseLocked() const {
-    auto it = devices_.find(kDeviceHwm);
-    if (it == devices_.end() || (it->second[kRegActivate] & 1) == 0) return 0;
-    return static_cast<uint16_t>((it->second[kRegBaseHigh] << 8 | it->second[kRegBaseLow]) & 0xFFF8);
+uint16_t F81865::monitorBaseLocked() const { return monitorBase_; }
+
+// The monitor block's decode, kept from the registers that set it.
+void F81865::monitorRegWritten(int device, uint8_t r) {
+    if (device != kDeviceHwm || (r != kRegActivate && r != kRegBaseHigh && r != kRegBaseLow)) return;
+    const RegFile& f = file(kDeviceHwm);
+    const uint16_t base = (f[kRegActivate] & 1) == 0
+                              ? 0
+                              : static_cast<uint16_t>((f[kRegBaseHigh] << 8 | f[kRegBaseLow]) & 0xFFF8);
+    if (base == monitorBase_) return;
+    monitorBase_ = base;
+    decodeChanged();
 }
 
 bool F81865::claims(uint16_t port) const {
@@ -197,6 +205,7 @@ void F81865::deviceWrite(uint8_t r, uint8_t value) {
     if (device == kDeviceWdt && r == kWdtControl) return watchdogWriteControl(value);
     if (device == kDeviceWdt && r == kWdtCount) unitElapsedMs_ = 0;  // a reload restarts the unit
     f[r] = value;
+    monitorRegWritten(device, r);
 }
 
 bool F81865::watchdogRunning() const {
@@ -320,6 +329,7 @@ void F81865::setReg(int device, uint8_t r, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (device == kGlobal && (r == kRegIdHigh || r == kRegIdLow)) return;  // the ID comes with the chip
     file(device)[r] = value;
+    monitorRegWritten(device, r);
 }
 
 uint8_t F81865::hwm(uint8_t r) const {

@@ -60,6 +60,7 @@ public:
 
     std::string type() const override { return "f81865"; }
     bool claims(uint16_t port) const override;
+    bool cachesDecode() const override { return true; }
     uint8_t read(uint16_t port) override;
     void write(uint16_t port, uint8_t value) override;
     void advance(uint64_t fromMs, uint64_t ms) override;
@@ -86,6 +87,7 @@ private:
     RegFile& file(int device);
     const RegFile& file(int device) const;
     uint16_t monitorBaseLocked() const;
+    void monitorRegWritten(int device, uint8_t r);
     void indexWrite(uint8_t value);
     uint8_t dataRead();
     void dataWrite(uint8_t value);
@@ -114,6 +116,7 @@ private:
     std::map<int, RegFile> devices_;
 
     // Hardware monitor.
+    uint16_t monitorBase_ = 0;  // 0 while the block does not decode
     uint8_t hwmIndex_ = 0;
     RegFile hwm_{};
     std::array<std::optional<uint32_t>, 3> fanRpm_{};

@@ -62,6 +62,7 @@ public:
 
     std::string type() const override { return "port-watchdog"; }
     bool claims(uint16_t port) const override;
+    bool cachesDecode() const override { return true; }  // fixed ports
     uint8_t read(uint16_t port) override;
     void write(uint16_t port, uint8_t value) override;
     void advance(uint64_t fromMs, uint64_t ms) override;

@@ -13,7 +13,9 @@
 //   setpin LINE 0|1       ok 1 | ok 0    drive a line; 0 when no device has it
 //   pin LINE              ok 0|1|none
 //   resets                ok [MS ...]    board resets the hardware caused
-//   trace                 ok N, then N trace lines ("out 0x002e 0x87")
+//   trace                 ok N, then N trace lines ("out 0x002e 0x87"): the
+//                         most recent accesses, as many as the bus's trace
+//                         ring holds
 //   violations            ok N, then N lines ("TYPE: what")
 //   quit                  ok             the server stops
 #pragma once

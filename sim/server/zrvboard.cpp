@@ -100,6 +100,12 @@ int main(int argc, char** argv) {
         std::string registry = info.registryFile.empty()
                                    ? std::string()
                                    : std::filesystem::absolute(info.registryFile).lexically_normal().string();
+        // The trace streams to a temporary file beside the one asked for,
+        // renamed on quit, so the server's memory stays flat however long it
+        // runs.
+        const std::string traceTemp = traceFile.empty() ? std::string() : traceFile + ".tmp";
+        if (!traceTemp.empty() && !machine.bus().traceToFile(traceTemp))
+            throw std::runtime_error(fmt::format("{}: cannot write", traceTemp));
         writeFileAtomically(infoFile, fmt::format("port {}\nregistry {}\n", port, registry));
 
         std::map<int, Client> clients;
@@ -111,6 +117,8 @@ int main(int argc, char** argv) {
             if (ready < 0) throw std::runtime_error(fmt::format("poll: {}", std::strerror(errno)));
             if (ready == 0) {
                 std::cerr << fmt::format("zrvboard: no request for {} s, giving up\n", idleExit);
+                machine.bus().closeTraceFile();
+                if (!traceTemp.empty()) std::filesystem::remove(traceTemp);
                 return 3;
             }
             if (fds[0].revents & POLLIN) {
@@ -142,11 +150,8 @@ int main(int argc, char** argv) {
             }
         }
 
-        if (!traceFile.empty()) {
-            std::string text;
-            for (const auto& e : machine.bus().trace()) text += e.text() + "\n";
-            writeFileAtomically(traceFile, text);
-        }
+        machine.bus().closeTraceFile();
+        if (!traceTemp.empty()) std::filesystem::rename(traceTemp, traceFile);
         if (!violationsFile.empty()) {
             std::string text;
             for (const auto& v : machine.deviceViolations()) text += v + "\n";

@@ -34,6 +34,7 @@ def mutated(edit):
 
 
 def failures(path, **kwargs):
+    kwargs.setdefault("objdump", ARGS.objdump)
     return check_sys.check(path, **kwargs).failures
 
 
@@ -113,6 +114,20 @@ class CheckSysTest(unittest.TestCase):
                     struct.pack_into("<I", data, at, struct.unpack_from("<I", data, at)[0] | 0x80000000)
         self.edit_and_check(writable, "writable and executable")
 
+    def test_init_section_kept_by_the_kernel(self):
+        def keep(data, image):
+            table = image.checksum_offset - 64 + struct.unpack_from("<H", data, image.pe_offset + 20)[0]
+            names = [s.name for s in image.sections]
+            self.assertIn("INIT", names)
+            at = table + 40 * names.index("INIT") + 36
+            struct.pack_into("<I", data, at, struct.unpack_from("<I", data, at)[0] & ~check_sys.SCN_MEM_DISCARDABLE)
+        self.edit_and_check(keep, "INIT is not discardable")
+
+    def test_resident_call_and_pointer_into_init_sample(self):
+        found = failures(ARGS.init_reference)
+        self.assertTrue(any("resident code at" in f and "goes into INIT" in f for f in found), found)
+        self.assertTrue(any("holds the address of INIT" in f for f in found), found)
+
     def test_hal_imports_other_than_expected(self):
         self.assertFailsWith(ARGS.image, "HAL imports are", hal_only=["READ_PORT_UCHAR"])
 
@@ -137,7 +152,8 @@ class CheckSysTest(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--image", "--map", "--global-ctor", "--vista-import", "--user-import"):
+    for name in ("--image", "--map", "--global-ctor", "--vista-import", "--user-import", "--init-reference",
+                 "--objdump"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

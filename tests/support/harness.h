@@ -12,6 +12,9 @@ namespace zrvtest {
 
 class SimBoard {
 public:
+    static constexpr size_t kTestTraceEntries = size_t{1} << 22;
+    static constexpr size_t kTestDebugLines = size_t{1} << 20;
+
     // The one-second wait advances virtual time instead of sleeping.
     SimBoard();
     ~SimBoard();
@@ -33,10 +36,14 @@ public:
     sim::IoResult ioctl(uint32_t code, const std::vector<uint8_t>& input = {}, uint32_t outputLength = 0,
                         sim::Access access = sim::Access::ReadWrite);
 
-    // Port accesses since the last clearTrace(), as "out 0x002e 0x87" lines.
+    // Port accesses since the last clearTrace(), as "out 0x002e 0x87" lines
+    // (the most recent kTestTraceEntries of them).
     std::vector<std::string> trace() const;
     void clearTrace() { machine_.bus().clearTrace(); }
     std::vector<std::string> debugLines() const { return machine_.debugLines(); }
+    // Debugger lines from `cursor` on (start at machine().debugEnd()); moves
+    // the cursor past them.
+    std::vector<std::string> debugLinesFrom(uint64_t& cursor) const;
     // Platform and hardware rule breaches; a test ends with none.
     std::vector<std::string> violations() const;
 

@@ -133,12 +133,7 @@ protected:
         EXPECT_TRUE(v.empty()) << v.front();
     }
     // Debugger lines since the last call.
-    std::vector<std::string> newDebugLines() {
-        auto all = board.debugLines();
-        std::vector<std::string> fresh(all.begin() + static_cast<long>(seenDebug_), all.end());
-        seenDebug_ = all.size();
-        return fresh;
-    }
+    std::vector<std::string> newDebugLines() { return board.debugLinesFrom(seenDebug_); }
     void clearSeen() {
         board.clearTrace();
         newDebugLines();
@@ -148,7 +143,7 @@ protected:
     Chip* chip = nullptr;
 
 private:
-    size_t seenDebug_ = 0;
+    uint64_t seenDebug_ = 0;
 };
 
 }  // namespace siotest

@@ -14,8 +14,9 @@ struct WellKnownSid {
     ULONG SubAuthority[2];
 };
 
-const WellKnownSid kLocalSystem = {SID_REVISION, 1, {0, 0, 0, 0, 0, 5}, {18, 0}};       // S-1-5-18
-const WellKnownSid kAdministrators = {SID_REVISION, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};  // S-1-5-32-544
+ZRV_INIT_DATA const WellKnownSid kLocalSystem = {SID_REVISION, 1, {0, 0, 0, 0, 0, 5}, {18, 0}};  // S-1-5-18
+ZRV_INIT_DATA const WellKnownSid kAdministrators = {
+    SID_REVISION, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};  // S-1-5-32-544
 
 ULONG SidLength(const WellKnownSid& sid) { return 8 + 4u * sid.SubAuthorityCount; }
 PSID AsSid(const WellKnownSid& sid) { return const_cast<WellKnownSid*>(&sid); }
@@ -25,7 +26,7 @@ constexpr ULONG kAllowedAceHeader = sizeof(ACCESS_ALLOWED_ACE) - sizeof(ULONG);
 
 }  // namespace
 
-NTSTATUS RestrictToAdministratorsAndSystem(PDEVICE_OBJECT device) {
+ZRV_INIT NTSTATUS RestrictToAdministratorsAndSystem(PDEVICE_OBJECT device) {
     const ULONG aclBytes = sizeof(ACL) + kAllowedAceHeader + SidLength(kLocalSystem) + kAllowedAceHeader +
                            SidLength(kAdministrators);
     ULONG aclStorage[16];  // 52 bytes needed, ULONG-aligned as an ACL must be

@@ -68,13 +68,14 @@ NTSTATUS NTAPI StoreDwordValue(PWSTR, ULONG type, PVOID data, ULONG length, PVOI
 
 // ---- Entry ------------------------------------------------------------------
 
-extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+extern "C" ZRV_INIT NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     // The registry path of the service is not used: the configuration lives
     // under \Registry\Machine\Software\Varnel\Zorvik.
     return ZrvDriverEntry(reinterpret_cast<PlatDriver*>(driver));
 }
 
-void PlatSetDriverRoutines(PlatDriver* driver, ZrvDispatchRoutine dispatch, ZrvUnloadRoutine unload) {
+ZRV_INIT void PlatSetDriverRoutines(PlatDriver* driver, ZrvDispatchRoutine dispatch,
+                                    ZrvUnloadRoutine unload) {
     CoreDispatch = dispatch;
     CoreUnload = unload;
     PDRIVER_OBJECT d = KernelDriver(driver);
@@ -86,9 +87,9 @@ void PlatSetDriverRoutines(PlatDriver* driver, ZrvDispatchRoutine dispatch, ZrvU
 
 // ---- Control device, link, completion ------------------------------------
 
-ZrvStatus PlatCreateDevice(PlatDriver* driver, const ZrvWChar* name, uint32_t deviceType,
-                           uint32_t extensionSize, uint32_t characteristics, bool exclusive,
-                           PlatDevice** device) {
+ZRV_INIT ZrvStatus PlatCreateDevice(PlatDriver* driver, const ZrvWChar* name, uint32_t deviceType,
+                                    uint32_t extensionSize, uint32_t characteristics, bool exclusive,
+                                    PlatDevice** device) {
     UNICODE_STRING deviceName;
     RtlInitUnicodeString(&deviceName, KernelString(name));
     PDEVICE_OBJECT created = nullptr;
@@ -115,7 +116,7 @@ void* PlatDeviceExtension(PlatDevice* device) { return KernelDevice(device)->Dev
 
 void PlatDeleteDevice(PlatDevice* device) { IoDeleteDevice(KernelDevice(device)); }
 
-ZrvStatus PlatCreateLink(const ZrvWChar* link, const ZrvWChar* target) {
+ZRV_INIT ZrvStatus PlatCreateLink(const ZrvWChar* link, const ZrvWChar* target) {
     UNICODE_STRING linkName;
     UNICODE_STRING targetName;
     RtlInitUnicodeString(&linkName, KernelString(link));

@@ -106,6 +106,7 @@ ZrvStatus PlatRegQueryDwords(const ZrvWChar* path, const PlatRegDwordEntry* entr
 void PlatWaitOneSecond() { M().waitOneSecond(); }
 
 extern "C" unsigned long DbgPrint(const char* format, ...) {
+    if (!M().debugPrints()) return 0;
     va_list args;
     va_start(args, format);
     std::string text = sim::formatTarget(format, args);
@@ -135,5 +136,12 @@ void PlatCompleteRequest(ZrvRequest* request) { M().completeRequest(request); }
 static_assert(sizeof(std::mutex) <= sizeof(PlatLock::Opaque), "a lock fits its storage");
 
 void PlatLockInit(PlatLock* lock) { new (lock->Opaque) std::mutex(); }
-void PlatLockAcquire(PlatLock* lock) { std::launder(reinterpret_cast<std::mutex*>(lock->Opaque))->lock(); }
-void PlatLockRelease(PlatLock* lock) { std::launder(reinterpret_cast<std::mutex*>(lock->Opaque))->unlock(); }
+// Counted on the current machine, when there is one.
+void PlatLockAcquire(PlatLock* lock) {
+    std::launder(reinterpret_cast<std::mutex*>(lock->Opaque))->lock();
+    if (Machine* m = Machine::current()) m->noteLock(true);
+}
+void PlatLockRelease(PlatLock* lock) {
+    if (Machine* m = Machine::current()) m->noteLock(false);
+    std::launder(reinterpret_cast<std::mutex*>(lock->Opaque))->unlock();
+}
