@@ -143,8 +143,14 @@ void checkNames(const Key& k, Report& r) {
                              (k.name() == "DIO" && isLineName(v.name));
         if (isKnown) continue;
         std::string hint;
-        for (const std::string& n : known)
-            if (editDistance(lower(n), lower(v.name)) <= 2) hint = fmt::format(" (did you mean \"{}\"?)", n);
+        size_t best = 3;  // suggest names at most two edits away
+        for (const std::string& n : known) {
+            const size_t d = editDistance(lower(n), lower(v.name));
+            if (d < best) {
+                best = d;
+                hint = fmt::format(" (did you mean \"{}\"?)", n);
+            }
+        }
         r.problem(fmt::format("{} \"{}\" is not a value the driver reads{}", k.name(), v.name, hint));
     }
 }

@@ -197,8 +197,9 @@ Builder defineWdctl(CLI::App& app) {
         ->type_name("TIMEOUT");
     app.add_option("ACTION", a->action, "start, stop, or keepalive (one restart, or a loop with --every)")
         ->check(CLI::IsMember({"start", "stop", "keepalive"}));
-    addDuration(app, "--every", a->keepalive.everyMs, "keepalive: restart the watchdog every DURATION");
-    addDuration(app, "--timeout", a->keepalive.timeoutMs, "keepalive: set this timeout first");
+    addDuration(app, "--every", a->keepalive.everyMs, "keepalive: restart the watchdog every DURATION",
+                false);
+    addDuration(app, "--timeout", a->keepalive.timeoutMs, "keepalive: set this timeout first", false);
     app.add_flag("--leave-running", a->keepalive.leaveRunning, "keepalive: do not stop the watchdog on exit");
     addNumber(app, "--count", a->keepalive.count, 0xFFFFFFFFu, "keepalive: end after N restarts");
     return [a] {

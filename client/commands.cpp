@@ -32,6 +32,35 @@ const Command* findCommand(const std::string& name) {
     return nullptr;
 }
 
+Action parseCommand(const std::vector<std::string>& words, bool& helped) {
+    const Command* c = findCommand(words.at(0));
+    if (c == nullptr) throw ClientError{fmt::format("unknown command '{}'", words[0])};
+    CLI::App sub{c->help, c->name};
+    sub.set_help_flag("-h,--help", "this command's arguments");
+    Builder build = c->define(sub);
+    std::vector<std::string> args(words.rbegin(), words.rend() - 1);
+    try {
+        sub.parse(args);
+        // What only the run can check (a line name against the profile) is
+        // still the caller's mistake.
+        return [action = build(), name = c->name](Context& ctx) {
+            try {
+                action(ctx);
+            } catch (const ClientError& e) {
+                fail(ctx, name, e.message, {}, kExitUsage);
+            }
+        };
+    } catch (const CLI::CallForHelp&) {
+        std::cout << sub.help();
+        helped = true;
+        return {};
+    } catch (const CLI::ParseError& e) {
+        throw ClientError{fmt::format("{}: {} (zrvctl {} --help)", c->name, e.what(), c->name)};
+    } catch (const ClientError& e) {
+        throw ClientError{fmt::format("{}: {} (zrvctl {} --help)", c->name, e.message, c->name)};
+    }
+}
+
 // ---- Interruption ----------------------------------------------------------
 
 namespace {
@@ -103,25 +132,24 @@ void addNumber(CLI::App& app, const std::string& name, uint32_t& target, uint32_
         ->type_name(max <= 1 ? "0|1" : "N");
 }
 
-void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help) {
+void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help,
+                 bool allowZero) {
     const std::string what = name.substr(name.find_first_not_of('-'));
     app.add_option_function<std::string>(
-           name, [&target, what](const std::string& s) { checked([&] { target = parseDuration(s, what); }); },
+           name,
+           [&target, what, allowZero](const std::string& s) {
+               checked([&] {
+                   target = parseDuration(s, what);
+                   if (target == 0 && !allowZero) throw ClientError{fmt::format("{}: must not be 0", what)};
+               });
+           },
            help)
         ->type_name("DURATION");
 }
 
 void addRepeat(CLI::App& app, Repeat& r) {
-    app.add_option_function<std::string>(
-           "--watch",
-           [&r](const std::string& s) {
-               checked([&] {
-                   r.everyMs = parseDuration(s, "watch");
-                   if (r.everyMs == 0) throw ClientError{"watch: the period must not be 0"};
-               });
-           },
-           "repeat every SECONDS (or 500ms, 2m) until interrupted, each round with a time stamp")
-        ->type_name("SECONDS");
+    addDuration(app, "--watch", r.everyMs,
+                "repeat every SECONDS (or 500ms, 2m) until interrupted, each round with a time stamp", false);
     addNumber(app, "--count", r.count, 0xFFFFFFFFu, "with --watch: stop after N rounds");
 }
 

@@ -114,6 +114,9 @@ void addConfigCommands(CommandTable& table);
 
 const CommandTable& commands();
 const Command* findCommand(const std::string& name);
+// One command and its arguments, parsed; throws ClientError. `--help`
+// prints the command's help, sets `helped` and returns no action.
+Action parseCommand(const std::vector<std::string>& words, bool& helped);
 
 // ---- Arguments -----------------------------------------------------------
 // The one number syntax: decimal, or hex with 0x; at most `max`.
@@ -123,7 +126,8 @@ uint64_t parseDuration(const std::string& text, const std::string& what);
 // A numeric option or positional through parseNumber, checked at parse time.
 void addNumber(CLI::App& app, const std::string& name, uint32_t& target, uint32_t max,
                const std::string& help);
-void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help);
+void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help,
+                 bool allowZero = true);
 // --watch SECONDS and --count N of the commands that can repeat.
 struct Repeat {
     uint64_t everyMs = 0;  // 0: once

@@ -105,33 +105,12 @@ std::vector<std::string> splitGlobals(CLI::App& app, int argc, char** argv,
     return rest;
 }
 
-// One command line through its command's own parser.
+// One command line through its command's own parser, with its place.
 Action parseLine(const Line& l, bool& helped) {
-    const Command* c = findCommand(l.words[0]);
-    if (c == nullptr) throw ClientError{fmt::format("{}: unknown command '{}'", l.where, l.words[0])};
-    CLI::App sub{c->help, c->name};
-    sub.set_help_flag("-h,--help", "this command's arguments");
-    Builder build = c->define(sub);
-    std::vector<std::string> args(l.words.rbegin(), l.words.rend() - 1);
     try {
-        sub.parse(args);
-        // What only the run can check (a line name against the profile) is
-        // still the caller's mistake.
-        return [action = build(), name = c->name](Context& ctx) {
-            try {
-                action(ctx);
-            } catch (const ClientError& e) {
-                fail(ctx, name, e.message, {}, kExitUsage);
-            }
-        };
-    } catch (const CLI::CallForHelp&) {
-        std::cout << sub.help();
-        helped = true;
-        return {};
-    } catch (const CLI::ParseError& e) {
-        throw ClientError{fmt::format("{}: {}: {} (zrvctl {} --help)", l.where, c->name, e.what(), c->name)};
+        return parseCommand(l.words, helped);
     } catch (const ClientError& e) {
-        throw ClientError{fmt::format("{}: {}: {} (zrvctl {} --help)", l.where, c->name, e.message, c->name)};
+        throw ClientError{fmt::format("{}: {}", l.where, e.message)};
     }
 }
 
