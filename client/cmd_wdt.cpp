@@ -146,16 +146,11 @@ void runAction(Context& ctx, const WdtAction& a) {
     answer(ctx, a.done, {{"watchdog", a.word}, {"status", "success"}});
 }
 
-struct Keepalive {
-    uint64_t everyMs = 0;
-    uint64_t timeoutMs = 0;  // 0: keep the timeout of this run
-    bool leaveRunning = false;
-    uint32_t count = 0;  // restarts before a clean exit; 0 until interrupted
-};
-
 // The watchdog daemon's loop: set the timeout, start, restart on every
 // period; on a clean exit (interrupt, or --count restarts) stop the
 // watchdog unless it is to keep guarding the board.
+}  // namespace
+
 void keepalive(Context& ctx, const Keepalive& k) {
     const char* command = "wdctl keepalive";
     if (k.timeoutMs != 0) {
@@ -185,6 +180,8 @@ void keepalive(Context& ctx, const Keepalive& k) {
             {"restarts", restarts},
             {"watchdog", k.leaveRunning ? "running" : "stopped"}});
 }
+
+namespace {
 
 Builder defineWdctl(CLI::App& app) {
     struct Args {

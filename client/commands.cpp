@@ -21,6 +21,7 @@ const CommandTable& commands() {
         addHwmCommands(t);
         addConfigCommands(t);
         addBoardCommands(t);
+        addPlatformCommands(t);
         return t;
     }();
     return table;

@@ -111,6 +111,8 @@ void addDigitalIoCommands(CommandTable& table);
 void addHwmCommands(CommandTable& table);
 void addBoardCommands(CommandTable& table);
 void addConfigCommands(CommandTable& table);
+// Commands of one client only (the Windows service); each back-end has it.
+void addPlatformCommands(CommandTable& table);
 
 const CommandTable& commands();
 const Command* findCommand(const std::string& name);
@@ -171,6 +173,17 @@ struct Readings {
 // IOCTL_HWM_GET_DATA; empty after saying why when it failed.
 std::optional<Readings> readSensors(Context& ctx, const char* command);
 Readings decodeReadings(const std::vector<uint8_t>& record);
+
+// The watchdog daemon's loop (wdctl keepalive --every, the Windows
+// service): set the timeout, start, restart every period until interrupted
+// or `count` restarts; then stop the watchdog unless `leaveRunning`.
+struct Keepalive {
+    uint64_t everyMs = 0;
+    uint64_t timeoutMs = 0;  // 0: keep the timeout of this run
+    bool leaveRunning = false;
+    uint32_t count = 0;  // restarts before a clean exit; 0 until interrupted
+};
+void keepalive(Context& ctx, const Keepalive& k);
 
 // The watchdog's range (GetTimeout), asked once per run.
 std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command);

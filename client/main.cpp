@@ -156,8 +156,10 @@ int main(int argc, char** argv) {
         std::vector<Action> actions;
         bool helped = false;
         for (const Line& l : lines) actions.push_back(parseLine(l, helped));
-        options.needsDevice =
-            std::any_of(lines.begin(), lines.end(), [](const Line& l) { return l.words[0] != "config"; });
+        options.needsDevice = std::any_of(lines.begin(), lines.end(), [](const Line& l) {
+            return l.words[0] != "config" &&
+                   !(l.words[0] == "service" && l.words.size() > 1 && l.words[1] != "run");
+        });
         if (helped) return kExitOk;
         catchInterrupts();
         return backend->run(actions, options);

@@ -176,4 +176,8 @@ private:
 
 std::unique_ptr<Backend> makeBackend() { return std::make_unique<SimBackend>(); }
 
+// The virtual board has no service manager: the keepalive loop runs as
+// wdctl keepalive --every.
+void addPlatformCommands(CommandTable&) {}
+
 }  // namespace zrvctl
