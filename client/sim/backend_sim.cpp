@@ -176,8 +176,4 @@ private:
 
 std::unique_ptr<Backend> makeBackend() { return std::make_unique<SimBackend>(); }
 
-// The virtual board has no service manager: the keepalive loop runs as
-// wdctl keepalive --every.
-void addPlatformCommands(CommandTable&) {}
-
 }  // namespace zrvctl
