@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "client/commands.h"
@@ -15,14 +16,21 @@ class App;
 
 namespace zrvctl {
 
+struct RunOptions {
+    bool json = false;
+    std::string profile;      // --profile, or empty for the back-end's default
+    bool needsDevice = true;  // false when every command reads only the configuration
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
-    virtual void addOptions(CLI::App& app) = 0;
-    // Runs the commands in order and returns the exit code: 0 done, 1 the
-    // driver is not there, 3 a rule of the platform or the hardware was
-    // broken. Throws ClientError (exit code 2).
-    virtual int run(const std::vector<Action>& actions, bool json) = 0;
+    virtual void addOptions(CLI::App& app, RunOptions& options) = 0;
+    // Where the profile is looked for when --profile is not given.
+    virtual std::string profileHint() const = 0;
+    // Runs the commands in order and returns the exit code (ExitCode).
+    // Throws ClientError for a usage error (exit code 2).
+    virtual int run(const std::vector<Action>& actions, const RunOptions& options) = 0;
 };
 
 std::unique_ptr<Backend> makeBackend();

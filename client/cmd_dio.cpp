@@ -1,18 +1,23 @@
-// Digital-I/O and CD-port commands, after gpioinfo, gpioget and gpioset.
-// Written against the request interface only, so they serve every
+// Digital-I/O and CD-port commands, after libgpiod's gpioinfo, gpioget and
+// gpioset. Written against the request interface only, so they serve every
 // digital-I/O back-end alike; a back-end without the CD port or the
-// direction register answers those requests "not supported".
+// direction register answers those requests "not supported". Lines are
+// named by the board profile; a name or a number is accepted wherever a
+// line is, and a line beyond the board's count is refused before any
+// request touches it.
 //
-//   gpioinfo                      number of input and output lines
-//   gpioget [-o] [LINE...]        input word (-o: outputs read back)
-//   gpioset WORD | LINE=0|1...    set the output word, or single lines
-//   gpiodir MASK                  direction mask (set bits are inputs)
-//   cdget [INPUT...]              CD inputs
-//   cdinfo                        number of CD outputs
-//   cdset OUTPUT=0|1              set one CD output
-//   cdpulse OUTPUT                pulse one CD output for one second
+//   gpioinfo                          one row per line: number, name, direction
+//   gpioget [-o] [-l] [LINE...]       input word or lines (-o: outputs read back)
+//   gpioset [-l] WORD | LINE=0|1...   set the output word or lines; prints the read-back
+//   gpiodir MASK                      direction mask (set bits are inputs)
+//   cdget [INPUT...]                  CD inputs
+//   cdinfo                            number of CD outputs
+//   cdset OUTPUT=0|1                  set one CD output
+//   cdpulse OUTPUT                    pulse one CD output for one second
 #include <fmt/format.h>
 
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
@@ -21,146 +26,244 @@ namespace zrvctl {
 
 namespace {
 
-constexpr uint32_t kLines = 16;      // lines of a line word
 constexpr uint32_t kCdOutputs = 15;  // highest output a CD set request can carry (one nibble)
-
-uint16_t word(const Reply& r) { return static_cast<uint16_t>(r.data[0] | r.data[1] << 8); }
 
 std::vector<uint8_t> wordBytes(uint16_t w) { return {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)}; }
 
-// "LINE=LEVEL" with LINE up to `maxLine` and LEVEL 0 or 1.
-std::pair<uint32_t, bool> parseAssignment(const std::string& text, const char* what, uint32_t maxLine) {
-    const size_t eq = text.find('=');
-    if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not {}=0|1", text, what)};
-    const uint32_t line = parseNumber(text.substr(0, eq), what, maxLine);
-    const uint32_t level = parseNumber(text.substr(eq + 1), "level", 1);
-    return {line, level != 0};
+std::optional<uint16_t> readWord(Context& ctx, const char* command, uint32_t code) {
+    Reply r = ctx.device.ioctl(code, {}, 2, HandleAccess::ReadWrite);
+    if (!requestAnswered(ctx, command, r, 2)) return std::nullopt;
+    return le16(r.data, 0);
 }
 
-// Reply checked for success and for the bytes the answer needs.
-bool answeredWith(Context& ctx, const char* command, const Reply& r, uint32_t bytes) {
-    if (!requestAnswered(ctx, command, r)) return false;
-    if (r.bytes >= bytes) return true;
-    fmt::print("{}: short answer ({} bytes)\n", command, r.bytes);
-    return false;
+std::optional<DioConfig> lineCounts(Context& ctx, const char* command) {
+    Reply r = ctx.device.ioctl(IOCTL_DIO_GET_CONFIG, {}, sizeof(DioConfig), HandleAccess::ReadWrite);
+    if (!requestAnswered(ctx, command, r, sizeof(DioConfig))) return std::nullopt;
+    return DioConfig{r.data[0], r.data[1]};
 }
 
-// Prints a word, or the named bits of it as "N=0|1".
-void printBits(Context& ctx, const char* key, const char* label, uint32_t value, uint32_t digits,
-               const std::vector<uint32_t>& bits, uint32_t firstNumber) {
-    if (ctx.json) {
-        nlohmann::json j = {{key, value}};
-        if (!bits.empty()) {
-            nlohmann::json lines = nlohmann::json::object();
-            for (uint32_t b : bits) lines[std::to_string(b + firstNumber)] = (value >> b) & 1u;
-            j["lines"] = lines;
-        }
-        fmt::print("{}\n", j.dump());
-        return;
+// A line as the caller named it, and its number.
+struct LineRef {
+    std::string word;
+    uint32_t number;
+};
+
+std::vector<LineRef> resolveLines(const std::vector<std::string>& names,
+                                  const std::vector<std::string>& words, const char* direction) {
+    std::vector<LineRef> lines;
+    for (const std::string& w : words) {
+        const std::optional<uint32_t> n = Profile::line(names, w);
+        if (!n)
+            throw ClientError{
+                fmt::format("no {} line '{}' (a number, or a name from the profile)", direction, w)};
+        lines.push_back({w, *n});
     }
-    if (bits.empty()) {
-        fmt::print("{} 0x{:0{}x}\n", label, value, digits);
-        return;
+    return lines;
+}
+
+// True when every line is on the board; otherwise says which is not.
+bool linesExist(Context& ctx, const char* command, const std::vector<LineRef>& lines, uint32_t count,
+                const char* direction) {
+    for (const LineRef& l : lines) {
+        if (l.number < count) continue;
+        fail(ctx, command,
+             fmt::format("{} line {} is beyond the board's {} {} lines", direction, l.word, count, direction),
+             {{"error", "no such line"}, {"line", l.word}, {"lines", count}});
+        return false;
     }
-    std::string out;
-    for (uint32_t b : bits)
-        out += fmt::format("{}{}={}", out.empty() ? "" : " ", b + firstNumber, (value >> b) & 1u);
-    fmt::print("{}\n", out);
+    return true;
 }
 
-Action parseGpioinfo(const std::vector<std::string>& args) {
-    if (!args.empty()) throw ClientError{"gpioinfo: takes no arguments"};
-    return [](Context& ctx) {
-        Reply r = ctx.device.ioctl(IOCTL_DIO_GET_CONFIG, {}, sizeof(DioConfig), HandleAccess::ReadWrite);
-        if (!answeredWith(ctx, "gpioinfo", r, sizeof(DioConfig))) return;
-        if (ctx.json)
-            fmt::print("{}\n", nlohmann::json{{"inputs", r.data[0]}, {"outputs", r.data[1]}}.dump());
-        else
-            fmt::print("{} input lines, {} output lines\n", r.data[0], r.data[1]);
-    };
-}
-
-Action parseGpioget(const std::vector<std::string>& args) {
-    bool outputs = false;
-    std::vector<uint32_t> lines;
-    for (const std::string& a : args) {
-        if (a == "-o" || a == "--outputs")
-            outputs = true;
-        else
-            lines.push_back(parseNumber(a, "gpioget: line", kLines - 1));
-    }
-    return [=](Context& ctx) {
-        const uint32_t code = outputs ? IOCTL_DIO_GET_OUTPUT : IOCTL_DIO_GET_INPUT;
-        Reply r = ctx.device.ioctl(code, {}, 2, HandleAccess::ReadWrite);
-        if (!answeredWith(ctx, "gpioget", r, 2)) return;
-        printBits(ctx, outputs ? "outputs" : "inputs", outputs ? "outputs:" : "inputs:", word(r), 4, lines,
-                  0);
-    };
-}
-
-Action parseGpioset(const std::vector<std::string>& args) {
-    if (args.empty()) throw ClientError{"gpioset: missing output word or LINE=0|1"};
-    if (args.size() == 1 && args[0].find('=') == std::string::npos) {
-        const uint16_t value = static_cast<uint16_t>(parseNumber(args[0], "gpioset: word", 0xFFFF));
-        return [value](Context& ctx) {
-            Reply r = ctx.device.ioctl(IOCTL_DIO_SET_OUTPUT, wordBytes(value), 0, HandleAccess::ReadWrite);
-            if (!requestAnswered(ctx, "gpioset", r)) return;
-            printBits(ctx, "outputs", "outputs set to", value, 4, {}, 0);
+Builder defineGpioinfo(CLI::App&) {
+    return [] {
+        return [](Context& ctx) {
+            const std::optional<DioConfig> c = lineCounts(ctx, "gpioinfo");
+            if (!c) return;
+            nlohmann::json j = {{"inputs", nlohmann::json::array()}, {"outputs", nlohmann::json::array()}};
+            std::string text;
+            const auto rows = [&](const char* key, const char* direction, uint32_t count,
+                                  const std::vector<std::string>& names) {
+                text += fmt::format("{}{}: {} lines", text.empty() ? "" : "\n", key, count);
+                for (uint32_t i = 0; i < count; ++i) {
+                    const std::string name = i < names.size() ? "\"" + names[i] + "\"" : "unnamed";
+                    text += fmt::format("\n\tline {:>2}: {:<16} {}", i, name, direction);
+                    j[key].push_back(
+                        {{"line", i},
+                         {"name", i < names.size() ? nlohmann::json(names[i]) : nlohmann::json()},
+                         {"direction", direction}});
+                }
+            };
+            rows("inputs", "input", c->InBits, ctx.profile.inputs);
+            rows("outputs", "output", c->OutBits, ctx.profile.outputs);
+            answer(ctx, text, j);
         };
+    };
+}
+
+struct GetArgs {
+    bool outputs = false;
+    bool activeLow = false;
+    std::vector<std::string> lines;
+    Repeat repeat;
+};
+
+void gpioget(Context& ctx, const GetArgs& a) {
+    const char* direction = a.outputs ? "output" : "input";
+    const std::vector<std::string>& names = a.outputs ? ctx.profile.outputs : ctx.profile.inputs;
+    const std::vector<LineRef> lines = resolveLines(names, a.lines, direction);
+    if (!lines.empty()) {
+        const std::optional<DioConfig> c = lineCounts(ctx, "gpioget");
+        if (!c || !linesExist(ctx, "gpioget", lines, a.outputs ? c->OutBits : c->InBits, direction)) return;
     }
-    // Single lines: the other outputs keep the levels read back from the
-    // hardware.
-    uint16_t set = 0, clear = 0;
-    for (const std::string& a : args) {
-        const auto [line, level] = parseAssignment(a, "line", kLines - 1);
-        const uint16_t bit = static_cast<uint16_t>(1u << line);
-        set = static_cast<uint16_t>(level ? set | bit : set & ~bit);
-        clear = static_cast<uint16_t>(level ? clear & ~bit : clear | bit);
+    const std::optional<uint16_t> raw =
+        readWord(ctx, "gpioget", a.outputs ? IOCTL_DIO_GET_OUTPUT : IOCTL_DIO_GET_INPUT);
+    if (!raw) return;
+    const uint16_t w = a.activeLow ? static_cast<uint16_t>(~*raw) : *raw;
+    const char* key = a.outputs ? "outputs" : "inputs";
+    if (lines.empty()) {
+        answer(ctx, fmt::format("{}: 0x{:04x}", key, w), {{key, w}});
+        return;
     }
-    return [set, clear](Context& ctx) {
-        Reply now = ctx.device.ioctl(IOCTL_DIO_GET_OUTPUT, {}, 2, HandleAccess::ReadWrite);
-        if (!answeredWith(ctx, "gpioset", now, 2)) return;
-        const uint16_t value = static_cast<uint16_t>((word(now) | set) & ~clear);
-        Reply r = ctx.device.ioctl(IOCTL_DIO_SET_OUTPUT, wordBytes(value), 0, HandleAccess::ReadWrite);
-        if (!requestAnswered(ctx, "gpioset", r)) return;
-        printBits(ctx, "outputs", "outputs set to", value, 4, {}, 0);
+    nlohmann::json j = {{key, w}, {"lines", nlohmann::json::object()}};
+    std::string text;
+    for (const LineRef& l : lines) {
+        const uint32_t v = (w >> l.number) & 1u;
+        j["lines"][l.word] = v;
+        text += fmt::format("{}{}={}", text.empty() ? "" : " ", l.word, v);
+    }
+    answer(ctx, text, j);
+}
+
+Builder defineGpioget(CLI::App& app) {
+    auto a = std::make_shared<GetArgs>();
+    app.add_flag("-o,--outputs", a->outputs, "read back the outputs instead of the inputs");
+    app.add_flag("-l,--active-low", a->activeLow, "lines are active low: report the inverted levels");
+    app.add_option("LINE", a->lines, "lines by number or by the profile's name (default: the whole word)");
+    addRepeat(app, a->repeat);
+    return [a] { return [a = *a](Context& ctx) { repeat(ctx, a.repeat, [&] { gpioget(ctx, a); }); }; };
+}
+
+struct SetArgs {
+    bool activeLow = false;
+    std::vector<std::string> words;
+};
+
+void gpioset(Context& ctx, const SetArgs& a) {
+    uint16_t value = 0;
+    std::vector<std::pair<LineRef, bool>> lines;
+    if (a.words.size() == 1 && a.words[0].find('=') == std::string::npos) {
+        value = static_cast<uint16_t>(parseNumber(a.words[0], "word", 0xFFFF));
+        if (a.activeLow) value = static_cast<uint16_t>(~value);
+    } else {
+        for (const std::string& w : a.words) {
+            const size_t eq = w.find('=');
+            if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not LINE=0|1", w)};
+            const bool level = parseNumber(w.substr(eq + 1), "level", 1) != 0;
+            lines.emplace_back(resolveLines(ctx.profile.outputs, {w.substr(0, eq)}, "output")[0],
+                               level != a.activeLow);
+        }
+        const std::optional<DioConfig> c = lineCounts(ctx, "gpioset");
+        if (!c) return;
+        for (const auto& [l, _] : lines)
+            if (!linesExist(ctx, "gpioset", {l}, c->OutBits, "output")) return;
+        // The other outputs keep the levels read back from the hardware.
+        const std::optional<uint16_t> now = readWord(ctx, "gpioset", IOCTL_DIO_GET_OUTPUT);
+        if (!now) return;
+        value = *now;
+        for (const auto& [l, level] : lines)
+            value = static_cast<uint16_t>(level ? value | 1u << l.number : value & ~(1u << l.number));
+    }
+    Reply r = ctx.device.ioctl(IOCTL_DIO_SET_OUTPUT, wordBytes(value), 0, HandleAccess::ReadWrite);
+    if (!requestAnswered(ctx, "gpioset", r)) return;
+    const std::optional<uint16_t> back = readWord(ctx, "gpioset", IOCTL_DIO_GET_OUTPUT);
+    if (!back) return;
+    const uint16_t shown = a.activeLow ? static_cast<uint16_t>(~value) : value;
+    const uint16_t read = a.activeLow ? static_cast<uint16_t>(~*back) : *back;
+    nlohmann::json j = {{"outputs", shown}, {"read_back", read}};
+    std::string text = fmt::format("outputs set to 0x{:04x}, read back 0x{:04x}", shown, read);
+    if (!lines.empty()) {
+        text.clear();
+        for (const auto& [l, _] : lines) {
+            const uint32_t v = (read >> l.number) & 1u;
+            j["lines"][l.word] = v;
+            text += fmt::format("{}{}={}", text.empty() ? "" : " ", l.word, v);
+        }
+        text += " (read back)";
+    }
+    answer(ctx, text, j);
+}
+
+Builder defineGpioset(CLI::App& app) {
+    auto a = std::make_shared<SetArgs>();
+    app.add_flag("-l,--active-low", a->activeLow, "lines are active low: 1 drives them low");
+    app.add_option("VALUES", a->words, "the output WORD, or LINE=0|1 by number or the profile's name")
+        ->required();
+    return [a] {
+        // Checked now so that a bad word stops the script before it runs;
+        // names are resolved against the profile when it runs.
+        for (const std::string& w : a->words) {
+            const size_t eq = w.find('=');
+            if (eq == std::string::npos && a->words.size() > 1)
+                throw ClientError{fmt::format("'{}' is not LINE=0|1", w)};
+            if (eq == std::string::npos)
+                parseNumber(w, "word", 0xFFFF);
+            else
+                parseNumber(w.substr(eq + 1), "level", 1);
+        }
+        return [a = *a](Context& ctx) { gpioset(ctx, a); };
     };
 }
 
-Action parseGpiodir(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw ClientError{"gpiodir: takes one direction mask"};
-    const uint8_t mask = static_cast<uint8_t>(parseNumber(args[0], "gpiodir: mask", 0xFF));
-    return [mask](Context& ctx) {
-        Reply r = ctx.device.ioctl(IOCTL_DIO_SET_SPECIFIC_MASK, {mask}, 0, HandleAccess::ReadWrite);
-        if (!requestAnswered(ctx, "gpiodir", r)) return;
-        if (ctx.json)
-            fmt::print("{}\n", nlohmann::json{{"direction_mask", mask}}.dump());
-        else
-            fmt::print("direction mask set to 0x{:02x} (set bits are inputs)\n", mask);
+Builder defineGpiodir(CLI::App& app) {
+    auto mask = std::make_shared<uint32_t>(0);
+    addNumber(app, "MASK", *mask, 0xFF, "direction mask; set bits are inputs");
+    app.get_option("MASK")->required();
+    return [mask] {
+        return [mask = static_cast<uint8_t>(*mask)](Context& ctx) {
+            Reply r = ctx.device.ioctl(IOCTL_DIO_SET_SPECIFIC_MASK, {mask}, 0, HandleAccess::ReadWrite);
+            if (!requestAnswered(ctx, "gpiodir", r)) return;
+            answer(ctx, fmt::format("direction mask set to 0x{:02x} (set bits are inputs)", mask),
+                   {{"direction_mask", mask}});
+        };
     };
 }
 
-Action parseCdget(const std::vector<std::string>& args) {
-    std::vector<uint32_t> bits;
-    for (const std::string& a : args) bits.push_back(parseNumber(a, "cdget: input", 8) - 1);
-    for (uint32_t b : bits)
-        if (b > 7) throw ClientError{"cdget: inputs are numbered from 1 to 8"};
-    return [bits](Context& ctx) {
-        Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_INPUTS, {}, 1, HandleAccess::ReadWrite);
-        if (!answeredWith(ctx, "cdget", r, 1)) return;
-        printBits(ctx, "cd_inputs", "cd inputs:", r.data[0], 2, bits, 1);
+Builder defineCdget(CLI::App& app) {
+    auto inputs = std::make_shared<std::vector<std::string>>();
+    app.add_option("INPUT", *inputs, "CD inputs, numbered from 1 (default: the whole byte)");
+    return [inputs] {
+        std::vector<uint32_t> bits;
+        for (const std::string& s : *inputs) {
+            const uint32_t n = parseNumber(s, "input", 8);
+            if (n == 0) throw ClientError{"inputs are numbered from 1 to 8"};
+            bits.push_back(n);
+        }
+        return [bits](Context& ctx) {
+            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_INPUTS, {}, 1, HandleAccess::ReadWrite);
+            if (!requestAnswered(ctx, "cdget", r, 1)) return;
+            const uint8_t v = r.data[0];
+            if (bits.empty()) {
+                answer(ctx, fmt::format("cd inputs: 0x{:02x}", v), {{"cd_inputs", v}});
+                return;
+            }
+            nlohmann::json j = {{"cd_inputs", v}, {"lines", nlohmann::json::object()}};
+            std::string text;
+            for (uint32_t n : bits) {
+                j["lines"][std::to_string(n)] = (v >> (n - 1)) & 1u;
+                text += fmt::format("{}{}={}", text.empty() ? "" : " ", n, (v >> (n - 1)) & 1u);
+            }
+            answer(ctx, text, j);
+        };
     };
 }
 
-Action parseCdinfo(const std::vector<std::string>& args) {
-    if (!args.empty()) throw ClientError{"cdinfo: takes no arguments"};
-    return [](Context& ctx) {
-        Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1, HandleAccess::ReadWrite);
-        if (!answeredWith(ctx, "cdinfo", r, 1)) return;
-        if (ctx.json)
-            fmt::print("{}\n", nlohmann::json{{"cd_outputs", r.data[0]}}.dump());
-        else
-            fmt::print("{} cd outputs\n", r.data[0]);
+Builder defineCdinfo(CLI::App&) {
+    return [] {
+        return [](Context& ctx) {
+            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1, HandleAccess::ReadWrite);
+            if (!requestAnswered(ctx, "cdinfo", r, 1)) return;
+            answer(ctx, fmt::format("{} cd outputs", r.data[0]), {{"cd_outputs", r.data[0]}});
+        };
     };
 }
 
@@ -170,61 +273,59 @@ bool cdOutputExists(Context& ctx, const char* command, uint32_t output) {
     Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1, HandleAccess::ReadWrite);
     if (r.status != ZRV_STATUS_SUCCESS || r.bytes < 1) return true;
     if (output >= 1 && output <= r.data[0]) return true;
-    if (ctx.json)
-        fmt::print("{}\n", nlohmann::json{{"command", command},
-                                          {"cd_output", output},
-                                          {"error", "no such output"},
-                                          {"cd_outputs", r.data[0]}}
-                               .dump());
-    else
-        fmt::print("{}: no cd output {} (the port has {})\n", command, output, r.data[0]);
+    fail(ctx, command, fmt::format("no cd output {} (the port has {})", output, r.data[0]),
+         {{"cd_output", output}, {"error", "no such output"}, {"cd_outputs", r.data[0]}});
     return false;
 }
 
-Action parseCdset(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw ClientError{"cdset: takes one OUTPUT=0|1"};
-    const auto [output, level] = parseAssignment(args[0], "output", kCdOutputs);
-    // The request packs the output number into the high nibble and the
-    // state into bit 0.
-    const uint8_t byte = static_cast<uint8_t>(output << 4 | (level ? 1u : 0u));
-    return [output, level, byte](Context& ctx) {
-        Reply r = ctx.device.ioctl(IOCTL_DIO_CD_SET_OUTPUT, {byte}, 0, HandleAccess::ReadWrite);
-        if (!requestAnswered(ctx, "cdset", r) || !cdOutputExists(ctx, "cdset", output)) return;
-        if (ctx.json)
-            fmt::print("{}\n", nlohmann::json{{"cd_output", output}, {"state", level ? 1 : 0}}.dump());
-        else
-            fmt::print("cd output {} set to {}\n", output, level ? 1 : 0);
+Builder defineCdset(CLI::App& app) {
+    auto arg = std::make_shared<std::string>();
+    app.add_option("OUTPUT=LEVEL", *arg, "one CD output (from 1) and 0 or 1")->required();
+    return [arg] {
+        const size_t eq = arg->find('=');
+        if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not OUTPUT=0|1", *arg)};
+        const uint32_t output = parseNumber(arg->substr(0, eq), "output", kCdOutputs);
+        const bool level = parseNumber(arg->substr(eq + 1), "level", 1) != 0;
+        // The request packs the output number into the high nibble and the
+        // state into bit 0.
+        const uint8_t byte = static_cast<uint8_t>(output << 4 | (level ? 1u : 0u));
+        return [output, level, byte](Context& ctx) {
+            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_SET_OUTPUT, {byte}, 0, HandleAccess::ReadWrite);
+            if (!requestAnswered(ctx, "cdset", r) || !cdOutputExists(ctx, "cdset", output)) return;
+            answer(ctx, fmt::format("cd output {} set to {}", output, level ? 1 : 0),
+                   {{"cd_output", output}, {"state", level ? 1 : 0}});
+        };
     };
 }
 
-Action parseCdpulse(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw ClientError{"cdpulse: takes one output number"};
-    const uint8_t output = static_cast<uint8_t>(parseNumber(args[0], "cdpulse: output", 0xFF));
-    return [output](Context& ctx) {
-        Reply r = ctx.device.ioctl(IOCTL_DIO_CD_PULSE_OUTPUT, {output}, 0, HandleAccess::ReadWrite);
-        if (!requestAnswered(ctx, "cdpulse", r) || !cdOutputExists(ctx, "cdpulse", output)) return;
-        if (ctx.json)
-            fmt::print("{}\n", nlohmann::json{{"cd_output", output}, {"pulsed_ms", 1000}}.dump());
-        else
-            fmt::print("cd output {} pulsed for 1 s\n", output);
+Builder defineCdpulse(CLI::App& app) {
+    auto output = std::make_shared<uint32_t>(0);
+    addNumber(app, "OUTPUT", *output, 0xFF, "one CD output, from 1");
+    app.get_option("OUTPUT")->required();
+    return [output] {
+        return [output = static_cast<uint8_t>(*output)](Context& ctx) {
+            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_PULSE_OUTPUT, {output}, 0, HandleAccess::ReadWrite);
+            if (!requestAnswered(ctx, "cdpulse", r) || !cdOutputExists(ctx, "cdpulse", output)) return;
+            answer(ctx, fmt::format("cd output {} pulsed for 1 s", output),
+                   {{"cd_output", output}, {"pulsed_ms", 1000}});
+        };
     };
 }
 
 }  // namespace
 
 void addDigitalIoCommands(CommandTable& table) {
-    table.push_back({"gpioinfo", "gpioinfo", "digital I/O: number of input and output lines", parseGpioinfo});
-    table.push_back({"gpioget", "gpioget [-o|--outputs] [LINE...]",
+    table.push_back({"gpioinfo", "digital I/O: one row per line: number, name, direction", defineGpioinfo});
+    table.push_back({"gpioget",
                      "digital I/O: read the inputs (or read back the outputs), as a word or by line",
-                     parseGpioget});
-    table.push_back({"gpioset", "gpioset WORD | LINE=0|1 [LINE=0|1...]",
-                     "digital I/O: set the output word, or single lines (others read back)", parseGpioset});
-    table.push_back({"gpiodir", "gpiodir MASK", "digital I/O: set the direction mask (set bits are inputs)",
-                     parseGpiodir});
-    table.push_back({"cdget", "cdget [INPUT...]", "CD port: read the inputs (numbered from 1)", parseCdget});
-    table.push_back({"cdinfo", "cdinfo", "CD port: number of outputs", parseCdinfo});
-    table.push_back({"cdset", "cdset OUTPUT=0|1", "CD port: set one output (numbered from 1)", parseCdset});
-    table.push_back({"cdpulse", "cdpulse OUTPUT", "CD port: pulse one output for one second", parseCdpulse});
+                     defineGpioget});
+    table.push_back(
+        {"gpioset", "digital I/O: set the output word or single lines; prints the read-back", defineGpioset});
+    table.push_back({"gpiodir", "digital I/O: set the direction mask (set bits are inputs)", defineGpiodir});
+    table.push_back({"cdget", "CD port: read the inputs (numbered from 1)", defineCdget});
+    table.push_back({"cdinfo", "CD port: number of outputs", defineCdinfo});
+    table.push_back({"cdset", "CD port: set one output (numbered from 1)", defineCdset});
+    table.push_back({"cdpulse", "CD port: pulse one output for one second", defineCdpulse});
 }
 
 }  // namespace zrvctl

@@ -1,17 +1,23 @@
-// Hardware-monitor commands, after sensors: fan speeds, raw voltage and
-// temperature readings, and fan control. Written against the request
-// interface only, so they serve every hardware-monitor back-end alike.
+// Hardware-monitor commands, after sensors: fan speeds, voltages and
+// temperatures with the board profile's labels, scaling and limits, and fan
+// control. Written against the request interface only, so they serve every
+// hardware-monitor back-end alike.
 //
-//   sensors                 fan rpm, raw voltages and temperatures
-//   fan N on|off            switch fan N fully on or off
-//   fan N duty D            software duty D of 127 (127 is full speed)
+//   sensors [--watch S]           one line per channel; ALARM past a limit
+//   fan N on|off                  switch fan N fully on or off
+//   fan N duty D                  software duty D of 127 (127 is full speed)
+//   fan N auto L1 L2 [SD [SL]]    the chip's automatic mode
 //
 // Fans are numbered from 1 as `sensors` shows them (fan1 is the driver's
-// fan index 0). Voltages and temperatures are the chip's raw bytes; what a
-// count means in volts or degrees depends on the chip and the board.
+// fan index 0). Without a profile the voltages and temperatures are the
+// chip's raw bytes, and the output says so.
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
+#include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
@@ -20,93 +26,168 @@ namespace zrvctl {
 
 namespace {
 
+struct Unit {
+    const char* text;  // after the value
+    int decimals;
+    bool sign;  // +1.20 V as sensors prints it
+};
+const Unit kUnits[] = {{" RPM", 0, false}, {" V", 2, true}, {"°C", 1, true}};
+
+std::string formatValue(const Profile& p, const Channel& c, double v) {
+    if (!p.loaded() && c.kind != ChannelKind::Fan) return fmt::format("{:>8.0f} (raw)", v);
+    const Unit& u = kUnits[static_cast<int>(c.kind)];
+    const std::string number =
+        u.sign ? fmt::format("{:+.{}f}", v, u.decimals) : fmt::format("{:.{}f}", v, u.decimals);
+    return fmt::format("{:>8}{}", number, u.text);
+}
+
+// A limit as precise as the profile gives it, at least as the readings.
+std::string formatLimit(const Channel& c, double v) {
+    const Unit& u = kUnits[static_cast<int>(c.kind)];
+    int decimals = u.decimals;
+    for (double scaled = v * std::pow(10, decimals);
+         decimals < 3 && std::fabs(scaled - std::round(scaled)) > 1e-6; scaled *= 10)
+        ++decimals;
+    return fmt::format(fmt::runtime(u.sign ? "{:+.{}f}{}" : "{:.{}f}{}"), v, decimals, u.text);
+}
+
+uint32_t rawOf(const Readings& r, const Channel& c) {
+    switch (c.kind) {
+        case ChannelKind::Fan: return r.fans[c.index];
+        case ChannelKind::Voltage: return r.volts[c.index];
+        case ChannelKind::Temperature: return r.temps[c.index];
+    }
+    return 0;
+}
+
+// Values are rounded as they are printed, so that a JSON reader and a
+// human see the same number.
+double rounded(const Channel& c, double v) {
+    const double f = c.kind == ChannelKind::Voltage ? 1000 : 10;
+    return static_cast<double>(static_cast<int64_t>(v * f + (v < 0 ? -0.5 : 0.5))) / f;
+}
+
 void showSensors(Context& ctx) {
-    Reply r = ctx.device.ioctl(IOCTL_HWM_GET_DATA, {}, sizeof(HwmData), HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, "sensors", r)) return;
-    if (r.bytes < sizeof(HwmData)) {
-        fmt::print("sensors: short answer ({} bytes)\n", r.bytes);
-        return;
+    const std::optional<Readings> r = readSensors(ctx, "sensors");
+    if (!r) return;
+    const Profile& p = ctx.profile;
+    bool alarm = false;
+    size_t width = 0;
+    for (const Channel& c : p.channels) width = std::max(width, c.label.size() + 1);
+    std::string text = fmt::format("{}\nAdapter: {}", p.chip, p.adapter.empty() ? "-" : p.adapter);
+    nlohmann::json chip = {{"Adapter", p.adapter}};
+    for (const Channel& c : p.channels) {
+        const double v = rounded(c, c.value(rawOf(*r, c)));
+        nlohmann::json j = {{c.key + "_input", v}};
+        std::vector<std::string> limits;
+        if (c.min) {
+            limits.push_back("min = " + formatLimit(c, *c.min));
+            j[c.key + "_min"] = *c.min;
+        }
+        if (c.max) {
+            limits.push_back("max = " + formatLimit(c, *c.max));
+            j[c.key + "_max"] = *c.max;
+        }
+        const bool crossed = c.alarm(v);
+        if (c.min || c.max) j[c.key + "_alarm"] = crossed ? 1 : 0;
+        alarm = alarm || crossed;
+        text += fmt::format("\n{:<{}} {}", c.label + ":", width, formatValue(p, c, v));
+        if (!limits.empty()) text += fmt::format("  ({})", fmt::join(limits, ", "));
+        if (crossed) text += "  ALARM";
+        chip[c.label] = j;
     }
-    HwmData d;
-    std::memcpy(&d, r.data.data(), sizeof d);
-    const uint32_t fans[] = {d.Fan1, d.Fan2, d.Fan3, d.Fan4, d.Fan5};
-    const uint8_t temps[] = {d.Temp1, d.Temp2, d.Temp3};
-
-    if (ctx.json) {
-        nlohmann::json j = {{"fans_rpm", fans},
-                            {"volts_raw", std::vector<uint8_t>(d.Volt, d.Volt + sizeof d.Volt)},
-                            {"temps_raw", temps}};
-        fmt::print("{}\n", j.dump());
-        return;
-    }
-    for (size_t i = 0; i < std::size(fans); ++i) fmt::print("fan{}:  {:>7} rpm\n", i + 1, fans[i]);
-    for (size_t i = 0; i < sizeof d.Volt; ++i)
-        fmt::print("in{}:   {:>7} (0x{:02x})\n", i, d.Volt[i], d.Volt[i]);
-    for (size_t i = 0; i < std::size(temps); ++i)
-        fmt::print("temp{}: {:>7} (0x{:02x})\n", i + 1, temps[i], temps[i]);
+    answer(ctx, text, {{p.chip, chip}});
+    // A reading past its limit is the answer scripts act on.
+    if (alarm) ctx.worst(kExitRefused);
 }
 
-Action parseSensors(const std::vector<std::string>& args) {
-    if (!args.empty()) throw ClientError{"sensors: takes no arguments"};
-    return showSensors;
+Builder defineSensors(CLI::App& app) {
+    auto r = std::make_shared<Repeat>();
+    addRepeat(app, *r);
+    return [r] { return [r = *r](Context& ctx) { repeat(ctx, r, [&] { showSensors(ctx); }); }; };
 }
 
-// The fan control settings the command offers: mode and data of FanCtrl.
+// The settings `fan` offers, as FanCtrl modes.
 struct FanSetting {
     const char* word;
     uint8_t mode;
-    int data;  // fixed data, or -1 when the command gives it
+    int data;                 // fixed data, or -1 when the command gives a duty
+    size_t minArgs, maxArgs;  // numbers after the word
 };
 const FanSetting kFanSettings[] = {
-    {"on", ZRV_FAN_MODE_ONOFF, 1},
-    {"off", ZRV_FAN_MODE_ONOFF, 0},
-    {"duty", ZRV_FAN_MODE_DUTY, -1},
+    {"on", ZRV_FAN_MODE_ONOFF, 1, 0, 0},
+    {"off", ZRV_FAN_MODE_ONOFF, 0, 0, 0},
+    {"duty", ZRV_FAN_MODE_DUTY, -1, 1, 1},
+    {"auto", ZRV_FAN_MODE_AUTO, 0, 2, 4},
 };
 
-void setFan(Context& ctx, uint32_t fan, const FanSetting& s, uint8_t data) {
-    FanCtrl c{};
-    c.Fan = static_cast<uint8_t>(fan - 1);
-    c.Mode = s.mode;
-    c.Data = data;
+void setFan(Context& ctx, uint32_t fan, const FanSetting& s, const FanCtrl& c) {
     std::vector<uint8_t> record(sizeof c);
     std::memcpy(record.data(), &c, sizeof c);
     Reply r = ctx.device.ioctl(IOCTL_HWM_FAN_CONTROL, record, sizeof c, HandleAccess::ReadWrite);
     if (!requestAnswered(ctx, "fan", r)) return;
-    if (ctx.json) {
-        nlohmann::json j = {{"fan", fan}, {"setting", s.word}};
-        if (s.data < 0) j["duty"] = data;
-        fmt::print("{}\n", j.dump());
-    } else if (s.data < 0) {
-        fmt::print("fan{}: duty {} of 127\n", fan, data);
-    } else {
-        fmt::print("fan{}: {}\n", fan, s.word);
+    nlohmann::json j = {{"fan", fan}, {"setting", s.word}};
+    std::string text = fmt::format("fan{}: {}", fan, s.word);
+    if (c.Mode == ZRV_FAN_MODE_DUTY) {
+        j["duty"] = c.Data;
+        text = fmt::format("fan{}: duty {} of 127", fan, c.Data);
+    } else if (c.Mode == ZRV_FAN_MODE_AUTO) {
+        j.update(
+            {{"limit1", c.Limit1}, {"limit2", c.Limit2}, {"start_duty", c.StartDuty}, {"slope", c.Slope}});
+        text = fmt::format("fan{}: automatic, limits {} and {}, start duty {}, slope {}", fan, c.Limit1,
+                           c.Limit2, c.StartDuty, c.Slope);
     }
+    answer(ctx, text, j);
 }
 
-Action parseFan(const std::vector<std::string>& args) {
-    if (args.size() < 2) throw ClientError{"fan: needs a fan number and on, off or duty D"};
-    const uint32_t fan = parseNumber(args[0], "fan", 256);
-    if (fan == 0) throw ClientError{"fan: fans are numbered from 1"};
-    for (const FanSetting& s : kFanSettings) {
-        if (args[1] != s.word) continue;
-        if ((s.data < 0) != (args.size() == 3) || args.size() > 3)
-            throw ClientError{fmt::format("fan: '{}' takes {}", s.word, s.data < 0 ? "one duty" : "nothing")};
-        // Duties above 127 go to the driver, which refuses them.
-        const uint8_t data = static_cast<uint8_t>(s.data < 0 ? parseNumber(args[2], "duty", 255)
-                                                             : static_cast<uint32_t>(s.data));
-        return [fan, &s, data](Context& ctx) { setFan(ctx, fan, s, data); };
-    }
-    throw ClientError{fmt::format("fan: unknown setting '{}' (on, off, duty D)", args[1])};
+Builder defineFan(CLI::App& app) {
+    struct Args {
+        uint32_t fan = 0;
+        std::string setting;
+        std::vector<std::string> values;
+    };
+    auto a = std::make_shared<Args>();
+    addNumber(app, "FAN", a->fan, 5, "fan number, from 1");
+    app.add_option("SETTING", a->setting,
+                   "on, off, duty D (0-127), or auto LIMIT1 LIMIT2 [START-DUTY [SLOPE]]")
+        ->required();
+    app.add_option("VALUES", a->values, "the setting's numbers");
+    app.get_option("FAN")->required();
+    return [a] {
+        if (a->fan == 0) throw ClientError{"fans are numbered from 1"};
+        for (const FanSetting& s : kFanSettings) {
+            if (a->setting != s.word) continue;
+            if (a->values.size() < s.minArgs || a->values.size() > s.maxArgs)
+                throw ClientError{fmt::format("'{}' takes {} to {} numbers", s.word, s.minArgs, s.maxArgs)};
+            FanCtrl c{};
+            c.Fan = static_cast<uint8_t>(a->fan - 1);
+            c.Mode = s.mode;
+            c.Data = static_cast<uint8_t>(s.data < 0 ? parseNumber(a->values[0], "duty", 127) : s.data);
+            if (s.mode == ZRV_FAN_MODE_AUTO) {
+                // Temperature limits in the chip's own counts; the start
+                // duty takes 7 bits and the slope code 3, as the record.
+                const auto at = [&](size_t i, const char* what, uint32_t max) {
+                    return static_cast<uint8_t>(i < a->values.size() ? parseNumber(a->values[i], what, max)
+                                                                     : 0);
+                };
+                c.Limit1 = at(0, "limit1", 255);
+                c.Limit2 = at(1, "limit2", 255);
+                c.StartDuty = at(2, "start duty", 127);
+                c.Slope = at(3, "slope", 7);
+            }
+            return Action([fan = a->fan, &s, c](Context& ctx) { setFan(ctx, fan, s, c); });
+        }
+        throw ClientError{fmt::format("unknown setting '{}' (on, off, duty, auto)", a->setting)};
+    };
 }
 
 }  // namespace
 
 void addHwmCommands(CommandTable& table) {
+    table.push_back({"sensors", "hardware monitor: fans, voltages and temperatures with the profile's limits",
+                     defineSensors});
     table.push_back(
-        {"sensors", "sensors", "hardware monitor: fan rpm, raw voltages and temperatures", parseSensors});
-    table.push_back({"fan", "fan N on|off|duty D",
-                     "hardware monitor: switch fan N (from 1) on or off, or give it a duty of 127",
-                     parseFan});
+        {"fan", "hardware monitor: fan N (from 1) on, off, duty D of 127, or automatic", defineFan});
 }
 
 }  // namespace zrvctl

@@ -1,12 +1,18 @@
-// Watchdog commands, after wdctl: show the range, set the timeout, start,
-// stop and keep alive. Written against the request interface only, so they
-// serve every watchdog back-end alike.
+// Watchdog commands, after wdctl and the watchdog daemon: show the device
+// and its range, set the timeout, start, stop, restart, and keep it alive.
+// Written against the request interface only, so they serve every watchdog
+// back-end alike.
 //
-//   wdctl                  range the watchdog accepts
-//   wdctl -s 30 | -s 2m    set the timeout (seconds, or minutes with "m")
-//   wdctl start | stop | keepalive
+//   wdctl                          device, timeout range, units
+//   wdctl -s 30 | -s 2m            set the timeout (checked against the range)
+//   wdctl start | stop | keepalive start, stop or restart once
+//   wdctl keepalive --every 10s [--timeout 30s] [--leave-running] [--count N]
+//                                  restart it every period until interrupted
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
@@ -20,11 +26,12 @@ struct UnitName {
     uint16_t code;
     const char* singular;
     const char* plural;
+    uint64_t ms;
     const char* suffixes[3];
 };
 const UnitName kUnits[] = {
-    {ZRV_WDT_UNIT_SECONDS, "second", "seconds", {"", "s", "sec"}},
-    {ZRV_WDT_UNIT_MINUTES, "minute", "minutes", {"m", "min", nullptr}},
+    {ZRV_WDT_UNIT_SECONDS, "second", "seconds", 1000, {"", "s", "sec"}},
+    {ZRV_WDT_UNIT_MINUTES, "minute", "minutes", 60000, {"m", "min", nullptr}},
 };
 
 const UnitName* unitByCode(uint16_t code) {
@@ -33,31 +40,36 @@ const UnitName* unitByCode(uint16_t code) {
     return nullptr;
 }
 
-std::string unitWord(uint16_t code, uint32_t count) {
-    const UnitName* u = unitByCode(code);
-    if (u == nullptr) return fmt::format("(unit {})", code);
-    return count == 1 ? u->singular : u->plural;
+std::string timeoutText(const WdtTimeout& t) {
+    const UnitName* u = unitByCode(t.Unit);
+    if (u == nullptr) return fmt::format("{} (unit {})", t.Count, t.Unit);
+    return fmt::format("{} {}", t.Count, t.Count == 1 ? u->singular : u->plural);
 }
 
-void showRange(Context& ctx) {
-    Reply r = ctx.device.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, sizeof(WdtTimeout), HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, "wdctl", r)) return;
-    if (r.bytes < sizeof(WdtTimeout)) {
-        fmt::print("wdctl: short answer ({} bytes)\n", r.bytes);
-        return;
-    }
-    const uint16_t count = static_cast<uint16_t>(r.data[0] | r.data[1] << 8);
-    const uint16_t units = static_cast<uint16_t>(r.data[2] | r.data[3] << 8);
+std::vector<std::string> unitNames(uint16_t units) {
     std::vector<std::string> names;
     for (const UnitName& u : kUnits)
         if ((units & u.code) != 0) names.push_back(u.plural);
-    if (ctx.json) {
-        fmt::print("{}\n", nlohmann::json{{"max_timeout", count}, {"units", names}}.dump());
-        return;
+    return names;
+}
+
+void showWatchdog(Context& ctx) {
+    const std::optional<WdtTimeout> range = watchdogRange(ctx, "wdctl");
+    if (!range) return;
+    const std::vector<std::string> units = unitNames(range->Unit);
+    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME},
+                        {"timeout_min", 1},
+                        {"timeout_max", range->Count},
+                        {"units", units}};
+    std::string text = fmt::format("Device:        {}\n", ZRV_USER_DEVICE_NAME);
+    if (ctx.run.timeoutSet) {
+        text += fmt::format("Timeout:       {}\n", timeoutText(*ctx.run.timeoutSet));
+        j["timeout"] = ctx.run.timeoutSet->Count;
+        j["timeout_unit"] = unitByCode(ctx.run.timeoutSet->Unit)->plural;
     }
-    std::string list;
-    for (size_t i = 0; i < names.size(); ++i) list += (i == 0 ? "" : " or ") + names[i];
-    fmt::print("timeout range: 0-{} {}\n", count, list.empty() ? "(no unit)" : list);
+    text += fmt::format("Timeout range: 1-{}\nUnits:         {}", range->Count,
+                        units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
+    answer(ctx, text, j);
 }
 
 // "30", "30s", "2m", "2min": the count and its unit code.
@@ -71,6 +83,7 @@ WdtTimeout parseTimeout(const std::string& text) {
                 WdtTimeout t{};
                 t.Count = static_cast<uint16_t>(parseNumber(text.substr(0, digits), "timeout", 0xFFFF));
                 t.Unit = u.code;
+                if (t.Count == 0) throw ClientError{"timeout: 0 would never reset the board; use wdctl stop"};
                 return t;
             }
         }
@@ -78,15 +91,40 @@ WdtTimeout parseTimeout(const std::string& text) {
     throw ClientError{fmt::format("timeout: '{}' is not a count with an optional unit (s, m)", text)};
 }
 
-void setTimeout(Context& ctx, WdtTimeout t) {
+// A timeout in ms as the watchdog takes it: seconds while the range holds
+// it, else whole minutes. Empty after saying why it cannot be set.
+std::optional<WdtTimeout> timeoutFor(Context& ctx, const char* command, uint64_t ms,
+                                     const WdtTimeout& range) {
+    for (const UnitName& u : kUnits) {
+        if ((range.Unit & u.code) == 0 || ms % u.ms != 0 || ms / u.ms > range.Count) continue;
+        return WdtTimeout{static_cast<uint16_t>(ms / u.ms), u.code};
+    }
+    fail(ctx, command,
+         fmt::format("a timeout of {} is outside the watchdog's range (1-{} {})", seconds(ms), range.Count,
+                     fmt::join(unitNames(range.Unit), " or ")));
+    return std::nullopt;
+}
+
+bool setTimeout(Context& ctx, const char* command, WdtTimeout t) {
+    const std::optional<WdtTimeout> range = watchdogRange(ctx, command);
+    if (!range) return false;
+    if (t.Count > range->Count || (range->Unit & t.Unit) == 0) {
+        fail(ctx, command,
+             fmt::format("{} is outside the watchdog's range (1-{} {}): not sent", timeoutText(t),
+                         range->Count, fmt::join(unitNames(range->Unit), " or ")),
+             {{"error", "outside the range"}, {"timeout_max", range->Count}});
+        return false;
+    }
     const std::vector<uint8_t> record = {static_cast<uint8_t>(t.Count), static_cast<uint8_t>(t.Count >> 8),
                                          static_cast<uint8_t>(t.Unit), static_cast<uint8_t>(t.Unit >> 8)};
     Reply r = ctx.device.ioctl(IOCTL_WDT_SET_TIMEOUT, record, 0, HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, "wdctl", r)) return;
-    if (ctx.json)
-        fmt::print("{}\n", nlohmann::json{{"timeout", t.Count}, {"unit", unitWord(t.Unit, 2)}}.dump());
-    else
-        fmt::print("timeout set to {} {}\n", t.Count, unitWord(t.Unit, t.Count));
+    if (!requestAnswered(ctx, command, r)) return false;
+    ctx.run.timeoutSet = t;
+    return true;
+}
+
+bool send(Context& ctx, const char* command, uint32_t code) {
+    return requestAnswered(ctx, command, ctx.device.ioctl(code, {}, 0, HandleAccess::ReadWrite));
 }
 
 struct WdtAction {
@@ -101,46 +139,100 @@ const WdtAction kActions[] = {
 };
 
 void runAction(Context& ctx, const WdtAction& a) {
-    Reply r = ctx.device.ioctl(a.code, {}, 0, HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, "wdctl", r)) return;
-    if (ctx.json)
-        fmt::print("{}\n", nlohmann::json{{"watchdog", a.word}, {"status", "success"}}.dump());
-    else
-        fmt::print("{}\n", a.done);
+    if (a.code == IOCTL_WDT_START && !ctx.run.timeoutSet)
+        warn(ctx, "wdctl",
+             "no timeout was set in this run: the watchdog starts with whatever count it holds");
+    if (!send(ctx, "wdctl", a.code)) return;
+    answer(ctx, a.done, {{"watchdog", a.word}, {"status", "success"}});
 }
 
-Action parseWdctl(const std::vector<std::string>& args) {
-    if (args.empty()) return showRange;
-    if (args[0] == "-s" || args[0] == "--settimeout") {
-        if (args.size() != 2) throw ClientError{"wdctl: -s takes one timeout"};
-        const WdtTimeout t = parseTimeout(args[1]);
-        return [t](Context& ctx) { setTimeout(ctx, t); };
+// The watchdog daemon's loop: set the timeout, start, restart on every
+// period; on a clean exit (interrupt, or --count restarts) stop the
+// watchdog unless it is to keep guarding the board.
+}  // namespace
+
+void keepalive(Context& ctx, const Keepalive& k) {
+    const char* command = "wdctl keepalive";
+    if (k.timeoutMs != 0) {
+        const std::optional<WdtTimeout> range = watchdogRange(ctx, command);
+        if (!range) return;
+        const std::optional<WdtTimeout> t = timeoutFor(ctx, command, k.timeoutMs, *range);
+        if (!t || !setTimeout(ctx, command, *t)) return;
+    } else if (!ctx.run.timeoutSet) {
+        warn(ctx, command, "no timeout was set in this run: the watchdog runs with whatever count it holds");
     }
-    if (args.size() == 1) {
-        for (const WdtAction& a : kActions)
-            if (args[0] == a.word) return [&a](Context& ctx) { runAction(ctx, a); };
+    if (!send(ctx, command, IOCTL_WDT_START)) return;
+    const std::string timeout = ctx.run.timeoutSet ? timeoutText(*ctx.run.timeoutSet) : "unknown";
+    answer(ctx,
+           fmt::format("keepalive: watchdog started, timeout {}, restarted every {}", timeout,
+                       seconds(k.everyMs)),
+           {{"keepalive", "started"}, {"every_ms", k.everyMs}, {"timeout", timeout}});
+    uint32_t restarts = 0;
+    while ((k.count == 0 || restarts < k.count) && ctx.clock.sleep(k.everyMs)) {
+        if (!send(ctx, command, IOCTL_WDT_RESET)) return;  // the watchdog is left as it is
+        ++restarts;
     }
-    throw ClientError{fmt::format("wdctl: unknown argument '{}'", args[0])};
+    if (!k.leaveRunning && !send(ctx, command, IOCTL_WDT_STOP)) return;
+    answer(ctx,
+           fmt::format("keepalive: {} restarts; watchdog {}", restarts,
+                       k.leaveRunning ? "left running" : "stopped"),
+           {{"keepalive", "ended"},
+            {"restarts", restarts},
+            {"watchdog", k.leaveRunning ? "running" : "stopped"}});
+}
+
+namespace {
+
+Builder defineWdctl(CLI::App& app) {
+    struct Args {
+        std::string timeout;
+        std::string action;
+        Keepalive keepalive;
+    };
+    auto a = std::make_shared<Args>();
+    app.add_option("-s,--settimeout", a->timeout, "set the timeout: N seconds, Ns, or Nm minutes")
+        ->type_name("TIMEOUT");
+    app.add_option("ACTION", a->action, "start, stop, or keepalive (one restart, or a loop with --every)")
+        ->check(CLI::IsMember({"start", "stop", "keepalive"}));
+    addDuration(app, "--every", a->keepalive.everyMs, "keepalive: restart the watchdog every DURATION",
+                false);
+    addDuration(app, "--timeout", a->keepalive.timeoutMs, "keepalive: set this timeout first", false);
+    app.add_flag("--leave-running", a->keepalive.leaveRunning, "keepalive: do not stop the watchdog on exit");
+    addNumber(app, "--count", a->keepalive.count, 0xFFFFFFFFu, "keepalive: end after N restarts");
+    return [a] {
+        const Keepalive& k = a->keepalive;
+        const bool loop = k.everyMs != 0;
+        if ((k.timeoutMs != 0 || k.leaveRunning || k.count != 0) && !loop)
+            throw ClientError{"--timeout, --leave-running and --count belong to keepalive --every"};
+        if (loop && a->action != "keepalive") throw ClientError{"--every belongs to keepalive"};
+        if (loop && k.timeoutMs != 0 && k.everyMs >= k.timeoutMs)
+            throw ClientError{"keepalive: --every must be shorter than --timeout, or the board resets"};
+        std::optional<WdtTimeout> t;
+        if (!a->timeout.empty()) t = parseTimeout(a->timeout);
+        const WdtAction* action = nullptr;
+        for (const WdtAction& w : kActions)
+            if (a->action == w.word) action = &w;
+        return Action([t, action, loop, k](Context& ctx) {
+            if (t) {
+                if (!setTimeout(ctx, "wdctl", *t)) return;
+                answer(ctx, "timeout set to " + timeoutText(*t),
+                       {{"timeout", t->Count}, {"unit", unitByCode(t->Unit)->plural}});
+            }
+            if (loop)
+                keepalive(ctx, k);
+            else if (action != nullptr)
+                runAction(ctx, *action);
+            else if (!t)
+                showWatchdog(ctx);
+        });
+    };
 }
 
 }  // namespace
 
-bool requestAnswered(Context& ctx, const char* command, const Reply& r) {
-    if (r.status == ZRV_STATUS_SUCCESS) return true;
-    if (ctx.json) {
-        nlohmann::json j = {{"command", command},
-                            {"error", statusName(r.status)},
-                            {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(r.status))}};
-        fmt::print("{}\n", j.dump());
-    } else {
-        fmt::print("{}: {} (0x{:08x})\n", command, statusName(r.status), static_cast<uint32_t>(r.status));
-    }
-    return false;
-}
-
 void addWatchdogCommands(CommandTable& table) {
-    table.push_back({"wdctl", "wdctl [-s N[s|m] | start|stop|keepalive]",
-                     "watchdog: show its range, set its timeout, start, stop or restart it", parseWdctl});
+    table.push_back(
+        {"wdctl", "watchdog: show it, set its timeout, start, stop, restart or keep it alive", defineWdctl});
 }
 
 }  // namespace zrvctl

@@ -1,9 +1,14 @@
 #include "client/commands.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <csignal>
+#include <cstring>
+#include <iostream>
 
 namespace zrvctl {
 
@@ -14,7 +19,9 @@ const CommandTable& commands() {
         addWatchdogCommands(t);
         addDigitalIoCommands(t);
         addHwmCommands(t);
+        addConfigCommands(t);
         addBoardCommands(t);
+        addPlatformCommands(t);
         return t;
     }();
     return table;
@@ -26,6 +33,51 @@ const Command* findCommand(const std::string& name) {
     return nullptr;
 }
 
+Action parseCommand(const std::vector<std::string>& words, bool& helped) {
+    const Command* c = findCommand(words.at(0));
+    if (c == nullptr) throw ClientError{fmt::format("unknown command '{}'", words[0])};
+    CLI::App sub{c->help, c->name};
+    sub.set_help_flag("-h,--help", "this command's arguments");
+    Builder build = c->define(sub);
+    std::vector<std::string> args(words.rbegin(), words.rend() - 1);
+    try {
+        sub.parse(args);
+        // What only the run can check (a line name against the profile) is
+        // still the caller's mistake.
+        return [action = build(), name = c->name](Context& ctx) {
+            try {
+                action(ctx);
+            } catch (const ClientError& e) {
+                fail(ctx, name, e.message, {}, kExitUsage);
+            }
+        };
+    } catch (const CLI::CallForHelp&) {
+        std::cout << sub.help();
+        helped = true;
+        return {};
+    } catch (const CLI::ParseError& e) {
+        throw ClientError{fmt::format("{}: {} (zrvctl {} --help)", c->name, e.what(), c->name)};
+    } catch (const ClientError& e) {
+        throw ClientError{fmt::format("{}: {} (zrvctl {} --help)", c->name, e.message, c->name)};
+    }
+}
+
+// ---- Interruption ----------------------------------------------------------
+
+namespace {
+std::atomic<bool> gInterrupted{false};
+extern "C" void onSignal(int) { gInterrupted = true; }
+}  // namespace
+
+bool interrupted() { return gInterrupted; }
+void interrupt() { gInterrupted = true; }
+void catchInterrupts() {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+// ---- Arguments ---------------------------------------------------------------
+
 uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t max) {
     const bool isHex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = isHex ? text.substr(2) : text;
@@ -36,6 +88,88 @@ uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t 
     const unsigned long long v = std::stoull(digits, nullptr, isHex ? 16 : 10);
     if (v > max) throw ClientError{fmt::format("{}: {} is out of range (at most {})", what, text, max)};
     return static_cast<uint32_t>(v);
+}
+
+namespace {
+struct DurationUnit {
+    const char* suffix;
+    uint64_t ms;
+};
+// A bare number is seconds, as for sleep(1).
+const DurationUnit kDurationUnits[] = {{"", 1000},   {"s", 1000},    {"ms", 1},
+                                       {"m", 60000}, {"min", 60000}, {"h", 3600000}};
+}  // namespace
+
+uint64_t parseDuration(const std::string& text, const std::string& what) {
+    size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+    const std::string suffix = text.substr(digits);
+    for (const DurationUnit& u : kDurationUnits)
+        if (suffix == u.suffix) return parseNumber(text.substr(0, digits), what, 0xFFFFFFFFu) * u.ms;
+    throw ClientError{fmt::format("{}: '{}' is not a number with a unit (ms, s, m, h)", what, text)};
+}
+
+namespace {
+// CLI11 reports a validation error with the option's name; ours carry it.
+template <typename F>
+void checked(F&& f) {
+    try {
+        f();
+    } catch (const ClientError& e) {
+        throw CLI::ValidationError(e.message);
+    }
+}
+}  // namespace
+
+void addNumber(CLI::App& app, const std::string& name, uint32_t& target, uint32_t max,
+               const std::string& help) {
+    const std::string what = name.substr(name.find_first_not_of('-'));
+    app.add_option_function<std::string>(
+           name,
+           [&target, max, what](const std::string& s) {
+               checked([&] { target = parseNumber(s, what, max); });
+           },
+           help)
+        ->type_name(max <= 1 ? "0|1" : "N");
+}
+
+void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help,
+                 bool allowZero) {
+    const std::string what = name.substr(name.find_first_not_of('-'));
+    app.add_option_function<std::string>(
+           name,
+           [&target, what, allowZero](const std::string& s) {
+               checked([&] {
+                   target = parseDuration(s, what);
+                   if (target == 0 && !allowZero) throw ClientError{fmt::format("{}: must not be 0", what)};
+               });
+           },
+           help)
+        ->type_name("DURATION");
+}
+
+void addRepeat(CLI::App& app, Repeat& r) {
+    addDuration(app, "--watch", r.everyMs,
+                "repeat every SECONDS (or 500ms, 2m) until interrupted, each round with a time stamp", false);
+    addNumber(app, "--count", r.count, 0xFFFFFFFFu, "with --watch: stop after N rounds");
+}
+
+void repeat(Context& ctx, const Repeat& r, const std::function<void()>& round) {
+    if (r.everyMs == 0) {
+        round();
+        return;
+    }
+    for (uint32_t n = 0; r.count == 0 || n < r.count; ++n) {
+        if (n > 0 && !ctx.clock.sleep(r.everyMs)) break;
+        if (interrupted()) break;
+        const std::string stamp = ctx.clock.stamp();
+        // JSON rounds carry the stamp inside their own line (see answer()).
+        if (!ctx.json) fmt::print("{}--- {}\n", n > 0 ? "\n" : "", stamp);
+        ctx.run.stamp = stamp;
+        round();
+        std::fflush(stdout);
+    }
+    ctx.run.stamp.reset();
 }
 
 std::vector<uint8_t> parseHex(const std::string& text) {
@@ -67,6 +201,91 @@ std::string statusName(int32_t status) {
         case 0xC00000BBu: return "not supported";
         default: return fmt::format("status 0x{:08x}", static_cast<uint32_t>(status));
     }
+}
+
+std::string seconds(uint64_t ms) { return fmt::format("{}.{:03} s", ms / 1000, ms % 1000); }
+
+bool BoardClock::sleep(uint64_t ms) {
+    if (interrupted()) return false;
+    board_.advance(ms);
+    return !interrupted();
+}
+
+std::string BoardClock::stamp() { return "time " + seconds(board_.nowMs()); }
+
+// ---- Answers and errors ------------------------------------------------------
+
+void answer(Context& ctx, const std::string& text, const nlohmann::json& j) {
+    if (!ctx.json) {
+        fmt::print("{}\n", text);
+        return;
+    }
+    if (ctx.run.stamp && j.is_object()) {
+        nlohmann::json stamped = j;
+        stamped["time"] = *ctx.run.stamp;
+        fmt::print("{}\n", stamped.dump());
+        return;
+    }
+    fmt::print("{}\n", j.dump());
+}
+
+void fail(Context& ctx, const char* command, const std::string& text, nlohmann::json j, int code) {
+    ctx.worst(code);
+    std::fflush(stdout);
+    if (ctx.json) {
+        if (!j.is_object()) j = nlohmann::json::object();
+        j["command"] = command;
+        if (!j.contains("error")) j["error"] = text;
+        std::cerr << j.dump() << "\n";
+    } else {
+        std::cerr << command << ": " << text << "\n";
+    }
+    std::cerr.flush();
+}
+
+void warn(Context& ctx, const char* command, const std::string& text) {
+    std::fflush(stdout);
+    if (ctx.json)
+        std::cerr << nlohmann::json{{"command", command}, {"warning", text}}.dump() << "\n";
+    else
+        std::cerr << command << ": warning: " << text << "\n";
+    std::cerr.flush();
+}
+
+bool requestAnswered(Context& ctx, const char* command, const Reply& r, uint32_t bytes) {
+    if (r.status != ZRV_STATUS_SUCCESS) {
+        fail(ctx, command,
+             fmt::format("{} (0x{:08x})", statusName(r.status), static_cast<uint32_t>(r.status)),
+             {{"error", statusName(r.status)},
+              {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(r.status))}});
+        return false;
+    }
+    if (r.bytes >= bytes) return true;
+    fail(ctx, command, fmt::format("short answer ({} bytes)", r.bytes),
+         {{"error", "short answer"}, {"bytes", r.bytes}});
+    return false;
+}
+
+Readings decodeReadings(const std::vector<uint8_t>& d) {
+    Readings r{};
+    for (size_t i = 0; i < std::size(r.fans); ++i) r.fans[i] = le32(d, offsetof(HwmData, Fan1) + 4 * i);
+    std::memcpy(r.volts, d.data() + offsetof(HwmData, Volt), sizeof r.volts);
+    std::memcpy(r.temps, d.data() + offsetof(HwmData, Temp1), sizeof r.temps);
+    return r;
+}
+
+std::optional<Readings> readSensors(Context& ctx, const char* command) {
+    Reply r = ctx.device.ioctl(IOCTL_HWM_GET_DATA, {}, sizeof(HwmData), HandleAccess::ReadWrite);
+    if (!requestAnswered(ctx, command, r, sizeof(HwmData))) return std::nullopt;
+    return decodeReadings(r.data);
+}
+
+std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command) {
+    if (ctx.run.range) return ctx.run.range;
+    Reply r = ctx.device.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, sizeof(WdtTimeout), HandleAccess::ReadWrite);
+    if (!requestAnswered(ctx, command, r, sizeof(WdtTimeout))) return std::nullopt;
+    ctx.run.range = WdtTimeout{le16(r.data, 0), le16(r.data, 2)};
+    return ctx.run.range;
 }
 
 }  // namespace zrvctl

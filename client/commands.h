@@ -1,29 +1,105 @@
 // The client's commands. A script is parsed whole before anything runs, so a
-// bad line stops it before the first request.
+// bad line stops it before the first request. Each command declares its
+// arguments on a CLI11 app of its own, which gives it `--help`, range
+// checks and one number syntax.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "client/profile.h"
 #include "client/session.h"
+
+namespace CLI {
+class App;
+}
 
 namespace zrvctl {
 
+// Exit codes of a run; the worst outcome of all commands wins.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitRefused = 1,     // a request was refused or failed, or a reading crossed a limit
+    kExitUsage = 2,       // the caller's mistake: arguments, files, profile
+    kExitBrokenRule = 3,  // the driver or the hardware broke a platform or protocol rule
+};
+
+// How time passes between the rounds of a loop (--watch, keepalive). On an
+// emulated board it is the board's virtual time; on a real machine the wall
+// clock. sleep() returns false when the run was interrupted.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual bool sleep(uint64_t ms) = 0;
+    virtual std::string stamp() = 0;  // the time of a round, for its heading
+};
+
+// Virtual time of an emulated board: a sleep moves it at once.
+class BoardClock : public Clock {
+public:
+    explicit BoardClock(Board& board) : board_(board) {}
+    bool sleep(uint64_t ms) override;
+    std::string stamp() override;
+
+private:
+    Board& board_;
+};
+
+// The board's configuration as the driver reads it: the registry keys under
+// the driver's root, by subkey name ("HWMON", "WDT", "DIO").
+constexpr const char* kConfigRoot = "\\Registry\\Machine\\Software\\Varnel\\Zorvik\\";
+struct RegistryEntry {
+    std::string name;
+    uint32_t type = 0;  // 4 REG_DWORD
+    std::vector<uint8_t> data;
+};
+class ConfigSource {
+public:
+    virtual ~ConfigSource() = default;
+    virtual std::string where() = 0;  // the .reg file, or the registry's path
+    // Empty when the key is absent.
+    virtual std::optional<std::vector<RegistryEntry>> values(const std::string& subkey) = 0;
+};
+
+// Set when the run is to end: Ctrl+C, a termination signal, a service stop.
+bool interrupted();
+void interrupt();
+void catchInterrupts();
+
+// What earlier commands of the same run established.
+struct RunState {
+    std::optional<WdtTimeout> timeoutSet;  // wdctl -s in this run
+    std::optional<WdtTimeout> range;       // the watchdog's answer to GetTimeout
+    std::optional<std::string> stamp;      // the time of the current --watch round
+};
+
 struct Context {
     Device& device;
-    Board* board;       // the emulated board, or null on a real machine
-    bool json = false;  // --json: machine-readable answers
+    Board* board;  // the emulated board, or null on a real machine
+    Clock& clock;
+    const Profile& profile;  // the board's, or an empty one
+    ConfigSource* config;    // null where the configuration cannot be read
+    bool json = false;       // --json: machine-readable answers
+    int exitCode = kExitOk;  // worst outcome so far
+    RunState run;
+
+    void worst(int code) { exitCode = code > exitCode ? code : exitCode; }
 };
 
 using Action = std::function<void(Context&)>;
+using Builder = std::function<Action()>;
 
 struct Command {
     const char* name;
-    const char* usage;
     const char* help;
-    // Checks the arguments and returns what to run; throws ClientError.
-    std::function<Action(const std::vector<std::string>& args)> parse;
+    // Declares the command's arguments on `app` and returns what builds the
+    // action once they are parsed; the builder throws ClientError for what
+    // the declarations cannot check.
+    std::function<Builder(CLI::App& app)> define;
 };
 
 using CommandTable = std::vector<Command>;
@@ -34,17 +110,82 @@ void addWatchdogCommands(CommandTable& table);
 void addDigitalIoCommands(CommandTable& table);
 void addHwmCommands(CommandTable& table);
 void addBoardCommands(CommandTable& table);
+void addConfigCommands(CommandTable& table);
+// Commands of one client only (the Windows service); each back-end has it.
+void addPlatformCommands(CommandTable& table);
 
 const CommandTable& commands();
 const Command* findCommand(const std::string& name);
+// One command and its arguments, parsed; throws ClientError. `--help`
+// prints the command's help, sets `helped` and returns no action.
+Action parseCommand(const std::vector<std::string>& words, bool& helped);
 
-// Parsing helpers shared by the command groups.
+// ---- Arguments -----------------------------------------------------------
+// The one number syntax: decimal, or hex with 0x; at most `max`.
 uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t max);
+// "30", "500ms", "2m", "1h": milliseconds; a bare number is seconds.
+uint64_t parseDuration(const std::string& text, const std::string& what);
+// A numeric option or positional through parseNumber, checked at parse time.
+void addNumber(CLI::App& app, const std::string& name, uint32_t& target, uint32_t max,
+               const std::string& help);
+void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help,
+                 bool allowZero = true);
+// --watch SECONDS and --count N of the commands that can repeat.
+struct Repeat {
+    uint64_t everyMs = 0;  // 0: once
+    uint32_t count = 0;    // 0: until interrupted
+};
+void addRepeat(CLI::App& app, Repeat& r);
+// Runs `round` once, or every r.everyMs with a time stamp before each round.
+void repeat(Context& ctx, const Repeat& r, const std::function<void()>& round);
+
 std::vector<uint8_t> parseHex(const std::string& text);
 std::string hex(const std::vector<uint8_t>& bytes);
 std::string statusName(int32_t status);
-// True for a successful reply; otherwise prints the refusal as the command's
-// answer ("COMMAND: not supported (0xc00000bb)", or JSON) and returns false.
-bool requestAnswered(Context& ctx, const char* command, const Reply& reply);
+std::string seconds(uint64_t ms);
+
+// ---- Answers and errors --------------------------------------------------
+// An answer on standard output: the text, or with --json the object.
+void answer(Context& ctx, const std::string& text, const nlohmann::json& j);
+// A failed or refused command on standard error (as JSON with --json); the
+// run's exit code becomes at least `code`.
+void fail(Context& ctx, const char* command, const std::string& text, nlohmann::json j = {},
+          int code = kExitRefused);
+void warn(Context& ctx, const char* command, const std::string& text);
+// True for a successful reply with at least `bytes` bytes; otherwise says
+// why ("COMMAND: not supported (0xc00000bb)") and returns false.
+bool requestAnswered(Context& ctx, const char* command, const Reply& reply, uint32_t bytes = 0);
+
+// Little-endian fields of an answer.
+inline uint16_t le16(const std::vector<uint8_t>& d, size_t at) {
+    return static_cast<uint16_t>(d[at] | d[at + 1] << 8);
+}
+inline uint32_t le32(const std::vector<uint8_t>& d, size_t at) {
+    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
+}
+
+// The hardware monitor's record, decoded once for every command.
+struct Readings {
+    uint32_t fans[5];
+    uint8_t volts[10];
+    uint8_t temps[3];
+};
+// IOCTL_HWM_GET_DATA; empty after saying why when it failed.
+std::optional<Readings> readSensors(Context& ctx, const char* command);
+Readings decodeReadings(const std::vector<uint8_t>& record);
+
+// The watchdog daemon's loop (wdctl keepalive --every, the Windows
+// service): set the timeout, start, restart every period until interrupted
+// or `count` restarts; then stop the watchdog unless `leaveRunning`.
+struct Keepalive {
+    uint64_t everyMs = 0;
+    uint64_t timeoutMs = 0;  // 0: keep the timeout of this run
+    bool leaveRunning = false;
+    uint32_t count = 0;  // restarts before a clean exit; 0 until interrupted
+};
+void keepalive(Context& ctx, const Keepalive& k);
+
+// The watchdog's range (GetTimeout), asked once per run.
+std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command);
 
 }  // namespace zrvctl

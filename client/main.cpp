@@ -1,14 +1,16 @@
 // zrvctl: the command-line client of the Zorvik control device.
 //
-//   zrvctl [BACK-END OPTIONS] [--json]
-//          (--script FILE | COMMAND [ARGS...] [';' COMMAND ...])
+//   zrvctl [OPTIONS] COMMAND [ARGS...] [';' COMMAND ...] [OPTIONS]
+//   zrvctl [OPTIONS] --script FILE
 //
 // The commands are parsed whole first, then run in order by the back-end:
 // on Linux the driver on a virtual board (client/sim), on Windows the
-// control device of the machine (client/win).
+// control device of the machine (client/win). Options of the whole run may
+// stand before or after the commands.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -21,7 +23,7 @@ namespace {
 using namespace zrvctl;
 
 struct Line {
-    std::string where;  // "file:line" or "command line"
+    std::string where;  // "file:line" or "command line, command N"
     std::vector<std::string> words;
 };
 
@@ -71,47 +73,101 @@ std::vector<Line> splitCommandLine(const std::vector<std::string>& args) {
     return out;
 }
 
-std::string usage() {
-    std::string s = "commands:\n";
-    for (auto& c : commands()) s += fmt::format("  {:<44} {}\n", c.usage, c.help);
+std::string commandList() {
+    std::string s = "Commands (COMMAND --help for each one's arguments):\n";
+    for (auto& c : commands()) s += fmt::format("  {:<10} {}\n", c.name, c.help);
+    s += "\nExit codes: 0 every request succeeded, 1 a request was refused or failed or a reading\n"
+         "crossed a limit, 2 a usage error, 3 the driver or the hardware broke a rule.\n";
     return s;
+}
+
+bool isHelp(const std::string& w) { return w == "-h" || w == "--help" || w == "/?"; }
+
+// Takes the options of the whole run out of the arguments, wherever they
+// stand; the rest are the commands.
+std::vector<std::string> splitGlobals(CLI::App& app, int argc, char** argv,
+                                      std::vector<std::string>& globals) {
+    std::vector<std::string> rest;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const std::string name = a.substr(0, a.find('='));
+        const CLI::Option* opt = a.size() > 1 && a[0] == '-' ? app.get_option_no_throw(name) : nullptr;
+        if (opt != nullptr && !isHelp(name)) {
+            globals.push_back(a);
+            if (a.find('=') == std::string::npos && opt->get_expected_min() > 0 && i + 1 < argc)
+                globals.push_back(argv[++i]);
+        } else if (rest.empty() && isHelp(a)) {
+            globals.push_back("--help");
+        } else {
+            rest.push_back(a);
+        }
+    }
+    return rest;
+}
+
+// One command line through its command's own parser, with its place.
+Action parseLine(const Line& l, bool& helped) {
+    try {
+        return parseCommand(l.words, helped);
+    } catch (const ClientError& e) {
+        throw ClientError{fmt::format("{}: {}", l.where, e.message)};
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"zrvctl: watchdog, hardware monitor and digital I/O of a Zorvik board"};
+    CLI::App app{
+        "zrvctl: watchdog, hardware monitor and digital I/O of a Zorvik board\n\n"
+        "  zrvctl [OPTIONS] COMMAND [ARGS...] [';' COMMAND [ARGS...]]... [OPTIONS]\n"
+        "  zrvctl [OPTIONS] --script FILE\n",
+        "zrvctl"};
     std::unique_ptr<Backend> backend = makeBackend();
+    RunOptions options;
     std::string scriptFile;
-    bool json = false;
-    backend->addOptions(app);
+    backend->addOptions(app, options);
     app.add_option("--script", scriptFile, "read commands from FILE, one a line ('-': standard input)");
-    app.add_flag("--json", json, "answer in JSON");
-    app.prefix_command();
-    app.footer(usage());
-    CLI11_PARSE(app, argc, argv);
+    app.add_flag("--json", options.json, "answer in JSON, errors too");
+    app.add_option(
+        "--profile", options.profile,
+        "the board profile (labels, scaling, limits, line names); default: " + backend->profileHint());
+    app.footer(commandList());
+
+    std::vector<std::string> globals;
+    const std::vector<std::string> rest = splitGlobals(app, argc, argv, globals);
+    try {
+        std::vector<std::string> reversed(globals.rbegin(), globals.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "zrvctl: " << e.what() << " (zrvctl --help)\n";
+        return kExitUsage;
+    }
 
     try {
-        std::vector<Line> lines =
-            scriptFile.empty() ? splitCommandLine(app.remaining()) : readScript(scriptFile);
-        if (!scriptFile.empty() && !app.remaining().empty())
+        if (!scriptFile.empty() && !rest.empty())
             throw ClientError{"give commands either on the command line or with --script, not both"};
-        if (lines.empty()) throw ClientError{"no command given (try --help)"};
+        std::vector<Line> lines = scriptFile.empty() ? splitCommandLine(rest) : readScript(scriptFile);
+        if (lines.empty()) throw ClientError{"no command given (zrvctl --help)"};
 
         // Parse everything first: a bad line stops the run before any request.
         std::vector<Action> actions;
-        for (const Line& l : lines) {
-            const Command* c = findCommand(l.words[0]);
-            if (c == nullptr) throw ClientError{fmt::format("{}: unknown command '{}'", l.where, l.words[0])};
-            try {
-                actions.push_back(c->parse({l.words.begin() + 1, l.words.end()}));
-            } catch (const ClientError& e) {
-                throw ClientError{fmt::format("{}: {} (usage: {})", l.where, e.message, c->usage)};
-            }
-        }
-        return backend->run(actions, json);
+        bool helped = false;
+        for (const Line& l : lines) actions.push_back(parseLine(l, helped));
+        options.needsDevice = std::any_of(lines.begin(), lines.end(), [](const Line& l) {
+            return l.words[0] != "config" &&
+                   !(l.words[0] == "service" && l.words.size() > 1 && l.words[1] != "run");
+        });
+        if (helped) return kExitOk;
+        catchInterrupts();
+        return backend->run(actions, options);
     } catch (const ClientError& e) {
-        std::cerr << "zrvctl: " << e.message << "\n";
-        return 2;
+        if (options.json)
+            std::cerr << nlohmann::json{{"error", e.message}}.dump() << "\n";
+        else
+            std::cerr << "zrvctl: " << e.message << "\n";
+        return kExitUsage;
     }
 }

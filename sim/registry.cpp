@@ -195,6 +195,14 @@ const RegValue* Registry::find(const std::string& path, const std::string& name)
     return v == it->second.values.end() ? nullptr : &v->second;
 }
 
+std::vector<RegValue> Registry::values(const std::string& path) const {
+    std::vector<RegValue> out;
+    auto it = keys_.find(lower(normalise(path)));
+    if (it != keys_.end())
+        for (auto& [_, v] : it->second.values) out.push_back(v);
+    return out;
+}
+
 std::vector<std::string> Registry::keys() const {
     std::vector<std::string> out;
     for (auto& [k, _] : keys_) out.push_back(k);

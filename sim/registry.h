@@ -52,7 +52,8 @@ public:
     void setString(const std::string& path, const std::string& name, const std::string& text);
     void deleteValue(const std::string& path, const std::string& name);
     const RegValue* find(const std::string& path, const std::string& name) const;
-    std::vector<std::string> keys() const;  // normalised, lower case
+    std::vector<std::string> keys() const;                        // normalised, lower case
+    std::vector<RegValue> values(const std::string& path) const;  // by lower-case name
 
     // Parses a registry export ("Windows Registry Editor Version 5.00" or
     // "REGEDIT4", UTF-8/ANSI or UTF-16LE with its mark). `origin` names the

@@ -6,9 +6,12 @@
 #
 # RUNNER is zrvctl (or any command taking the same arguments). The script's
 # first line names its board: "# board: boards/NAME.json" (relative to the
-# source tree). Expected files: SCENARIO.out (standard output), and when
-# present SCENARIO.trace and SCENARIO.dbg. With ZRV_SKIP_WAIT_LINES=1 the
-# "wait" lines of the trace are left out of the comparison.
+# source tree); a line "# exit: N" among the first comment lines gives the
+# exit code the run must end with (default 0). Expected files:
+# SCENARIO.out (standard output), and when present SCENARIO.err (standard
+# error, without Wine's own messages), SCENARIO.trace and SCENARIO.dbg.
+# With ZRV_SKIP_WAIT_LINES=1 the "wait" lines of the trace are left out of
+# the comparison.
 set -euo pipefail
 runner=$1
 script=$2
@@ -16,6 +19,8 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 base=${script%.zrv}
 board=$(sed -n '1s/^# board: *//p' "$script")
 [ -n "$board" ] || { echo "$script: first line must be '# board: FILE'" >&2; exit 2; }
+expected_rc=$(sed -n '1,10s/^# exit: *\([0-9]*\).*/\1/p' "$script" | head -1)
+expected_rc=${expected_rc:-0}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -24,8 +29,8 @@ $runner --sim "$src/$board" --trace "$work/trace" --dbg "$work/dbg" --script "$s
 rc=$?
 set -e
 status=0
-if [ $rc -ne 0 ]; then
-  echo "runner exited $rc:"; cat "$work/err"; status=1
+if [ $rc -ne "$expected_rc" ]; then
+  echo "runner exited $rc, not $expected_rc:"; cat "$work/err"; status=1
 fi
 compare() {  # expected actual label
   if ! diff -u "$1" "$2" >"$work/diff"; then
@@ -33,6 +38,10 @@ compare() {  # expected actual label
   fi
 }
 compare "$base.out" "$work/out" "standard output"
+if [ -f "$base.err" ]; then
+  grep -Ev '^[0-9a-f]{4}:(err|fixme|warn|trace):' "$work/err" >"$work/err-own" || true
+  compare "$base.err" "$work/err-own" "standard error"
+fi
 if [ -f "$base.trace" ]; then
   if [ "${ZRV_SKIP_WAIT_LINES:-0}" = 1 ]; then
     grep -v '^wait ' "$base.trace" >"$work/expected-trace" || true

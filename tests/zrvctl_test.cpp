@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
@@ -80,59 +81,60 @@ TEST_F(Zrvctl, ABadLineStopsTheScriptBeforeAnyRequest) {
     const std::string t = (dir / "t").string();
     const std::string s = write("s.zrv", "ioctl 0x88202010 in=0102 out=2\n\nfrobnicate\n");
     Outcome r = run("--sim " + b + " --trace " + t + " --script " + s);
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_EQ(r.out, "") << "nothing half-run";
     EXPECT_NE(r.err.find("s.zrv:3: unknown command 'frobnicate'"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(t));
 
     write("s2.zrv", "ioctl 0x88202010 in=0g out=2\n");
     r = run("--sim " + b + " --script " + (dir / "s2.zrv").string());
-    EXPECT_NE(r.rc, 0);
-    EXPECT_NE(r.err.find("s2.zrv:1: bad hex '0g'"), std::string::npos) << r.err;
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("s2.zrv:1: ioctl: bad hex '0g'"), std::string::npos) << r.err;
 }
 
 TEST_F(Zrvctl, BoardFileErrorsNameTheFileAndLine) {
     Outcome r = run("--sim " + (dir / "missing.json").string() + " status");
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("missing.json: cannot open board file"), std::string::npos) << r.err;
 
     const std::string bad = write("bad.json", "{\n  \"name\": \"x\",\n  \"hardware\": [ {\"type\": }\n]}\n");
     r = run("--sim " + bad + " status");
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("bad.json:3: malformed JSON"), std::string::npos) << r.err;
 
     const std::string noreg = write("noreg.json", R"({"registry": "nowhere.reg"})");
     r = run("--sim " + noreg + " status");
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("nowhere.reg: cannot open registry file"), std::string::npos) << r.err;
 
     write("broken.reg",
           "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"A\"=dword:zz\n");
     const std::string broken = write("broken.json", R"({"registry": "broken.reg"})");
     r = run("--sim " + broken + " status");
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("broken.reg:3: bad dword value"), std::string::npos) << r.err;
 
     const std::string unknown = write("unknown.json", R"({"hardware": [{"type": "toaster"}]})");
     r = run("--sim " + unknown + " status");
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("hardware[0]: unknown hardware type 'toaster'"), std::string::npos) << r.err;
 
     const std::string range =
         write("range.json", R"({"hardware": [{"type": "latch", "ports": {"0x10000": 1}}]})");
     r = run("--sim " + range + " status");
-    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("out of range"), std::string::npos) << r.err;
 }
 
 TEST_F(Zrvctl, IoctlArgumentsAreChecked) {
     const std::string b = board();
-    for (const char* bad : {"ioctl", "ioctl zz", "ioctl 0x88202010 in=123", "ioctl 0x88202010 access=w",
-                            "ioctl 0x88202010 out=-1", "ioctl 0x88202010 colour=blue"}) {
+    for (const char* bad :
+         {"ioctl", "ioctl zz", "ioctl 0x88202013", "ioctl 0x88202010 in=123", "ioctl 0x88202010 access=w",
+          "ioctl 0x88202010 out=-1", "ioctl 0x88202010 colour=blue"}) {
         Outcome r = run("--sim " + b + " " + bad);
-        EXPECT_NE(r.rc, 0) << bad;
+        EXPECT_EQ(r.rc, 2) << bad;
         EXPECT_EQ(r.out, "") << bad;
-        EXPECT_NE(r.err.find("usage: ioctl CODE"), std::string::npos) << bad << ": " << r.err;
+        EXPECT_NE(r.err.find("(zrvctl ioctl --help)"), std::string::npos) << bad << ": " << r.err;
     }
 }
 
@@ -157,6 +159,293 @@ TEST_F(Zrvctl, MalformedBoardFilesEndInAUsageError) {
         EXPECT_NE(r.err.find(row.file), std::string::npos) << row.json << ": " << r.err;
         EXPECT_NE(r.err.find(row.problem), std::string::npos) << row.json << ": " << r.err;
     }
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kDefault = std::string(ZRV_SOURCE_DIR) + "/boards/default.json";
+const std::string kPortPlain = std::string(ZRV_SOURCE_DIR) + "/boards/port-plain.json";
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(Zrvctl, ExitCodesAndStreams) {
+    board();
+    // A port board whose output port is an input port of the hardware: the
+    // driver's write there is a protocol violation.
+    write("v.reg",
+          "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n"
+          "\"SuperIO\"=dword:00000010\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n"
+          "\"IOBaseOut\"=dword:00000300\n\"OutMask\"=dword:000000ff\n\"OutBits\"=dword:00000008\n");
+    const std::string violating = write(
+        "v.json", R"({"registry": "v.reg", "hardware": [{"type": "dio-ports", "inputs": {"0x300": 0}}]})");
+    const std::string b = (dir / "b.json").string();
+    const struct {
+        std::string args;
+        int rc;
+        const char* out;  // in standard output
+        const char* err;  // in standard error
+    } cases[] = {
+        {"--sim " + b + " ioctl 0x88202010 in=3412 out=2", 0, "status=0x00000000", ""},
+        {"--sim " + b + " ioctl 0x88202000 out=36", 1, "status=0xc00000bb", ""},
+        {"--sim " + b + " sensors", 1, "", "sensors: not supported (0xc00000bb)"},
+        {"--sim " + b + " --json sensors", 1, "", R"({"command":"sensors","error":"not supported")"},
+        {"wdctl -s 300", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
+        {"wdctl -s 30 ';' wdctl start", 0, "watchdog started", ""},
+        {"wdctl start", 0, "watchdog started", "warning: no timeout was set in this run"},
+        {"fan 4 on", 1, "", "fan: unsuccessful"},
+        {"frobnicate", 2, "", "unknown command 'frobnicate'"},
+        {"--json frobnicate", 2, "", R"({"error":"command line, command 1: unknown command 'frobnicate'"})"},
+        {"wdctl -s 0", 2, "", "0 would never reset the board"},
+        {"fan 1 duty 128", 2, "", "duty: 128 is out of range (at most 127)"},
+        {"status --frobnicate", 2, "", "status: The following argument was not expected: --frobnicate"},
+        {"--frobnicate status", 2, "", "unknown command '--frobnicate'"},
+        {"--profile " + (dir / "none.json").string() + " status", 2, "", "none.json: cannot open profile"},
+        {"ioctl 0x88202013", 2, "", "the device takes buffered requests only"},
+        {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
+        // Options of the whole run stand before or after the commands.
+        {"status --json", 0, R"({"CD port":{"bound":false})", ""},
+        {"status ';' sensors --sim " + b, 1, "hardware monitor: not available", "sensors: not supported"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.args << "\n" << r.err;
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << c.args << ": " << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
+        if (c.rc == 2) {
+            EXPECT_EQ(r.out, "") << c.args << ": a usage error runs nothing";
+        }
+    }
+}
+
+TEST_F(Zrvctl, HelpForTheRunAndForEachCommand) {
+    for (const char* help : {"--help", "-h", "/?"}) {
+        const Outcome r = run(help);
+        EXPECT_EQ(r.rc, 0) << help;
+        EXPECT_NE(r.out.find("Exit codes: 0 every request succeeded"), std::string::npos) << help << r.out;
+    }
+    const Outcome r = run("wdctl --help");
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NE(r.out.find("--leave-running"), std::string::npos) << r.out;
+}
+
+TEST_F(Zrvctl, ProfileScalesHidesAndRaisesAlarms) {
+    // The default board reads in0 0x8c, in1 0xd0, temp1 45, temp2 38,
+    // fans 2400 and 1875 rpm.
+    const std::string p = write("p.json", R"({"chip": "test-chip", "adapter": "bench",
+        "channels": {
+          "fan1": {"label": "CPU fan", "min": 2500},
+          "fan2": {"label": "Case fan", "min": 1000, "max": 2000},
+          "in0": {"label": "Vcore", "scale": 0.01, "offset": -0.2, "max": 1.5},
+          "in1": {"label": "+12V", "scale": 0.0625, "min": 11.4, "max": 13.2},
+          "temp1": {"label": "CPU", "scale": 1, "offset": -64, "signed": true, "min": -10},
+          "temp2": {"label": "Board", "max": 30}}})");
+    Outcome r = run("--profile " + p + " sensors");
+    EXPECT_EQ(r.rc, 1) << "alarms are raised: " << r.err;
+    EXPECT_EQ(r.out,
+              "test-chip\n"
+              "Adapter: bench\n"
+              "CPU fan:      2400 RPM  (min = 2500 RPM)  ALARM\n"
+              "Case fan:     1875 RPM  (min = 1000 RPM, max = 2000 RPM)\n"
+              "Vcore:       +1.20 V  (max = +1.50 V)\n"
+              "+12V:       +13.00 V  (min = +11.40 V, max = +13.20 V)\n"
+              "CPU:         -19.0°C  (min = -10.0°C)  ALARM\n"
+              "Board:       +38.0°C  (max = +30.0°C)  ALARM\n");
+
+    // sensors -j's layout: chip, then each channel by label.
+    r = run("--json --profile " + p + " sensors");
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["test-chip"]["Adapter"], "bench");
+    EXPECT_DOUBLE_EQ(j["test-chip"]["Vcore"]["in0_input"].get<double>(), 1.2);
+    EXPECT_DOUBLE_EQ(j["test-chip"]["Vcore"]["in0_max"].get<double>(), 1.5);
+    EXPECT_EQ(j["test-chip"]["Vcore"]["in0_alarm"], 0);
+    EXPECT_EQ(j["test-chip"]["CPU fan"]["fan1_alarm"], 1);
+    EXPECT_DOUBLE_EQ(j["test-chip"]["CPU"]["temp1_input"].get<double>(), -19);
+    EXPECT_EQ(j["test-chip"].size(), 7u) << "the adapter and the six channels listed, nothing else";
+
+    // Within the limits: exit 0.
+    write("ok.json", R"({"channels": {"in0": {"scale": 0.008, "min": 1.0, "max": 1.2}}})");
+    r = run("--profile " + (dir / "ok.json").string() + " sensors");
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NE(r.out.find("in0:    +1.12 V  (min = +1.00 V, max = +1.20 V)\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Zrvctl, WithoutAProfileTheReadingsStayRawAndSaySo) {
+    write("r.reg", "Windows Registry Editor Version 5.00\n");
+    const std::string b = write("r.json", R"({"registry": "r.reg",
+        "hardware": [{"type": "f81865", "config_port": "0x4e", "id": "0x1010",
+                      "config": {"4": {"0x60": "0x0a", "0x61": "0x00"}}, "hwm": {"0x20": "0x8c"}}]})");
+    write("r.reg",
+          "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n"
+          "\"SuperIO\"=dword:00000006\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n");
+    const Outcome r = run("--sim " + b + " sensors");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("Adapter: no board profile, raw readings\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("in0:        140 (raw)\n"), std::string::npos) << r.out;
+    EXPECT_EQ(count(r.out, "\n"), 2u + 5 + 10 + 3) << "every channel of the record: " << r.out;
+}
+
+TEST_F(Zrvctl, MalformedProfilesAreUsageErrors) {
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {R"({"channels": {"in10": {}}})", "no channel 'in10'"},
+        {R"({"channels": {"fan1": {"scale": 2}}})", "channels.fan1.scale: unknown setting for a fan channel"},
+        {R"({"channels": {"in0": {"scale": "x"}}})", "channels.in0.scale: not a number"},
+        {R"({"channels": {"in0": {"min": 2, "max": 1}}})", "min is above max"},
+        {R"({"lines": {"inputs": ["door", "door"]}})", "'door' named twice"},
+        {R"({"lines": {"inputs": ["3"]}})", "lines.inputs[0]: not a line name"},
+        {R"({"colour": "blue"})", "colour: unknown entry"},
+        {R"({"channels": )", "malformed JSON"},
+    };
+    for (const auto& c : cases) {
+        const std::string p = write("bad.json", c.text);
+        const Outcome r = run("--profile " + p + " status");
+        EXPECT_EQ(r.rc, 2) << c.text;
+        EXPECT_EQ(r.out, "") << c.text;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.text << ": " << r.err;
+    }
+}
+
+TEST_F(Zrvctl, KeepaliveHoldsTheWatchdogOffInVirtualTime) {
+    // The port watchdog writes the count to 0x443 on every start and restart.
+    const std::string t = (dir / "t").string();
+    Outcome r =
+        run("--sim " + kPortPlain + " --trace " + t +
+            " wdctl keepalive --every 20s --timeout 30s --count 9 ';' resets ';' advance 60s ';' resets");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "keepalive: watchdog started, timeout 30 seconds, restarted every 20.000 s\n"
+              "keepalive: 9 restarts; watchdog stopped\nno board resets\ntime 240.000 s\nno board resets\n");
+    EXPECT_EQ(count(slurp(t), "out 0x0443 0x1e\n"), 10u) << "one start, nine restarts";
+
+    r = run("--sim " + kPortPlain +
+            " wdctl keepalive --every 20s --timeout 30s --count 2 --leave-running ';' advance 29s ';' "
+            "advance 2s");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("keepalive: 2 restarts; watchdog left running\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("time 69.000 s\ntime 71.000 s\nboard reset by the watchdog at 70.000 s\n"),
+              std::string::npos)
+        << "30 s after the last restart: " << r.out;
+
+    // The same loop with minutes: the port watchdog takes seconds only.
+    r = run("--sim " + kPortPlain + " wdctl keepalive --every 1m --timeout 5m --count 1");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("a timeout of 300.000 s is outside the watchdog's range (1-255 seconds)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    // On the F81865 the same request is five minutes.
+    r = run("wdctl keepalive --every 1m --timeout 5m --count 1 --json");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find(R"("timeout":"5 minutes")"), std::string::npos) << r.out;
+}
+
+TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
+    // port-plain's profile names the lines DI0..DI7 and DO0..DO7.
+    Outcome r =
+        run("--sim " + kPortPlain +
+            " pinset DI5=1 ';' gpioget DI5 0 ';' gpioget -l DI5 ';' gpioset DO2=1 7=1 ';' pinget DO2 DO7"
+            " ';' gpioset -l DO2=1 ';' pinget DO2 ';' gpioinfo");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("inputs: 8 lines")),
+              "DI5=1\nDI5=1 0=0\nDI5=0\nDO2=1 7=1 (read back)\nDO2=1 DO7=1\nDO2=1 (read back)\nDO2=0\n");
+    EXPECT_NE(r.out.find("\tline  5: \"DI5\"            input\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tline  7: \"DO7\"            output\n"), std::string::npos) << r.out;
+
+    const struct {
+        const char* command;
+        int rc;
+        const char* err;
+    } refused[] = {
+        {"gpioget 8", 1, "input line 8 is beyond the board's 8 input lines"},
+        {"gpioset DO8=1", 2, "no output line 'DO8'"},
+        {"gpioset 15=1", 1, "output line 15 is beyond the board's 8 output lines"},
+        {"gpioget DO1", 2, "no input line 'DO1'"},
+        {"gpioset 16=1", 1, "output line 16 is beyond the board's 8 output lines"},
+        {"gpioset 100=1", 2, "no output line '100'"},
+        {"gpioset 1=2", 2, "level: 2 is out of range"},
+    };
+    for (const auto& c : refused) {
+        const std::string t = (dir / "t").string();
+        r = run("--sim " + kPortPlain + " --trace " + t + " " + c.command);
+        EXPECT_EQ(r.rc, c.rc) << c.command;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.command << ": " << r.err;
+        EXPECT_EQ(slurp(t).find("out "), std::string::npos) << c.command << ": no line was written";
+    }
+}
+
+TEST_F(Zrvctl, ConfigShowsTheSelectionAndEveryProblem) {
+    Outcome r = run("config");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(
+        r.out.find("digital I/O:      F81865 (chip code 6), group layout: inputs group 1, outputs group 8\n"
+                   "no problems found\n"),
+        std::string::npos)
+        << r.out;
+
+    write("c.reg",
+          "Windows Registry Editor Version 5.00\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=\"1\"\n\"Strat\"=dword:"
+          "00008443\n"
+          "\"Stop\"=dword:00008000\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000000\n"
+          "\"InBits\"=dword:00000011\n\"IOBaseOut\"=dword:00000301\n\"OutMsk\"=dword:000000ff\n"
+          "\"OutBits\"=dword:00000004\n\"CDOutMask\"=dword:00000003\n");
+    const std::string c = write("c.json", R"({"registry": "c.reg"})");
+    r = run("--sim " + c + " config");
+    EXPECT_EQ(r.rc, 1);
+    for (const char* problem : {
+             "problem: WDT \"DeviceType\" is REG_SZ, not REG_DWORD: the driver reads it as 0\n",
+             "problem: WDT \"Strat\" is not a value the driver reads (did you mean \"Start\"?)\n",
+             "problem: WDT \"Stop\" 0x8000 writes to port 0\n",
+             "problem: WDT \"Start\" is absent or 0: the watchdog cannot be started\n",
+             "problem: DIO \"OutMsk\" is not a value the driver reads (did you mean \"OutMask\"?)\n",
+             "problem: DIO \"InBits\" 17 is above 16: a line word has 16 lines\n",
+             "problem: DIO \"IOBaseIn\" is port 0 but \"InBits\" is 17\n",
+             "problem: DIO \"CDPort\" is port 0 but \"CDOutMask\" names lines\n",
+         })
+        EXPECT_NE(r.out.find(problem), std::string::npos) << problem << r.out;
+    EXPECT_EQ(count(r.out, "problem: "), 8u) << r.out;
+    EXPECT_NE(r.out.find("watchdog:         port watchdog: start nothing, stop write 0x0"), std::string::npos)
+        << r.out;
+
+    write("g.reg",
+          "Windows Registry Editor Version 5.00\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000006\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:00000001\n"
+          "\"SuperIO\"=dword:00000006\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000003\n"
+          "\"SuperIO\"=dword:00000006\n\"InBits\"=dword:00000002\n\"InAddr0\"=dword:00000009\n"
+          "\"InMask0\"=dword:00000001\n\"InAddr1\"=dword:00000001\n\"OutBits\"=dword:00000000\n");
+    r = run("--sim " + write("g.json", R"({"registry": "g.reg"})") + " --json config");
+    EXPECT_EQ(r.rc, 1);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["problems"],
+              nlohmann::json({"DIO \"InAddr0\" is group 9: the F81865 has groups 0 to 8",
+                              "DIO \"InAddr1\" or \"InMask1\" is absent: the map stops there"}))
+        << r.out;
+}
+
+TEST_F(Zrvctl, WatchRepeatsWithATimeStamp) {
+    Outcome r = run("sensors --watch 5 --count 3");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(count(r.out, "f81865-isa-0a00\n"), 3u);
+    EXPECT_EQ(r.out.find("--- time 0.000 s\nf81865"), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n\n--- time 10.000 s\nf81865"), std::string::npos) << r.out;
+    r = run("advance 10s ';' gpioget --watch 500ms --count 2 --json");
+    EXPECT_NE(
+        r.out.find(
+            "{\"inputs\":237,\"time\":\"time 10.000 s\"}\n{\"inputs\":237,\"time\":\"time 10.500 s\"}\n"),
+        std::string::npos)
+        << r.out;
 }
 
 }  // namespace

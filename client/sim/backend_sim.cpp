@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <map>
 #include <mutex>
 
 #include "client/backend.h"
@@ -16,25 +17,36 @@ namespace zrvctl {
 
 namespace {
 
-// The control device on the virtual board; each request goes through a
-// handle opened for it with the access it asks for.
+// The control device on the virtual board, with one handle per access mode
+// for the whole run, opened at its first request.
 class SimDevice : public Device {
 public:
     explicit SimDevice(sim::Machine& m) : machine_(m) {}
+    ~SimDevice() override {
+        for (auto& [_, handle] : handles_) machine_.close(handle);
+    }
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
     Reply ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
                 HandleAccess access) override {
-        int handle = 0;
-        const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
-        int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
-        if (status != ZRV_STATUS_SUCCESS)
-            throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
-        sim::IoResult r = machine_.ioctl(handle, code, input, outputLength);
-        machine_.close(handle);
+        auto it = handles_.find(access);
+        if (it == handles_.end()) {
+            int handle = 0;
+            const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
+            const int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
+            if (status != ZRV_STATUS_SUCCESS)
+                throw ClientError{
+                    fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
+            it = handles_.emplace(access, handle).first;
+        }
+        sim::IoResult r = machine_.ioctl(it->second, code, input, outputLength);
         return Reply{r.status, r.bytes, r.data};
     }
 
 private:
     sim::Machine& machine_;
+    std::map<HandleAccess, int> handles_;
 };
 
 // The virtual board itself.
@@ -67,19 +79,41 @@ private:
     sim::Machine& machine_;
 };
 
+// The board's .reg file, as the virtual registry holds it.
+class SimConfig : public ConfigSource {
+public:
+    SimConfig(const sim::Registry& registry, std::string file)
+        : registry_(registry), file_(std::move(file)) {}
+    std::string where() override { return file_.empty() ? "the board file (no registry file)" : file_; }
+    std::optional<std::vector<RegistryEntry>> values(const std::string& subkey) override {
+        const std::string path = std::string(kConfigRoot) + subkey;
+        if (!registry_.keyExists(path)) return std::nullopt;
+        std::vector<RegistryEntry> out;
+        for (const sim::RegValue& v : registry_.values(path)) out.push_back({v.name, v.type, v.data});
+        return out;
+    }
+
+private:
+    const sim::Registry& registry_;
+    std::string file_;
+};
+
 class SimBackend : public Backend {
 public:
-    void addOptions(CLI::App& app) override {
+    void addOptions(CLI::App& app, RunOptions&) override {
         app.add_option("--sim", board_, "board file of the virtual board (default: the bundled board)");
         app.add_option("--trace", traceFile_, "write every port access of the driver to FILE");
         app.add_option("--dbg", dbgFile_, "write the driver's debugger output to FILE");
     }
 
-    int run(const std::vector<Action>& actions, bool json) override {
+    std::string profileHint() const override { return "NAME.profile.json beside the board's NAME.reg"; }
+
+    int run(const std::vector<Action>& actions, const RunOptions& options) override {
         sim::Machine machine;
+        sim::BoardInfo info;
         try {
-            sim::loadBoard(machine, board_);
-        } catch (const sim::BoardError& e) {
+            info = sim::loadBoard(machine, board_);
+        } catch (const std::exception& e) {
             throw ClientError{e.what()};
         }
         // What the hardware saw streams to its files as it happens.
@@ -87,18 +121,29 @@ public:
             throw ClientError{fmt::format("{}: cannot write", traceFile_)};
         if (!dbgFile_.empty() && !machine.debugToFile(dbgFile_))
             throw ClientError{fmt::format("{}: cannot write", dbgFile_)};
+        const Profile profile =
+            chooseProfile(options.profile, info.registryFile.empty() ? "" : profileBeside(info.registryFile));
         const int32_t loadStatus = machine.load();
-        int rc = 0;
+        int rc = kExitOk;
         if (loadStatus != ZRV_STATUS_SUCCESS) {
             std::cerr << fmt::format("zrvctl: the driver did not load: 0x{:08x} ({})\n",
                                      static_cast<uint32_t>(loadStatus), statusName(loadStatus));
-            rc = 1;
+            rc = kExitRefused;
         } else {
-            SimDevice device(machine);
             MachineBoard board(machine);
-            Context ctx{device, &board, json};
-            for (auto& a : actions) a(ctx);
+            BoardClock clock(board);
+            SimConfig config(machine.registry(), info.registryFile);
+            {
+                SimDevice device(machine);
+                Context ctx{device, &board, clock, profile, &config, options.json, kExitOk, {}};
+                for (auto& a : actions) {
+                    if (interrupted()) break;
+                    a(ctx);
+                }
+                rc = ctx.exitCode;
+            }
             std::cout.flush();
+            std::fflush(stdout);
             machine.unload();
         }
 
@@ -106,11 +151,11 @@ public:
         machine.closeDebugFile();
         for (auto& v : machine.ioViolations()) {
             std::cerr << "zrvctl: driver broke a platform rule: " << v << "\n";
-            rc = 3;
+            rc = kExitBrokenRule;
         }
         for (auto& v : machine.deviceViolations()) {
             std::cerr << "zrvctl: hardware protocol violation: " << v << "\n";
-            rc = 3;
+            rc = kExitBrokenRule;
         }
         return rc;
     }

@@ -49,12 +49,39 @@ int32_t lastKernelStatus() {
     return StatusFromWin32(error);
 }
 
+// Why the device cannot be opened, in the words an operator acts on.
+static std::string openFailure(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return fmt::format(
+                "zorvik is not installed or not running (no {}): run install.cmd, or sc start zorvik",
+                ZRV_USER_DEVICE_NAME);
+        case ERROR_ACCESS_DENIED:
+            return fmt::format("run as administrator: only Administrators and the local system may open {}",
+                               ZRV_USER_DEVICE_NAME);
+        default:
+            return fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(lastKernelStatus()));
+    }
+}
+
+WinDevice::~WinDevice() {
+    for (HANDLE h : {read_, readWrite_})
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
+HANDLE WinDevice::handle(HandleAccess access) {
+    HANDLE& h = access == HandleAccess::Read ? read_ : readWrite_;
+    if (h == INVALID_HANDLE_VALUE) {
+        h = OpenDevice(access);
+        if (h == INVALID_HANDLE_VALUE) throw ClientError{openFailure(GetLastError())};
+    }
+    return h;
+}
+
 Reply WinDevice::ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
                        HandleAccess access) {
-    HANDLE device = OpenDevice(access);
-    if (device == INVALID_HANDLE_VALUE)
-        throw ClientError{
-            fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(lastKernelStatus()))};
+    HANDLE device = handle(access);
     std::vector<uint8_t> in = input;
     std::vector<uint8_t> out(outputLength);
     DWORD returned = 0;
@@ -62,18 +89,11 @@ Reply WinDevice::ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_
         DeviceIoControl(device, code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
                         out.empty() ? nullptr : out.data(), outputLength, &returned, nullptr);
     const int32_t status = ok ? ZRV_STATUS_SUCCESS : lastKernelStatus();
-    CloseHandle(device);
     if (returned > outputLength) returned = outputLength;
     return Reply{status, static_cast<uint32_t>(returned),
                  std::vector<uint8_t>(out.begin(), out.begin() + returned)};
 }
 
-void WinDevice::probe() {
-    HANDLE device = OpenDevice(HandleAccess::Read);
-    if (device == INVALID_HANDLE_VALUE)
-        throw ClientError{
-            fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(lastKernelStatus()))};
-    CloseHandle(device);
-}
+void WinDevice::probe() { handle(HandleAccess::Read); }
 
 }  // namespace zrvctl

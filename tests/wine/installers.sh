@@ -4,8 +4,12 @@
 # board behind it:
 #   1. win/install.cmd with the default board's .reg: the kernel service
 #      "zorvik" is registered to start at boot, runs, and answers zrvctl.exe
-#      as zrvctl --sim answers on the same board; win/uninstall.cmd removes
-#      the service and the driver file, and with /purge the configuration;
+#      as zrvctl --sim answers on the same board, with the board's profile
+#      beside zrvctl.exe; a second install saves the configuration first; a
+#      broken .reg is refused with reg's error text and leaves the old
+#      configuration in place; win/uninstall.cmd removes the service and the
+#      driver file, and with /purge the configuration; zrvctl.exe then says
+#      the driver is not installed;
 #   2. win/zorvik.inf through setupapi's InstallHinfSection: the driver file
 #      is copied and the service registered; the uninstall section removes
 #      both.
@@ -35,7 +39,11 @@ dist=$WINEPREFIX/drive_c/zorvik-dist
 rm -rf "$dist"
 mkdir -p "$dist" "$WINEPREFIX/drive_c/zorvik-bench"
 cp "$bench_src/win/install.cmd" "$bench_src/win/uninstall.cmd" "$bench_src/win/zorvik.inf" \
-  "$ZRV_WINDOWS_BUILD/zorvik.sys" "$bench_src/boards/default.reg" "$dist/"
+  "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$bench_src/boards/default.reg" \
+  "$bench_src/boards/default.profile.json" "$dist/"
+# Not a registry file at all (no header): reg import refuses it.
+printf 'board configuration\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\r\n"DeviceType"=dword:00000000\r\n' \
+  >"$dist/broken.reg"
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...: runs the command, which must succeed
@@ -63,6 +71,30 @@ same_status_as_native() {
   "$ZRV_LINUX_BUILD/zrvctl" --sim "$bench_src/boards/default.json" status >"$work/native" &&
     bench_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" status >"$work/wine" && diff -u "$work/native" "$work/wine"
 }
+# The installed zrvctl.exe finds the board's profile beside itself.
+sensors_in_volts() {
+  bench_wine 'C:\zorvik-dist\zrvctl.exe' sensors | tr -d '\r' | tee /dev/stderr | grep -qx 'Vcore:         +1.12 V  (min = +0.80 V, max = +1.40 V)'
+}
+install_ends_with_status() {
+  bench_wine cmd /c 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\default.reg' | tr -d '\r' | tee /dev/stderr >"$work/install.out" &&
+    grep -q '^install: the old configuration is saved in C:\\zorvik-dist\\zorvik-backup.reg' "$work/install.out" &&
+    tail -4 "$work/install.out" | head -1 | grep -q '^hardware monitor: bound' &&
+    grep -q 'DeviceType"=dword:00000001' <(iconv -f UTF-16 -t UTF-8 "$dist/zorvik-backup.reg" 2>/dev/null || cat "$dist/zorvik-backup.reg")
+}
+broken_reg_keeps_the_old_configuration() {
+  if bench_wine cmd /c 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\broken.reg' | tr -d '\r' >"$work/broken.out"; then
+    cat "$work/broken.out"; return 1
+  fi
+  cat "$work/broken.out"
+  grep -q '^install: reg import of .*broken.reg failed:' "$work/broken.out" &&
+    grep -q '^install: the old configuration is back in place' "$work/broken.out" &&
+    bench_wine reg query 'HKLM\Software\Varnel\Zorvik\WDT' /v SuperIO | tr -d '\r' | grep -Eq 'SuperIO +REG_DWORD +0x6$' &&
+    bench_wine reg query 'HKLM\Software\Varnel\Zorvik\DIO' /v GPIOOutGroup | tr -d '\r' | grep -Eq 'REG_DWORD +0x8$'
+}
+says_not_installed() {
+  ! bench_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" status 2>&1 | tr -d '\r' | tee /dev/stderr >"$work/ni.out" || return 1
+  grep -q 'zorvik is not installed or not running' "$work/ni.out"
+}
 spare_echo() {
   bench_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" ioctl 0x88202010 in=3412 out=2 | tee /dev/stderr |
     grep -qx 'status=0x00000000 bytes=2 data=3412'
@@ -85,14 +117,18 @@ check "the driver file is in system32\\drivers" driver_file_present
 check "the board's configuration is in the registry" config_present
 check "the service runs" runs
 check "zrvctl.exe status answers as zrvctl --sim does" same_status_as_native
-check "install.cmd again (restart with the configuration)" cmd_script 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\default.reg'
+check "zrvctl.exe beside the profile reads in volts" sensors_in_volts
+check "install.cmd again saves the configuration first and ends with zrvctl status" install_ends_with_status
 check "the service runs after the second install" runs
+check "install.cmd with a broken .reg fails and leaves the old configuration" broken_reg_keeps_the_old_configuration
+check "the service runs after the refused install" runs
 check "uninstall.cmd" cmd_script 'C:\zorvik-dist\uninstall.cmd'
 check "no service after the uninstall" not_registered
 check "no driver file after the uninstall" driver_file_absent
 check "the configuration stays without /purge" config_present
 check "uninstall.cmd /purge" cmd_script 'C:\zorvik-dist\uninstall.cmd' /purge
 check "no configuration after /purge" config_absent
+check "zrvctl.exe says the driver is not installed" says_not_installed
 check "install.cmd without a board's .reg is refused" refused_without_board
 bench_end_session
 
