@@ -19,6 +19,7 @@
 #include <filesystem>
 
 #include "sim/board.h"
+#include "tests/support/board_files.h"
 
 namespace {
 
@@ -140,9 +141,8 @@ void checkRules(const sim::Machine& machine, bool deviceRules) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::vector<std::string> boards = [] {
         std::vector<std::string> found;
-        for (const auto& e : std::filesystem::directory_iterator(ZRV_SOURCE_DIR "/boards"))
-            if (e.path().extension() == ".json") found.push_back(e.path().string());
-        std::sort(found.begin(), found.end());
+        for (const auto& path : zrvtest::boardFilesIn(ZRV_SOURCE_DIR "/boards"))
+            found.push_back(path.string());
         return found;
     }();
     if (boards.empty()) fail("no example boards under " ZRV_SOURCE_DIR "/boards");

@@ -1,15 +1,12 @@
 #include "tests/support/boards.h"
 
-#include <algorithm>
-#include <filesystem>
+#include "tests/support/board_files.h"
 
 namespace zrvtest {
 
 std::vector<std::string> exampleBoards() {
     std::vector<std::string> boards;
-    for (const auto& entry : std::filesystem::directory_iterator(ZRV_SOURCE_DIR "/boards"))
-        if (entry.path().extension() == ".json") boards.push_back(entry.path().string());
-    std::sort(boards.begin(), boards.end());
+    for (const auto& path : boardFilesIn(ZRV_SOURCE_DIR "/boards")) boards.push_back(path.string());
     return boards;
 }
 

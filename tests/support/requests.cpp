@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "tests/support/board_files.h"
 #include "zorvik/ioctl.h"
 
 namespace zrvtest {
@@ -33,10 +34,8 @@ const std::vector<RequestKind>& requestKinds() {
 
 std::vector<ExampleBoard> exampleBoards(const std::string& sourceDir) {
     std::vector<ExampleBoard> boards;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(sourceDir) / "boards"))
-        if (entry.path().extension() == ".json")
-            boards.push_back({entry.path().stem().string(), entry.path().string()});
-    std::sort(boards.begin(), boards.end(), [](auto& a, auto& b) { return a.name < b.name; });
+    for (const auto& path : boardFilesIn(std::filesystem::path(sourceDir) / "boards"))
+        boards.push_back({path.stem().string(), path.string()});
     return boards;
 }
 
