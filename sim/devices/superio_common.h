@@ -54,8 +54,10 @@ inline uint16_t superIoPort(const nlohmann::json& entry, const std::string& wher
     return static_cast<uint16_t>(port);
 }
 
-inline uint16_t superIoId(const nlohmann::json& entry, const std::string& where, uint16_t fallback) {
-    return static_cast<uint16_t>(entry.contains("id") ? boardNumber(entry["id"], where + ": id", 0xFFFF)
+// "id": the chip's ID, at most `max` (0xFF for chips with a one-byte ID).
+inline uint16_t superIoId(const nlohmann::json& entry, const std::string& where, uint16_t fallback,
+                          uint32_t max = 0xFFFF) {
+    return static_cast<uint16_t>(entry.contains("id") ? boardNumber(entry["id"], where + ": id", max)
                                                       : fallback);
 }
 

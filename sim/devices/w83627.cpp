@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "sim/board.h"
+#include "sim/devices/superio_common.h"
 
 namespace sim {
 
@@ -329,13 +330,8 @@ uint16_t W83627::monitorBase() const {
 //    "fan_rpm": {"1": 2400}, "pins": {"gpio10": 0}}
 
 std::unique_ptr<Device> W83627::fromBoard(const nlohmann::json& entry, const std::string& where) {
-    const uint32_t port = entry.contains("config_port")
-                              ? boardNumber(entry["config_port"], where + ": config_port", 0xFFFF)
-                              : 0x2E;
-    if (port != 0x2E && port != 0x4E)
-        throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
-    const uint32_t id = entry.contains("id") ? boardNumber(entry["id"], where + ": id", 0xFF) : 0x88;
-    auto chip = std::make_unique<W83627>(static_cast<uint16_t>(port), static_cast<uint8_t>(id));
+    auto chip = std::make_unique<W83627>(superIoPort(entry, where),
+                                         static_cast<uint8_t>(superIoId(entry, where, 0x88, 0xFF)));
 
     auto object = [&](const nlohmann::json& in, const std::string& key, const std::string& at) {
         if (!in.is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", at, key));
