@@ -95,22 +95,30 @@ TEST_F(SCH3114Dio, NoLinesMeansNoPortAccess) {
     EXPECT_TRUE(board.trace().empty());
 }
 
-// A line naming a group past the eight-entry register table is refused at
-// set-up with the line named; groups 0 and 7 are in the table.
-TEST(SCH3114DioLines, LinesNamingGroupsPastTheTableAreRefused) {
+// A line naming a group without a GPIO data register (past the eight-entry
+// table, groups 0 and 7, or the group 0 of a line whose value the registry
+// lacks) is refused at set-up with the line named, before any runtime access.
+TEST(SCH3114DioLines, LinesNamingGroupsWithoutADataRegisterAreRefused) {
     struct Case {
-        std::vector<Line> in, out;
-        const char* line;  // null: bound
+        std::string lines;  // the DIO key
+        const char* line;   // null: bound
     };
+    const std::string missingAddr = dioLinesKey(kSCH3114, {{1, 1}}, {}) + "\"InBits\"=dword:00000002\n";
     const Case cases[] = {
-        {{{1, 1}}, {{6, 1}, {8, 2}}, "DIO_SCH3114 output line 1 names GPIO group 8, digital I/O not bound"},
-        {{{0xFFFF, 1}}, {}, "DIO_SCH3114 input line 0 names GPIO group 65535, digital I/O not bound"},
-        {{{0, 1}, {7, 2}, {9, 1}}, {}, "DIO_SCH3114 input line 2 names GPIO group 9, digital I/O not bound"},
-        {{{0, 1}, {7, 2}}, {{7, 4}}, nullptr},
+        {dioLinesKey(kSCH3114, {{1, 1}}, {{6, 1}, {8, 2}}),
+         "DIO_SCH3114 output line 1 names GPIO group 8, digital I/O not bound"},
+        {dioLinesKey(kSCH3114, {{0xFFFF, 1}}, {}),
+         "DIO_SCH3114 input line 0 names GPIO group 65535, digital I/O not bound"},
+        {dioLinesKey(kSCH3114, {{1, 1}, {0, 2}}, {}),
+         "DIO_SCH3114 input line 1 names GPIO group 0, digital I/O not bound"},
+        {dioLinesKey(kSCH3114, {{1, 1}}, {{6, 1}, {7, 4}}),
+         "DIO_SCH3114 output line 1 names GPIO group 7, digital I/O not bound"},
+        {missingAddr, "DIO_SCH3114 input line 1 names GPIO group 0, digital I/O not bound"},
+        {dioLinesKey(kSCH3114, {{1, 1}, {6, 2}}, {{2, 4}, {5, 1}}), nullptr},
     };
     for (const Case& c : cases) {
         Bench b(0x2E);
-        b.board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioLinesKey(kSCH3114, c.in, c.out));
+        b.board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + c.lines);
         ASSERT_EQ(b.board.load(), ZRV_STATUS_SUCCESS);
         EXPECT_EQ(b.board.trace(), RtTrace(0x2E).found(0x7C).lines()) << "only the probe ran";
         EXPECT_EQ(b.board.debugLines(), c.line ? Lines{c.line} : Lines{});

@@ -12,10 +12,16 @@
 namespace {
 
 // GPIO data register of each group number, as an offset in the runtime
-// block. Groups 0 and 7 have no data register of their own and land on the
-// block's first register.
+// block. Groups 0 and 7 have no data register: their 0x00 is the block's
+// first register, which is no GPIO data.
 const uint8_t SCH3114GpioRegs[] = {0x00, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x00};
 constexpr uint32_t kGpioGroups = sizeof(SCH3114GpioRegs) / sizeof(SCH3114GpioRegs[0]);
+constexpr uint8_t kNoDataRegister = 0x00;
+
+// True when the group number has a GPIO data register in the table.
+bool GroupHasRegister(uint16_t group) {
+    return group < kGpioGroups && SCH3114GpioRegs[group] != kNoDataRegister;
+}
 
 // The lines of one direction in the board configuration.
 struct LineSide {
@@ -59,11 +65,13 @@ void DIO_SCH3114_Set(uint16_t lines) {
     }
 }
 
-// A line whose group lies past the register table is refused, naming the
-// line; then no line of the map is served.
-bool GroupsInTable(const LineSide& side, const char* refusal) {
+// A line whose group has no GPIO data register (past the table, or groups 0
+// and 7, also the group 0 of a line the registry leaves out) is refused,
+// naming the line; then no line of the map is served and nothing of the
+// runtime block is touched.
+bool GroupsHaveRegisters(const LineSide& side, const char* refusal) {
     for (uint32_t n = 0; n < side.Count; ++n) {
-        if (side.Group[n] >= kGpioGroups) {
+        if (!GroupHasRegister(side.Group[n])) {
             DbgPrint(refusal, static_cast<int>(n), static_cast<int>(side.Group[n]));
             return false;
         }
@@ -78,10 +86,10 @@ const DioOps SCH3114DioOps = {
 };
 
 int32_t DIO_SCH3114_Init() {
-    if (!GroupsInTable(InputLines(),
-                       "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
-        !GroupsInTable(OutputLines(),
-                       "DIO_SCH3114 output line %d names GPIO group %d, digital I/O not bound\n"))
+    if (!GroupsHaveRegisters(InputLines(),
+                             "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
+        !GroupsHaveRegisters(OutputLines(),
+                             "DIO_SCH3114 output line %d names GPIO group %d, digital I/O not bound\n"))
         return -1;
     return 0;
 }
