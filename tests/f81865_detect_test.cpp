@@ -114,6 +114,7 @@ TEST_F(F81865Detect, ThreeFunctionsShareOneProbeAndRunTheirSetUpsInSelectionOrde
                                .select(4)
                                .rd(0x60, 0x0A)
                                .rd(0x61, 0x00)
+                               .rd(0x30, 0x01)
                                .hrd(0x01, 0x03)
                                .exit()
                                // watchdog

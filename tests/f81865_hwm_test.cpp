@@ -52,6 +52,7 @@ TEST_F(F81865Hwm, SetUpStartsAStoppedMonitorAtTheBaseWithItsLowBitsCleared) {
                                .select(4)
                                .rd(0x60, 0x02)
                                .rd(0x61, 0x95)
+                               .rd(0x30, 0x01)
                                .hrd(0x01, 0x01)
                                .hwr(0x96, 0x0F)
                                .hwr(0x01, 0x03)
@@ -91,6 +92,7 @@ TEST_F(F81865Hwm, MonitorWithoutBaseIsNotBound) {
                                .select(4)
                                .rd(0x60, 0x00)
                                .rd(0x61, 0x00)
+                               .rd(0x30, 0x01)
                                .exit();
     EXPECT_EQ(board.trace(), expected);
     const auto dbg = newDebugLines();

@@ -78,8 +78,8 @@ TEST_F(It87Hwm, DetectionOnTheOthersTakesFixedVersionsAndDivisors) {
     EXPECT_TRUE(board.trace().empty());
 }
 
-// Not bound, and no monitor port touched: a device 4 that is not active
-// (silently), or a base below 0x100 (with a line naming it).
+// Not bound, and no monitor port touched: a device 4 that is not active, or
+// a base below 0x100, each with a line naming it.
 TEST(It87HwmBase, InactiveDeviceOrLowBaseLeavesTheMonitorUnbound) {
     struct Case {
         uint16_t base;
@@ -87,7 +87,7 @@ TEST(It87HwmBase, InactiveDeviceOrLowBaseLeavesTheMonitorUnbound) {
         Lines lines;
     };
     const Case cases[] = {
-        {0x0290, 0x00, {}},
+        {0x0290, 0x00, {"HWM_IT87 logical device 4 is not active (0x00), hardware monitor not bound"}},
         {0x0000, 0x01, {"HWM_IT87 BaseAddr 0x0000 is not a monitor base, hardware monitor not bound"}},
         {0x00F0, 0x01, {"HWM_IT87 BaseAddr 0x00f0 is not a monitor base, hardware monitor not bound"}},
     };

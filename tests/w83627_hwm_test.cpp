@@ -109,7 +109,8 @@ TEST_F(W83627Hwm, ProbeAtTheSecondPairClearsTheFanInputBitOn82) {
 
 // The monitor is not bound, and no port but the configuration pairs is
 // touched: an ID the monitor does not serve, a base of 0, the monitor off,
-// a base among the board's own devices, and one whose pair would wrap round.
+// a base among the board's own devices, and one with only the low three bits
+// the chip ignores.
 TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
     struct Case {
         uint8_t id;
@@ -136,10 +137,10 @@ TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
          {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0080", "W83627GetChipID-",
           "HWM_W83627_Detect BaseAddr 0x0080 is not a monitor base, hardware monitor not bound"}},
         {0x88,
-         0xFFFA,
+         0x0007,
          1,
-         {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr fffa", "W83627GetChipID-",
-          "HWM_W83627_Detect BaseAddr 0xfffa is not a monitor base, hardware monitor not bound"}},
+         {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0000", "W83627GetChipID-", "W83627GetChipID+",
+          "W83627GetChipID-"}},
     };
     for (const Case& c : cases) {
         zrvtest::SimBoard b;

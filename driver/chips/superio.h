@@ -17,6 +17,7 @@
 #define SIO_REG_ID_HIGH 0x20
 #define SIO_REG_ID_LOW 0x21
 #define SIO_REG_ACTIVATE 0x30  // bit 0: the selected logical device decodes
+#define SIO_ACTIVATE_BIT 0x01
 #define SIO_REG_BASE_HIGH 0x60
 #define SIO_REG_BASE_LOW 0x61
 

@@ -19,6 +19,7 @@ constexpr uint8_t kHwmFanField = 0x03;        // mode field of fan index 0, shif
 
 constexpr uint16_t kHwmMonitorIndex = 5;  // index port offset from BaseAddr; data port is + 6
 constexpr uint16_t kHwmMonitorData = 6;
+constexpr uint16_t kHwmBaseAlign = 0xFFF8;  // the monitor decodes an eight-port block
 // Bases below this would put the monitor's pair on the board's own devices
 // (DMA controller, interrupt controllers, timer, keyboard controller).
 constexpr uint16_t kHwmLowestBase = 0x100;
@@ -144,17 +145,24 @@ int32_t HWM_F81865_FanControl(FanCtrl* control) {
 const HwmOps F81865HwmOps = {HWM_F81865_GetData, HWM_F81865_FanControl, nullptr};
 
 // Takes the monitor base the firmware left in logical device 4 and starts
-// the monitor if it is not running. The base is refused when it would put
-// the monitor's pair among the board's own devices (a base of 0: device 4
-// never set up): the table is not bound and no monitor port is touched.
+// the monitor if it is not running. The monitor is not bound, and no monitor
+// port is touched, when device 4 is not active (register 0x30 bit 0 clear:
+// nothing decodes at the base, and the counts read there float to 0xFFFF) or
+// when the base would put the monitor's pair among the board's own devices
+// (a base of 0: device 4 never set up).
 ZRV_INIT int32_t HWM_F81865_SetDefault() {
     DbgPrint("HWM_F81865_SetDefault+\n");
     int32_t result = 0;
     {
         F81865Config config(F81865_DEVICE_HWM);
-        F81865State.BaseAddr = static_cast<uint16_t>(config.ReadBase() & 0xFFF8);
+        F81865State.BaseAddr = static_cast<uint16_t>(config.ReadBase() & kHwmBaseAlign);
         DbgPrint("HWM_F81865 BaseAddr = 0x%04x\n", static_cast<unsigned>(F81865State.BaseAddr));
-        if (F81865State.BaseAddr < kHwmLowestBase) {
+        const uint8_t active = config.ReadReg(SIO_REG_ACTIVATE);
+        if ((active & SIO_ACTIVATE_BIT) == 0) {
+            DbgPrint("HWM_F81865 logical device 4 is not active (0x%02x), hardware monitor not bound\n",
+                     static_cast<unsigned>(active));
+            result = -1;
+        } else if (F81865State.BaseAddr < kHwmLowestBase) {
             DbgPrint("HWM_F81865 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
                      static_cast<unsigned>(F81865State.BaseAddr));
             result = -1;

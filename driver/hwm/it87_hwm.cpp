@@ -27,6 +27,10 @@ constexpr uint8_t kHwmAutoStep = 0x3C;  // Auto 3
 
 constexpr uint16_t kHwmMonitorIndex = 5;  // index port offset from the base; data port is + 6
 constexpr uint16_t kHwmMonitorData = 6;
+// The monitor decodes an eight-port block: the chip ignores the low three
+// bits of the base registers, so the pair sits at the aligned base + 5 / + 6
+// (and never runs past port 0xFFFF).
+constexpr uint16_t kHwmBaseAlign = 0xFFF8;
 // Bases below this would put the monitor's pair on the board's own devices
 // (DMA controller, interrupt controllers, timer, keyboard controller).
 constexpr uint16_t kHwmLowestBase = 0x100;
@@ -231,9 +235,10 @@ void ReadDivisors(const It87Monitor& monitor) {
 const HwmOps IT87HwmOps = {HWM_IT87_GetData, HWM_IT87_FanControl, nullptr};
 
 // Finds the chip at 0x2E/0x2F, takes its version letter and the monitor's
-// base from logical device 4, then sets up the monitor. A device 4 that is
-// not active, or a base that would put the monitor's pair among the board's
-// own devices (below 0x100, which includes a base never set up), leaves the
+// base from logical device 4, then sets up the monitor. A device 4 whose
+// activation bit (register 0x30 bit 0) is clear decodes nothing at its base;
+// it, and a base that would put the monitor's pair among the board's own
+// devices (below 0x100, which includes a base never set up), leave the
 // monitor unbound and no monitor port touched.
 int32_t HWM_IT87_Detect() {
     uint16_t base;
@@ -247,10 +252,14 @@ int32_t HWM_IT87_Detect() {
         IT87HwmState.VersionLetter = kVersionLetters[version & 0x0F];
         config.SelectDevice(IT87_DEVICE_HWM);
         const uint8_t low = config.ReadReg(SIO_REG_BASE_LOW);
-        base = static_cast<uint16_t>(config.ReadReg(SIO_REG_BASE_HIGH) << 8 | low);
+        base = static_cast<uint16_t>((config.ReadReg(SIO_REG_BASE_HIGH) << 8 | low) & kHwmBaseAlign);
         active = config.ReadReg(SIO_REG_ACTIVATE);
     }
-    if (active == 0) return -1;
+    if ((active & SIO_ACTIVATE_BIT) == 0) {
+        DbgPrint("HWM_IT87 logical device 4 is not active (0x%02x), hardware monitor not bound\n",
+                 static_cast<unsigned>(active));
+        return -1;
+    }
     if (base < kHwmLowestBase) {
         DbgPrint("HWM_IT87 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
                  static_cast<unsigned>(base));

@@ -26,11 +26,13 @@ constexpr uint8_t kAnyBank = 0xFF;  // a register outside 0x50..0x5F
 
 constexpr uint16_t kHwmMonitorIndex = 5;  // index port offset from the base; data port is + 6
 constexpr uint16_t kHwmMonitorData = 6;
+// The monitor decodes an eight-port block: the chip ignores the low three
+// bits of the base registers (a base of 0x0295 decodes at 0x0290), so the
+// pair sits at the aligned base + 5 / + 6 and never runs past port 0xFFFF.
+constexpr uint16_t kHwmBaseAlign = 0xFFF8;
 // Bases below this would put the monitor's pair on the board's own devices
-// (DMA controller, interrupt controllers, timer, keyboard controller); above
-// the highest the data port would wrap round to port 0.
+// (DMA controller, interrupt controllers, timer, keyboard controller).
 constexpr uint16_t kHwmLowestBase = 0x100;
-constexpr uint16_t kHwmHighestBase = 0xFFFF - kHwmMonitorData;
 
 constexpr uint32_t kHwmFanClock = 1350000u;  // rpm = clock / (divisor * count)
 constexpr uint8_t kHwmFanNoReading = 0xFF;   // counter at full scale: too slow or no fan
@@ -214,7 +216,7 @@ void HWM_W83627_Test() { DbgPrint("HWM: W83627 test\n"); }
 
 // The chip's monitor, found at the configuration pair in S.ConfigPair: the
 // accepted ID when logical device 0x0B has a base and decodes, else 0. The
-// base is left in HwmIndexPort.
+// base, as the chip decodes it, is left in HwmIndexPort.
 uint8_t W83627GetChipID() {
     DbgPrint("W83627GetChipID+\n");
     uint8_t result = 0;
@@ -225,7 +227,7 @@ uint8_t W83627GetChipID() {
             config.SelectDevice(W83627_DEVICE_HWM);
             const uint8_t low = config.ReadReg(SIO_REG_BASE_LOW);
             const uint8_t high = config.ReadReg(SIO_REG_BASE_HIGH);
-            S.HwmIndexPort = static_cast<uint16_t>(high << 8 | low);
+            S.HwmIndexPort = static_cast<uint16_t>((high << 8 | low) & kHwmBaseAlign);
             const uint8_t on = config.ReadReg(kCfgRegMonitorOn);
             DbgPrint("W83627GetChipID HWM BASE Addr %04x\n", static_cast<unsigned>(S.HwmIndexPort));
             if (S.HwmIndexPort != 0 && (on & kMonitorOnBit) != 0) result = id;
@@ -255,8 +257,7 @@ const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, HWM_W83627
 
 // Probes 0x2E/0x2F, then 0x4E/0x4F; takes the monitor's fan divisors. A base
 // below 0x100 is refused (no monitor port is touched): the firmware did not
-// set the monitor up, and its pair would land on the board's own devices. So
-// is a base whose pair would run past the last port.
+// set the monitor up, and its pair would land on the board's own devices.
 int32_t HWM_W83627_Detect() {
     for (uint32_t i = 0; i < kSioConfigPairCount && S.ChipId == 0; ++i) {
         S.ConfigPair = &kSioConfigPairs[i];
@@ -266,7 +267,7 @@ int32_t HWM_W83627_Detect() {
     }
     if (S.ChipId == 0) return -1;
     const uint16_t base = S.HwmIndexPort;
-    if (base < kHwmLowestBase || base > kHwmHighestBase) {
+    if (base < kHwmLowestBase) {
         DbgPrint("HWM_W83627_Detect BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
                  static_cast<unsigned>(base));
         return -1;
