@@ -124,7 +124,10 @@ bool setTimeout(Context& ctx, const char* command, WdtTimeout t) {
 }
 
 bool send(Context& ctx, const char* command, uint32_t code) {
-    return requestAnswered(ctx, command, ctx.device.ioctl(code, {}, 0, HandleAccess::ReadWrite));
+    if (requestAnswered(ctx, command, ctx.device.ioctl(code, {}, 0, HandleAccess::ReadWrite))) return true;
+    // A refused stop leaves the watchdog counting down to a board reset.
+    if (code == IOCTL_WDT_STOP) warn(ctx, command, "the watchdog was not stopped and still runs");
+    return false;
 }
 
 struct WdtAction {

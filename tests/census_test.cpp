@@ -111,7 +111,7 @@ const std::vector<Row> kCensus = {
     {"port-regtypes", "IOCTL_WDT_GET_TIMEOUT", 0x00000000, 0, 0, 0},
     {"port-regtypes", "IOCTL_WDT_START", 0x00000000, 1, 1, 0},
     {"port-regtypes", "IOCTL_WDT_RESET", 0x00000000, 1, 1, 0},
-    {"port-regtypes", "IOCTL_WDT_STOP", 0x00000000, 0, 1, 0},
+    {"port-regtypes", "IOCTL_WDT_STOP", 0xc00000bb, 0, 1, 0},
     {"port-regtypes", "IOCTL_DIO_CD_GET_INPUTS", 0x00000000, 1, 0, 0},
     {"port-regtypes", "IOCTL_DIO_CD_GET_OUTPUT_COUNT", 0x00000000, 0, 0, 0},
     {"port-regtypes", "IOCTL_DIO_CD_SET_OUTPUT", 0x00000000, 1, 1, 0},

@@ -24,9 +24,9 @@ struct CodeRow {
     Function function;
     uint32_t minInput;
     uint32_t minOutput;
-    uint32_t returns;             // bytes on success
-    bool upToOutput;              // fewer when the output buffer is shorter
-    bool maySayNo;                // a bound back-end may refuse it (missing slot, fan, direction register)
+    uint32_t returns;  // bytes on success
+    bool upToOutput;   // fewer when the output buffer is shorter
+    bool maySayNo;     // a bound back-end may refuse it (missing slot, fan, direction register, stop)
     std::vector<uint8_t> record;  // an input every back-end takes
 };
 
@@ -41,7 +41,7 @@ const CodeRow kCodes[] = {
     {IOCTL_DIO_GET_OUTPUT, Function::Dio, 0, 2, 2, false, false, {}},
     {IOCTL_WDT_SET_TIMEOUT, Function::Wdt, 4, 0, 0, false, false, {10, 0, 1, 0}},
     {IOCTL_WDT_START, Function::Wdt, 0, 0, 0, false, false, {}},
-    {IOCTL_WDT_STOP, Function::Wdt, 0, 0, 0, false, false, {}},
+    {IOCTL_WDT_STOP, Function::Wdt, 0, 0, 0, false, true, {}},
     {IOCTL_WDT_RESET, Function::Wdt, 0, 0, 0, false, false, {}},
     {IOCTL_WDT_GET_TIMEOUT, Function::Wdt, 0, 4, 4, false, false, {}},
     {IOCTL_DIO_CD_GET_INPUTS, Function::Dio, 0, 1, 1, false, true, {}},

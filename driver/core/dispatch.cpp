@@ -97,8 +97,10 @@ ZrvStatus WdtStart(ZrvRequest*) {
     return ZRV_STATUS_SUCCESS;
 }
 
+// A watchdog that cannot be stopped keeps counting: the caller must not
+// take the request for done.
 ZrvStatus WdtStop(ZrvRequest*) {
-    BoundWdtOps->Stop();
+    if (BoundWdtOps->Stop() != 0) return ZRV_STATUS_NOT_SUPPORTED;
     return ZRV_STATUS_SUCCESS;
 }
 

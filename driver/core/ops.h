@@ -11,7 +11,7 @@ typedef int32_t (*DetectRoutine)();
 struct WdtOps {
     ZrvStatus (*SetTimeout)(WdtTimeout* timeout);
     void (*Start)();
-    void (*Stop)();
+    int32_t (*Stop)();  // 0 stopped; non-zero: this watchdog has no way to stop
     void (*Reset)();
     void (*GetTimeout)(WdtTimeout* timeout);
 };

@@ -133,9 +133,10 @@ void WDT_F81216_Start() {
     config.WriteReg(kWdtRegCount, F81216State.WdtCount);
 }
 
-void WDT_F81216_Stop() {
+int32_t WDT_F81216_Stop() {
     F81216Config config;
     config.WriteReg(kWdtRegCount, 0x00);
+    return 0;
 }
 
 }  // namespace

@@ -76,13 +76,14 @@ void WDT_F81865_Start() {
 }
 
 // Only the unit bit survives.
-void WDT_F81865_Stop() {
+int32_t WDT_F81865_Stop() {
     {
         F81865Config config(F81865_DEVICE_WDT);
         const uint8_t control = config.ReadReg(kWdtRegControl);
         config.WriteReg(kWdtRegControl, static_cast<uint8_t>(control & kWdtControlMinutes));
     }
     DbgPrint("WDT_F81865 Stop\n");
+    return 0;
 }
 
 void WDT_F81865_GetTimeout(WdtTimeout* timeout) {

@@ -83,9 +83,10 @@ void WDT_IT87_Start() {
 }
 
 // The count registers keep what they hold.
-void WDT_IT87_Stop() {
+int32_t WDT_IT87_Stop() {
     It87Config config(*IT87WdtState.Pair, IT87_DEVICE_WDT);
     UpdateReg(config, kWdtRegControl, static_cast<uint8_t>(~kWdtControlRun), 0);
+    return 0;
 }
 
 // Stops the countdown before reloading it, so it restarts from the full count.

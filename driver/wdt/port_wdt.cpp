@@ -33,12 +33,16 @@ struct PortWdtStateRecord {
 
 ZRV_GLOBAL PortWdtStateRecord PortWdtState;
 
+// The port of an action; 0 for none.
+uint16_t ActionPort(uint16_t action) {
+    return (action & kActionWrite) != 0 ? static_cast<uint16_t>(action & kActionPortMask) : action;
+}
+
 // Performs one port action; `value` is the byte a write action writes.
 // I/O port 0 is the DMA controller on a PC, never a watchdog: an action
 // whose port is 0 (also 0x8000, a write to port 0) touches nothing.
 void PerformAction(uint16_t action, uint8_t value) {
-    const uint16_t port =
-        (action & kActionWrite) != 0 ? static_cast<uint16_t>(action & kActionPortMask) : action;
+    const uint16_t port = ActionPort(action);
     if (port == 0) return;
     if ((action & kActionWrite) != 0)
         PlatWritePort(port, value);
@@ -60,9 +64,14 @@ void WDT_Port_Start() {
     PerformAction(PortWdtState.StartPort, PortWdtState.WdtCount);
 }
 
-void WDT_Port_Stop() {
+// Without a stop action (none configured, or one on port 0) nothing can
+// stop this watchdog: the request is refused rather than answered as done
+// while the countdown goes on.
+int32_t WDT_Port_Stop() {
     HwLockGuard guard(HW_LOCK_PORT_WDT);
+    if (ActionPort(PortWdtState.StopPort) == 0) return -1;
     PerformAction(PortWdtState.StopPort, 0);
+    return 0;
 }
 
 void WDT_Port_Reset() {

@@ -63,9 +63,10 @@ void WDT_SCH3114_Start() {
     runtime.Write(kWdtRegCount, SCH3114State.WdtCount);
 }
 
-void WDT_SCH3114_Stop() {
+int32_t WDT_SCH3114_Stop() {
     SCH3114Runtime runtime;
     runtime.Write(kWdtRegCount, 0x00);
+    return 0;
 }
 
 }  // namespace

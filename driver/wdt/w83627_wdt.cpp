@@ -97,9 +97,10 @@ void WDT_W83627_Start() {
     config.WriteReg(W83627WdtState.Layout->Count, W83627WdtState.SavedCount);
 }
 
-void WDT_W83627_Stop() {
+int32_t WDT_W83627_Stop() {
     WdtConfig config;
     config.WriteReg(W83627WdtState.Layout->Count, 0x00);
+    return 0;
 }
 
 }  // namespace
