@@ -32,6 +32,12 @@ struct PortDioValues {
     uint32_t UseSpecificSetting, SpecificMaskIo, SpecificDataIo;
 };
 
+// A line count of the plain layout and the line that refuses it.
+struct LineCount {
+    uint8_t Count;
+    const char* Refusal;
+};
+
 // Index of the lowest set bit; 0 for 0.
 uint8_t LowBitIndex(uint8_t m) {
     if (m == 0) return 0;
@@ -191,6 +197,26 @@ ZRV_INIT int32_t DIO_Port_LoadConfig() {
     const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
     PlatFree(path);
     if (!ZRV_SUCCESS(status)) return -1;
+
+    // The plain layout reports its line counts as the registry gives them,
+    // and a caller shifts by them into the 16-bit line word: a count the
+    // word cannot carry is a board description to refuse, not to pass on.
+    // The only line of this back-end: without it a board that lost its
+    // digital I/O to a mistyped count would leave no trace of why.
+    if (v.UseSpecificSetting == 0) {
+        const LineCount counts[] = {
+            {static_cast<uint8_t>(v.InBits),
+             "DIO_Port InBits %d is more than a line word carries, digital I/O not bound\n"},
+            {static_cast<uint8_t>(v.OutBits),
+             "DIO_Port OutBits %d is more than a line word carries, digital I/O not bound\n"},
+        };
+        for (const LineCount& c : counts) {
+            if (c.Count > ZRV_MAX_LINES) {
+                DbgPrint(c.Refusal, static_cast<int>(c.Count));
+                return -1;
+            }
+        }
+    }
 
     PortDioStateRecord& s = PortDioState;
     s.SpecificMaskPort = static_cast<uint16_t>(v.SpecificMaskIo);
