@@ -1,0 +1,388 @@
+// Corners of the chips and port back-ends, one row per case: the board as a
+// board file gives it, the driver loaded on it, then requests. Each row
+// checks the port accesses and debugger lines of the load, what each request
+// answers (and touched), and the board resets a watchdog caused.
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "sim/board.h"
+#include "tests/it87_board.h"
+
+namespace {
+
+using namespace siotest;
+using zrvtest::le16;
+using zrvtest::le32;
+using zrvtest::timeoutRecord;
+
+const Lines kAny = {"*"};  // not compared
+constexpr ZrvStatus kOk = ZRV_STATUS_SUCCESS;
+constexpr ZrvStatus kNotBound = ZRV_STATUS_NOT_SUPPORTED;
+
+struct Request {
+    uint32_t code;
+    std::vector<uint8_t> input;
+    uint32_t outLen;
+    ZrvStatus status;
+    std::vector<uint8_t> reply = {};  // the answer's first bytes
+    Lines trace = kAny;
+};
+struct Corner {
+    std::string what;
+    std::string hardware;  // board-file hardware entries
+    std::string registry;
+    Lines loadTrace;
+    Lines loadDebug;
+    std::vector<Request> requests;
+    uint64_t runMs = 0;  // virtual time after the requests
+    size_t resets = 0;   // board resets by then, none a millisecond earlier
+};
+
+void run(const Corner& c) {
+    SCOPED_TRACE(c.what);
+    zrvtest::SimBoard b;
+    b.reg(c.registry);
+    sim::loadBoardText(b.machine(), "{\"hardware\": [" + c.hardware + "]}", "corner.json");
+    ASSERT_EQ(b.load(), kOk);
+    if (c.loadTrace != kAny) {
+        EXPECT_EQ(b.trace(), c.loadTrace);
+    }
+    if (c.loadDebug != kAny) {
+        EXPECT_EQ(b.debugLines(), c.loadDebug);
+    }
+    for (const Request& r : c.requests) {
+        b.clearTrace();
+        const sim::IoResult got = b.ioctl(r.code, r.input, r.outLen);
+        EXPECT_EQ(got.status, r.status) << std::hex << r.code;
+        const size_t n = std::min(got.data.size(), r.reply.size());
+        EXPECT_EQ(std::vector<uint8_t>(got.data.begin(), got.data.begin() + static_cast<ptrdiff_t>(n)),
+                  r.reply);
+        if (r.trace != kAny) {
+            EXPECT_EQ(b.trace(), r.trace) << std::hex << r.code;
+        }
+    }
+    const auto resets = [&b] {
+        size_t n = 0;
+        for (const auto& device : b.machine().bus().devices()) n += device->resets().size();
+        return n;
+    };
+    if (c.runMs != 0) {
+        b.machine().advance(c.runMs - 1);
+        EXPECT_EQ(resets(), 0u) << "none before the full time";
+        b.machine().advance(1);
+    }
+    EXPECT_EQ(resets(), c.resets);
+    b.unload();
+    const auto v = b.violations();
+    EXPECT_TRUE(v.empty()) << v.front();
+}
+
+std::string chip(const char* type, uint32_t id, const std::string& body, uint16_t port = 0x2E) {
+    return fmt::format(R"({{"type": "{}", "config_port": "{:#x}", "id": "{:#x}"{}{}}})", type, port, id,
+                       body.empty() ? "" : ", ", body);
+}
+// Monitor at 0x290 with fan 1 at 9000 rpm; GPIO group 1, lines 0..3 inputs.
+const std::string kW83627Body =
+    R"("config": {"0x0b": {"0x60": "0x02", "0x61": "0x90", "0x40": "0x01"}, "7": {"0x30": "0x01", "0xf0": "0x0f"}},
+       "fan_rpm": {"1": 9000})";
+const std::string kIt87Body = R"("config": {"4": {"0x60": "0x02", "0x61": "0x90", "0x30": "0x01"}})";
+const std::string kSchBody = R"("config": {"0x0a": {"0x60": "0x0a", "0x61": "0x00"}})";
+
+std::string portKey(const char* subkey, const std::string& values) {
+    return fmt::format(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\{}]\n\"DeviceType\"=dword:00000000\n{}", subkey,
+        values);
+}
+const std::string kPortWatchdog =
+    R"({"type": "port-watchdog", "start": {"access": "write", "port": "0x443"},
+        "refresh": {"access": "write", "port": "0x443"}, "stop": {"access": "read", "port": "0x843"}})";
+
+// Each accepted ID of each list once: the watchdog runs out at its count.
+Corner watchdogFires(const char* type, uint32_t id, uint32_t code, const std::string& body) {
+    return {fmt::format("{} {:#x} watchdog", type, id),
+            chip(type, id, body),
+            hwmKey(kNoChip) + wdtKey(code) + noDio(),
+            kAny,
+            kAny,
+            {{IOCTL_WDT_SET_TIMEOUT, timeoutRecord(5, 1), 0, kOk}, {IOCTL_WDT_START, {}, 0, kOk}},
+            5000,
+            1};
+}
+Corner w83627Monitor(uint32_t id) {
+    return {fmt::format("w83627 {:#x} monitor", id),
+            chip("w83627", id, kW83627Body),
+            hwmKey(1) + wdtKey(kNoChip) + noDio(),
+            kAny,
+            kAny,
+            {{IOCTL_HWM_GET_DATA, {}, 36, kOk, le32(9000)}}};
+}
+Corner w83627Gpio(uint32_t id) {
+    return {fmt::format("w83627 {:#x} GPIO", id),
+            chip("w83627", id, kW83627Body),
+            hwmKey(kNoChip) + wdtKey(kNoChip) + dioGroupKey(1, 1, 0),
+            kAny,
+            kAny,
+            {{IOCTL_DIO_GET_CONFIG, {}, 2, kOk, {4, 4}}, {IOCTL_DIO_GET_INPUT, {}, 2, kOk, {0x0F, 0}}}};
+}
+
+TEST(Corners, EveryAcceptedIdOfEveryList) {
+    std::vector<Corner> rows;
+    for (uint32_t id : {0x52, 0x59, 0x82, 0x88, 0xA0, 0xA2, 0xB0, 0x60, 0x68}) {
+        rows.push_back(watchdogFires("w83627", id, 1, ""));
+        rows.push_back(w83627Gpio(id));
+    }
+    for (uint32_t id : {0x52, 0x82, 0x88, 0xA0, 0xB0, 0xA2, 0x60}) rows.push_back(w83627Monitor(id));
+    for (uint32_t id : {0x8712, 0x8718, 0x8783}) rows.push_back(watchdogFires("it87", id, 0, kIt87Body));
+    for (uint32_t id : {0x0208, 0x0216}) rows.push_back(watchdogFires("f81216", id, 4, ""));
+    for (uint32_t id : {0x7D, 0x7C, 0x7F}) rows.push_back(watchdogFires("sch3114", id, 5, kSchBody));
+    for (uint32_t id : {0x0704, 0x1010}) rows.push_back(watchdogFires("f81865", id, 6, ""));
+    for (const Corner& c : rows) run(c);
+}
+
+// W83627 (ID 0x88) fan divisors, every fan at 9000 rpm: bit 2 of fans 1 and
+// 2 from 0x5D bits 5 and 6, fans 4 and 5 from 0x59 (bits 1..0, 3..2 and 7)
+// and 0x4C bit 7. The emulated counts follow the divisors the chip decodes.
+TEST(Corners, W83627FanDivisors) {
+    struct Row {
+        const char* regs;  // 0x47, 0x4C; bank 0: 0x59, 0x5D
+        uint32_t fans[5];
+    };
+    const Row rows[] = {
+        {R"("0x47": "0x50", "0x4c": "0x00"}, "hwm_banks": {"0": {"0x59": "0x00", "0x5d": "0x20"})",
+         {10546, 9000, 9000, 9000, 9000}},
+        {R"("0x47": "0x50", "0x4c": "0x00"}, "hwm_banks": {"0": {"0x59": "0x00", "0x5d": "0x40"})",
+         {9000, 10546, 9000, 9000, 9000}},
+        {R"("0x47": "0x00", "0x4c": "0x00"}, "hwm_banks": {"0": {"0x59": "0x84", "0x5d": "0x00"})",
+         {9000, 9000, 9000, 9000, 10546}},
+        {R"("0x47": "0x00", "0x4c": "0x80"}, "hwm_banks": {"0": {"0x59": "0x0b", "0x5d": "0x00"})",
+         {9000, 9000, 9000, 10546, 9121}},
+    };
+    for (const Row& row : rows) {
+        std::vector<uint8_t> fans;
+        for (uint32_t f : row.fans) {
+            const auto b = le32(f);
+            fans.insert(fans.end(), b.begin(), b.end());
+        }
+        run({row.regs,
+             chip("w83627", 0x88,
+                  std::string(R"("config": {"0x0b": {"0x60": "0x02", "0x61": "0x90", "0x40": "0x01"}},)") +
+                      R"("fan_rpm": {"1": 9000, "2": 9000, "3": 9000, "4": 9000, "5": 9000}, "hwm": {)" +
+                      row.regs + "}"),
+             hwmKey(1) + wdtKey(kNoChip) + noDio(),
+             kAny,
+             kAny,
+             {{IOCTL_HWM_GET_DATA, {}, 36, kOk, fans}}});
+    }
+}
+
+// W83627 GPIO groups 3, 4 and 5 (logical device 9): their set-up test runs
+// whole, and the group is refused both when it passes (no data register to
+// serve) and when it fails. Group 5 reads 0x2D only once its bit is set.
+TEST(Corners, W83627GpioGroupsWithoutADataRegister) {
+    struct Row {
+        uint32_t group;
+        uint8_t activate, reg2D;
+        bool passes, reads2D;
+    };
+    const Row rows[] = {
+        {3, 0x02, 0xFF, true, false},  {3, 0x0D, 0xFF, false, false}, {4, 0x04, 0xFF, true, false},
+        {4, 0x0B, 0xFF, false, false}, {5, 0x08, 0xFF, true, true},   {5, 0x08, 0xFE, false, true},
+        {5, 0x07, 0xFF, false, false},
+    };
+    for (const Row& r : rows) {
+        Trace t(0x2E);
+        t.enter().rd(0x20, 0x88).select(9).rd(0x30, r.activate);
+        if (r.reads2D) t.rd(0x2D, r.reg2D);
+        const std::string why = r.passes ? "has no data register on ID 88" : "failed its set-up test (ID 88)";
+        run({fmt::format("group {} activate {:#x}", r.group, r.activate),
+             chip("w83627", 0x88,
+                  fmt::format(R"("config": {{"global": {{"0x2d": "{:#x}"}}, "9": {{"0x30": "{:#x}"}}}})",
+                              r.reg2D, r.activate)),
+             hwmKey(kNoChip) + wdtKey(kNoChip) + dioGroupKey(1, r.group, 0),
+             t.exit().lines(),
+             {fmt::format("DIO_W83627_SelectGroup group {} {}, digital I/O not bound", r.group, why)},
+             {{IOCTL_DIO_GET_CONFIG, {}, 2, kNotBound}}});
+    }
+}
+
+// An IT8712F that answers only at 0x4E: its version byte, read at that pair,
+// gives the watchdog an 8-bit count (version 7) or a 16-bit one (8).
+TEST(Corners, It8712fOnlyAt4E) {
+    for (auto [version, max] : {std::pair<uint8_t, uint16_t>{0x07, 255}, {0x08, 65535}}) {
+        Trace t = it87test::it87Trace(0x2E);
+        t.enter().rd(0x20, 0xFF).rd(0x21, 0xFF).rd(0x22, 0xFF).exit();
+        Trace t4e = it87test::it87Trace(0x4E);
+        t4e.enter().rd(0x20, 0x87).rd(0x21, 0x12).rd(0x22, version).exit();
+        Lines load = t.lines();
+        load.insert(load.end(), t4e.lines().begin(), t4e.lines().end());
+        run({fmt::format("version {}", version),
+             chip("it87", 0x8712, fmt::format(R"("config": {{"global": {{"0x22": "{:#x}"}}}})", version),
+                  0x4E),
+             hwmKey(kNoChip) + wdtKey(0) + noDio(),
+             load,
+             {},
+             {{IOCTL_WDT_GET_TIMEOUT, {}, 4, kOk, timeoutRecord(max, 3), {}}}});
+    }
+}
+
+// Found with random boards. Monitor bases with their low bits set are taken
+// as the chips decode them (aligned to eight ports, so no pair runs past
+// 0xFFFF); monitors whose logical device is not active are not bound; a port
+// watchdog without a stop action refuses the stop and fires; port line
+// counts beyond the line word refuse the port digital I/O.
+TEST(Corners, RandomBoardFindings) {
+    const std::string w83627At295 =
+        R"("config": {"0x0b": {"0x60": "0x02", "0x61": "0x95", "0x40": "0x01"}}, "fan_rpm": {"1": 9000})";
+    const auto it87At = [](uint16_t base, uint8_t active) {
+        return fmt::format(R"("config": {{"4": {{"0x60": "{:#x}", "0x61": "{:#x}", "0x30": "{:#x}"}}}})",
+                           base >> 8, base & 0xFF, active);
+    };
+    const auto it87Load = [](uint16_t base, uint8_t active, uint16_t monitor) {
+        Trace t = it87test::it87Trace(0x2E, monitor);
+        t.enter().rd(0x20, 0x87).rd(0x21, 0x18).select(4).rd(0x61, base & 0xFF).rd(0x60, base >> 8);
+        t.rd(0x30, active).exit();
+        if (monitor != 0) t.hwr(0x0C, 0x37);
+        return t.lines();
+    };
+    const std::string it87Hwm = hwmKey(0) + wdtKey(kNoChip) + noDio();
+    const std::string itInactive =
+        "HWM_IT87 logical device 4 is not active (0x02), hardware monitor not bound";
+    const Lines f81865Load = Trace(0x2E)
+                                 .enter()
+                                 .rd(0x20, 0x10)
+                                 .rd(0x21, 0x10)
+                                 .exit()
+                                 .enter()
+                                 .select(4)
+                                 .rd(0x60, 0x0A)
+                                 .rd(0x61, 0x00)
+                                 .rd(0x30, 0x00)
+                                 .exit();
+    const Lines f81865Debug = {"Detect_F81865+",
+                               "Detect_F81865 Detecting master device ID 1010",
+                               "Detect_F81865 F81865 detected",
+                               "Detect_F81865-",
+                               "HWM_F81865_SetDefault+",
+                               "HWM_F81865 BaseAddr = 0x0a00",
+                               "HWM_F81865 logical device 4 is not active (0x00), hardware monitor not bound",
+                               "HWM_F81865_SetDefault-"};
+    const std::vector<Request> startThenStop = {{IOCTL_WDT_SET_TIMEOUT, timeoutRecord(60, 1), 0, kOk},
+                                                {IOCTL_WDT_START, {}, 0, kOk, {}, {"out 0x0443 0x3c"}},
+                                                {IOCTL_WDT_STOP, {}, 0, kNotBound, {}, {}}};
+    const std::string portDio = hwmKey(kNoChip) + wdtKey(kNoChip);
+    const char* wordRefusal = "DIO_Port {} {} is more than a line word carries, digital I/O not bound";
+    const Corner rows[] = {
+        {"w83627 base 0x0295",
+         chip("w83627", 0x88, w83627At295),
+         hwmKey(1) + wdtKey(kNoChip) + noDio(),
+         Trace(0x2E, 0x0290)
+             .enter()
+             .rd(0x20, 0x88)
+             .select(0x0B)
+             .rd(0x61, 0x95)
+             .rd(0x60, 0x02)
+             .rd(0x40, 0x01)
+             .exit()
+             .hwr(0x4E, 0x00)
+             .hrd(0x47, 0x00)
+             .hrd(0x5D, 0x00)
+             .hrd(0x4B, 0x00)
+             .hrd(0x59, 0x00)
+             .hrd(0x4C, 0x00),
+         {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0290", "W83627GetChipID-"},
+         {{IOCTL_HWM_GET_DATA, {}, 36, kOk, le32(9000)}}},
+        {"it87 base 0x0295",
+         chip("it87", 0x8718, it87At(0x0295, 1)),
+         it87Hwm,
+         it87Load(0x0295, 1, 0x0290),
+         {},
+         {}},
+        {"it87 base 0xfffa",
+         chip("it87", 0x8718, it87At(0xFFFA, 1)),
+         it87Hwm,
+         it87Load(0xFFFA, 1, 0xFFF8),
+         {},
+         {}},
+        {"it87 base 0xffff",
+         chip("it87", 0x8718, it87At(0xFFFF, 1)),
+         it87Hwm,
+         it87Load(0xFFFF, 1, 0xFFF8),
+         {},
+         {}},
+        {"it87 device 4 inactive",
+         chip("it87", 0x8718, it87At(0x0290, 2)),
+         it87Hwm,
+         it87Load(0x0290, 2, 0),
+         {itInactive},
+         {{IOCTL_HWM_GET_DATA, {}, 36, kNotBound},
+          {IOCTL_HWM_FAN_CONTROL, {0, 0, 1, 0, 0, 0, 0, 0}, 8, kNotBound}}},
+        {"it87 device 4 active with more bits",
+         chip("it87", 0x8718, it87At(0x0290, 3)),
+         it87Hwm,
+         it87Load(0x0290, 3, 0x0290),
+         {},
+         {{IOCTL_HWM_GET_DATA, {}, 36, kOk}}},
+        {"f81865 device 4 inactive",
+         chip("f81865", 0x1010,
+              R"("config": {"4": {"0x30": "0x00", "0x60": "0x0a"}}, "fan_rpm": {"1": 2000})"),
+         hwmKey(6) + wdtKey(kNoChip) + noDio(),
+         f81865Load,
+         f81865Debug,
+         {{IOCTL_HWM_GET_DATA, {}, 36, kNotBound},
+          {IOCTL_HWM_FAN_CONTROL, {0, 0, 1, 0, 0, 0, 0, 0}, 8, kNotBound}}},
+        {"port watchdog without a stop",
+         kPortWatchdog,
+         hwmKey(kNoChip) + portKey("WDT", "\"Start\"=dword:00008443\n") + noDio(),
+         {},
+         {},
+         startThenStop,
+         60000,
+         1},
+        {"port watchdog stopping at port 0",
+         kPortWatchdog,
+         hwmKey(kNoChip) + portKey("WDT", "\"Start\"=dword:00008443\n\"Stop\"=dword:00008000\n") + noDio(),
+         {},
+         {},
+         startThenStop,
+         60000,
+         1},
+        {"port watchdog with a stop",
+         kPortWatchdog,
+         hwmKey(kNoChip) + portKey("WDT", "\"Start\"=dword:00008443\n\"Stop\"=dword:00000843\n") + noDio(),
+         {},
+         {},
+         {{IOCTL_WDT_SET_TIMEOUT, timeoutRecord(60, 1), 0, kOk},
+          {IOCTL_WDT_START, {}, 0, kOk},
+          {IOCTL_WDT_STOP, {}, 0, kOk, {}, {"in 0x0843 0xff"}}},
+         60000,
+         0},
+        {"port InBits 64",
+         "",
+         portDio + portKey("DIO", "\"InBits\"=dword:00000040\n\"OutBits\"=dword:00000008\n"),
+         {},
+         {fmt::format(fmt::runtime(wordRefusal), "InBits", 64)},
+         {{IOCTL_DIO_GET_CONFIG, {}, 2, kNotBound}}},
+        {"port OutBits 17",
+         "",
+         portDio + portKey("DIO", "\"OutBits\"=dword:00000011\n"),
+         {},
+         {fmt::format(fmt::runtime(wordRefusal), "OutBits", 17)},
+         {{IOCTL_DIO_GET_CONFIG, {}, 2, kNotBound}}},
+        {"port 16 lines each",
+         "",
+         portDio + portKey("DIO", "\"InBits\"=dword:00000010\n\"OutBits\"=dword:00000010\n"),
+         {},
+         {},
+         {{IOCTL_DIO_GET_CONFIG, {}, 2, kOk, {16, 16}}}},
+        {"port InBits 64 unused by the specific layout",
+         "",
+         portDio + portKey("DIO", "\"InBits\"=dword:00000040\n\"UseSpecificSetting\"=dword:00000001\n"),
+         {},
+         {},
+         {{IOCTL_DIO_GET_CONFIG, {}, 2, kOk, {0, 0}}}},
+    };
+    for (const Corner& c : rows) run(c);
+}
+
+}  // namespace
