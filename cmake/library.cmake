@@ -32,6 +32,7 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/zorvikConfigVersion
 configure_file(lib/zorvikConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/zorvikConfig.cmake @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zorvikConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/zorvikConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zorvik)
+file(RELATIVE_PATH ZRV_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(lib/zorvik.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zorvik.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zorvik.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 # The example boards, for ZORVIK_BOARD=.../boards/default.json.

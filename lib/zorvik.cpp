@@ -4,16 +4,20 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <new>
 
+#include "lib/lock.h"
 #include "lib/profile.h"
 #include "lib/transport.h"
 
 struct zrv_device {
     std::unique_ptr<zorvik::Transport> transport;
-    // Read-modify-write of the output word; a plain request needs no lock.
-    std::mutex lock;
+    // One request at a time per device: the driver leaves concurrent
+    // requests to the same chip to interleave their port sequences, so the
+    // library keeps a device's own threads apart. `update` holds the output
+    // word between the read and the write of a single-line change.
+    zorvik::Lock io;
+    zorvik::Lock update;
     std::atomic<int32_t> lastStatus{ZRV_STATUS_SUCCESS};
     std::atomic<size_t> lastReturned{0};
 };
@@ -68,6 +72,7 @@ int errorOf(int32_t status) {
 int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
          size_t need = 0, size_t* returned = nullptr) {
     if (dev == nullptr) return ZRV_EINVAL;
+    zorvik::Hold hold(dev->io);
     const size_t before = dev->transport->brokenRules();
     size_t bytes = 0;
     int32_t status = ZRV_STATUS_UNSUCCESSFUL;
@@ -384,7 +389,7 @@ int ZRV_API zrv_dio_read_outputs(zrv_device* dev, uint16_t* outputs) {
 
 int ZRV_API zrv_dio_write(zrv_device* dev, uint16_t outputs) {
     if (dev == nullptr) return ZRV_EINVAL;
-    std::lock_guard<std::mutex> hold(dev->lock);
+    zorvik::Hold hold(dev->update);
     return writeWord(dev, outputs);
 }
 
@@ -394,7 +399,7 @@ int ZRV_API zrv_dio_set_line(zrv_device* dev, unsigned line, int level) {
     int err = zrv_dio_lines(dev, nullptr, &outputs);
     if (err != ZRV_OK) return err;
     if (line >= outputs) return ZRV_EINVAL;
-    std::lock_guard<std::mutex> hold(dev->lock);
+    zorvik::Hold hold(dev->update);
     uint16_t word = 0;
     err = readWord(dev, IOCTL_DIO_GET_OUTPUT, &word);
     if (err != ZRV_OK) return err;
