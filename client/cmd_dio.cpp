@@ -47,7 +47,8 @@ struct LineRef {
     uint32_t number;
 };
 
-std::vector<LineRef> resolveLines(const Profile& profile, bool outputs, const std::vector<std::string>& words) {
+std::vector<LineRef> resolveLines(const Profile& profile, bool outputs,
+                                  const std::vector<std::string>& words) {
     const char* direction = outputs ? "output" : "input";
     std::vector<LineRef> lines;
     for (const std::string& w : words) {
@@ -113,8 +114,7 @@ void gpioget(Context& ctx, const GetArgs& a) {
         const std::optional<DioConfig> c = lineCounts(ctx, "gpioget");
         if (!c || !linesExist(ctx, "gpioget", lines, a.outputs ? c->OutBits : c->InBits, direction)) return;
     }
-    const std::optional<uint16_t> raw =
-        readWord(ctx, "gpioget", a.outputs);
+    const std::optional<uint16_t> raw = readWord(ctx, "gpioget", a.outputs);
     if (!raw) return;
     const uint16_t w = a.activeLow ? static_cast<uint16_t>(~*raw) : *raw;
     const char* key = a.outputs ? "outputs" : "inputs";
@@ -157,8 +157,7 @@ void gpioset(Context& ctx, const SetArgs& a) {
             const size_t eq = w.find('=');
             if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not LINE=0|1", w)};
             const bool level = parseNumber(w.substr(eq + 1), "level", 1) != 0;
-            lines.emplace_back(resolveLines(ctx.profile, true, {w.substr(0, eq)})[0],
-                               level != a.activeLow);
+            lines.emplace_back(resolveLines(ctx.profile, true, {w.substr(0, eq)})[0], level != a.activeLow);
         }
         const std::optional<DioConfig> c = lineCounts(ctx, "gpioset");
         if (!c) return;

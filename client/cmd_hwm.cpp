@@ -37,8 +37,8 @@ const Unit kUnits[] = {{" RPM", 0, false}, {" V", 2, true}, {"°C", 1, true}};
 std::string formatValue(const zrv_sensor& s) {
     if (s.kind == ZRV_SENSOR_RAW) return fmt::format("{:>8.0f} (raw)", s.value);
     const Unit& u = kUnits[s.kind];
-    const std::string number = u.sign ? fmt::format("{:+.{}f}", s.value, u.decimals)
-                                      : fmt::format("{:.{}f}", s.value, u.decimals);
+    const std::string number =
+        u.sign ? fmt::format("{:+.{}f}", s.value, u.decimals) : fmt::format("{:.{}f}", s.value, u.decimals);
     return fmt::format("{:>8}{}", number, u.text);
 }
 

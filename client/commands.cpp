@@ -304,7 +304,8 @@ bool answered(Context& ctx, const char* command, int err) {
     const int32_t status = zrv_last_status(ctx.lib());
     if (status != ZRV_STATUS_SUCCESS) {
         fail(ctx, command, fmt::format("{} (0x{:08x})", statusName(status), static_cast<uint32_t>(status)),
-             {{"error", statusName(status)}, {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(status))}});
+             {{"error", statusName(status)},
+              {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(status))}});
     } else if (err == ZRV_EPROTO) {
         const size_t bytes = zrv_last_returned(ctx.lib());
         fail(ctx, command, fmt::format("short answer ({} bytes)", bytes),

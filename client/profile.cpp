@@ -16,7 +16,8 @@ Profile describe(std::shared_ptr<zrv_profile> handle, const std::string& file) {
     p.adapter = zrv_profile_adapter(p.handle.get());
     for (int outputs = 0; outputs < 2; ++outputs)
         for (unsigned i = 0; i < zrv_profile_line_count(p.handle.get(), outputs); ++i)
-            (outputs != 0 ? p.outputs : p.inputs).push_back(zrv_profile_line_name(p.handle.get(), outputs, i));
+            (outputs != 0 ? p.outputs : p.inputs)
+                .push_back(zrv_profile_line_name(p.handle.get(), outputs, i));
     return p;
 }
 

@@ -13,7 +13,7 @@
 namespace zrvctl {
 
 struct Profile {
-    std::string file;  // empty: no profile, raw readings
+    std::string file;                     // empty: no profile, raw readings
     std::shared_ptr<zrv_profile> handle;  // null for the raw layout
     std::string chip, adapter;
     std::vector<std::string> inputs, outputs;

@@ -15,7 +15,7 @@
 #include <string.h>
 #ifdef _WIN32
 #include <windows.h>
-#define sleep_seconds(s) Sleep((s) * 1000u)
+#define sleep_seconds(s) Sleep((s)*1000u)
 #else
 #include <unistd.h>
 #define sleep_seconds(s) sleep(s)

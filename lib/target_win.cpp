@@ -66,8 +66,9 @@ private:
 
 int openTarget(const char* target, std::unique_ptr<Transport>& out) {
     if (target != nullptr && *target != '\0') return ZRV_ENODEV;  // the machine's own device only
-    HANDLE h = CreateFileA(ZRV_USER_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileA(ZRV_USER_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED ? ZRV_EACCES : ZRV_ENODEV;
     out = std::make_unique<DeviceTransport>(h);
     return ZRV_OK;

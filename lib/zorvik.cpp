@@ -52,12 +52,9 @@ struct StatusError {
 // Driver and I/O-manager statuses; anything else the driver or the
 // platform answers is a failed request.
 const StatusError kStatusErrors[] = {
-    {ZRV_STATUS_INVALID_PARAMETER, ZRV_EINVAL},
-    {ZRV_STATUS_NOT_SUPPORTED, ZRV_ENOTSUP},
-    {ZRV_STATUS_NOT_IMPLEMENTED, ZRV_ENOTSUP},
-    {ZRV_STATUS_UNSUCCESSFUL, ZRV_EIO},
-    {ZRV_STATUS_ACCESS_DENIED, ZRV_EACCES},
-    {ZRV_STATUS_INSUFFICIENT_RESOURCES, ZRV_ENOMEM},
+    {ZRV_STATUS_INVALID_PARAMETER, ZRV_EINVAL}, {ZRV_STATUS_NOT_SUPPORTED, ZRV_ENOTSUP},
+    {ZRV_STATUS_NOT_IMPLEMENTED, ZRV_ENOTSUP},  {ZRV_STATUS_UNSUCCESSFUL, ZRV_EIO},
+    {ZRV_STATUS_ACCESS_DENIED, ZRV_EACCES},     {ZRV_STATUS_INSUFFICIENT_RESOURCES, ZRV_ENOMEM},
 };
 
 int errorOf(int32_t status) {
@@ -94,9 +91,7 @@ int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out
 }
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 int readWord(zrv_device* dev, uint32_t code, uint16_t* word) {
     uint8_t b[2] = {0, 0};
@@ -119,7 +114,9 @@ int fanRequest(zrv_device* dev, const FanCtrl& c) {
     return send(dev, IOCTL_HWM_FAN_CONTROL, b, sizeof b, back, sizeof back);
 }
 
-const zorvik::Profile& profileOf(const zrv_profile* p) { return p != nullptr ? p->p : zorvik::Profile::raw(); }
+const zorvik::Profile& profileOf(const zrv_profile* p) {
+    return p != nullptr ? p->p : zorvik::Profile::raw();
+}
 
 }  // namespace
 
@@ -178,10 +175,12 @@ int32_t ZRV_API zrv_last_status(const zrv_device* dev) {
     return dev != nullptr ? dev->lastStatus.load() : ZRV_STATUS_SUCCESS;
 }
 
-size_t ZRV_API zrv_last_returned(const zrv_device* dev) { return dev != nullptr ? dev->lastReturned.load() : 0; }
+size_t ZRV_API zrv_last_returned(const zrv_device* dev) {
+    return dev != nullptr ? dev->lastReturned.load() : 0;
+}
 
-int ZRV_API zrv_ioctl(zrv_device* dev, uint32_t code, const void* in, size_t in_len, void* out, size_t out_len,
-                      size_t* returned) {
+int ZRV_API zrv_ioctl(zrv_device* dev, uint32_t code, const void* in, size_t in_len, void* out,
+                      size_t out_len, size_t* returned) {
     if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return ZRV_EINVAL;
     return send(dev, code, in, in_len, out, out_len, 0, returned);
 }
@@ -202,7 +201,7 @@ int ZRV_API zrv_wdt_range(zrv_device* dev, unsigned* max_seconds) {
     const int err = zrv_wdt_limits(dev, &count, &units);
     if (err != ZRV_OK) return err;
     if (max_seconds != nullptr)
-        *max_seconds = (units & ZRV_WDT_UNIT_MINUTES) != 0 ? count * 60u
+        *max_seconds = (units & ZRV_WDT_UNIT_MINUTES) != 0   ? count * 60u
                        : (units & ZRV_WDT_UNIT_SECONDS) != 0 ? count
                                                              : 0u;
     return ZRV_OK;
@@ -382,7 +381,9 @@ int ZRV_API zrv_dio_lines(zrv_device* dev, unsigned* inputs, unsigned* outputs) 
     return ZRV_OK;
 }
 
-int ZRV_API zrv_dio_read(zrv_device* dev, uint16_t* inputs) { return readWord(dev, IOCTL_DIO_GET_INPUT, inputs); }
+int ZRV_API zrv_dio_read(zrv_device* dev, uint16_t* inputs) {
+    return readWord(dev, IOCTL_DIO_GET_INPUT, inputs);
+}
 int ZRV_API zrv_dio_read_outputs(zrv_device* dev, uint16_t* outputs) {
     return readWord(dev, IOCTL_DIO_GET_OUTPUT, outputs);
 }

@@ -55,9 +55,10 @@ ZRV_EXTERN unsigned ZRV_API zrv_version(void);
 #define ZRV_EIO (-5)     /* the driver or the hardware failed the request */
 #define ZRV_ERANGE (-6)  /* a value outside what the board takes, or a buffer too small */
 #define ZRV_ENOMEM (-7)  /* out of memory, here or in the driver */
-#define ZRV_EPROTO (-8)  /* the driver or the hardware broke a rule (short answer; on a virtual board a
-                            platform or port-protocol violation) */
-#define ZRV_EBUSY (-9)   /* virtual board: another board is open in this process */
+/* the driver or the hardware broke a rule: a short answer, or on a virtual
+ * board a platform or port-protocol violation */
+#define ZRV_EPROTO (-8)
+#define ZRV_EBUSY (-9) /* virtual board: another board is open in this process */
 
 /* A short English text for every code, never NULL. */
 ZRV_EXTERN const char *ZRV_API zrv_strerror(int err);

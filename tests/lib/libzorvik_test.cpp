@@ -17,7 +17,9 @@ std::string board(const char* name) { return std::string("sim:") + ZRV_SOURCE_DI
 
 struct Device {
     zrv_device* dev = nullptr;
-    explicit Device(const std::string& target) { EXPECT_EQ(zrv_open(target.c_str(), &dev), ZRV_OK) << target; }
+    explicit Device(const std::string& target) {
+        EXPECT_EQ(zrv_open(target.c_str(), &dev), ZRV_OK) << target;
+    }
     ~Device() { zrv_close(dev); }
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -168,7 +170,7 @@ TEST(Libzorvik, OpeningBoards) {
     EXPECT_EQ(zrv_open(nullptr, &dev), ZRV_ENODEV);
     Device a(board("default.json"));
     setenv("ZORVIK_BOARD", (std::string(ZRV_SOURCE_DIR) + "/boards/default.json").c_str(), 1);
-    Device same(""); // the same board: one more handle on it
+    Device same("");  // the same board: one more handle on it
     EXPECT_EQ(zrv_open(board("sch3114.json").c_str(), &dev), ZRV_EBUSY);
     EXPECT_EQ(zrv_version(), static_cast<unsigned>(ZRV_VERSION));
 }
@@ -278,7 +280,8 @@ TEST(Libzorvik, ThreadsSharingOneDeviceKeepEachOthersLines) {
     for (unsigned r = 4; r < 6; ++r)
         threads.emplace_back([&, r] {
             HwmData raw;
-            for (int i = 0; i < 50; ++i) failures[r] += zrv_hwm_read(d.dev, &raw) != ZRV_OK || raw.Fan1 != 2400;
+            for (int i = 0; i < 50; ++i)
+                failures[r] += zrv_hwm_read(d.dev, &raw) != ZRV_OK || raw.Fan1 != 2400;
         });
     for (std::thread& t : threads) t.join();
     for (size_t i = 0; i < failures.size(); ++i) EXPECT_EQ(failures[i], 0) << "thread " << i;
