@@ -18,8 +18,12 @@ target_link_libraries(zorvik PRIVATE zorvik_sim)
 set_target_properties(zorvik PROPERTIES VERSION ${ZRV_LIB_VERSION} SOVERSION 1
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
   LINK_DEPENDS ${CMAKE_SOURCE_DIR}/lib/zorvik.map)
-target_link_options(zorvik PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/lib/zorvik.map
-  -Wl,--no-undefined)
+target_link_options(zorvik PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/lib/zorvik.map)
+# Every symbol resolved at link time; the sanitizers' runtimes are only
+# resolved when the program loads.
+if(NOT ZRV_SANITIZE AND NOT ZRV_TSAN AND NOT ZRV_FUZZ)
+  target_link_options(zorvik PRIVATE -Wl,--no-undefined)
+endif()
 
 # cmake --install: the headers, the library, zorvik.pc and find_package(zorvik).
 install(TARGETS zorvik EXPORT zorvikTargets

@@ -4,6 +4,7 @@
 # board behind it:
 #   1. win/install.cmd with the default board's .reg: the kernel service
 #      "zorvik" is registered to start at boot, runs, and answers zrvctl.exe
+#      (zorvik.dll beside it, and copied to system32 for other programs)
 #      as zrvctl --sim answers on the same board, with the board's profile
 #      beside zrvctl.exe; a second install saves the configuration first; a
 #      broken .reg is refused with reg's error text and leaves the old
@@ -11,8 +12,8 @@
 #      driver file, and with /purge the configuration; zrvctl.exe then says
 #      the driver is not installed;
 #   2. win/zorvik.inf through setupapi's InstallHinfSection: the driver file
-#      is copied and the service registered; the uninstall section removes
-#      both.
+#      and zorvik.dll are copied and the service registered; the uninstall
+#      section removes them.
 set -uo pipefail
 . "$(dirname "$0")/../../win/bench/bench.sh"
 bench_check_builds
