@@ -18,7 +18,9 @@ libdir=$(dirname "$(find "$work/prefix" -name libzorvik.so.1 | head -1)")
 cmake -S "$src/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 export PKG_CONFIG_PATH=$libdir/pkgconfig
-cc -std=c89 -pedantic -Werror -o "$work/dio_lines_pc" "$src/examples/dio_lines.c" $(pkg-config --cflags --libs zorvik)
+for example in wdt_keepalive dio_lines; do
+  cc -std=c89 -pedantic -Werror -o "$work/${example}_pc" "$src/examples/$example.c" $(pkg-config --cflags --libs zorvik)
+done
 
 export ZORVIK_BOARD=$(pkg-config --variable=boards zorvik)/default.json
 status=0
@@ -29,7 +31,11 @@ check() {  # expected-file command...
     echo "FAILED: $*"; status=1
   fi
 }
-check "$src/tests/lib/expected/wdt_keepalive.out" "$work/cmake/wdt_keepalive" "$(dirname "$ZORVIK_BOARD")/default.profile.json" 3 0
-check "$src/tests/lib/expected/dio_lines.out" "$work/cmake/dio_lines"
-check "$src/tests/lib/expected/dio_lines.out" "$work/dio_lines_pc"
+profile=$(dirname "$ZORVIK_BOARD")/default.profile.json
+for exe in "$work/cmake/wdt_keepalive" "$work/wdt_keepalive_pc"; do
+  check "$src/tests/lib/expected/wdt_keepalive.out" "$exe" "$profile" 3 0
+done
+for exe in "$work/cmake/dio_lines" "$work/dio_lines_pc"; do
+  check "$src/tests/lib/expected/dio_lines.out" "$exe"
+done
 exit $status
