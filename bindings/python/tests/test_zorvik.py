@@ -17,6 +17,7 @@ def board(name):
 def test_default_board_in_volts_watchdog_and_lines():
     with zorvik.Device(board("default.json")) as b:
         assert b.wdt_range() == 255 * 60
+        assert b.wdt_limits() == (255, 3)
         sensors = b.sensors(os.path.join(BOARDS, "default.profile.json"))
         vcore = [s for s in sensors if s.label == "Vcore"][0]
         assert (vcore.value, vcore.unit, vcore.min, vcore.max, vcore.alarm) == (1.12, "V", 0.8, 1.4, False)
@@ -44,6 +45,8 @@ def test_default_board_in_volts_watchdog_and_lines():
     (lambda b: b.fan_set(0, 1, 128), -3, 0),           # duty out of range: refused before sending
     (lambda b: b.fan_auto(0, 40, 60), -5, 0xC0000001),  # no automatic mode on this chip
     (lambda b: b.wdt_set_timeout(0), -6, 0),
+    (lambda b: b.wdt_set(10, 3), -3, 0),                # no unit 3
+    (lambda b: b.dio_set_direction(0x0F), -4, 0xC00000BB),  # no direction register on this board
 ])
 def test_failures_raise_with_code_and_status(call, code, status):
     with zorvik.Device(board("default.json")) as b:

@@ -63,7 +63,10 @@ _SIGNATURES = {
     "zrv_last_status": ([_DEV], ctypes.c_int32),
     "zrv_ioctl": ([_DEV, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_size_t,
                    ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
+    "zrv_last_returned": ([_DEV], ctypes.c_size_t),
     "zrv_wdt_range": ([_DEV, _PU], ctypes.c_int),
+    "zrv_wdt_limits": ([_DEV, _PU, _PU], ctypes.c_int),
+    "zrv_wdt_set": ([_DEV, _U, _U], ctypes.c_int),
     "zrv_wdt_set_timeout": ([_DEV, _U], ctypes.c_int),
     "zrv_wdt_start": ([_DEV], ctypes.c_int),
     "zrv_wdt_kick": ([_DEV], ctypes.c_int),
@@ -78,6 +81,7 @@ _SIGNATURES = {
     "zrv_dio_read_outputs": ([_DEV, ctypes.POINTER(ctypes.c_uint16)], ctypes.c_int),
     "zrv_dio_write": ([_DEV, ctypes.c_uint16], ctypes.c_int),
     "zrv_dio_set_line": ([_DEV, _U, ctypes.c_int], ctypes.c_int),
+    "zrv_dio_set_direction": ([_DEV, _U], ctypes.c_int),
     "zrv_cd_inputs": ([_DEV, ctypes.POINTER(ctypes.c_uint8)], ctypes.c_int),
     "zrv_cd_outputs": ([_DEV, _PU], ctypes.c_int),
     "zrv_cd_pulse": ([_DEV, _U], ctypes.c_int),
@@ -156,6 +160,16 @@ class Device:
         self._call("wdt_range", "zrv_wdt_range", ctypes.byref(v))
         return v.value
 
+    def wdt_limits(self):
+        """(largest count, accepted units as bits: 1 seconds, 2 minutes)."""
+        count, units = ctypes.c_uint(), ctypes.c_uint()
+        self._call("wdt_limits", "zrv_wdt_limits", ctypes.byref(count), ctypes.byref(units))
+        return count.value, units.value
+
+    def wdt_set(self, count, unit):
+        """The timeout record as given: unit 1 seconds, 2 minutes."""
+        self._call("wdt_set", "zrv_wdt_set", count, unit)
+
     def wdt_set_timeout(self, seconds):
         self._call("wdt_set_timeout", "zrv_wdt_set_timeout", seconds)
 
@@ -213,6 +227,10 @@ class Device:
 
     def dio_set_line(self, line, level):
         self._call("dio_set_line", "zrv_dio_set_line", line, 1 if level else 0)
+
+    def dio_set_direction(self, mask):
+        """The direction mask of a board with a direction register (set bits are inputs)."""
+        self._call("dio_set_direction", "zrv_dio_set_direction", mask)
 
     def cd_inputs(self):
         b = ctypes.c_uint8()
