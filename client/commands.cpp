@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <map>
 
 namespace zrvctl {
 
@@ -91,22 +92,26 @@ uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t 
 }
 
 namespace {
-struct DurationUnit {
-    const char* suffix;
-    uint64_t ms;
-};
-// A bare number is seconds, as for sleep(1).
-const DurationUnit kDurationUnits[] = {{"", 1000},   {"s", 1000},    {"ms", 1},
-                                       {"m", 60000}, {"min", 60000}, {"h", 3600000}};
+// CLI11's numbers with units, in ms.
+const CLI::AsNumberWithUnit kDurationUnits(
+    std::map<std::string, uint64_t>{{"ms", 1}, {"s", 1000}, {"m", 60000}, {"min", 60000}, {"h", 3600000}},
+    CLI::AsNumberWithUnit::CASE_SENSITIVE);
 }  // namespace
 
 uint64_t parseDuration(const std::string& text, const std::string& what) {
-    size_t digits = 0;
-    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-    const std::string suffix = text.substr(digits);
-    for (const DurationUnit& u : kDurationUnits)
-        if (suffix == u.suffix) return parseNumber(text.substr(0, digits), what, 0xFFFFFFFFu) * u.ms;
-    throw ClientError{fmt::format("{}: '{}' is not a number with a unit (ms, s, m, h)", what, text)};
+    const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+    // A bare number is seconds, as for sleep(1).
+    const bool number = !text.empty() && digit(static_cast<unsigned char>(text[0]));
+    std::string ms = number && std::all_of(text.begin(), text.end(), digit) ? text + "s" : text;
+    std::string error;
+    try {
+        error = kDurationUnits(ms);
+    } catch (const CLI::ValidationError& e) {
+        error = e.what();
+    }
+    if (!number || !error.empty() || ms.empty() || !std::all_of(ms.begin(), ms.end(), digit))
+        throw ClientError{fmt::format("{}: '{}' is not a number with a unit (ms, s, m, h)", what, text)};
+    return std::stoull(ms);
 }
 
 namespace {
