@@ -186,7 +186,7 @@ struct Stub {
         auto* s = static_cast<Stub*>(c);
         s->sent.emplace_back(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inLen);
         const uint8_t range[4] = {0xFF, 0x00, 0x03, 0x00};  // 255, seconds or minutes
-        std::memcpy(out, range, std::min(outLen, sizeof range));
+        if (outLen > 0) std::memcpy(out, range, std::min(outLen, sizeof range));
         *returned = std::min(outLen, s->bytes);
         return s->status;
     }
