@@ -31,7 +31,7 @@ run() {  # expected-file program [args...]
   fi
 }
 run "$expected/wdt_keepalive.out" "$ZRV_WINDOWS_BUILD/wdt_keepalive.exe" \
-  "$(bench_winpath "$bench_src/boards/default.profile.json")" 3 0
+  "$(bench_winpath "$bench_src/boards/default.profile.json")" 2 0
 run "$expected/dio_lines.out" "$ZRV_WINDOWS_BUILD/dio_lines.exe"
 
 bench_stop_service zorvik
