@@ -28,18 +28,17 @@ namespace {
 
 constexpr uint32_t kCdOutputs = 15;  // highest output a CD set request can carry (one nibble)
 
-std::vector<uint8_t> wordBytes(uint16_t w) { return {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)}; }
-
-std::optional<uint16_t> readWord(Context& ctx, const char* command, uint32_t code) {
-    Reply r = ctx.device.ioctl(code, {}, 2, HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, command, r, 2)) return std::nullopt;
-    return le16(r.data, 0);
+std::optional<uint16_t> readWord(Context& ctx, const char* command, bool outputs) {
+    uint16_t w = 0;
+    const int err = outputs ? zrv_dio_read_outputs(ctx.lib(), &w) : zrv_dio_read(ctx.lib(), &w);
+    if (!answered(ctx, command, err)) return std::nullopt;
+    return w;
 }
 
 std::optional<DioConfig> lineCounts(Context& ctx, const char* command) {
-    Reply r = ctx.device.ioctl(IOCTL_DIO_GET_CONFIG, {}, sizeof(DioConfig), HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, command, r, sizeof(DioConfig))) return std::nullopt;
-    return DioConfig{r.data[0], r.data[1]};
+    unsigned in = 0, out = 0;
+    if (!answered(ctx, command, zrv_dio_lines(ctx.lib(), &in, &out))) return std::nullopt;
+    return DioConfig{static_cast<uint8_t>(in), static_cast<uint8_t>(out)};
 }
 
 // A line as the caller named it, and its number.
@@ -48,11 +47,12 @@ struct LineRef {
     uint32_t number;
 };
 
-std::vector<LineRef> resolveLines(const std::vector<std::string>& names,
-                                  const std::vector<std::string>& words, const char* direction) {
+std::vector<LineRef> resolveLines(const Profile& profile, bool outputs,
+                                  const std::vector<std::string>& words) {
+    const char* direction = outputs ? "output" : "input";
     std::vector<LineRef> lines;
     for (const std::string& w : words) {
-        const std::optional<uint32_t> n = Profile::line(names, w);
+        const std::optional<uint32_t> n = profile.line(outputs, w);
         if (!n)
             throw ClientError{
                 fmt::format("no {} line '{}' (a number, or a name from the profile)", direction, w)};
@@ -109,14 +109,12 @@ struct GetArgs {
 
 void gpioget(Context& ctx, const GetArgs& a) {
     const char* direction = a.outputs ? "output" : "input";
-    const std::vector<std::string>& names = a.outputs ? ctx.profile.outputs : ctx.profile.inputs;
-    const std::vector<LineRef> lines = resolveLines(names, a.lines, direction);
+    const std::vector<LineRef> lines = resolveLines(ctx.profile, a.outputs, a.lines);
     if (!lines.empty()) {
         const std::optional<DioConfig> c = lineCounts(ctx, "gpioget");
         if (!c || !linesExist(ctx, "gpioget", lines, a.outputs ? c->OutBits : c->InBits, direction)) return;
     }
-    const std::optional<uint16_t> raw =
-        readWord(ctx, "gpioget", a.outputs ? IOCTL_DIO_GET_OUTPUT : IOCTL_DIO_GET_INPUT);
+    const std::optional<uint16_t> raw = readWord(ctx, "gpioget", a.outputs);
     if (!raw) return;
     const uint16_t w = a.activeLow ? static_cast<uint16_t>(~*raw) : *raw;
     const char* key = a.outputs ? "outputs" : "inputs";
@@ -159,23 +157,21 @@ void gpioset(Context& ctx, const SetArgs& a) {
             const size_t eq = w.find('=');
             if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not LINE=0|1", w)};
             const bool level = parseNumber(w.substr(eq + 1), "level", 1) != 0;
-            lines.emplace_back(resolveLines(ctx.profile.outputs, {w.substr(0, eq)}, "output")[0],
-                               level != a.activeLow);
+            lines.emplace_back(resolveLines(ctx.profile, true, {w.substr(0, eq)})[0], level != a.activeLow);
         }
         const std::optional<DioConfig> c = lineCounts(ctx, "gpioset");
         if (!c) return;
         for (const auto& [l, _] : lines)
             if (!linesExist(ctx, "gpioset", {l}, c->OutBits, "output")) return;
         // The other outputs keep the levels read back from the hardware.
-        const std::optional<uint16_t> now = readWord(ctx, "gpioset", IOCTL_DIO_GET_OUTPUT);
+        const std::optional<uint16_t> now = readWord(ctx, "gpioset", true);
         if (!now) return;
         value = *now;
         for (const auto& [l, level] : lines)
             value = static_cast<uint16_t>(level ? value | 1u << l.number : value & ~(1u << l.number));
     }
-    Reply r = ctx.device.ioctl(IOCTL_DIO_SET_OUTPUT, wordBytes(value), 0, HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, "gpioset", r)) return;
-    const std::optional<uint16_t> back = readWord(ctx, "gpioset", IOCTL_DIO_GET_OUTPUT);
+    if (!answered(ctx, "gpioset", zrv_dio_write(ctx.lib(), value))) return;
+    const std::optional<uint16_t> back = readWord(ctx, "gpioset", true);
     if (!back) return;
     const uint16_t shown = a.activeLow ? static_cast<uint16_t>(~value) : value;
     const uint16_t read = a.activeLow ? static_cast<uint16_t>(~*back) : *back;
@@ -220,8 +216,7 @@ Builder defineGpiodir(CLI::App& app) {
     app.get_option("MASK")->required();
     return [mask] {
         return [mask = static_cast<uint8_t>(*mask)](Context& ctx) {
-            Reply r = ctx.device.ioctl(IOCTL_DIO_SET_SPECIFIC_MASK, {mask}, 0, HandleAccess::ReadWrite);
-            if (!requestAnswered(ctx, "gpiodir", r)) return;
+            if (!answered(ctx, "gpiodir", zrv_dio_set_direction(ctx.lib(), mask))) return;
             answer(ctx, fmt::format("direction mask set to 0x{:02x} (set bits are inputs)", mask),
                    {{"direction_mask", mask}});
         };
@@ -239,9 +234,8 @@ Builder defineCdget(CLI::App& app) {
             bits.push_back(n);
         }
         return [bits](Context& ctx) {
-            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_INPUTS, {}, 1, HandleAccess::ReadWrite);
-            if (!requestAnswered(ctx, "cdget", r, 1)) return;
-            const uint8_t v = r.data[0];
+            uint8_t v = 0;
+            if (!answered(ctx, "cdget", zrv_cd_inputs(ctx.lib(), &v))) return;
             if (bits.empty()) {
                 answer(ctx, fmt::format("cd inputs: 0x{:02x}", v), {{"cd_inputs", v}});
                 return;
@@ -260,9 +254,9 @@ Builder defineCdget(CLI::App& app) {
 Builder defineCdinfo(CLI::App&) {
     return [] {
         return [](Context& ctx) {
-            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1, HandleAccess::ReadWrite);
-            if (!requestAnswered(ctx, "cdinfo", r, 1)) return;
-            answer(ctx, fmt::format("{} cd outputs", r.data[0]), {{"cd_outputs", r.data[0]}});
+            unsigned n = 0;
+            if (!answered(ctx, "cdinfo", zrv_cd_outputs(ctx.lib(), &n))) return;
+            answer(ctx, fmt::format("{} cd outputs", n), {{"cd_outputs", n}});
         };
     };
 }
@@ -270,12 +264,20 @@ Builder defineCdinfo(CLI::App&) {
 // The driver accepts any output number and leaves the port alone for one
 // it does not have; say so rather than report a change that did not happen.
 bool cdOutputExists(Context& ctx, const char* command, uint32_t output) {
-    Reply r = ctx.device.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1, HandleAccess::ReadWrite);
-    if (r.status != ZRV_STATUS_SUCCESS || r.bytes < 1) return true;
-    if (output >= 1 && output <= r.data[0]) return true;
-    fail(ctx, command, fmt::format("no cd output {} (the port has {})", output, r.data[0]),
-         {{"cd_output", output}, {"error", "no such output"}, {"cd_outputs", r.data[0]}});
+    unsigned n = 0;
+    if (zrv_cd_outputs(ctx.lib(), &n) != ZRV_OK) return true;
+    if (output >= 1 && output <= n) return true;
+    fail(ctx, command, fmt::format("no cd output {} (the port has {})", output, n),
+         {{"cd_output", output}, {"error", "no such output"}, {"cd_outputs", n}});
     return false;
+}
+
+// Outputs count from 1: the library refuses output 0 before sending, and
+// the answer is the port's, as for any output the port lacks.
+bool cdSent(Context& ctx, const char* command, uint32_t output, const std::function<int()>& request) {
+    if (output != 0) return answered(ctx, command, request());
+    unsigned n = 0;
+    return answered(ctx, command, zrv_cd_outputs(ctx.lib(), &n)) && cdOutputExists(ctx, command, output);
 }
 
 Builder defineCdset(CLI::App& app) {
@@ -286,12 +288,10 @@ Builder defineCdset(CLI::App& app) {
         if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not OUTPUT=0|1", *arg)};
         const uint32_t output = parseNumber(arg->substr(0, eq), "output", kCdOutputs);
         const bool level = parseNumber(arg->substr(eq + 1), "level", 1) != 0;
-        // The request packs the output number into the high nibble and the
-        // state into bit 0.
-        const uint8_t byte = static_cast<uint8_t>(output << 4 | (level ? 1u : 0u));
-        return [output, level, byte](Context& ctx) {
-            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_SET_OUTPUT, {byte}, 0, HandleAccess::ReadWrite);
-            if (!requestAnswered(ctx, "cdset", r) || !cdOutputExists(ctx, "cdset", output)) return;
+        return [output, level](Context& ctx) {
+            if (!cdSent(ctx, "cdset", output, [&] { return zrv_cd_set(ctx.lib(), output, level); }) ||
+                !cdOutputExists(ctx, "cdset", output))
+                return;
             answer(ctx, fmt::format("cd output {} set to {}", output, level ? 1 : 0),
                    {{"cd_output", output}, {"state", level ? 1 : 0}});
         };
@@ -304,8 +304,9 @@ Builder defineCdpulse(CLI::App& app) {
     app.get_option("OUTPUT")->required();
     return [output] {
         return [output = static_cast<uint8_t>(*output)](Context& ctx) {
-            Reply r = ctx.device.ioctl(IOCTL_DIO_CD_PULSE_OUTPUT, {output}, 0, HandleAccess::ReadWrite);
-            if (!requestAnswered(ctx, "cdpulse", r) || !cdOutputExists(ctx, "cdpulse", output)) return;
+            if (!cdSent(ctx, "cdpulse", output, [&] { return zrv_cd_pulse(ctx.lib(), output); }) ||
+                !cdOutputExists(ctx, "cdpulse", output))
+                return;
             answer(ctx, fmt::format("cd output {} pulsed for 1 s", output),
                    {{"cd_output", output}, {"pulsed_ms", 1000}});
         };

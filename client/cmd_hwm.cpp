@@ -31,19 +31,20 @@ struct Unit {
     int decimals;
     bool sign;  // +1.20 V as sensors prints it
 };
+// By the library's sensor kind.
 const Unit kUnits[] = {{" RPM", 0, false}, {" V", 2, true}, {"°C", 1, true}};
 
-std::string formatValue(const Profile& p, const Channel& c, double v) {
-    if (!p.loaded() && c.kind != ChannelKind::Fan) return fmt::format("{:>8.0f} (raw)", v);
-    const Unit& u = kUnits[static_cast<int>(c.kind)];
+std::string formatValue(const zrv_sensor& s) {
+    if (s.kind == ZRV_SENSOR_RAW) return fmt::format("{:>8.0f} (raw)", s.value);
+    const Unit& u = kUnits[s.kind];
     const std::string number =
-        u.sign ? fmt::format("{:+.{}f}", v, u.decimals) : fmt::format("{:.{}f}", v, u.decimals);
+        u.sign ? fmt::format("{:+.{}f}", s.value, u.decimals) : fmt::format("{:.{}f}", s.value, u.decimals);
     return fmt::format("{:>8}{}", number, u.text);
 }
 
 // A limit as precise as the profile gives it, at least as the readings.
-std::string formatLimit(const Channel& c, double v) {
-    const Unit& u = kUnits[static_cast<int>(c.kind)];
+std::string formatLimit(const zrv_sensor& s, double v) {
+    const Unit& u = kUnits[s.kind == ZRV_SENSOR_RAW ? ZRV_SENSOR_VOLTAGE : s.kind];
     int decimals = u.decimals;
     for (double scaled = v * std::pow(10, decimals);
          decimals < 3 && std::fabs(scaled - std::round(scaled)) > 1e-6; scaled *= 10)
@@ -51,50 +52,38 @@ std::string formatLimit(const Channel& c, double v) {
     return fmt::format(fmt::runtime(u.sign ? "{:+.{}f}{}" : "{:.{}f}{}"), v, decimals, u.text);
 }
 
-uint32_t rawOf(const Readings& r, const Channel& c) {
-    switch (c.kind) {
-        case ChannelKind::Fan: return r.fans[c.index];
-        case ChannelKind::Voltage: return r.volts[c.index];
-        case ChannelKind::Temperature: return r.temps[c.index];
-    }
-    return 0;
-}
-
-// Values are rounded as they are printed, so that a JSON reader and a
-// human see the same number.
-double rounded(const Channel& c, double v) {
-    const double f = c.kind == ChannelKind::Voltage ? 1000 : 10;
-    return static_cast<double>(static_cast<int64_t>(v * f + (v < 0 ? -0.5 : 0.5))) / f;
-}
-
 void showSensors(Context& ctx) {
-    const std::optional<Readings> r = readSensors(ctx, "sensors");
-    if (!r) return;
     const Profile& p = ctx.profile;
+    std::vector<zrv_sensor> sensors(18);  // every channel of the record
+    size_t count = 0;
+    if (!answered(ctx, "sensors",
+                  zrv_sensors_profile(ctx.lib(), p.handle.get(), sensors.data(), sensors.size(), &count)))
+        return;
+    sensors.resize(count);
     bool alarm = false;
     size_t width = 0;
-    for (const Channel& c : p.channels) width = std::max(width, c.label.size() + 1);
+    for (const zrv_sensor& s : sensors) width = std::max(width, std::strlen(s.label) + 1);
     std::string text = fmt::format("{}\nAdapter: {}", p.chip, p.adapter.empty() ? "-" : p.adapter);
     nlohmann::json chip = {{"Adapter", p.adapter}};
-    for (const Channel& c : p.channels) {
-        const double v = rounded(c, c.value(rawOf(*r, c)));
-        nlohmann::json j = {{c.key + "_input", v}};
+    for (const zrv_sensor& s : sensors) {
+        const std::string key = s.key;
+        const std::string label = s.label;
+        nlohmann::json j = {{key + "_input", s.value}};
         std::vector<std::string> limits;
-        if (c.min) {
-            limits.push_back("min = " + formatLimit(c, *c.min));
-            j[c.key + "_min"] = *c.min;
+        if (s.has_min) {
+            limits.push_back("min = " + formatLimit(s, s.min));
+            j[key + "_min"] = s.min;
         }
-        if (c.max) {
-            limits.push_back("max = " + formatLimit(c, *c.max));
-            j[c.key + "_max"] = *c.max;
+        if (s.has_max) {
+            limits.push_back("max = " + formatLimit(s, s.max));
+            j[key + "_max"] = s.max;
         }
-        const bool crossed = c.alarm(v);
-        if (c.min || c.max) j[c.key + "_alarm"] = crossed ? 1 : 0;
-        alarm = alarm || crossed;
-        text += fmt::format("\n{:<{}} {}", c.label + ":", width, formatValue(p, c, v));
+        if (s.has_min || s.has_max) j[key + "_alarm"] = s.alarm ? 1 : 0;
+        alarm = alarm || s.alarm;
+        text += fmt::format("\n{:<{}} {}", label + ":", width, formatValue(s));
         if (!limits.empty()) text += fmt::format("  ({})", fmt::join(limits, ", "));
-        if (crossed) text += "  ALARM";
-        chip[c.label] = j;
+        if (s.alarm) text += "  ALARM";
+        chip[label] = j;
     }
     answer(ctx, text, {{p.chip, chip}});
     // A reading past its limit is the answer scripts act on.
@@ -122,10 +111,10 @@ const FanSetting kFanSettings[] = {
 };
 
 void setFan(Context& ctx, uint32_t fan, const FanSetting& s, const FanCtrl& c) {
-    std::vector<uint8_t> record(sizeof c);
-    std::memcpy(record.data(), &c, sizeof c);
-    Reply r = ctx.device.ioctl(IOCTL_HWM_FAN_CONTROL, record, sizeof c, HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, "fan", r)) return;
+    const int err = c.Mode == ZRV_FAN_MODE_AUTO
+                        ? zrv_fan_auto(ctx.lib(), c.Fan, c.Limit1, c.Limit2, c.StartDuty, c.Slope)
+                        : zrv_fan_set(ctx.lib(), c.Fan, c.Mode, c.Data);
+    if (!answered(ctx, "fan", err)) return;
     nlohmann::json j = {{"fan", fan}, {"setting", s.word}};
     std::string text = fmt::format("fan{}: {}", fan, s.word);
     if (c.Mode == ZRV_FAN_MODE_DUTY) {

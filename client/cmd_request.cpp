@@ -3,6 +3,8 @@
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -64,68 +66,87 @@ Builder defineIoctl(CLI::App& app) {
 // with its plainest read request; the answer also tells whether it is bound.
 // A function bound with nothing behind it (no lines, no readings) is a
 // configuration that names hardware it does not describe: `config` says why.
+// Each probe asks its function's plainest read through the library and
+// summarises the answer: text for the table, fields for JSON; false when the
+// answer shows nothing behind the function.
+using Describe = std::function<bool(std::string& text, nlohmann::json& j)>;
 struct StatusProbe {
     const char* name;
-    uint32_t code;
-    uint32_t out;
-    // Summary of a successful answer: text for the table, fields for JSON;
-    // false when the answer shows nothing behind the function.
-    bool (*describe)(const Reply& r, std::string& text, nlohmann::json& j);
+    int (*ask)(zrv_device* dev, Describe& describe);
 };
 
-bool describeHwm(const Reply& r, std::string& text, nlohmann::json& j) {
-    const Readings d = decodeReadings(r.data);
-    const std::vector<uint32_t> fans(std::begin(d.fans), std::end(d.fans));
-    const std::vector<uint8_t> temps(std::begin(d.temps), std::end(d.temps));
-    text = fmt::format("fans {} rpm, temperatures {} (raw)", fmt::join(fans, "/"), fmt::join(temps, "/"));
-    j["fans_rpm"] = fans;
-    j["temps_raw"] = temps;
-    return std::any_of(r.data.begin(), r.data.begin() + offsetof(HwmData, Reserved),
-                       [](uint8_t b) { return b != 0; });
+int probeHwm(zrv_device* dev, Describe& describe) {
+    HwmData d;
+    const int err = zrv_hwm_read(dev, &d);
+    describe = [d](std::string& text, nlohmann::json& j) {
+        const std::vector<uint32_t> fans = {d.Fan1, d.Fan2, d.Fan3, d.Fan4, d.Fan5};
+        const std::vector<uint8_t> temps = {d.Temp1, d.Temp2, d.Temp3};
+        text = fmt::format("fans {} rpm, temperatures {} (raw)", fmt::join(fans, "/"), fmt::join(temps, "/"));
+        j["fans_rpm"] = fans;
+        j["temps_raw"] = temps;
+        return std::any_of(fans.begin(), fans.end(), [](uint32_t v) { return v != 0; }) ||
+               std::any_of(std::begin(d.Volt), std::end(d.Volt), [](uint8_t v) { return v != 0; }) ||
+               std::any_of(temps.begin(), temps.end(), [](uint8_t v) { return v != 0; });
+    };
+    return err;
 }
 
-bool describeWdt(const Reply& r, std::string& text, nlohmann::json& j) {
-    const uint32_t count = le16(r.data, 0);
-    const uint32_t units = le16(r.data, 2);
-    // Accepted unit codes as bits: 1 seconds, 2 minutes.
-    static const char* const kUnitSets[] = {"(no unit)", "seconds", "minutes", "seconds or minutes"};
-    text = fmt::format("timeout up to {} {}", count, kUnitSets[units & 3]);
-    j["max_timeout"] = count;
-    j["units"] = units;
-    return count != 0 && (units & 3) != 0;
+int probeWdt(zrv_device* dev, Describe& describe) {
+    unsigned count = 0, units = 0;
+    const int err = zrv_wdt_limits(dev, &count, &units);
+    describe = [count, units](std::string& text, nlohmann::json& j) {
+        // Accepted unit codes as bits: 1 seconds, 2 minutes.
+        static const char* const kUnitSets[] = {"(no unit)", "seconds", "minutes", "seconds or minutes"};
+        text = fmt::format("timeout up to {} {}", count, kUnitSets[units & 3]);
+        j["max_timeout"] = count;
+        j["units"] = units;
+        return count != 0 && (units & 3) != 0;
+    };
+    return err;
 }
 
-bool describeDio(const Reply& r, std::string& text, nlohmann::json& j) {
-    text = fmt::format("{} inputs, {} outputs", r.data[0], r.data[1]);
-    j["inputs"] = r.data[0];
-    j["outputs"] = r.data[1];
-    return r.data[0] != 0 || r.data[1] != 0;
+int probeDio(zrv_device* dev, Describe& describe) {
+    unsigned in = 0, out = 0;
+    const int err = zrv_dio_lines(dev, &in, &out);
+    describe = [in, out](std::string& text, nlohmann::json& j) {
+        text = fmt::format("{} inputs, {} outputs", in, out);
+        j["inputs"] = in;
+        j["outputs"] = out;
+        return in != 0 || out != 0;
+    };
+    return err;
 }
 
-bool describeCd(const Reply& r, std::string& text, nlohmann::json& j) {
-    text = fmt::format("{} outputs", r.data[0]);
-    j["outputs"] = r.data[0];
-    return true;  // a CD port of inputs only is a CD port
+int probeCd(zrv_device* dev, Describe& describe) {
+    unsigned n = 0;
+    const int err = zrv_cd_outputs(dev, &n);
+    describe = [n](std::string& text, nlohmann::json& j) {
+        text = fmt::format("{} outputs", n);
+        j["outputs"] = n;
+        return true;  // a CD port of inputs only is a CD port
+    };
+    return err;
 }
 
 const StatusProbe kStatusProbes[] = {
-    {"hardware monitor", IOCTL_HWM_GET_DATA, sizeof(HwmData), describeHwm},
-    {"watchdog", IOCTL_WDT_GET_TIMEOUT, sizeof(WdtTimeout), describeWdt},
-    {"digital I/O", IOCTL_DIO_GET_CONFIG, sizeof(DioConfig), describeDio},
-    {"CD port", IOCTL_DIO_CD_GET_OUTPUT_COUNT, 1, describeCd},
+    {"hardware monitor", probeHwm},
+    {"watchdog", probeWdt},
+    {"digital I/O", probeDio},
+    {"CD port", probeCd},
 };
 
 void showStatus(Context& ctx) {
     nlohmann::json all = nlohmann::json::object();
     std::string lines;
     for (const StatusProbe& p : kStatusProbes) {
-        Reply r = ctx.device.ioctl(p.code, {}, p.out, HandleAccess::ReadWrite);
-        const bool bound = r.status == ZRV_STATUS_SUCCESS && r.bytes >= p.out;
+        Describe describe;
+        const bool bound = p.ask(ctx.lib(), describe) == ZRV_OK;
+        answered(ctx, p.name, ZRV_OK);  // a usage error of the device still stops the command
         nlohmann::json j = {{"bound", bound}};
         std::string text = "not available";
         if (bound) {
             std::string summary;
-            const bool filled = p.describe(r, summary, j);
+            const bool filled = describe(summary, j);
             text = fmt::format("bound ({})", summary);
             if (!filled) {
                 text += ", with nothing behind it: see zrvctl config";

@@ -91,14 +91,16 @@ WdtTimeout parseTimeout(const std::string& text) {
     throw ClientError{fmt::format("timeout: '{}' is not a count with an optional unit (s, m)", text)};
 }
 
-// A timeout in ms as the watchdog takes it: seconds while the range holds
-// it, else whole minutes. Empty after saying why it cannot be set.
+// A timeout in ms as the watchdog takes it, by the library's choice of unit
+// (seconds while the range holds them, else minutes), and only when that
+// is the timeout exactly. Empty after saying why it cannot be set.
 std::optional<WdtTimeout> timeoutFor(Context& ctx, const char* command, uint64_t ms,
                                      const WdtTimeout& range) {
-    for (const UnitName& u : kUnits) {
-        if ((range.Unit & u.code) == 0 || ms % u.ms != 0 || ms / u.ms > range.Count) continue;
-        return WdtTimeout{static_cast<uint16_t>(ms / u.ms), u.code};
-    }
+    WdtTimeout t{};
+    if (ms % 1000 == 0 && ms / 1000 <= 0xFFFFFFFFu &&
+        zrv_wdt_choose(range.Count, range.Unit, static_cast<unsigned>(ms / 1000), &t) == ZRV_OK &&
+        t.Count * unitByCode(t.Unit)->ms == ms)
+        return t;
     fail(ctx, command,
          fmt::format("a timeout of {} is outside the watchdog's range (1-{} {})", seconds(ms), range.Count,
                      fmt::join(unitNames(range.Unit), " or ")));
@@ -115,37 +117,36 @@ bool setTimeout(Context& ctx, const char* command, WdtTimeout t) {
              {{"error", "outside the range"}, {"timeout_max", range->Count}});
         return false;
     }
-    const std::vector<uint8_t> record = {static_cast<uint8_t>(t.Count), static_cast<uint8_t>(t.Count >> 8),
-                                         static_cast<uint8_t>(t.Unit), static_cast<uint8_t>(t.Unit >> 8)};
-    Reply r = ctx.device.ioctl(IOCTL_WDT_SET_TIMEOUT, record, 0, HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, command, r)) return false;
+    if (!answered(ctx, command, zrv_wdt_set(ctx.lib(), t.Count, t.Unit))) return false;
     ctx.run.timeoutSet = t;
     return true;
 }
 
-bool send(Context& ctx, const char* command, uint32_t code) {
-    if (requestAnswered(ctx, command, ctx.device.ioctl(code, {}, 0, HandleAccess::ReadWrite))) return true;
+using WdtCall = int(ZRV_API*)(zrv_device*);
+
+bool send(Context& ctx, const char* command, WdtCall call) {
+    if (answered(ctx, command, call(ctx.lib()))) return true;
     // A refused stop leaves the watchdog counting down to a board reset.
-    if (code == IOCTL_WDT_STOP) warn(ctx, command, "the watchdog was not stopped and still runs");
+    if (call == zrv_wdt_stop) warn(ctx, command, "the watchdog was not stopped and still runs");
     return false;
 }
 
 struct WdtAction {
     const char* word;
-    uint32_t code;
+    WdtCall call;
     const char* done;
 };
 const WdtAction kActions[] = {
-    {"start", IOCTL_WDT_START, "watchdog started"},
-    {"stop", IOCTL_WDT_STOP, "watchdog stopped"},
-    {"keepalive", IOCTL_WDT_RESET, "watchdog restarted"},
+    {"start", zrv_wdt_start, "watchdog started"},
+    {"stop", zrv_wdt_stop, "watchdog stopped"},
+    {"keepalive", zrv_wdt_kick, "watchdog restarted"},
 };
 
 void runAction(Context& ctx, const WdtAction& a) {
-    if (a.code == IOCTL_WDT_START && !ctx.run.timeoutSet)
+    if (a.call == zrv_wdt_start && !ctx.run.timeoutSet)
         warn(ctx, "wdctl",
              "no timeout was set in this run: the watchdog starts with whatever count it holds");
-    if (!send(ctx, "wdctl", a.code)) return;
+    if (!send(ctx, "wdctl", a.call)) return;
     answer(ctx, a.done, {{"watchdog", a.word}, {"status", "success"}});
 }
 
@@ -164,7 +165,7 @@ void keepalive(Context& ctx, const Keepalive& k) {
     } else if (!ctx.run.timeoutSet) {
         warn(ctx, command, "no timeout was set in this run: the watchdog runs with whatever count it holds");
     }
-    if (!send(ctx, command, IOCTL_WDT_START)) return;
+    if (!send(ctx, command, zrv_wdt_start)) return;
     const std::string timeout = ctx.run.timeoutSet ? timeoutText(*ctx.run.timeoutSet) : "unknown";
     answer(ctx,
            fmt::format("keepalive: watchdog started, timeout {}, restarted every {}", timeout,
@@ -172,10 +173,10 @@ void keepalive(Context& ctx, const Keepalive& k) {
            {{"keepalive", "started"}, {"every_ms", k.everyMs}, {"timeout", timeout}});
     uint32_t restarts = 0;
     while ((k.count == 0 || restarts < k.count) && ctx.clock.sleep(k.everyMs)) {
-        if (!send(ctx, command, IOCTL_WDT_RESET)) return;  // the watchdog is left as it is
+        if (!send(ctx, command, zrv_wdt_kick)) return;  // the watchdog is left as it is
         ++restarts;
     }
-    if (!k.leaveRunning && !send(ctx, command, IOCTL_WDT_STOP)) return;
+    if (!k.leaveRunning && !send(ctx, command, zrv_wdt_stop)) return;
     answer(ctx,
            fmt::format("keepalive: {} restarts; watchdog {}", restarts,
                        k.leaveRunning ? "left running" : "stopped"),

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <map>
 
 namespace zrvctl {
 
@@ -91,22 +92,26 @@ uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t 
 }
 
 namespace {
-struct DurationUnit {
-    const char* suffix;
-    uint64_t ms;
-};
-// A bare number is seconds, as for sleep(1).
-const DurationUnit kDurationUnits[] = {{"", 1000},   {"s", 1000},    {"ms", 1},
-                                       {"m", 60000}, {"min", 60000}, {"h", 3600000}};
+// CLI11's numbers with units, in ms.
+const CLI::AsNumberWithUnit kDurationUnits(
+    std::map<std::string, uint64_t>{{"ms", 1}, {"s", 1000}, {"m", 60000}, {"min", 60000}, {"h", 3600000}},
+    CLI::AsNumberWithUnit::CASE_SENSITIVE);
 }  // namespace
 
 uint64_t parseDuration(const std::string& text, const std::string& what) {
-    size_t digits = 0;
-    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-    const std::string suffix = text.substr(digits);
-    for (const DurationUnit& u : kDurationUnits)
-        if (suffix == u.suffix) return parseNumber(text.substr(0, digits), what, 0xFFFFFFFFu) * u.ms;
-    throw ClientError{fmt::format("{}: '{}' is not a number with a unit (ms, s, m, h)", what, text)};
+    const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+    // A bare number is seconds, as for sleep(1).
+    const bool number = !text.empty() && digit(static_cast<unsigned char>(text[0]));
+    std::string ms = number && std::all_of(text.begin(), text.end(), digit) ? text + "s" : text;
+    std::string error;
+    try {
+        error = kDurationUnits(ms);
+    } catch (const CLI::ValidationError& e) {
+        error = e.what();
+    }
+    if (!number || !error.empty() || ms.empty() || !std::all_of(ms.begin(), ms.end(), digit))
+        throw ClientError{fmt::format("{}: '{}' is not a number with a unit (ms, s, m, h)", what, text)};
+    return std::stoull(ms);
 }
 
 namespace {
@@ -252,39 +257,75 @@ void warn(Context& ctx, const char* command, const std::string& text) {
     std::cerr.flush();
 }
 
-bool requestAnswered(Context& ctx, const char* command, const Reply& r, uint32_t bytes) {
-    if (r.status != ZRV_STATUS_SUCCESS) {
-        fail(ctx, command,
-             fmt::format("{} (0x{:08x})", statusName(r.status), static_cast<uint32_t>(r.status)),
-             {{"error", statusName(r.status)},
-              {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(r.status))}});
-        return false;
+// ---- The library's device -------------------------------------------------
+
+struct LibBridge {
+    Device* device = nullptr;
+    std::optional<ClientError> pending;
+    zrv_device* dev = nullptr;
+    LibBridge() = default;
+    LibBridge(const LibBridge&) = delete;
+    LibBridge& operator=(const LibBridge&) = delete;
+    ~LibBridge() { zrv_close(dev); }
+};
+
+namespace {
+int32_t ZRV_API bridgeRequest(void* context, uint32_t code, const void* in, size_t inLen, void* out,
+                              size_t outLen, size_t* returned) {
+    auto* b = static_cast<LibBridge*>(context);
+    *returned = 0;
+    try {
+        const auto* bytes = static_cast<const uint8_t*>(in);
+        const Reply r = b->device->ioctl(code, std::vector<uint8_t>(bytes, bytes + inLen),
+                                         static_cast<uint32_t>(outLen), HandleAccess::ReadWrite);
+        const size_t n = std::min<size_t>({r.bytes, r.data.size(), outLen});
+        if (n > 0) std::memcpy(out, r.data.data(), n);
+        *returned = n;
+        return r.status;
+    } catch (const ClientError& e) {
+        b->pending = e;
+        return ZRV_STATUS_UNSUCCESSFUL;
     }
-    if (r.bytes >= bytes) return true;
-    fail(ctx, command, fmt::format("short answer ({} bytes)", r.bytes),
-         {{"error", "short answer"}, {"bytes", r.bytes}});
+}
+}  // namespace
+
+zrv_device* Context::lib() {
+    if (!bridge) {
+        bridge = std::make_shared<LibBridge>();
+        bridge->device = &device;
+        if (zrv_open_transport(bridgeRequest, nullptr, bridge.get(), &bridge->dev) != ZRV_OK)
+            throw ClientError{"out of memory"};
+    }
+    return bridge->dev;
+}
+
+bool answered(Context& ctx, const char* command, int err) {
+    if (ctx.bridge && ctx.bridge->pending) {
+        const ClientError e = *ctx.bridge->pending;
+        ctx.bridge->pending.reset();
+        throw e;
+    }
+    if (err == ZRV_OK) return true;
+    const int32_t status = zrv_last_status(ctx.lib());
+    if (status != ZRV_STATUS_SUCCESS) {
+        fail(ctx, command, fmt::format("{} (0x{:08x})", statusName(status), static_cast<uint32_t>(status)),
+             {{"error", statusName(status)},
+              {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(status))}});
+    } else if (err == ZRV_EPROTO) {
+        const size_t bytes = zrv_last_returned(ctx.lib());
+        fail(ctx, command, fmt::format("short answer ({} bytes)", bytes),
+             {{"error", "short answer"}, {"bytes", bytes}});
+    } else {
+        fail(ctx, command, zrv_strerror(err), {{"error", zrv_strerror(err)}});
+    }
     return false;
-}
-
-Readings decodeReadings(const std::vector<uint8_t>& d) {
-    Readings r{};
-    for (size_t i = 0; i < std::size(r.fans); ++i) r.fans[i] = le32(d, offsetof(HwmData, Fan1) + 4 * i);
-    std::memcpy(r.volts, d.data() + offsetof(HwmData, Volt), sizeof r.volts);
-    std::memcpy(r.temps, d.data() + offsetof(HwmData, Temp1), sizeof r.temps);
-    return r;
-}
-
-std::optional<Readings> readSensors(Context& ctx, const char* command) {
-    Reply r = ctx.device.ioctl(IOCTL_HWM_GET_DATA, {}, sizeof(HwmData), HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, command, r, sizeof(HwmData))) return std::nullopt;
-    return decodeReadings(r.data);
 }
 
 std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command) {
     if (ctx.run.range) return ctx.run.range;
-    Reply r = ctx.device.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, sizeof(WdtTimeout), HandleAccess::ReadWrite);
-    if (!requestAnswered(ctx, command, r, sizeof(WdtTimeout))) return std::nullopt;
-    ctx.run.range = WdtTimeout{le16(r.data, 0), le16(r.data, 2)};
+    unsigned count = 0, units = 0;
+    if (!answered(ctx, command, zrv_wdt_limits(ctx.lib(), &count, &units))) return std::nullopt;
+    ctx.run.range = WdtTimeout{static_cast<uint16_t>(count), static_cast<uint16_t>(units)};
     return ctx.run.range;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "client/profile.h"
 #include "client/session.h"
+#include "zorvik/zorvik.h"
 
 namespace CLI {
 class App;
@@ -77,6 +79,11 @@ struct RunState {
     std::optional<std::string> stamp;      // the time of the current --watch round
 };
 
+// libzorvik's device over the back-end's Device: the commands encode and
+// decode every record through the library, and reach the driver through
+// the same handles as before.
+struct LibBridge;
+
 struct Context {
     Device& device;
     Board* board;  // the emulated board, or null on a real machine
@@ -86,8 +93,10 @@ struct Context {
     bool json = false;       // --json: machine-readable answers
     int exitCode = kExitOk;  // worst outcome so far
     RunState run;
+    std::shared_ptr<LibBridge> bridge = {};  // made at the first lib()
 
     void worst(int code) { exitCode = code > exitCode ? code : exitCode; }
+    zrv_device* lib();
 };
 
 using Action = std::function<void(Context&)>;
@@ -152,27 +161,11 @@ void answer(Context& ctx, const std::string& text, const nlohmann::json& j);
 void fail(Context& ctx, const char* command, const std::string& text, nlohmann::json j = {},
           int code = kExitRefused);
 void warn(Context& ctx, const char* command, const std::string& text);
-// True for a successful reply with at least `bytes` bytes; otherwise says
-// why ("COMMAND: not supported (0xc00000bb)") and returns false.
-bool requestAnswered(Context& ctx, const char* command, const Reply& reply, uint32_t bytes = 0);
-
-// Little-endian fields of an answer.
-inline uint16_t le16(const std::vector<uint8_t>& d, size_t at) {
-    return static_cast<uint16_t>(d[at] | d[at + 1] << 8);
-}
-inline uint32_t le32(const std::vector<uint8_t>& d, size_t at) {
-    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
-}
-
-// The hardware monitor's record, decoded once for every command.
-struct Readings {
-    uint32_t fans[5];
-    uint8_t volts[10];
-    uint8_t temps[3];
-};
-// IOCTL_HWM_GET_DATA; empty after saying why when it failed.
-std::optional<Readings> readSensors(Context& ctx, const char* command);
-Readings decodeReadings(const std::vector<uint8_t>& record);
+// True when a library call succeeded; otherwise says why, with the
+// driver's status ("COMMAND: not supported (0xc00000bb)") or the short
+// answer, and returns false. A usage error the back-end's device raised
+// during the call is thrown on.
+bool answered(Context& ctx, const char* command, int err);
 
 // The watchdog daemon's loop (wdctl keepalive --every, the Windows
 // service): set the timeout, start, restart every period until interrupted

@@ -83,28 +83,6 @@ std::string commandList() {
 
 bool isHelp(const std::string& w) { return w == "-h" || w == "--help" || w == "/?"; }
 
-// Takes the options of the whole run out of the arguments, wherever they
-// stand; the rest are the commands.
-std::vector<std::string> splitGlobals(CLI::App& app, int argc, char** argv,
-                                      std::vector<std::string>& globals) {
-    std::vector<std::string> rest;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const std::string name = a.substr(0, a.find('='));
-        const CLI::Option* opt = a.size() > 1 && a[0] == '-' ? app.get_option_no_throw(name) : nullptr;
-        if (opt != nullptr && !isHelp(name)) {
-            globals.push_back(a);
-            if (a.find('=') == std::string::npos && opt->get_expected_min() > 0 && i + 1 < argc)
-                globals.push_back(argv[++i]);
-        } else if (rest.empty() && isHelp(a)) {
-            globals.push_back("--help");
-        } else {
-            rest.push_back(a);
-        }
-    }
-    return rest;
-}
-
 // One command line through its command's own parser, with its place.
 Action parseLine(const Line& l, bool& helped) {
     try {
@@ -132,18 +110,23 @@ int main(int argc, char** argv) {
         "--profile", options.profile,
         "the board profile (labels, scaling, limits, line names); default: " + backend->profileHint());
     app.footer(commandList());
-
-    std::vector<std::string> globals;
-    const std::vector<std::string> rest = splitGlobals(app, argc, argv, globals);
+    // The options of the run are taken wherever they stand; everything else
+    // (the commands, their arguments and the ';' between them) is left over
+    // in order. Help is the run's only as the first word left over, so that
+    // COMMAND --help reaches the command.
+    app.allow_extras();
+    app.set_help_flag();
+    std::vector<std::string> rest;
     try {
-        std::vector<std::string> reversed(globals.rbegin(), globals.rend());
-        app.parse(reversed);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return kExitOk;
+        app.parse(argc, argv);
+        rest = app.remaining();
     } catch (const CLI::ParseError& e) {
         std::cerr << "zrvctl: " << e.what() << " (zrvctl --help)\n";
         return kExitUsage;
+    }
+    if (!rest.empty() && isHelp(rest[0])) {
+        std::cout << app.help();
+        return kExitOk;
     }
 
     try {

@@ -1,6 +1,10 @@
 # The Windows build (preset windows-x86, cross-compiled with mingw-w64 i686):
 #   zorvik.sys        the kernel driver for 32-bit Windows XP and later
-#   zrvctl.exe        the client, sending its requests to "\\.\ZRVDev"
+#   zorvik.dll        libzorvik for management software, with its import
+#                     library (libzorvik.dll.a) and zorvik.def
+#   zrvctl.exe        the client, sending its requests to "\\.\ZRVDev" and
+#                     encoding and decoding them through zorvik.dll
+#   wdt_keepalive.exe, dio_lines.exe  the examples (examples/), on zorvik.dll
 #   bench/hal.dll     the Wine test bench's stand-in HAL (see win/wine-run)
 #   bench/zrvsecurity.exe  reads the control device's DACL back (Wine suite)
 # Included from the top CMakeLists.txt, which defines ZRV_DRIVER_SOURCES,
@@ -80,6 +84,20 @@ foreach(pair "fmt;fmt/format.h" "CLI;CLI/CLI.hpp" "nlohmann;nlohmann/json.hpp")
   file(CREATE_LINK ${ZRV_HOST_${dir}}/${dir} ${ZRV_HOST_HEADERS}/${dir} SYMBOLIC)
 endforeach()
 
+# ---- zorvik.dll -----------------------------------------------------------------
+# The C interface on the control device; exports by lib/zorvik.def only
+# (undecorated __cdecl names), no runtime DLLs of the toolchain.
+add_library(zorvik SHARED lib/zorvik.cpp lib/profile.cpp lib/target_win.cpp lib/zorvik.def)
+set_target_properties(zorvik PROPERTIES PREFIX "" OUTPUT_NAME zorvik)
+target_include_directories(zorvik PUBLIC ${CMAKE_SOURCE_DIR}/include)
+target_include_directories(zorvik PRIVATE ${CMAKE_SOURCE_DIR})
+target_include_directories(zorvik SYSTEM PRIVATE ${ZRV_HOST_HEADERS})
+target_compile_definitions(zorvik PRIVATE FMT_HEADER_ONLY _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_options(zorvik PRIVATE ${ZRV_WARNINGS})
+target_link_options(zorvik PRIVATE -static -s -Wl,--subsystem,windows:5.01
+  -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
+target_link_libraries(zorvik PRIVATE kernel32)
+
 file(GLOB ZRV_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS client/*.cpp client/win/*.cpp)
 add_executable(zrvctl ${ZRV_WIN_CLIENT_SOURCES})
 target_include_directories(zrvctl PRIVATE ${CMAKE_SOURCE_DIR} include)
@@ -89,7 +107,17 @@ target_compile_options(zrvctl PRIVATE ${ZRV_WARNINGS})
 # One file to copy: no runtime DLLs of the toolchain. Runs on Windows XP.
 target_link_options(zrvctl PRIVATE -static -s -Wl,--subsystem,console:5.01
   -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
-target_link_libraries(zrvctl PRIVATE ws2_32 kernel32)
+target_link_libraries(zrvctl PRIVATE zorvik ws2_32 kernel32)
+
+# The examples, C89 on zorvik.dll, beside it.
+foreach(example wdt_keepalive dio_lines)
+  add_executable(${example} examples/${example}.c)
+  set_target_properties(${example} PROPERTIES C_STANDARD 90 C_EXTENSIONS OFF)
+  target_compile_options(${example} PRIVATE ${ZRV_WARNINGS})
+  target_link_options(${example} PRIVATE -static -s -Wl,--subsystem,console:5.01
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
+  target_link_libraries(${example} PRIVATE zorvik kernel32)
+endforeach()
 
 # ---- The Wine test bench -------------------------------------------------------
 add_subdirectory(win/bench)

@@ -11,7 +11,9 @@ rem      boards\*.reg files or the board integrator's own), replacing the
 rem      old one; when the import fails, shows reg's error text, puts the
 rem      saved configuration back and stops;
 rem   4. copies zorvik.sys (default: the one beside this script) to
-rem      %SystemRoot%\system32\drivers, and the board's profile
+rem      %SystemRoot%\system32\drivers, zorvik.dll (beside this script,
+rem      where zrvctl.exe finds it) to %SystemRoot%\system32, where every
+rem      management program finds it, and the board's profile
 rem      (BOARD.profile.json beside BOARD.reg) beside zrvctl.exe as
 rem      zorvik.profile.json;
 rem   5. registers the kernel service "zorvik", started at every boot;
@@ -66,6 +68,11 @@ exit /b 1
 copy /y "%DRIVER%" "%SystemRoot%\system32\drivers\zorvik.sys" >nul
 if errorlevel 1 (echo install: cannot copy %DRIVER% to %SystemRoot%\system32\drivers & exit /b 1)
 if exist "%PROFILE%" copy /y "%PROFILE%" "%~dp0zorvik.profile.json" >nul
+if not exist "%~dp0zorvik.dll" goto service
+copy /y "%~dp0zorvik.dll" "%SystemRoot%\system32\zorvik.dll" >nul
+if errorlevel 1 (echo install: cannot copy zorvik.dll to %SystemRoot%\system32 & exit /b 1)
+
+:service
 
 sc query zorvik >nul 2>&1
 if errorlevel 1 goto create

@@ -9,7 +9,18 @@
 #ifndef ZORVIK_IOCTL_H
 #define ZORVIK_IOCTL_H
 
+/* Compilers of the XP era (Visual C++ before 2010) have no <stdint.h>. */
+#if defined(_MSC_VER) && _MSC_VER < 1600
+typedef signed __int8 int8_t;
+typedef unsigned __int8 uint8_t;
+typedef signed __int16 int16_t;
+typedef unsigned __int16 uint16_t;
+typedef signed __int32 int32_t;
+typedef unsigned __int32 uint32_t;
+#else
 #include <stdint.h>
+#endif
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -122,25 +133,35 @@ typedef uint16_t DioLineWord;
 
 #ifdef __cplusplus
 }
+#endif
+
+/* Layout checks at compile time: the language's own assertion where the
+ * compiler has one, else an array type of negative size on failure, which
+ * every C89 and C++98 compiler rejects. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSC_VER) && _MSC_VER >= 1600))
 #define ZRV_STATIC_ASSERT(c, m) static_assert(c, m)
-#else
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define ZRV_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#else
+#define ZRV_ASSERT_NAME2(line) zrv_layout_check_##line
+#define ZRV_ASSERT_NAME(line) ZRV_ASSERT_NAME2(line)
+#define ZRV_STATIC_ASSERT(c, m) typedef char ZRV_ASSERT_NAME(__LINE__)[(c) ? 1 : -1]
 #endif
 
 ZRV_STATIC_ASSERT(sizeof(WdtTimeout) == 4, "WdtTimeout is 4 bytes");
-ZRV_STATIC_ASSERT(__builtin_offsetof(WdtTimeout, Unit) == 2, "WdtTimeout.Unit at 2");
+ZRV_STATIC_ASSERT(offsetof(WdtTimeout, Unit) == 2, "WdtTimeout.Unit at 2");
 ZRV_STATIC_ASSERT(sizeof(HwmData) == 36, "HwmData is 36 bytes");
-ZRV_STATIC_ASSERT(__builtin_offsetof(HwmData, Fan5) == 16, "HwmData.Fan5 at 16");
-ZRV_STATIC_ASSERT(__builtin_offsetof(HwmData, Volt) == 20, "HwmData.Volt at 20");
-ZRV_STATIC_ASSERT(__builtin_offsetof(HwmData, Temp1) == 30, "HwmData.Temp1 at 30");
-ZRV_STATIC_ASSERT(__builtin_offsetof(HwmData, Temp3) == 32, "HwmData.Temp3 at 32");
-ZRV_STATIC_ASSERT(__builtin_offsetof(HwmData, Reserved) == 33, "HwmData.Reserved at 33");
+ZRV_STATIC_ASSERT(offsetof(HwmData, Fan5) == 16, "HwmData.Fan5 at 16");
+ZRV_STATIC_ASSERT(offsetof(HwmData, Volt) == 20, "HwmData.Volt at 20");
+ZRV_STATIC_ASSERT(offsetof(HwmData, Temp1) == 30, "HwmData.Temp1 at 30");
+ZRV_STATIC_ASSERT(offsetof(HwmData, Temp3) == 32, "HwmData.Temp3 at 32");
+ZRV_STATIC_ASSERT(offsetof(HwmData, Reserved) == 33, "HwmData.Reserved at 33");
 ZRV_STATIC_ASSERT(sizeof(FanCtrl) == 8, "FanCtrl is 8 bytes");
-ZRV_STATIC_ASSERT(__builtin_offsetof(FanCtrl, Data) == 2, "FanCtrl.Data at 2");
-ZRV_STATIC_ASSERT(__builtin_offsetof(FanCtrl, StartDuty) == 6, "FanCtrl.StartDuty at 6");
-ZRV_STATIC_ASSERT(__builtin_offsetof(FanCtrl, Slope) == 7, "FanCtrl.Slope at 7");
+ZRV_STATIC_ASSERT(offsetof(FanCtrl, Data) == 2, "FanCtrl.Data at 2");
+ZRV_STATIC_ASSERT(offsetof(FanCtrl, StartDuty) == 6, "FanCtrl.StartDuty at 6");
+ZRV_STATIC_ASSERT(offsetof(FanCtrl, Slope) == 7, "FanCtrl.Slope at 7");
 ZRV_STATIC_ASSERT(sizeof(DioConfig) == 2, "DioConfig is 2 bytes");
-ZRV_STATIC_ASSERT(__builtin_offsetof(DioConfig, OutBits) == 1, "DioConfig.OutBits at 1");
+ZRV_STATIC_ASSERT(offsetof(DioConfig, OutBits) == 1, "DioConfig.OutBits at 1");
 ZRV_STATIC_ASSERT(IOCTL_HWM_GET_DATA == 0x88202000u, "request code");
 ZRV_STATIC_ASSERT(IOCTL_DIO_GET_OUTPUT == 0x88202030u, "request code");
 ZRV_STATIC_ASSERT(IOCTL_WDT_SET_TIMEOUT == 0x8820A040u, "request code");

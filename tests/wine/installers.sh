@@ -4,6 +4,7 @@
 # board behind it:
 #   1. win/install.cmd with the default board's .reg: the kernel service
 #      "zorvik" is registered to start at boot, runs, and answers zrvctl.exe
+#      (zorvik.dll beside it, and copied to system32 for other programs)
 #      as zrvctl --sim answers on the same board, with the board's profile
 #      beside zrvctl.exe; a second install saves the configuration first; a
 #      broken .reg is refused with reg's error text and leaves the old
@@ -11,8 +12,8 @@
 #      driver file, and with /purge the configuration; zrvctl.exe then says
 #      the driver is not installed;
 #   2. win/zorvik.inf through setupapi's InstallHinfSection: the driver file
-#      is copied and the service registered; the uninstall section removes
-#      both.
+#      and zorvik.dll are copied and the service registered; the uninstall
+#      section removes them.
 set -uo pipefail
 . "$(dirname "$0")/../../win/bench/bench.sh"
 bench_check_builds
@@ -39,7 +40,8 @@ dist=$WINEPREFIX/drive_c/zorvik-dist
 rm -rf "$dist"
 mkdir -p "$dist" "$WINEPREFIX/drive_c/zorvik-bench"
 cp "$bench_src/win/install.cmd" "$bench_src/win/uninstall.cmd" "$bench_src/win/zorvik.inf" \
-  "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$bench_src/boards/default.reg" \
+  "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" \
+  "$bench_src/boards/default.reg" \
   "$bench_src/boards/default.profile.json" "$dist/"
 # Not a registry file at all (no header): reg import refuses it.
 printf 'board configuration\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\r\n"DeviceType"=dword:00000000\r\n' \
@@ -103,6 +105,8 @@ config_present() { bench_wine reg query 'HKLM\Software\Varnel\Zorvik\WDT' /v Dev
 config_absent() { ! bench_wine reg query 'HKLM\Software\Varnel\Zorvik\WDT'; }
 driver_file_present() { [ -f "$sys32/drivers/zorvik.sys" ] && cmp "$sys32/drivers/zorvik.sys" "$ZRV_WINDOWS_BUILD/zorvik.sys"; }
 driver_file_absent() { [ ! -e "$sys32/drivers/zorvik.sys" ]; }
+library_present() { cmp "$sys32/zorvik.dll" "$ZRV_WINDOWS_BUILD/zorvik.dll"; }
+library_absent() { [ ! -e "$sys32/zorvik.dll" ]; }
 cmd_script() { bench_wine cmd /c "$@"; }
 refused_without_board() { ! bench_wine cmd /c 'C:\zorvik-dist\install.cmd'; }
 
@@ -114,6 +118,7 @@ check "no service before the install" not_registered
 check "install.cmd with the board's .reg" cmd_script 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\default.reg'
 check "the service is a kernel driver started at boot" registered_to_start_at_boot
 check "the driver file is in system32\\drivers" driver_file_present
+check "zorvik.dll is in system32 for management software" library_present
 check "the board's configuration is in the registry" config_present
 check "the service runs" runs
 check "zrvctl.exe status answers as zrvctl --sim does" same_status_as_native
@@ -125,6 +130,7 @@ check "the service runs after the refused install" runs
 check "uninstall.cmd" cmd_script 'C:\zorvik-dist\uninstall.cmd'
 check "no service after the uninstall" not_registered
 check "no driver file after the uninstall" driver_file_absent
+check "no zorvik.dll after the uninstall" library_absent
 check "the configuration stays without /purge" config_present
 check "uninstall.cmd /purge" cmd_script 'C:\zorvik-dist\uninstall.cmd' /purge
 check "no configuration after /purge" config_absent
@@ -137,6 +143,7 @@ bench_start_session
 inf_section() { bench_wine rundll32 setupapi.dll,InstallHinfSection "$1" 128 'C:\zorvik-dist\zorvik.inf'; }
 check "InstallHinfSection DefaultInstall" inf_section DefaultInstall
 check "the INF copied the driver file" driver_file_present
+check "the INF copied zorvik.dll to system32" library_present
 check "the INF registered a kernel driver started at boot" registered_to_start_at_boot
 check "the board's configuration imported" bench_wine reg import 'C:\zorvik-dist\default.reg'
 check "the INF-installed service starts" bench_start_service zorvik
@@ -146,6 +153,7 @@ bench_stop_service zorvik
 check "InstallHinfSection DefaultUninstall" inf_section DefaultUninstall
 check "no service after the INF uninstall" not_registered
 check "no driver file after the INF uninstall" driver_file_absent
+check "no zorvik.dll after the INF uninstall" library_absent
 bench_end_session
 bench_stop_board
 

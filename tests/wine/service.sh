@@ -43,7 +43,8 @@ follow_wall_clock() {  # SECONDS: the board runs two seconds a real second
 no_resets() { [ -z "$(board resets | tr -d ' ')" ]; }
 one_reset() { [ "$(board resets | wc -w)" = 1 ]; }
 zrvctl=C:\\zorvik-bench\\zrvctl.exe
-cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$WINEPREFIX/drive_c/zorvik-bench/zrvctl.exe"
+# zrvctl.exe with the zorvik.dll it is built on, as an installation has them.
+cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-bench/"
 service_runs() { bench_wine sc query zrvwdt | tee /dev/stderr | grep -q RUNNING; }
 registered_auto() {
   bench_wine reg query 'HKLM\System\CurrentControlSet\Services\zrvwdt' | tr -d '\r' | tee /dev/stderr >"$work/svc" &&

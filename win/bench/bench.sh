@@ -58,7 +58,7 @@ bench_check_builds() {
     [ -f "$f" ] || bench_die "$f is missing: cmake --preset windows-x86 && cmake --build --preset windows-x86"
   done
   [ -x "$ZRV_LINUX_BUILD/zrvboard" ] || bench_die "$ZRV_LINUX_BUILD/zrvboard is missing: build the Linux preset"
-  command -v wine >/dev/null || bench_die "wine is not installed (see the README: the Wine run)"
+  command -v wine >/dev/null || bench_die "wine is not installed (see docs/developers.md: the Wine run)"
 }
 
 # Creates the prefix once: boot it, register the two kernel services. Both

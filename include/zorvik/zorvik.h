@@ -1,0 +1,202 @@
+/*
+ * libzorvik: the library management software uses to reach a Zorvik board.
+ *
+ * One device handle (zrv_device) serves the watchdog, the hardware monitor
+ * and the digital I/O of one board. On Windows the library opens the control
+ * device of zorvik.sys; on Linux it loads the driver on a virtual board of
+ * a board file, so that the same program can be developed and tested
+ * without the hardware.
+ *
+ * Every function that can fail returns 0 or a negative ZRV_E* code; what
+ * the driver answered the last request with is zrv_last_status(). A device
+ * may be used from several threads at once. Plain C (C89 and C++98); no
+ * compiler-specific type crosses the interface.
+ */
+#ifndef ZORVIK_ZORVIK_H
+#define ZORVIK_ZORVIK_H
+
+#include <stddef.h>
+
+#include "zorvik/ioctl.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define ZRV_API __cdecl
+#else
+#define ZRV_API
+#endif
+#if defined(_WIN32) && defined(ZRV_USE_DLLIMPORT)
+#define ZRV_EXTERN __declspec(dllimport)
+#elif defined(__GNUC__) && !defined(_WIN32)
+#define ZRV_EXTERN __attribute__((visibility("default")))
+#else
+#define ZRV_EXTERN
+#endif
+
+/* ---- Version ------------------------------------------------------------ */
+/* The interface's version. Programs built against 1.x run with any later 1.y. */
+#define ZRV_VERSION_MAJOR 1
+#define ZRV_VERSION_MINOR 0
+#define ZRV_VERSION_PATCH 0
+#define ZRV_VERSION ((ZRV_VERSION_MAJOR << 16) | (ZRV_VERSION_MINOR << 8) | ZRV_VERSION_PATCH)
+
+/* The loaded library's version, as ZRV_VERSION. */
+ZRV_EXTERN unsigned ZRV_API zrv_version(void);
+
+/* ---- Errors ------------------------------------------------------------- */
+#define ZRV_OK 0
+#define ZRV_ENODEV (-1)  /* no driver, no control device, or no board */
+#define ZRV_EACCES (-2)  /* the caller lacks the rights */
+#define ZRV_EINVAL (-3)  /* a bad argument, or the driver refused the request as invalid */
+#define ZRV_ENOTSUP (-4) /* the board has no such function */
+#define ZRV_EIO (-5)     /* the driver or the hardware failed the request */
+#define ZRV_ERANGE (-6)  /* a value outside what the board takes, or a buffer too small */
+#define ZRV_ENOMEM (-7)  /* out of memory, here or in the driver */
+/* the driver or the hardware broke a rule: a short answer, or on a virtual
+ * board a platform or port-protocol violation */
+#define ZRV_EPROTO (-8)
+#define ZRV_EBUSY (-9) /* virtual board: another board is open in this process */
+
+/* A short English text for every code, never NULL. */
+ZRV_EXTERN const char *ZRV_API zrv_strerror(int err);
+
+/* ---- Opening a board ---------------------------------------------------- */
+typedef struct zrv_device zrv_device;
+
+/*
+ * target NULL or "": the control device; on the virtual-board build, the
+ * board named by the environment variable ZORVIK_BOARD (a board file).
+ * "sim:PATH": the virtual board of board file PATH (Linux build only).
+ * Devices opened on the same board file share one virtual board; one board
+ * file at a time per process (ZRV_EBUSY otherwise).
+ */
+ZRV_EXTERN int ZRV_API zrv_open(const char *target, zrv_device **dev);
+/* NULL is allowed. */
+ZRV_EXTERN void ZRV_API zrv_close(zrv_device *dev);
+
+/*
+ * A device over the caller's own transport (a test double, a remote board):
+ * `request` sends one request and returns its completion status, with the
+ * number of output bytes in *returned; `release` (may be NULL) is called
+ * with `context` by zrv_close.
+ */
+typedef int32_t(ZRV_API *zrv_request_fn)(void *context, uint32_t code, const void *in, size_t in_len,
+                                         void *out, size_t out_len, size_t *returned);
+typedef void(ZRV_API *zrv_release_fn)(void *context);
+ZRV_EXTERN int ZRV_API zrv_open_transport(zrv_request_fn request, zrv_release_fn release, void *context,
+                                          zrv_device **dev);
+
+/* The driver's completion status (ZRV_STATUS_*) of the calling thread's last
+ * request on `dev`, and the number of bytes it returned. */
+ZRV_EXTERN int32_t ZRV_API zrv_last_status(const zrv_device *dev);
+ZRV_EXTERN size_t ZRV_API zrv_last_returned(const zrv_device *dev);
+
+/* Any request, raw. Fails with the mapped status; *returned may be NULL. */
+ZRV_EXTERN int ZRV_API zrv_ioctl(zrv_device *dev, uint32_t code, const void *in, size_t in_len, void *out,
+                                 size_t out_len, size_t *returned);
+
+/* ---- Watchdog ----------------------------------------------------------- */
+/* The longest timeout the watchdog takes, in seconds. */
+ZRV_EXTERN int ZRV_API zrv_wdt_range(zrv_device *dev, unsigned *max_seconds);
+/* The watchdog's own answer: the largest count and the accepted units as
+ * bits (1 seconds, 2 minutes). */
+ZRV_EXTERN int ZRV_API zrv_wdt_limits(zrv_device *dev, unsigned *max_count, unsigned *unit_bits);
+/* The record for a timeout of `seconds` on a watchdog of these limits:
+ * seconds where the count fits, otherwise whole minutes rounded up;
+ * ZRV_ERANGE when neither fits or seconds is 0. Sends nothing. */
+ZRV_EXTERN int ZRV_API zrv_wdt_choose(unsigned max_count, unsigned unit_bits, unsigned seconds,
+                                      WdtTimeout *timeout);
+/* Asks the limits, then sets the timeout as zrv_wdt_choose picks it. */
+ZRV_EXTERN int ZRV_API zrv_wdt_set_timeout(zrv_device *dev, unsigned seconds);
+/* Sets the record as given (count 0..65535, unit ZRV_WDT_UNIT_*). */
+ZRV_EXTERN int ZRV_API zrv_wdt_set(zrv_device *dev, unsigned count, unsigned unit);
+ZRV_EXTERN int ZRV_API zrv_wdt_start(zrv_device *dev);
+ZRV_EXTERN int ZRV_API zrv_wdt_kick(zrv_device *dev); /* restart from the full count */
+ZRV_EXTERN int ZRV_API zrv_wdt_stop(zrv_device *dev);
+
+/* ---- Hardware monitor --------------------------------------------------- */
+ZRV_EXTERN int ZRV_API zrv_hwm_read(zrv_device *dev, HwmData *raw);
+
+/* A board profile: labels, scaling to volts and degrees, limits, line
+ * names (a JSON file; docs/boards.md). */
+typedef struct zrv_profile zrv_profile;
+/* On failure, `why` (may be NULL) receives the file and entry at fault. */
+ZRV_EXTERN int ZRV_API zrv_profile_load(const char *file, zrv_profile **profile, char *why, size_t why_len);
+ZRV_EXTERN void ZRV_API zrv_profile_free(zrv_profile *profile);
+/* With NULL: the raw layout's "zorvik" and "no board profile, raw readings". */
+ZRV_EXTERN const char *ZRV_API zrv_profile_chip(const zrv_profile *profile);
+ZRV_EXTERN const char *ZRV_API zrv_profile_adapter(const zrv_profile *profile);
+/* Named lines: `outputs` 0 for the inputs, 1 for the outputs. */
+ZRV_EXTERN unsigned ZRV_API zrv_profile_line_count(const zrv_profile *profile, int outputs);
+ZRV_EXTERN const char *ZRV_API zrv_profile_line_name(const zrv_profile *profile, int outputs, unsigned line);
+/* A line by the profile's name or by its number (0..99); ZRV_EINVAL when
+ * it is neither. */
+ZRV_EXTERN int ZRV_API zrv_profile_find_line(const zrv_profile *profile, int outputs, const char *text,
+                                             unsigned *line);
+
+#define ZRV_SENSOR_FAN 0         /* value in rpm */
+#define ZRV_SENSOR_VOLTAGE 1     /* value in volts */
+#define ZRV_SENSOR_TEMPERATURE 2 /* value in degrees Celsius */
+#define ZRV_SENSOR_RAW 3         /* no profile: the chip's raw voltage or temperature byte */
+
+typedef struct zrv_sensor {
+    char key[8];    /* "fan1".."fan5", "in0".."in9", "temp1".."temp3" */
+    char label[48]; /* the profile's label (cut to 47 bytes), else the key */
+    int kind;       /* ZRV_SENSOR_* */
+    unsigned index; /* within its kind, from 0 */
+    uint32_t raw;   /* the record's reading */
+    double value;   /* rounded as shown: volts to 0.001, others to 0.1 */
+    double min, max;
+    int has_min, has_max;
+    int alarm; /* the value is outside min or max */
+} zrv_sensor;
+
+/* The channels as `sensors` shows them: those the profile lists, or with
+ * `profile` NULL every channel of the record, raw. *count is the number of
+ * channels even when `cap` is too small (ZRV_ERANGE then). */
+ZRV_EXTERN int ZRV_API zrv_sensors(zrv_device *dev, const char *profile, zrv_sensor *out, size_t cap,
+                                   size_t *count);
+ZRV_EXTERN int ZRV_API zrv_sensors_profile(zrv_device *dev, const zrv_profile *profile, zrv_sensor *out,
+                                           size_t cap, size_t *count);
+
+/* Fan control, fans counted from 0 as the record counts them (sensors'
+ * fan1 is 0). zrv_fan_set: mode ZRV_FAN_MODE_ONOFF (data 0 off, else on) or
+ * ZRV_FAN_MODE_DUTY (data 0..127). zrv_fan_auto: the chip's automatic mode
+ * with temperature limits 0..255, start duty 0..127 and slope code 0..7.
+ * Out-of-range arguments are ZRV_EINVAL before anything is sent. */
+ZRV_EXTERN int ZRV_API zrv_fan_set(zrv_device *dev, unsigned fan, unsigned mode, unsigned data);
+ZRV_EXTERN int ZRV_API zrv_fan_auto(zrv_device *dev, unsigned fan, unsigned limit1, unsigned limit2,
+                                    unsigned start_duty, unsigned slope);
+
+/* ---- Digital I/O -------------------------------------------------------- */
+ZRV_EXTERN int ZRV_API zrv_dio_lines(zrv_device *dev, unsigned *inputs, unsigned *outputs);
+ZRV_EXTERN int ZRV_API zrv_dio_read(zrv_device *dev, uint16_t *inputs);
+ZRV_EXTERN int ZRV_API zrv_dio_read_outputs(zrv_device *dev, uint16_t *outputs);
+ZRV_EXTERN int ZRV_API zrv_dio_write(zrv_device *dev, uint16_t outputs);
+/* One output line to `level` (0 or not), the others kept: read back, change,
+ * write, under the device's lock. ZRV_EINVAL for a line the board lacks. */
+ZRV_EXTERN int ZRV_API zrv_dio_set_line(zrv_device *dev, unsigned line, int level);
+/* The direction mask of boards that have one (set bits are inputs). */
+ZRV_EXTERN int ZRV_API zrv_dio_set_direction(zrv_device *dev, unsigned mask);
+
+/* CD port: the input bits (bit 0 input 1), the number of outputs, a
+ * one-second pulse of output 1..255, and output 1..15 set to `level`. */
+ZRV_EXTERN int ZRV_API zrv_cd_inputs(zrv_device *dev, uint8_t *inputs);
+ZRV_EXTERN int ZRV_API zrv_cd_outputs(zrv_device *dev, unsigned *count);
+ZRV_EXTERN int ZRV_API zrv_cd_pulse(zrv_device *dev, unsigned output);
+ZRV_EXTERN int ZRV_API zrv_cd_set(zrv_device *dev, unsigned output, int level);
+
+/* ---- Virtual board only ------------------------------------------------- */
+/* Moves the virtual board's time (a watchdog left alone runs out); the
+ * number of board resets so far. ZRV_ENOTSUP on a real machine. */
+ZRV_EXTERN int ZRV_API zrv_board_advance(zrv_device *dev, unsigned ms);
+ZRV_EXTERN int ZRV_API zrv_board_resets(zrv_device *dev, unsigned *resets);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZORVIK_ZORVIK_H */

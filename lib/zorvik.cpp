@@ -1,0 +1,450 @@
+// The C interface: requests encoded and answers decoded once, statuses
+// mapped to error codes, the read-modify-write sequences under the device's
+// lock. Nothing here knows where the driver runs (lib/transport.h).
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "lib/lock.h"
+#include "lib/profile.h"
+#include "lib/transport.h"
+
+struct zrv_device {
+    std::unique_ptr<zorvik::Transport> transport;
+    // One request at a time per device: the driver leaves concurrent
+    // requests to the same chip to interleave their port sequences, so the
+    // library keeps a device's own threads apart. `update` holds the output
+    // word between the read and the write of a single-line change.
+    zorvik::Lock io;
+    zorvik::Lock update;
+    std::atomic<int32_t> lastStatus{ZRV_STATUS_SUCCESS};
+    std::atomic<size_t> lastReturned{0};
+};
+
+namespace {
+
+// A caller's own transport behind the C function pointers.
+class CallbackTransport : public zorvik::Transport {
+public:
+    CallbackTransport(zrv_request_fn send, zrv_release_fn release, void* context)
+        : request_(send), release_(release), context_(context) {}
+    ~CallbackTransport() override {
+        if (release_ != nullptr) release_(context_);
+    }
+    CallbackTransport(const CallbackTransport&) = delete;
+    CallbackTransport& operator=(const CallbackTransport&) = delete;
+    int32_t request(uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
+                    size_t* returned) override {
+        return request_(context_, code, in, inLen, out, outLen, returned);
+    }
+
+private:
+    zrv_request_fn request_;
+    zrv_release_fn release_;
+    void* context_;
+};
+
+struct StatusError {
+    int32_t status;
+    int err;
+};
+// Driver and I/O-manager statuses; anything else the driver or the
+// platform answers is a failed request.
+const StatusError kStatusErrors[] = {
+    {ZRV_STATUS_INVALID_PARAMETER, ZRV_EINVAL}, {ZRV_STATUS_NOT_SUPPORTED, ZRV_ENOTSUP},
+    {ZRV_STATUS_NOT_IMPLEMENTED, ZRV_ENOTSUP},  {ZRV_STATUS_UNSUCCESSFUL, ZRV_EIO},
+    {ZRV_STATUS_ACCESS_DENIED, ZRV_EACCES},     {ZRV_STATUS_INSUFFICIENT_RESOURCES, ZRV_ENOMEM},
+};
+
+int errorOf(int32_t status) {
+    if (status == ZRV_STATUS_SUCCESS) return ZRV_OK;
+    for (const StatusError& s : kStatusErrors)
+        if (s.status == status) return s.err;
+    return ZRV_EIO;
+}
+
+// One request; a success with fewer bytes than the record is a broken
+// rule, as is any platform or protocol rule the virtual board saw broken.
+int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
+         size_t need = 0, size_t* returned = nullptr) {
+    if (dev == nullptr) return ZRV_EINVAL;
+    zorvik::Hold hold(dev->io);
+    const size_t before = dev->transport->brokenRules();
+    size_t bytes = 0;
+    int32_t status = ZRV_STATUS_UNSUCCESSFUL;
+    try {
+        status = dev->transport->request(code, in, inLen, out, outLen, &bytes);
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    } catch (...) {
+        return ZRV_EIO;
+    }
+    bytes = std::min(bytes, outLen);
+    dev->lastStatus = status;
+    dev->lastReturned = bytes;
+    if (returned != nullptr) *returned = bytes;
+    if (dev->transport->brokenRules() != before) return ZRV_EPROTO;
+    const int err = errorOf(status);
+    if (err == ZRV_OK && bytes < need) return ZRV_EPROTO;
+    return err;
+}
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+int readWord(zrv_device* dev, uint32_t code, uint16_t* word) {
+    uint8_t b[2] = {0, 0};
+    const int err = send(dev, code, nullptr, 0, b, sizeof b, sizeof b);
+    if (err == ZRV_OK && word != nullptr) *word = le16(b);
+    return err;
+}
+
+int writeWord(zrv_device* dev, uint16_t word) {
+    const uint8_t b[2] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)};
+    return send(dev, IOCTL_DIO_SET_OUTPUT, b, sizeof b, nullptr, 0);
+}
+
+int oneByte(zrv_device* dev, uint32_t code, uint8_t byte) { return send(dev, code, &byte, 1, nullptr, 0); }
+
+int fanRequest(zrv_device* dev, const FanCtrl& c) {
+    uint8_t b[8];
+    std::memcpy(b, &c, sizeof b);  // eight single bytes: no byte order
+    uint8_t back[8];
+    return send(dev, IOCTL_HWM_FAN_CONTROL, b, sizeof b, back, sizeof back);
+}
+
+const zorvik::Profile& profileOf(const zrv_profile* p) {
+    return p != nullptr ? p->p : zorvik::Profile::raw();
+}
+
+}  // namespace
+
+extern "C" {
+
+unsigned ZRV_API zrv_version(void) { return ZRV_VERSION; }
+
+const char* ZRV_API zrv_strerror(int err) {
+    static const char* const kTexts[] = {
+        "success",
+        "no driver or board",
+        "permission denied",
+        "invalid argument",
+        "not supported by the board",
+        "the driver or the hardware failed the request",
+        "value out of range",
+        "out of memory",
+        "the driver or the hardware broke a rule",
+        "another virtual board is open in this process",
+    };
+    if (err > 0 || -err >= static_cast<int>(std::size(kTexts))) return "unknown error";
+    return kTexts[-err];
+}
+
+int ZRV_API zrv_open(const char* target, zrv_device** dev) {
+    if (dev == nullptr) return ZRV_EINVAL;
+    *dev = nullptr;
+    try {
+        std::unique_ptr<zorvik::Transport> t;
+        const int err = zorvik::openTarget(target, t);
+        if (err != ZRV_OK) return err;
+        auto* d = new zrv_device;
+        d->transport = std::move(t);
+        *dev = d;
+        return ZRV_OK;
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    }
+}
+
+int ZRV_API zrv_open_transport(zrv_request_fn request, zrv_release_fn release, void* context,
+                               zrv_device** dev) {
+    if (dev == nullptr) return ZRV_EINVAL;
+    *dev = nullptr;
+    if (request == nullptr) return ZRV_EINVAL;
+    auto* d = new (std::nothrow) zrv_device;
+    if (d == nullptr) return ZRV_ENOMEM;
+    d->transport = std::make_unique<CallbackTransport>(request, release, context);
+    *dev = d;
+    return ZRV_OK;
+}
+
+void ZRV_API zrv_close(zrv_device* dev) { delete dev; }
+
+int32_t ZRV_API zrv_last_status(const zrv_device* dev) {
+    return dev != nullptr ? dev->lastStatus.load() : ZRV_STATUS_SUCCESS;
+}
+
+size_t ZRV_API zrv_last_returned(const zrv_device* dev) {
+    return dev != nullptr ? dev->lastReturned.load() : 0;
+}
+
+int ZRV_API zrv_ioctl(zrv_device* dev, uint32_t code, const void* in, size_t in_len, void* out,
+                      size_t out_len, size_t* returned) {
+    if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return ZRV_EINVAL;
+    return send(dev, code, in, in_len, out, out_len, 0, returned);
+}
+
+// ---- Watchdog ---------------------------------------------------------------
+
+int ZRV_API zrv_wdt_limits(zrv_device* dev, unsigned* max_count, unsigned* unit_bits) {
+    uint8_t b[4] = {0, 0, 0, 0};
+    const int err = send(dev, IOCTL_WDT_GET_TIMEOUT, nullptr, 0, b, sizeof b, sizeof b);
+    if (err != ZRV_OK) return err;
+    if (max_count != nullptr) *max_count = le16(b);
+    if (unit_bits != nullptr) *unit_bits = le16(b + 2);
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_wdt_range(zrv_device* dev, unsigned* max_seconds) {
+    unsigned count = 0, units = 0;
+    const int err = zrv_wdt_limits(dev, &count, &units);
+    if (err != ZRV_OK) return err;
+    if (max_seconds != nullptr)
+        *max_seconds = (units & ZRV_WDT_UNIT_MINUTES) != 0   ? count * 60u
+                       : (units & ZRV_WDT_UNIT_SECONDS) != 0 ? count
+                                                             : 0u;
+    return ZRV_OK;
+}
+
+// Seconds while the count holds them, for the finer step; else whole
+// minutes, rounded up so that the board is never reset earlier than asked.
+int ZRV_API zrv_wdt_choose(unsigned max_count, unsigned unit_bits, unsigned seconds, WdtTimeout* timeout) {
+    if (seconds == 0) return ZRV_ERANGE;
+    WdtTimeout t{};
+    if ((unit_bits & ZRV_WDT_UNIT_SECONDS) != 0 && seconds <= max_count) {
+        t.Count = static_cast<uint16_t>(seconds);
+        t.Unit = ZRV_WDT_UNIT_SECONDS;
+    } else if ((unit_bits & ZRV_WDT_UNIT_MINUTES) != 0 && (seconds + 59u) / 60u <= max_count) {
+        t.Count = static_cast<uint16_t>((seconds + 59u) / 60u);
+        t.Unit = ZRV_WDT_UNIT_MINUTES;
+    } else {
+        return ZRV_ERANGE;
+    }
+    if (timeout != nullptr) *timeout = t;
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_wdt_set(zrv_device* dev, unsigned count, unsigned unit) {
+    if (count > 0xFFFFu || (unit != ZRV_WDT_UNIT_SECONDS && unit != ZRV_WDT_UNIT_MINUTES)) return ZRV_EINVAL;
+    const uint8_t b[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                          static_cast<uint8_t>(unit), 0};
+    return send(dev, IOCTL_WDT_SET_TIMEOUT, b, sizeof b, nullptr, 0);
+}
+
+int ZRV_API zrv_wdt_set_timeout(zrv_device* dev, unsigned seconds) {
+    if (seconds == 0) return ZRV_ERANGE;
+    unsigned count = 0, units = 0;
+    int err = zrv_wdt_limits(dev, &count, &units);
+    if (err != ZRV_OK) return err;
+    WdtTimeout t{};
+    err = zrv_wdt_choose(count, units, seconds, &t);
+    return err != ZRV_OK ? err : zrv_wdt_set(dev, t.Count, t.Unit);
+}
+
+int ZRV_API zrv_wdt_start(zrv_device* dev) { return send(dev, IOCTL_WDT_START, nullptr, 0, nullptr, 0); }
+int ZRV_API zrv_wdt_kick(zrv_device* dev) { return send(dev, IOCTL_WDT_RESET, nullptr, 0, nullptr, 0); }
+int ZRV_API zrv_wdt_stop(zrv_device* dev) { return send(dev, IOCTL_WDT_STOP, nullptr, 0, nullptr, 0); }
+
+// ---- Hardware monitor -----------------------------------------------------
+
+int ZRV_API zrv_hwm_read(zrv_device* dev, HwmData* raw) {
+    uint8_t b[sizeof(HwmData)] = {};
+    const int err = send(dev, IOCTL_HWM_GET_DATA, nullptr, 0, b, sizeof b, sizeof b);
+    if (err != ZRV_OK || raw == nullptr) return err;
+    HwmData d{};
+    d.Fan1 = le32(b + 0);
+    d.Fan2 = le32(b + 4);
+    d.Fan3 = le32(b + 8);
+    d.Fan4 = le32(b + 12);
+    d.Fan5 = le32(b + 16);
+    std::memcpy(d.Volt, b + 20, sizeof d.Volt);
+    d.Temp1 = b[30];
+    d.Temp2 = b[31];
+    d.Temp3 = b[32];
+    std::memcpy(d.Reserved, b + 33, sizeof d.Reserved);
+    *raw = d;
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_profile_load(const char* file, zrv_profile** profile, char* why, size_t why_len) {
+    if (why != nullptr && why_len > 0) why[0] = '\0';
+    if (file == nullptr || profile == nullptr) return ZRV_EINVAL;
+    *profile = nullptr;
+    try {
+        *profile = new zrv_profile{zorvik::Profile::load(file)};
+        return ZRV_OK;
+    } catch (const zorvik::ProfileError& e) {
+        if (why != nullptr && why_len > 0) {
+            const size_t n = std::min(why_len - 1, e.message.size());
+            std::memcpy(why, e.message.data(), n);
+            why[n] = '\0';
+        }
+        return ZRV_EINVAL;
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    }
+}
+
+void ZRV_API zrv_profile_free(zrv_profile* profile) { delete profile; }
+
+const char* ZRV_API zrv_profile_chip(const zrv_profile* profile) { return profileOf(profile).chip.c_str(); }
+const char* ZRV_API zrv_profile_adapter(const zrv_profile* profile) {
+    return profileOf(profile).adapter.c_str();
+}
+
+unsigned ZRV_API zrv_profile_line_count(const zrv_profile* profile, int outputs) {
+    const zorvik::Profile& p = profileOf(profile);
+    return static_cast<unsigned>((outputs != 0 ? p.outputs : p.inputs).size());
+}
+
+const char* ZRV_API zrv_profile_line_name(const zrv_profile* profile, int outputs, unsigned line) {
+    const zorvik::Profile& p = profileOf(profile);
+    const std::vector<std::string>& names = outputs != 0 ? p.outputs : p.inputs;
+    return line < names.size() ? names[line].c_str() : nullptr;
+}
+
+int ZRV_API zrv_profile_find_line(const zrv_profile* profile, int outputs, const char* text, unsigned* line) {
+    if (text == nullptr) return ZRV_EINVAL;
+    const zorvik::Profile& p = profileOf(profile);
+    const std::vector<std::string>& names = outputs != 0 ? p.outputs : p.inputs;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] != text) continue;
+        if (line != nullptr) *line = static_cast<unsigned>(i);
+        return ZRV_OK;
+    }
+    // Names never start with a digit; a number has one or two digits.
+    const size_t n = std::strlen(text);
+    if (n == 0 || n > 2 || !std::all_of(text, text + n, [](unsigned char c) { return c >= '0' && c <= '9'; }))
+        return ZRV_EINVAL;
+    if (line != nullptr) *line = static_cast<unsigned>(std::atoi(text));
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_sensors_profile(zrv_device* dev, const zrv_profile* profile, zrv_sensor* out, size_t cap,
+                                size_t* count) {
+    if (out == nullptr && cap != 0) return ZRV_EINVAL;
+    HwmData d;
+    const int err = zrv_hwm_read(dev, &d);
+    if (err != ZRV_OK) return err;
+    try {
+        const std::vector<zrv_sensor> all = zorvik::sensorsOf(profileOf(profile), d);
+        if (count != nullptr) *count = all.size();
+        std::copy_n(all.begin(), std::min(cap, all.size()), out);
+        return all.size() > cap ? ZRV_ERANGE : ZRV_OK;
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    }
+}
+
+int ZRV_API zrv_sensors(zrv_device* dev, const char* profile, zrv_sensor* out, size_t cap, size_t* count) {
+    zrv_profile* p = nullptr;
+    if (profile != nullptr) {
+        const int err = zrv_profile_load(profile, &p, nullptr, 0);
+        if (err != ZRV_OK) return err;
+    }
+    const int err = zrv_sensors_profile(dev, p, out, cap, count);
+    zrv_profile_free(p);
+    return err;
+}
+
+int ZRV_API zrv_fan_set(zrv_device* dev, unsigned fan, unsigned mode, unsigned data) {
+    if (fan > 4 || (mode != ZRV_FAN_MODE_ONOFF && mode != ZRV_FAN_MODE_DUTY) || data > 127) return ZRV_EINVAL;
+    FanCtrl c{};
+    c.Fan = static_cast<uint8_t>(fan);
+    c.Mode = static_cast<uint8_t>(mode);
+    c.Data = static_cast<uint8_t>(data);
+    return fanRequest(dev, c);
+}
+
+int ZRV_API zrv_fan_auto(zrv_device* dev, unsigned fan, unsigned limit1, unsigned limit2, unsigned start_duty,
+                         unsigned slope) {
+    if (fan > 4 || limit1 > 255 || limit2 > 255 || start_duty > 127 || slope > 7) return ZRV_EINVAL;
+    FanCtrl c{};
+    c.Fan = static_cast<uint8_t>(fan);
+    c.Mode = ZRV_FAN_MODE_AUTO;
+    c.Limit1 = static_cast<uint8_t>(limit1);
+    c.Limit2 = static_cast<uint8_t>(limit2);
+    c.StartDuty = static_cast<uint8_t>(start_duty);
+    c.Slope = static_cast<uint8_t>(slope);
+    return fanRequest(dev, c);
+}
+
+// ---- Digital I/O ------------------------------------------------------------
+
+int ZRV_API zrv_dio_lines(zrv_device* dev, unsigned* inputs, unsigned* outputs) {
+    uint8_t b[2] = {0, 0};
+    const int err = send(dev, IOCTL_DIO_GET_CONFIG, nullptr, 0, b, sizeof b, sizeof b);
+    if (err != ZRV_OK) return err;
+    if (inputs != nullptr) *inputs = b[0];
+    if (outputs != nullptr) *outputs = b[1];
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_dio_read(zrv_device* dev, uint16_t* inputs) {
+    return readWord(dev, IOCTL_DIO_GET_INPUT, inputs);
+}
+int ZRV_API zrv_dio_read_outputs(zrv_device* dev, uint16_t* outputs) {
+    return readWord(dev, IOCTL_DIO_GET_OUTPUT, outputs);
+}
+
+int ZRV_API zrv_dio_write(zrv_device* dev, uint16_t outputs) {
+    if (dev == nullptr) return ZRV_EINVAL;
+    zorvik::Hold hold(dev->update);
+    return writeWord(dev, outputs);
+}
+
+int ZRV_API zrv_dio_set_line(zrv_device* dev, unsigned line, int level) {
+    if (dev == nullptr || line >= 16) return ZRV_EINVAL;
+    unsigned outputs = 0;
+    int err = zrv_dio_lines(dev, nullptr, &outputs);
+    if (err != ZRV_OK) return err;
+    if (line >= outputs) return ZRV_EINVAL;
+    zorvik::Hold hold(dev->update);
+    uint16_t word = 0;
+    err = readWord(dev, IOCTL_DIO_GET_OUTPUT, &word);
+    if (err != ZRV_OK) return err;
+    const uint16_t bit = static_cast<uint16_t>(1u << line);
+    return writeWord(dev, static_cast<uint16_t>(level != 0 ? word | bit : word & ~bit));
+}
+
+int ZRV_API zrv_dio_set_direction(zrv_device* dev, unsigned mask) {
+    if (mask > 0xFFu) return ZRV_EINVAL;
+    return oneByte(dev, IOCTL_DIO_SET_SPECIFIC_MASK, static_cast<uint8_t>(mask));
+}
+
+int ZRV_API zrv_cd_inputs(zrv_device* dev, uint8_t* inputs) {
+    uint8_t b = 0;
+    const int err = send(dev, IOCTL_DIO_CD_GET_INPUTS, nullptr, 0, &b, 1, 1);
+    if (err == ZRV_OK && inputs != nullptr) *inputs = b;
+    return err;
+}
+
+int ZRV_API zrv_cd_outputs(zrv_device* dev, unsigned* count) {
+    uint8_t b = 0;
+    const int err = send(dev, IOCTL_DIO_CD_GET_OUTPUT_COUNT, nullptr, 0, &b, 1, 1);
+    if (err == ZRV_OK && count != nullptr) *count = b;
+    return err;
+}
+
+int ZRV_API zrv_cd_pulse(zrv_device* dev, unsigned output) {
+    if (output == 0 || output > 0xFFu) return ZRV_EINVAL;
+    return oneByte(dev, IOCTL_DIO_CD_PULSE_OUTPUT, static_cast<uint8_t>(output));
+}
+
+// The request byte carries the output number in its high nibble and the
+// level in bit 0.
+int ZRV_API zrv_cd_set(zrv_device* dev, unsigned output, int level) {
+    if (output == 0 || output > 15) return ZRV_EINVAL;
+    return oneByte(dev, IOCTL_DIO_CD_SET_OUTPUT, static_cast<uint8_t>(output << 4 | (level != 0 ? 1u : 0u)));
+}
+
+int ZRV_API zrv_board_advance(zrv_device* dev, unsigned ms) {
+    return dev != nullptr ? dev->transport->advance(ms) : ZRV_EINVAL;
+}
+
+int ZRV_API zrv_board_resets(zrv_device* dev, unsigned* resets) {
+    return dev != nullptr ? dev->transport->resets(resets) : ZRV_EINVAL;
+}
+
+}  // extern "C"

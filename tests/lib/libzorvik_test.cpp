@@ -1,0 +1,293 @@
+// libzorvik through its C interface only: every function on every example
+// board from one table, the driver statuses each error code stands for,
+// the records it encodes, and threads sharing one device.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zorvik/zorvik.h"
+
+namespace {
+
+std::string board(const char* name) { return std::string("sim:") + ZRV_SOURCE_DIR + "/boards/" + name; }
+
+struct Device {
+    zrv_device* dev = nullptr;
+    explicit Device(const std::string& target) {
+        EXPECT_EQ(zrv_open(target.c_str(), &dev), ZRV_OK) << target;
+    }
+    ~Device() { zrv_close(dev); }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+};
+
+// What each function of an example board answers; -1: not on this board.
+struct BoardRow {
+    const char* file;
+    int wdtMax;  // largest count
+    unsigned wdtUnits;
+    bool hwm;
+    int inputs, outputs;
+    bool heldOutputs;  // the outputs read back as written
+    int cdOutputs;
+};
+const BoardRow kBoards[] = {
+    {"default.json", 255, 3, true, 8, 8, true, -1},
+    {"f81216-87.json", 255, 3, false, -1, -1, false, -1},
+    {"f81865-0704-lines.json", 255, 3, true, 4, 4, true, -1},
+    {"f81865-1010-groups.json", 255, 3, true, 8, 8, true, -1},
+    {"it8712f-d.json", 255, 3, true, -1, -1, false, -1},
+    {"it8718f.json", 65535, 3, true, -1, -1, false, -1},
+    {"it8783f-4e.json", 65535, 3, false, -1, -1, false, -1},
+    {"port-plain.json", 255, 1, false, 8, 8, true, 2},
+    {"port-regtypes.json", 255, 1, false, 4, 4, false, 0},
+    {"port-specific.json", 255, 1, false, 4, 4, true, 2},
+    {"sch3114.json", 255, 3, true, 4, 4, true, -1},
+    {"unconfigured.json", -1, 0, false, -1, -1, false, -1},
+    {"w83627-60.json", 255, 3, true, 4, 4, true, -1},
+    {"w83627-88.json", 255, 3, true, 4, 4, true, -1},
+};
+
+int absent(int value, int err) { return value < 0 ? ZRV_ENOTSUP : err; }
+
+TEST(Libzorvik, EveryFunctionOnEveryExampleBoard) {
+    for (const BoardRow& b : kBoards) {
+        SCOPED_TRACE(b.file);
+        Device d(board(b.file));
+        zrv_device* dev = d.dev;
+
+        // Watchdog: the range; a 5 s timeout kept alive once, then left to
+        // run out: the board resets at 9 s, not before.
+        unsigned count = 0, units = 0, seconds = 0, resets = 0;
+        ASSERT_EQ(zrv_wdt_limits(dev, &count, &units), absent(b.wdtMax, ZRV_OK));
+        EXPECT_EQ(zrv_wdt_range(dev, &seconds), absent(b.wdtMax, ZRV_OK));
+        EXPECT_EQ(zrv_wdt_set_timeout(dev, 0), ZRV_ERANGE);
+        if (b.wdtMax >= 0) {
+            EXPECT_EQ(count, static_cast<unsigned>(b.wdtMax));
+            EXPECT_EQ(units, b.wdtUnits);
+            EXPECT_EQ(seconds, units & 2 ? count * 60 : count);
+            EXPECT_EQ(zrv_wdt_set_timeout(dev, seconds + 1), ZRV_ERANGE);
+            ASSERT_EQ(zrv_wdt_set_timeout(dev, 5), ZRV_OK);
+            ASSERT_EQ(zrv_wdt_start(dev), ZRV_OK);
+            zrv_board_advance(dev, 4000);
+            ASSERT_EQ(zrv_wdt_kick(dev), ZRV_OK);
+            zrv_board_advance(dev, 4900);
+            ASSERT_EQ(zrv_board_resets(dev, &resets), ZRV_OK);
+            EXPECT_EQ(resets, 0u);
+            zrv_board_advance(dev, 200);
+            zrv_board_resets(dev, &resets);
+            EXPECT_EQ(resets, 1u);
+            EXPECT_EQ(zrv_wdt_stop(dev), ZRV_OK);
+        } else {
+            EXPECT_EQ(zrv_wdt_start(dev), ZRV_ENOTSUP);
+            EXPECT_EQ(zrv_wdt_kick(dev), ZRV_ENOTSUP);
+            EXPECT_EQ(zrv_wdt_stop(dev), ZRV_ENOTSUP);
+        }
+
+        // Hardware monitor: without a profile every channel of the record,
+        // fans in rpm and the rest raw; a short buffer still counts them.
+        HwmData raw;
+        zrv_sensor s[18];
+        size_t n = 0;
+        ASSERT_EQ(zrv_hwm_read(dev, &raw), b.hwm ? ZRV_OK : ZRV_ENOTSUP);
+        EXPECT_EQ(zrv_sensors(dev, nullptr, s, 2, &n), b.hwm ? ZRV_ERANGE : ZRV_ENOTSUP);
+        if (b.hwm) {
+            EXPECT_EQ(n, 18u);
+            ASSERT_EQ(zrv_sensors(dev, nullptr, s, 18, &n), ZRV_OK);
+            EXPECT_STREQ(s[0].key, "fan1");
+            EXPECT_EQ(s[0].kind, ZRV_SENSOR_FAN);
+            EXPECT_EQ(s[0].value, raw.Fan1);
+            EXPECT_GT(raw.Fan1, 0u);
+            EXPECT_EQ(s[5].kind, ZRV_SENSOR_RAW);
+            EXPECT_STREQ(s[17].key, "temp3");
+            EXPECT_EQ(s[17].raw, raw.Temp3);
+        }
+        EXPECT_EQ(zrv_fan_set(dev, 0, ZRV_FAN_MODE_DUTY, 128), ZRV_EINVAL);
+
+        // Digital I/O: single lines set around each other, the others kept.
+        unsigned in = 0, out = 0;
+        uint16_t word = 0xFFFF;
+        ASSERT_EQ(zrv_dio_lines(dev, &in, &out), absent(b.inputs, ZRV_OK));
+        EXPECT_EQ(zrv_dio_read(dev, &word), absent(b.inputs, ZRV_OK));
+        if (b.outputs > 0) {
+            EXPECT_EQ(in, static_cast<unsigned>(b.inputs));
+            EXPECT_EQ(out, static_cast<unsigned>(b.outputs));
+            ASSERT_EQ(zrv_dio_write(dev, 0), ZRV_OK);
+            EXPECT_EQ(zrv_dio_set_line(dev, 1, 1), ZRV_OK);
+            EXPECT_EQ(zrv_dio_set_line(dev, out - 1, 1), ZRV_OK);
+            EXPECT_EQ(zrv_dio_set_line(dev, 1, 0), ZRV_OK);
+            EXPECT_EQ(zrv_dio_set_line(dev, out, 1), ZRV_EINVAL);
+            ASSERT_EQ(zrv_dio_read_outputs(dev, &word), ZRV_OK);
+            EXPECT_EQ(word, b.heldOutputs ? 1u << (out - 1) : 0u);
+        } else {
+            EXPECT_EQ(zrv_dio_set_line(dev, 0, 1), ZRV_ENOTSUP);
+        }
+
+        // CD port: the count, a set, and the output numbers refused.
+        unsigned cd = 0;
+        uint8_t cdIn = 0;
+        EXPECT_EQ(zrv_cd_outputs(dev, &cd), absent(b.cdOutputs, ZRV_OK));
+        EXPECT_EQ(zrv_cd_inputs(dev, &cdIn), absent(b.cdOutputs, ZRV_OK));
+        EXPECT_EQ(zrv_cd_set(dev, 1, 1), absent(b.cdOutputs, ZRV_OK));
+        if (b.cdOutputs >= 0) {
+            EXPECT_EQ(cd, static_cast<unsigned>(b.cdOutputs));
+        }
+        EXPECT_EQ(zrv_cd_set(dev, 16, 1), ZRV_EINVAL);
+        EXPECT_EQ(zrv_cd_pulse(dev, 0), ZRV_EINVAL);
+    }
+}
+
+TEST(Libzorvik, TheDefaultBoardInVoltsAndDegreesWithItsProfile) {
+    Device d(board("default.json"));
+    zrv_sensor s[18];
+    size_t n = 0;
+    const std::string profile = std::string(ZRV_SOURCE_DIR) + "/boards/default.profile.json";
+    ASSERT_EQ(zrv_sensors(d.dev, profile.c_str(), s, 18, &n), ZRV_OK);
+    ASSERT_EQ(n, 14u);
+    EXPECT_STREQ(s[3].label, "Vcore");
+    EXPECT_EQ(s[3].kind, ZRV_SENSOR_VOLTAGE);
+    EXPECT_DOUBLE_EQ(s[3].value, 1.12);  // raw 140 × 0.008 V
+    EXPECT_TRUE(s[3].has_min && s[3].has_max);
+    EXPECT_EQ(s[11].kind, ZRV_SENSOR_TEMPERATURE);
+    EXPECT_DOUBLE_EQ(s[11].value, 45.0);
+    EXPECT_FALSE(s[11].alarm);
+    char why[200];
+    zrv_profile* p = nullptr;
+    EXPECT_EQ(zrv_profile_load("/nonexistent.json", &p, why, sizeof why), ZRV_EINVAL);
+    EXPECT_STREQ(why, "/nonexistent.json: cannot open profile");
+    EXPECT_EQ(zrv_sensors(d.dev, "/nonexistent.json", s, 18, &n), ZRV_EINVAL);
+}
+
+TEST(Libzorvik, OpeningBoards) {
+    zrv_device* dev = nullptr;
+    EXPECT_EQ(zrv_open("sim:/nonexistent/board.json", &dev), ZRV_ENODEV);
+    EXPECT_EQ(dev, nullptr);
+    unsetenv("ZORVIK_BOARD");
+    EXPECT_EQ(zrv_open(nullptr, &dev), ZRV_ENODEV);
+    Device a(board("default.json"));
+    setenv("ZORVIK_BOARD", (std::string(ZRV_SOURCE_DIR) + "/boards/default.json").c_str(), 1);
+    Device same("");  // the same board: one more handle on it
+    EXPECT_EQ(zrv_open(board("sch3114.json").c_str(), &dev), ZRV_EBUSY);
+    EXPECT_EQ(zrv_version(), static_cast<unsigned>(ZRV_VERSION));
+}
+
+// A transport that answers every request with one status and byte count,
+// and keeps what it was sent.
+struct Stub {
+    int32_t status = ZRV_STATUS_SUCCESS;
+    size_t bytes = 4;
+    std::vector<std::vector<uint8_t>> sent;
+    static int32_t ZRV_API request(void* c, uint32_t, const void* in, size_t inLen, void* out, size_t outLen,
+                                   size_t* returned) {
+        auto* s = static_cast<Stub*>(c);
+        s->sent.emplace_back(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inLen);
+        const uint8_t range[4] = {0xFF, 0x00, 0x03, 0x00};  // 255, seconds or minutes
+        if (outLen > 0) std::memcpy(out, range, std::min(outLen, sizeof range));
+        *returned = std::min(outLen, s->bytes);
+        return s->status;
+    }
+};
+
+TEST(Libzorvik, DriverStatusesAsErrorCodes) {
+    const struct {
+        int32_t status;
+        size_t bytes;
+        int err;
+    } cases[] = {
+        {ZRV_STATUS_SUCCESS, 2, ZRV_OK},
+        {ZRV_STATUS_SUCCESS, 1, ZRV_EPROTO},  // a short answer
+        {ZRV_STATUS_INVALID_PARAMETER, 0, ZRV_EINVAL},
+        {ZRV_STATUS_NOT_SUPPORTED, 0, ZRV_ENOTSUP},
+        {ZRV_STATUS_NOT_IMPLEMENTED, 0, ZRV_ENOTSUP},
+        {ZRV_STATUS_UNSUCCESSFUL, 0, ZRV_EIO},
+        {ZRV_STATUS_ACCESS_DENIED, 0, ZRV_EACCES},
+        {ZRV_STATUS_INSUFFICIENT_RESOURCES, 0, ZRV_ENOMEM},
+        {static_cast<int32_t>(0xC0000034u), 0, ZRV_EIO},
+    };
+    for (const auto& c : cases) {
+        Stub stub{c.status, c.bytes, {}};
+        zrv_device* dev = nullptr;
+        ASSERT_EQ(zrv_open_transport(Stub::request, nullptr, &stub, &dev), ZRV_OK);
+        unsigned in = 0;
+        EXPECT_EQ(zrv_dio_lines(dev, &in, nullptr), c.err) << std::hex << c.status;
+        EXPECT_EQ(zrv_last_status(dev), c.status);
+        EXPECT_EQ(zrv_last_returned(dev), c.bytes);
+        EXPECT_STRNE(zrv_strerror(c.err), zrv_strerror(1)) << "every code has its text";
+        zrv_close(dev);
+    }
+    EXPECT_STRNE(zrv_strerror(ZRV_ERANGE), zrv_strerror(1));
+    EXPECT_STRNE(zrv_strerror(ZRV_ENODEV), zrv_strerror(1));
+    EXPECT_STRNE(zrv_strerror(ZRV_EBUSY), zrv_strerror(1));
+}
+
+TEST(Libzorvik, RecordsAsTheDriverTakesThemAndArgumentsRefusedBeforeSending) {
+    Stub stub;
+    zrv_device* dev = nullptr;
+    ASSERT_EQ(zrv_open_transport(Stub::request, nullptr, &stub, &dev), ZRV_OK);
+    // Argument refusals: nothing reaches the transport.
+    EXPECT_EQ(zrv_fan_set(dev, 5, ZRV_FAN_MODE_ONOFF, 1), ZRV_EINVAL);
+    EXPECT_EQ(zrv_fan_set(dev, 0, ZRV_FAN_MODE_AUTO, 1), ZRV_EINVAL);
+    EXPECT_EQ(zrv_fan_auto(dev, 0, 40, 60, 128, 0), ZRV_EINVAL);
+    EXPECT_EQ(zrv_fan_auto(dev, 0, 40, 60, 0, 8), ZRV_EINVAL);
+    EXPECT_EQ(zrv_wdt_set(dev, 10, 3), ZRV_EINVAL);
+    EXPECT_EQ(zrv_dio_set_line(dev, 16, 1), ZRV_EINVAL);
+    EXPECT_EQ(zrv_dio_set_direction(dev, 0x100), ZRV_EINVAL);
+    EXPECT_TRUE(stub.sent.empty());
+    // The watchdog range is 255 seconds or minutes: 30 s, then 300 s and
+    // 301 s as whole minutes, rounded up.
+    const struct {
+        unsigned seconds;
+        std::vector<uint8_t> record;
+    } timeouts[] = {{30, {0x1E, 0, 1, 0}}, {255, {0xFF, 0, 1, 0}}, {300, {5, 0, 2, 0}}, {301, {6, 0, 2, 0}}};
+    for (const auto& t : timeouts) {
+        stub.sent.clear();
+        ASSERT_EQ(zrv_wdt_set_timeout(dev, t.seconds), ZRV_OK);
+        ASSERT_EQ(stub.sent.size(), 2u);  // the range, then the record
+        EXPECT_EQ(stub.sent[1], t.record) << t.seconds;
+    }
+    EXPECT_EQ(zrv_wdt_set_timeout(dev, 255 * 60 + 1), ZRV_ERANGE);
+    WdtTimeout t;
+    EXPECT_EQ(zrv_wdt_choose(255, 1, 256, &t), ZRV_ERANGE) << "seconds only";
+    stub.sent.clear();
+    EXPECT_EQ(zrv_cd_set(dev, 3, 1), ZRV_OK);
+    EXPECT_EQ(zrv_fan_auto(dev, 2, 40, 60, 0x20, 5), ZRV_OK);
+    EXPECT_EQ(stub.sent[0], std::vector<uint8_t>{0x31});
+    EXPECT_EQ(stub.sent[1], (std::vector<uint8_t>{2, 2, 0, 40, 60, 0, 0x20, 5}));
+    zrv_close(dev);
+}
+
+TEST(Libzorvik, ThreadsSharingOneDeviceKeepEachOthersLines) {
+    Device d(board("default.json"));
+    ASSERT_EQ(zrv_dio_write(d.dev, 0), ZRV_OK);
+    std::vector<std::thread> threads;
+    std::vector<int> failures(6, 0);
+    // Each thread toggles its own line and reads it back: only it changes
+    // that line, so another thread's read-modify-write must keep it.
+    for (unsigned line = 0; line < 4; ++line)
+        threads.emplace_back([&, line] {
+            uint16_t w = 0;
+            for (int i = 1; i <= 2000; ++i) {
+                const int level = i % 2;
+                failures[line] += zrv_dio_set_line(d.dev, line, level) != ZRV_OK ||
+                                  zrv_dio_read_outputs(d.dev, &w) != ZRV_OK ||
+                                  ((w >> line) & 1) != static_cast<unsigned>(level);
+            }
+        });
+    for (unsigned r = 4; r < 6; ++r)
+        threads.emplace_back([&, r] {
+            HwmData raw;
+            for (int i = 0; i < 50; ++i)
+                failures[r] += zrv_hwm_read(d.dev, &raw) != ZRV_OK || raw.Fan1 != 2400;
+        });
+    for (std::thread& t : threads) t.join();
+    for (size_t i = 0; i < failures.size(); ++i) EXPECT_EQ(failures[i], 0) << "thread " << i;
+    uint16_t word = 0;
+    ASSERT_EQ(zrv_dio_read_outputs(d.dev, &word), ZRV_OK);
+    EXPECT_EQ(word, 0x0000u);
+}
+
+}  // namespace

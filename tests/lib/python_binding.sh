@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The Python binding's tests with pytest, and the Python example on the
+# default virtual board.
+#
+#   python_binding.sh LIBRARY SOURCE_DIR
+set -euo pipefail
+lib=$1
+src=$2
+if ! python3 -c 'import pytest' 2>/dev/null; then
+  echo "SKIPPED: pytest is missing (Debian's python3-pytest, listed in .ci/deps)"
+  exit 77
+fi
+export ZORVIK_LIBRARY=$lib ZRV_SOURCE_DIR=$src PYTHONPATH=$src/bindings/python
+python3 -m pytest -q -p no:cacheprovider "$src/bindings/python/tests"
+ZORVIK_BOARD=$src/boards/default.json python3 "$src/examples/keepalive.py" "$src/boards/default.profile.json" 1 0 |
+  grep -qx '  Vcore             1.12 V  min 0.80  max 1.40'

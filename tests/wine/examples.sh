@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The C examples built with mingw on zorvik.dll, run under Wine on the real
+# zorvik.sys and the emulated default board: they must print what the Linux
+# build prints on the virtual board (the same expected files), and the
+# driver must break no rule of the hardware.
+set -uo pipefail
+. "$(dirname "$0")/../../win/bench/bench.sh"
+bench_check_builds
+for f in zorvik.dll wdt_keepalive.exe dio_lines.exe; do
+  [ -f "$ZRV_WINDOWS_BUILD/$f" ] || bench_die "$ZRV_WINDOWS_BUILD/$f is missing: build the windows-x86 preset"
+done
+expected=$bench_src/tests/lib/expected
+work=$(mktemp -d)
+trap 'bench_cleanup; rm -rf "$work"' EXIT
+bench_begin "$work"
+bench_start_board "$bench_src/boards/default.json" || exit 2
+bench_start_session
+bench_import_registry
+bench_start_service zorvik || { echo "the driver did not load: $(cat "$work/sc-zorvik.out")"; exit 1; }
+
+status=0
+run() {  # expected-file program [args...]
+  local want=$1
+  shift
+  bench_wine "$@" 2>"$work/err" | tr -d '\r' >"$work/out"
+  local rc=${PIPESTATUS[0]}
+  if [ "$rc" -ne 0 ] || ! diff -u "$want" "$work/out"; then
+    echo "FAILED ($rc): $*"
+    grep -v ':warn:\|:err:\|^fixme' "$work/err"
+    status=1
+  fi
+}
+run "$expected/wdt_keepalive.out" "$ZRV_WINDOWS_BUILD/wdt_keepalive.exe" \
+  "$(bench_winpath "$bench_src/boards/default.profile.json")" 2 0
+run "$expected/dio_lines.out" "$ZRV_WINDOWS_BUILD/dio_lines.exe"
+
+bench_stop_service zorvik
+bench_end_session
+bench_stop_board
+if [ -s "$work/violations" ]; then
+  sed 's/^/hardware protocol violation: /' "$work/violations"
+  status=1
+fi
+exit $status
