@@ -13,9 +13,9 @@
 //
 // Watchdog, logical device 8: 0xF0 mode (bit 2: count in minutes, else
 // bit 1: in seconds; with neither, the power-on state, the count has no
-// clock and stays; the other bits are kept as written), 0xF1 count. While device 8
-// is active (0x30 bit 0) and the count is not 0 it falls by one per second
-// (or minute); a write to 0xF1 reloads it, and a write to 0xF1 or 0xF0
+// clock and stays; the other bits are kept as written), 0xF1 count. While
+// device 8 is active (0x30 bit 0) and the count is not 0 it falls by one
+// per second (or minute); a write to 0xF1 reloads it, and a write to 0xF1 or 0xF0
 // starts the unit afresh. When it reaches 0 the countdown stops and a board
 // reset is recorded.
 //
