@@ -104,7 +104,7 @@ private:
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
     Device* owner(uint16_t port);
-    void noteUnclaimed(uint16_t port, bool write);
+    [[gnu::cold, gnu::noinline]] void noteUnclaimed(uint16_t port, bool write);
     void record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs);
 
     mutable std::recursive_mutex mutex_;

@@ -11,13 +11,15 @@
 
 namespace {
 
-using siotest::hwmKey;
 using siotest::kNoChip;
-using siotest::noDio;
-using siotest::wdtKey;
 
-void addHardware(zrvtest::SimBoard& board, const std::string& entry) {
-    if (!entry.empty()) sim::loadBoardText(board.machine(), R"({"hardware": [)" + entry + "]}", "c.json");
+// A board of `hardware` entries under the registry naming the chips of the
+// monitor and the watchdog (kNoChip: none), without digital I/O.
+void build(zrvtest::SimBoard& board, const std::string& hardware, uint32_t hwm = kNoChip,
+           uint32_t wdt = kNoChip) {
+    board.reg(siotest::hwmKey(hwm) + siotest::wdtKey(wdt) + siotest::noDio());
+    if (!hardware.empty())
+        sim::loadBoardText(board.machine(), R"({"hardware": [)" + hardware + "]}", "c.json");
 }
 
 std::vector<uint64_t> resets(sim::Machine& machine) {
@@ -27,51 +29,37 @@ std::vector<uint64_t> resets(sim::Machine& machine) {
     return all;
 }
 
-bool mentions(const std::vector<std::string>& lines, const std::string& text) {
-    for (auto& l : lines)
-        if (l.find(text) != std::string::npos) return true;
-    return false;
+bool mentions(const std::vector<std::string>& lines, const char* text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](auto& l) { return l.find(text) != std::string::npos; });
 }
 
-// Accesses as a driver makes them (value -1: a read), and what the board says.
-struct GuardCase {
-    const char* name;
-    const char* registry;
-    const char* hardware;
-    std::vector<std::pair<uint16_t, int>> accesses;
-    const char* violation;  // nullptr: none
-    size_t unclaimed;       // ports listed as decoded by nothing
-};
-
 TEST(BoardGuard, PcPortsAndUndecodedPorts) {
-    const char* it87AtTop =
-        R"({"type": "it87", "config": {"4": {"0x30": "1", "0x60": "0xff", "0x61": "0xfa"}}})";
-    const char* sch3114Low = R"({"type": "sch3114", "config": {"0x0a": {"0x60": "0x00", "0x61": "0x80"}}})";
-    const GuardCase cases[] = {
-        {"monitor pair at 0xFFFF/0x0000",
-         "",
-         it87AtTop,
-         {{0xFFFF, 0x20}, {0x0000, -1}},
-         "port 0x0000 read 1 time",
-         0},
-        {"runtime block based at 0x80", "", sch3114Low, {{0x00E6, 5}}, "port 0x00e6 written 1 time", 0},
+    struct Case {
+        const char* name;
+        const char* hardware;
+        const char* extraRegistry;
+        std::vector<std::pair<uint16_t, int>> accesses;  // value -1: a read
+        const char* violation;                           // nullptr: none
+        size_t unclaimed;                                // ports listed as decoded by nothing
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"monitor pair at 0xFFFF/0x0000", R"({"type": "it87", "config": {"4": {"0x30": "1", "0x60": "0xff", "0x61": "0xfa"}}})", "", {{0xFFFF, 0x20}, {0x0000, -1}}, "port 0x0000 read 1 time", 0},
+        {"runtime block based at 0x80", R"({"type": "sch3114", "config": {"0x0a": {"0x61": "0x80"}}})", "", {{0x00E6, 5}}, "port 0x00e6 written 1 time", 0},
         {"probes of absent chips", "", "", {{0x2E, 0x87}, {0x2F, -1}, {0x4E, 0x55}, {0x4F, -1}}, nullptr, 0},
-        {"a port the registry names",
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"Start\"=dword:00008080\n",
-         "",
-         {{0x0080, 0x1E}},
-         nullptr,
-         1},
+        {"a port the registry names", "", "\"Start\"=dword:00008080\n", {{0x0080, 0x1E}}, nullptr, 1},
         {"ports above 0x100", "", "", {{0x0300, -1}, {0x0300, -1}, {0x0301, 1}}, nullptr, 2},
     };
-    for (const GuardCase& c : cases) {
+    // clang-format on
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         zrvtest::SimBoard board;
-        if (*c.registry != '\0') board.reg(c.registry);
-        addHardware(board, c.hardware);
+        build(board, c.hardware);
+        board.reg(std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n") + c.extraRegistry);
         for (auto [port, value] : c.accesses)
             value < 0 ? (void)board.machine().bus().read(port)
-                      : board.machine().bus().write(port, static_cast<uint8_t>(value));
+                      : board.machine().bus().write(port, uint8_t(value));
         const auto v = board.violations();
         EXPECT_EQ(v.size(), c.violation != nullptr ? 1u : 0u);
         EXPECT_TRUE(c.violation == nullptr || mentions(v, c.violation)) << (v.empty() ? "" : v.front());
@@ -104,7 +92,7 @@ TEST(BoardGuard, ExampleBoardsTouchOnlyTheirHardware) {
 // its checker report the function used before the write.
 struct Dropped {
     const char* write;
-    std::string registry;
+    uint32_t hwm, wdt;  // chip codes of the registry
     std::string hardware;
     uint16_t count, unit;  // watchdog timeout to start, or unit 0: read the monitor once
     uint64_t runMs;        // virtual time after the requests
@@ -114,44 +102,27 @@ struct Dropped {
     const char* violation;  // nullptr: the function must change
 };
 
-const std::string kW83627Wdt = hwmKey(kNoChip) + wdtKey(1) + noDio();
-const std::string kIt87Wdt = hwmKey(kNoChip) + wdtKey(0) + noDio();
-const std::string kSchWdt = hwmKey(kNoChip) + wdtKey(5) + noDio();
-const std::string kSchHwm = hwmKey(5) + wdtKey(kNoChip) + noDio();
-const std::string kSch = R"({"type": "sch3114", "config": {"0x0a": {"0x60": "0x0a", "0x61": "0x80"}},
-    "fan_rpm": {"1": 2700}, "temperature": {"1": 42})";
-
+const std::string kSch =
+    R"({"type": "sch3114", "config": {"0x0a": {"0x60": "0x0a", "0x61": "0x80"}}, "fan_rpm": {"1": 2700}, "temperature": {"1": 42})";
+const uint32_t kNo = kNoChip;
+// clang-format off
 const Dropped kDropped[] = {
-    {"W83627 control 0xF7 <- 0", kW83627Wdt,
-     R"({"type": "w83627", "id": "0x52", "config": {"8": {"0xf7": "0x10"}}})", 5, 1, 10000, 0x2E, 0x2F, 0xF7,
-     1, nullptr},
-    {"W83627 alternate control 0xF5 <- 0", kW83627Wdt,
-     R"({"type": "w83627", "id": "0x60", "config": {"8": {"0xf5": "0x10"}}})", 5, 1, 10000, 0x2E, 0x2F, 0xF5,
-     1, nullptr},
-    {"W83627 0x88 global 0x2D bit 0 cleared", kW83627Wdt,
-     R"({"type": "w83627", "id": "0x88", "config": {"global": {"0x2d": "0x5b"}}})", 5, 1, 10000, 0x2E, 0x2F,
-     0x2D, 1, nullptr},
-    {"IT87 SetTimeout's 0x72 (unit, bit 5)", kIt87Wdt, R"({"type": "it87"})", 5, 1, 10000, 0x2E, 0x2F, 0x72,
-     1, "cleared its bit 5"},
-    {"IT87 Start's 0x72 (run switch)", kIt87Wdt, R"({"type": "it87"})", 5, 1, 10000, 0x2E, 0x2F, 0x72, 2,
-     nullptr},
-    {"IT87 global 0x23 bit 4", kIt87Wdt, R"({"type": "it87"})", 5, 1, 10000, 0x2E, 0x2F, 0x23, 1,
-     "0x23 bit 4"},
-    {"IT87 monitor 0x0C <- 0x37", hwmKey(0) + wdtKey(kNoChip) + noDio(),
-     R"({"type": "it87", "config": {"4": {"0x30": "1", "0x60": "0x02", "0x61": "0x90"}}, "fan_rpm": {"1": 2000}})",
-     0, 0, 0, 0x295, 0x296, 0x0C, 1, "0x0c was written with 0x37"},
-    {"F81216 SetTimeout's mode 0xF0", hwmKey(kNoChip) + wdtKey(4) + noDio(), R"({"type": "f81216"})", 2, 2,
-     130000, 0x2E, 0x2F, 0xF0, 2, nullptr},
-    {"F81216 0x70 <- 0", hwmKey(kNoChip) + wdtKey(4) + noDio(), R"({"type": "f81216"})", 5, 1, 10000, 0x2E,
-     0x2F, 0x70, 1, "0x70 of device 8"},
-    {"SCH3114 runtime 0x67", kSchWdt, kSch + "}", 5, 1, 10000, 0, 0x0A80, 0x67, 1, "0x67 and 0x68"},
-    {"SCH3114 runtime 0x68", kSchWdt, kSch + "}", 5, 1, 10000, 0, 0x0A80, 0x68, 1, "0x67 and 0x68"},
-    {"SCH3114 monitor start 0x40 <- 1", kSchHwm, kSch + "}", 0, 0, 0, 0x0AF0, 0x0AF1, 0x40, 2, nullptr},
-    {"SCH3114 monitor 0x7C <- 0x42", kSchHwm, kSch + "}", 0, 0, 0, 0x0AF0, 0x0AF1, 0x7C, 1,
-     "0x7c was written"},
-    {"SCH3114 monitor stop 0x40 <- 0", kSchHwm, kSch + R"(, "hwm": {"0x40": "0x01"}})", 0, 0, 0, 0x0AF0,
-     0x0AF1, 0x40, 1, "while the monitor runs"},
+    {"W83627 control 0xF7 <- 0", kNo, 1, R"({"type": "w83627", "id": "0x52", "config": {"8": {"0xf7": "0x10"}}})", 5, 1, 10000, 0x2E, 0x2F, 0xF7, 1, nullptr},
+    {"W83627 alternate control 0xF5 <- 0", kNo, 1, R"({"type": "w83627", "id": "0x60", "config": {"8": {"0xf5": "0x10"}}})", 5, 1, 10000, 0x2E, 0x2F, 0xF5, 1, nullptr},
+    {"W83627 0x88 global 0x2D bit 0 cleared", kNo, 1, R"({"type": "w83627", "id": "0x88", "config": {"global": {"0x2d": "0x5b"}}})", 5, 1, 10000, 0x2E, 0x2F, 0x2D, 1, nullptr},
+    {"IT87 SetTimeout's 0x72 (unit, bit 5)", kNo, 0, R"({"type": "it87"})", 5, 1, 10000, 0x2E, 0x2F, 0x72, 1, "cleared its bit 5"},
+    {"IT87 Start's 0x72 (run switch)", kNo, 0, R"({"type": "it87"})", 5, 1, 10000, 0x2E, 0x2F, 0x72, 2, nullptr},
+    {"IT87 global 0x23 bit 4", kNo, 0, R"({"type": "it87"})", 5, 1, 10000, 0x2E, 0x2F, 0x23, 1, "0x23 bit 4"},
+    {"IT87 monitor 0x0C <- 0x37", 0, kNo, R"({"type": "it87", "config": {"4": {"0x30": "1", "0x60": "0x02", "0x61": "0x90"}}, "fan_rpm": {"1": 2000}})", 0, 0, 0, 0x295, 0x296, 0x0C, 1, "0x0c was written with 0x37"},
+    {"F81216 SetTimeout's mode 0xF0", kNo, 4, R"({"type": "f81216"})", 2, 2, 130000, 0x2E, 0x2F, 0xF0, 2, nullptr},
+    {"F81216 0x70 <- 0", kNo, 4, R"({"type": "f81216"})", 5, 1, 10000, 0x2E, 0x2F, 0x70, 1, "0x70 of device 8"},
+    {"SCH3114 runtime 0x67", kNo, 5, kSch + "}", 5, 1, 10000, 0, 0x0A80, 0x67, 1, "0x67 and 0x68"},
+    {"SCH3114 runtime 0x68", kNo, 5, kSch + "}", 5, 1, 10000, 0, 0x0A80, 0x68, 1, "0x67 and 0x68"},
+    {"SCH3114 monitor start 0x40 <- 1", 5, kNo, kSch + "}", 0, 0, 0, 0x0AF0, 0x0AF1, 0x40, 2, nullptr},
+    {"SCH3114 monitor 0x7C <- 0x42", 5, kNo, kSch + "}", 0, 0, 0, 0x0AF0, 0x0AF1, 0x7C, 1, "0x7c was written"},
+    {"SCH3114 monitor stop 0x40 <- 0", 5, kNo, kSch + R"(, "hwm": {"0x40": "0x01"}})", 0, 0, 0, 0x0AF0, 0x0AF1, 0x40, 1, "while the monitor runs"},
 };
+// clang-format on
 
 TEST(DroppedSetUpWrite, IsCaughtByTheChip) {
     for (const Dropped& row : kDropped) {
@@ -160,17 +131,16 @@ TEST(DroppedSetUpWrite, IsCaughtByTheChip) {
         std::vector<uint64_t> fired;
         {
             zrvtest::SimBoard board;
-            board.reg(row.registry);
-            addHardware(board, row.hardware);
+            build(board, row.hardware, row.hwm, row.wdt);
             ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-            if (row.unit == 0) {
-                EXPECT_EQ(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36).status, ZRV_STATUS_SUCCESS);
-            } else {
-                EXPECT_EQ(
-                    board.ioctl(IOCTL_WDT_SET_TIMEOUT, zrvtest::timeoutRecord(row.count, row.unit)).status,
-                    ZRV_STATUS_SUCCESS);
-                EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_SUCCESS);
-            }
+            const bool wdt = row.unit != 0;
+            const auto timeout = zrvtest::timeoutRecord(row.count, row.unit);
+            EXPECT_EQ(board
+                          .ioctl(wdt ? IOCTL_WDT_SET_TIMEOUT : IOCTL_HWM_GET_DATA,
+                                 wdt ? timeout : std::vector<uint8_t>{}, wdt ? 0 : 36)
+                          .status,
+                      ZRV_STATUS_SUCCESS);
+            EXPECT_EQ(wdt ? board.ioctl(IOCTL_WDT_START).status : ZRV_STATUS_SUCCESS, ZRV_STATUS_SUCCESS);
             board.machine().advance(row.runMs);
             trace = board.machine().bus().traceFrom(0).entries;
             fired = resets(board.machine());
@@ -181,15 +151,15 @@ TEST(DroppedSetUpWrite, IsCaughtByTheChip) {
         ASSERT_TRUE(at.has_value());
         for (bool drop : {false, true}) {
             zrvtest::SimBoard board;
-            addHardware(board, row.hardware);
+            sim::loadBoardText(board.machine(), R"({"hardware": [)" + row.hardware + "]}", "c.json");
             const auto replay = sim::replayTrace(board.machine(), trace, drop ? *at : sim::TraceSpan{});
             board.machine().advance(row.runMs);
             const bool changed = !replay.changedReads.empty() || resets(board.machine()) != fired;
             const auto v = board.violations();
             const bool caught = row.violation != nullptr ? mentions(v, row.violation) : changed && v.empty();
-            EXPECT_EQ(drop ? caught : v.empty() && !changed, true)
-                << (drop ? "not caught: " : "the whole trace does not replay as it ran: ")
-                << (v.empty() ? "no violation" : v.front());
+            EXPECT_TRUE(drop ? caught : v.empty() && !changed)
+                << (drop ? "not caught: " : "the trace does not replay as it ran: ")
+                << (v.empty() ? "" : v.front());
         }
     }
 }
@@ -200,10 +170,12 @@ TEST(W83627Fan3, PresetSpeedReadsTheSameOnEveryId) {
     for (const char* id : {"0x60", "0xa2", "0x88", "0x52"}) {
         SCOPED_TRACE(id);
         zrvtest::SimBoard board;
-        board.reg(hwmKey(1) + wdtKey(kNoChip) + noDio());
-        addHardware(board, fmt::format(R"({{"type": "w83627", "id": "{}", "hwm": {{"0x4b": "0x40"}},
-            "config": {{"0x0b": {{"0x60": "0x02", "0x61": "0x90", "0x40": "0x01"}}}}, "fan_rpm": {{"3": 6750}}}})",
-                                       id));
+        build(board,
+              fmt::format(
+                  R"({{"type": "w83627", "id": "{}", "hwm": {{"0x4b": "0x40"}}, "fan_rpm": {{"3": 6750}},
+            "config": {{"0x0b": {{"0x60": "0x02", "0x61": "0x90", "0x40": "0x01"}}}}}})",
+                  id),
+              1);
         ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
         const auto data = board.ioctl(IOCTL_HWM_GET_DATA, {}, 36).data;
         ASSERT_EQ(data.size(), 36u);

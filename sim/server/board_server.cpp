@@ -83,6 +83,12 @@ std::string BoardServer::handle(const std::string& request) {
         return lines(text);
     }
     if (op == "violations" && arity(0)) return lines(machine_.deviceViolations());
+    if (op == "unclaimed" && arity(0)) {
+        std::vector<std::string> text;
+        for (const auto& u : machine_.unclaimedAccesses())
+            text.push_back(fmt::format("{} 0x{:04x} {}", u.write ? "out" : "in", u.port, u.count));
+        return lines(text);
+    }
     if (op == "quit" && arity(0)) {
         quit_ = true;
         return "ok\n";
