@@ -178,7 +178,8 @@ void randomPresets(FuzzedDataProvider& in, nlohmann::json& board) {
         for (const ChipPresets& c : kChipPresets)
             if (chip["type"] == c.type) p = &c;
         if (p == nullptr) continue;
-        if (in.ConsumeBool()) chip["id"] = hex(in.PickValueInArray(p->ids.data(), p->ids.size()));
+        if (in.ConsumeBool())
+            chip["id"] = hex(p->ids[in.ConsumeIntegralInRange<size_t>(0, p->ids.size() - 1)]);
         if (in.ConsumeIntegralInRange<int>(0, 3) == 0)
             chip["config_port"] = in.ConsumeBool() ? "0x2e" : "0x4e";
         if (p->blockDevice < 0) {

@@ -94,7 +94,7 @@ public:
     uint64_t unclaimedCount() const;
 
     // Serialises port access with the emulated devices' own state.
-    std::recursive_mutex& mutex() { return mutex_; }
+    std::recursive_mutex& mutex() const { return mutex_; }
 
 private:
     struct DecodeSlot {

@@ -415,6 +415,14 @@ std::vector<std::string> Machine::deviceViolations() const {
     return out;
 }
 
+std::vector<uint64_t> Machine::resets() const {
+    std::lock_guard lock(bus_.mutex());
+    std::vector<uint64_t> all;
+    for (auto& d : bus_.devices())
+        for (uint64_t at : d->resets()) all.push_back(at);
+    return all;
+}
+
 std::vector<UnclaimedAccess> Machine::unclaimedAccesses() const {
     std::vector<UnclaimedAccess> out;
     for (const UnclaimedAccess& u : bus_.unclaimed())

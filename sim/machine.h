@@ -137,6 +137,8 @@ public:
     // the board decodes, but for the configuration pairs and the ports the
     // registry names for the port back-ends.
     std::vector<std::string> deviceViolations() const;
+    // Board resets the devices caused, in ms, device by device in attach order.
+    std::vector<uint64_t> resets() const;
     // The other accesses no device decoded (above 0x100, outside the
     // configuration pairs): on a board as built there are none.
     std::vector<UnclaimedAccess> unclaimedAccesses() const;

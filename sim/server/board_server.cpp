@@ -71,10 +71,8 @@ std::string BoardServer::handle(const std::string& request) {
         return "ok none\n";
     }
     if (op == "resets" && arity(0)) {
-        std::lock_guard lock(machine_.bus().mutex());
         std::string out = "ok";
-        for (auto& d : machine_.bus().devices())
-            for (uint64_t at : d->resets()) out += fmt::format(" {}", at);
+        for (uint64_t at : machine_.resets()) out += fmt::format(" {}", at);
         return out + "\n";
     }
     if (op == "trace" && arity(0)) {
