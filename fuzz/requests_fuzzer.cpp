@@ -1,15 +1,23 @@
 // The request interface. The input picks a board: an example board as it
-// is, or an example board's hardware under random registry contents (every
-// value the driver reads, of random types, lengths and numbers). Then a
-// stream of requests with random codes, lengths, bytes and handle access,
-// with virtual time moving now and then. After every request:
+// is, an example board's hardware under random registry contents (every
+// value the driver reads, of random types, lengths and numbers), or an
+// example board's registry on its chips with random presets (IDs near the
+// accepted ones, configuration pair, block bases anywhere in the port space,
+// logical devices active or not). Then a stream of requests with random
+// codes, lengths, bytes and handle access, with virtual time moving now and
+// then. After every request:
 //   - the I/O manager's rules hold (completion, status, byte count);
 //   - no more bytes come back than the output length, none from a failure;
 //   - a request that only reads returns the same bytes whatever pattern lay
 //     in the buffer, so every byte returned was written by the driver;
-//   - on an example board the emulated hardware saw no breach of its rules
-//     (a random registry may name ports the hardware does not have there).
-// After unload no pool block, key, device or link is left.
+//   - the PC's own ports (below 0x100) were left alone but for those the
+//     registry names;
+//   - unless the registry is random (it may name ports the hardware does
+//     not have there), the emulated hardware saw no breach of its rules and
+//     the driver touched no port that nothing decodes: an example board,
+//     with its chips' presets or random ones, is a board as built.
+// After unload no pool block, key, device or link is left. A finding prints
+// the board file it was found on.
 #include <fmt/format.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -17,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "sim/board.h"
 #include "tests/support/board_files.h"
@@ -114,35 +123,125 @@ void randomRegistry(FuzzedDataProvider& in, sim::Registry& registry) {
     }
 }
 
+// Per chip type: the logical device whose block base and activation the
+// presets move, its register that switches the block on (besides 0x30),
+// the width of its ID, and IDs the driver accepts and IDs just beside them.
+struct ChipPresets {
+    const char* type;
+    int blockDevice;  // -1: the chip has no block of its own
+    int blockOnReg;   // -1: 0x30 only
+    std::vector<uint32_t> ids;
+};
+const ChipPresets kChipPresets[] = {
+    {"w83627",
+     0x0B,
+     0x40,
+     {0x52, 0x59, 0x82, 0x88, 0xA2, 0xA0, 0xB0, 0x60, 0x68, 0x53, 0x87, 0x89, 0x61, 0xA1, 0xFF}},
+    {"it87", 4, -1, {0x8712, 0x8718, 0x8783, 0x8711, 0x8713, 0x8717, 0x8719, 0x8782, 0x8784, 0x8728}},
+    {"sch3114", 0x0A, -1, {0x7C, 0x7D, 0x7F, 0x7B, 0x7E, 0x80, 0xFF}},
+    {"f81865", 4, -1, {0x0704, 0x1010, 0x0703, 0x0705, 0x1011, 0x0710}},
+    {"f81216", -1, -1, {0x0208, 0x0216, 0x0207, 0x0209, 0x0215, 0x0217}},
+};
+
+// A block base: anywhere, near the top of the port space, among the PC's
+// own ports, off its alignment, or as the board had it.
+uint32_t randomBase(FuzzedDataProvider& in, uint32_t original) {
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+        case 0: return in.ConsumeIntegral<uint16_t>();
+        case 1: return 0xFFF0u + in.ConsumeIntegralInRange<uint32_t>(0, 0x0F);
+        case 2: return in.ConsumeIntegralInRange<uint32_t>(0, 0xFF);
+        case 3: return (original & ~7u) | in.ConsumeIntegralInRange<uint32_t>(1, 7);
+        default: return original;
+    }
+}
+
+std::string hex(uint32_t v) { return fmt::format("0x{:x}", v); }
+
+// The register file of `device` in a chip entry's "config", under the key
+// the board wrote for it.
+nlohmann::json& deviceRegs(nlohmann::json& chip, int device) {
+    nlohmann::json& config = chip["config"];
+    for (auto& [key, regs] : config.items())
+        if (key != "global" && std::stoul(key, nullptr, 0) == static_cast<unsigned long>(device)) return regs;
+    return config[hex(static_cast<uint32_t>(device))];
+}
+
+uint32_t regValue(const nlohmann::json& regs, const char* reg) {
+    if (!regs.contains(reg)) return 0;
+    const auto& v = regs[reg];
+    return v.is_string() ? static_cast<uint32_t>(std::stoul(v.get<std::string>(), nullptr, 0))
+                         : v.get<uint32_t>();
+}
+
+void randomPresets(FuzzedDataProvider& in, nlohmann::json& board) {
+    for (auto& chip : board["hardware"]) {
+        const ChipPresets* p = nullptr;
+        for (const ChipPresets& c : kChipPresets)
+            if (chip["type"] == c.type) p = &c;
+        if (p == nullptr) continue;
+        if (in.ConsumeBool())
+            chip["id"] = hex(p->ids[in.ConsumeIntegralInRange<size_t>(0, p->ids.size() - 1)]);
+        if (in.ConsumeIntegralInRange<int>(0, 3) == 0)
+            chip["config_port"] = in.ConsumeBool() ? "0x2e" : "0x4e";
+        if (p->blockDevice < 0) {
+            if (in.ConsumeBool()) chip["entry_key"] = hex(in.PickValueInArray({0x77u, 0xA0u, 0x87u, 0x67u}));
+            continue;
+        }
+        nlohmann::json& regs = deviceRegs(chip, p->blockDevice);
+        const uint32_t base = randomBase(in, regValue(regs, "0x60") << 8 | regValue(regs, "0x61"));
+        regs["0x60"] = hex(base >> 8);
+        regs["0x61"] = hex(base & 0xFF);
+        if (in.ConsumeIntegralInRange<int>(0, 3) == 0) regs["0x30"] = hex(in.ConsumeBool() ? 1 : 0);
+        if (p->blockOnReg >= 0 && in.ConsumeIntegralInRange<int>(0, 3) == 0)
+            regs[hex(static_cast<uint32_t>(p->blockOnReg))] = hex(in.ConsumeBool() ? 1 : 0);
+    }
+}
+
 struct Counts {
-    uint64_t requests = 0, boards = 0, randomBoards = 0;
+    uint64_t requests = 0, boards = 0, randomBoards = 0, presetBoards = 0;
     ~Counts() {
-        std::fprintf(stderr,
-                     "zrv_fuzz_requests: %llu requests on %llu boards (%llu with a random registry)\n",
-                     static_cast<unsigned long long>(requests), static_cast<unsigned long long>(boards),
-                     static_cast<unsigned long long>(randomBoards));
+        std::fprintf(
+            stderr,
+            "zrv_fuzz_requests: %llu requests on %llu boards (%llu with a random registry, %llu with "
+            "random chip presets)\n",
+            static_cast<unsigned long long>(requests), static_cast<unsigned long long>(boards),
+            static_cast<unsigned long long>(randomBoards), static_cast<unsigned long long>(presetBoards));
     }
 };
 Counts counts;
+std::string boardText;  // the board of the current input, as a board file
 
 [[noreturn]] void fail(const std::string& what) {
-    std::fprintf(stderr, "finding: %s\n", what.c_str());
+    std::fprintf(stderr, "finding: %s\non this board:\n%s\n", what.c_str(), boardText.c_str());
     std::abort();
 }
 
-void checkRules(const sim::Machine& machine, bool deviceRules) {
+// Under a random registry the chips' own rules may break at ports the
+// registry names; the PC's own ports stay the driver's to leave alone.
+enum class Rules { PcPorts, AllPorts };
+
+void checkRules(const sim::Machine& machine, Rules rules) {
     for (const auto& v : machine.ioViolations()) fail("platform rule broken: " + v);
-    if (deviceRules)
-        for (const auto& v : machine.deviceViolations()) fail("hardware rule broken: " + v);
+    for (const auto& v : machine.deviceViolations())
+        if (rules == Rules::AllPorts || v.rfind("board: ", 0) == 0) fail("hardware rule broken: " + v);
+    if (rules == Rules::PcPorts) return;
+    for (const auto& u : machine.unclaimedAccesses())
+        fail(fmt::format("port 0x{:04x} {}, but no device decodes it", u.port, u.write ? "written" : "read"));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::vector<std::string> boards = [] {
-        std::vector<std::string> found;
-        for (const auto& path : zrvtest::boardFilesIn(ZRV_SOURCE_DIR "/boards"))
-            found.push_back(path.string());
+    // The example boards, each with its registry named by its whole path, so
+    // that the board file printed with a finding works from anywhere.
+    static const std::vector<std::pair<std::string, nlohmann::json>> boards = [] {
+        std::vector<std::pair<std::string, nlohmann::json>> found;
+        for (const auto& path : zrvtest::boardFilesIn(ZRV_SOURCE_DIR "/boards")) {
+            auto board = nlohmann::json::parse(sim::readBoardFile(path.string(), "board file"));
+            if (board.contains("registry"))
+                board["registry"] = (path.parent_path() / board["registry"].get<std::string>()).string();
+            found.emplace_back(path.string(), std::move(board));
+        }
         return found;
     }();
     if (boards.empty()) fail("no example boards under " ZRV_SOURCE_DIR "/boards");
@@ -150,14 +249,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     sim::Machine machine;
     machine.setWaitMode(sim::WaitMode::Virtual);
-    sim::loadBoard(machine, boards[in.ConsumeIntegralInRange<size_t>(0, boards.size() - 1)]);
-    const bool random = in.ConsumeBool();
+    const auto& [file, example] = boards[in.ConsumeIntegralInRange<size_t>(0, boards.size() - 1)];
+    const uint8_t mode = in.ConsumeIntegral<uint8_t>();
+    const bool random = (mode & 1) != 0;
+    const bool presets = !random && (mode & 2) != 0;
+    nlohmann::json board = example;
+    if (presets) randomPresets(in, board);
+    boardText = board.dump(2);
+    try {
+        sim::loadBoardText(machine, boardText, file);
+    } catch (const sim::BoardError&) {
+        return 0;  // presets the board file refuses (two chips on one pair)
+    }
     if (random) randomRegistry(in, machine.registry());
     ++counts.boards;
     counts.randomBoards += random ? 1 : 0;
+    counts.presetBoards += presets ? 1 : 0;
+    const Rules rules = random ? Rules::PcPorts : Rules::AllPorts;
 
     if (machine.load() != ZRV_STATUS_SUCCESS) fail("the driver did not load");
-    checkRules(machine, !random);
+    checkRules(machine, rules);
     int handles[2] = {0, 0};
     if (machine.open(ZRV_USER_DEVICE_NAME, sim::Access::Read, &handles[0]) != ZRV_STATUS_SUCCESS ||
         machine.open(ZRV_USER_DEVICE_NAME, sim::Access::ReadWrite, &handles[1]) != ZRV_STATUS_SUCCESS)
@@ -197,13 +308,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (again.status != r.status || again.data != r.data)
                 fail(what + ": the answer depends on what lay in the buffer");
         }
-        checkRules(machine, !random);
+        checkRules(machine, rules);
     }
 
     machine.close(handles[0]);
     machine.close(handles[1]);
     machine.unload();
-    checkRules(machine, !random);
+    checkRules(machine, rules);
     if (machine.outstandingAllocations() != 0) fail("pool blocks left after unload");
     if (sim::openRegistryKeys() != 0) fail("registry keys left open");
     return 0;

@@ -7,7 +7,8 @@
 # Needs the fuzz build (cmake --preset fuzz && cmake --build --preset fuzz).
 # New inputs go to ZRV_FUZZ_WORK (default: a fresh scratch directory); a
 # finding is written there as NAME-crash-... with the fuzzer's report in
-# NAME.log, and the script exits 1. To reproduce one:
+# NAME.log (and the request fuzzer's board in NAME-board.json), and the
+# script exits 1. To reproduce one:
 #   build/fuzz/fuzz/zrv_fuzz_NAME FILE
 set -uo pipefail
 seconds=${1:-60}
@@ -29,6 +30,9 @@ for name in requests reg board; do
   if [ $rc -ne 0 ]; then
     status=1
     grep -A30 -m1 -E '^(finding:|==[0-9]+==ERROR|SUMMARY)' "$work/$name.log" || tail -30 "$work/$name.log"
+    # The request fuzzer prints the board of its finding: kept as a board file.
+    sed -n '/^on this board:$/,/^==[0-9]*==/p' "$work/$name.log" | sed '1d;$d' >"$work/$name-board.json"
+    [ -s "$work/$name-board.json" ] && echo "its board: $work/$name-board.json (zrvctl --sim takes it)"
   fi
 done
 [ $status -eq 0 ] && echo "no findings" || echo "findings and their inputs in $work"

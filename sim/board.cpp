@@ -43,6 +43,8 @@ const HardwareType kHardwareTypes[] = {
     {"f81216", F81216::fromBoard},
 };
 
+constexpr uint16_t kConfigPairs[] = {0x2E, 0x4E};  // index ports; data at index + 1
+
 size_t lineOf(const std::string& text, size_t byte) {
     return 1 +
            static_cast<size_t>(std::count(text.begin(), text.begin() + std::min(byte, text.size()), '\n'));
@@ -126,6 +128,20 @@ BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::st
             } catch (const std::logic_error& e) {  // a number the standard library refused
                 throw BoardError(fmt::format("{}: {}", where, e.what()));
             }
+        }
+    }
+    // One chip per configuration pair: two would both take every key and
+    // register access, which no board can be built to do.
+    for (uint16_t pair : kConfigPairs) {
+        int first = -1;
+        for (size_t i = 0; i < devices.size(); ++i) {
+            if (!devices[i]->claims(pair) && !devices[i]->claims(static_cast<uint16_t>(pair + 1))) continue;
+            if (first >= 0)
+                throw BoardError(
+                    fmt::format("{}: hardware[{}] and hardware[{}] are both on configuration pair "
+                                "0x{:x}/0x{:x}",
+                                path, first, i, pair, pair + 1));
+            first = static_cast<int>(i);
         }
     }
     machine.registry() = std::move(registry);

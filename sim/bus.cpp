@@ -70,10 +70,24 @@ void PortBus::record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32
     }
 }
 
+// Off the decoded path only: a driver on a board as built touches no port
+// that nothing answers at, but for the configuration pairs of a chip it
+// probes for.
+void PortBus::noteUnclaimed(uint16_t port, bool write) {
+    const unsigned pair = port | 1u;
+    if (pair == 0x2F || pair == 0x4F) return;
+    ++unclaimed_[static_cast<uint32_t>(write) << 16 | port];
+    ++unclaimedTotal_;
+}
+
 uint8_t PortBus::read(uint16_t port) {
     std::lock_guard lock(mutex_);
     Device* d = owner(port);
-    const uint8_t v = d != nullptr ? d->read(port) : 0xFF;
+    uint8_t v = 0xFF;
+    if (d != nullptr)
+        v = d->read(port);
+    else
+        noteUnclaimed(port, false);
     ++accesses_;
     record(TraceEntry::In, port, v, 0);
     return v;
@@ -81,7 +95,10 @@ uint8_t PortBus::read(uint16_t port) {
 
 void PortBus::write(uint16_t port, uint8_t value) {
     std::lock_guard lock(mutex_);
-    if (Device* d = owner(port)) d->write(port, value);
+    if (Device* d = owner(port))
+        d->write(port, value);
+    else
+        noteUnclaimed(port, true);
     ++accesses_;
     record(TraceEntry::Out, port, value, 0);
 }
@@ -154,6 +171,19 @@ void PortBus::closeTraceFile() {
 uint64_t PortBus::accessCount() const {
     std::lock_guard lock(mutex_);
     return accesses_;
+}
+
+std::vector<UnclaimedAccess> PortBus::unclaimed() const {
+    std::lock_guard lock(mutex_);
+    std::vector<UnclaimedAccess> out;
+    for (const auto& [key, count] : unclaimed_)
+        out.push_back(UnclaimedAccess{static_cast<uint16_t>(key), (key >> 16) != 0, count});
+    return out;
+}
+
+uint64_t PortBus::unclaimedCount() const {
+    std::lock_guard lock(mutex_);
+    return unclaimedTotal_;
 }
 
 }  // namespace sim

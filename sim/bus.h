@@ -1,5 +1,7 @@
 // The I/O port bus: routes each byte access to the device that claims the
-// port. An unclaimed port floats: reads 0xFF, writes vanish.
+// port. An unclaimed port floats: reads 0xFF, writes vanish. Such accesses
+// are counted by port and direction, apart from the two Super I/O
+// configuration pairs, where probing for an absent chip is the normal way.
 //
 // Every access (and every one-second wait of the driver) is a trace entry.
 // Entries are numbered from 0 in the order they happen; the bus keeps the
@@ -12,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +34,13 @@ struct TraceEntry {
 
 // Entries read from a cursor on: those the ring still held, how many it had
 // already dropped, and the cursor to read from next time.
+// Accesses to a port no device decoded: port, direction and how many.
+struct UnclaimedAccess {
+    uint16_t port;
+    bool write;
+    uint64_t count;
+};
+
 struct TraceRead {
     std::vector<TraceEntry> entries;
     uint64_t dropped = 0;
@@ -78,9 +88,13 @@ public:
 
     // Port reads and writes so far (waits are not counted).
     uint64_t accessCount() const;
+    // Accesses no device decoded, outside 0x2E/0x2F and 0x4E/0x4F, by port
+    // and direction (reads first), and their total.
+    std::vector<UnclaimedAccess> unclaimed() const;
+    uint64_t unclaimedCount() const;
 
     // Serialises port access with the emulated devices' own state.
-    std::recursive_mutex& mutex() { return mutex_; }
+    std::recursive_mutex& mutex() const { return mutex_; }
 
 private:
     struct DecodeSlot {
@@ -90,6 +104,7 @@ private:
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
     Device* owner(uint16_t port);
+    [[gnu::cold, gnu::noinline]] void noteUnclaimed(uint16_t port, bool write);
     void record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs);
 
     mutable std::recursive_mutex mutex_;
@@ -107,6 +122,8 @@ private:
     uint64_t kept_ = 0;  // entries before this one are gone (the ring was resized)
     uint64_t mark_ = 0;  // set by clearTrace()
     uint64_t accesses_ = 0;
+    std::map<uint32_t, uint64_t> unclaimed_;  // (write << 16 | port) -> count
+    uint64_t unclaimedTotal_ = 0;
     std::FILE* file_ = nullptr;
 };
 

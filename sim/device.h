@@ -11,6 +11,20 @@ namespace sim {
 
 class PortBus;
 
+// Ports below 0x100 belong to the PC itself (DMA and interrupt controllers,
+// timer, keyboard controller, real-time clock, POST port): a chip's
+// register block never decodes there.
+constexpr uint16_t kFirstChipPort = 0x100;
+
+// Whether the `size` ports at `base` + `first` of a chip's block take
+// `port`. Addresses are formed in 16 bits as the CPU forms them, so a block
+// near 0xFFFF runs on at 0x0000, into the PC's own ports, which it does not
+// decode; nor does a block based below 0x100.
+inline bool blockDecodes(uint16_t base, uint16_t first, uint16_t size, uint16_t port) {
+    return base >= kFirstChipPort && port >= kFirstChipPort &&
+           static_cast<uint16_t>(port - base - first) < size;
+}
+
 class Device {
 public:
     virtual ~Device() = default;

@@ -369,10 +369,64 @@ std::vector<std::string> Machine::ioViolations() const {
     return violations_;
 }
 
+namespace {
+constexpr uint16_t kFirstBoardPort = 0x100;  // below: the PC's DMA, PIC, PIT, keyboard, RTC, POST ports
+const char kRegistryRoot[] = "\\Registry\\Machine\\Software\\Varnel\\Zorvik\\";
+
+// Registry values that name ports for the port back-ends. A watchdog action
+// keeps its port in bits 0..14 when bit 15 asks for a write.
+struct PortValue {
+    const char* key;
+    const char* name;
+    bool action;
+};
+constexpr PortValue kPortValues[] = {
+    {"WDT", "Start", true},           {"WDT", "Stop", true},
+    {"WDT", "Reset", true},           {"WDT", "Timeout", false},
+    {"DIO", "IOBaseIn", false},       {"DIO", "IOBaseOut", false},
+    {"DIO", "IOBaseIn2", false},      {"DIO", "IOBaseOut2", false},
+    {"DIO", "CDPort", false},         {"DIO", "CDOutPort", false},
+    {"DIO", "SpecificMaskIo", false}, {"DIO", "SpecificDataIo", false},
+};
+}  // namespace
+
+// Whether an access nothing decoded at `port` breaks the board's rule.
+bool Machine::pcPortGuarded(uint16_t port) const {
+    if (port >= kFirstBoardPort) return false;
+    for (const PortValue& p : kPortValues) {
+        const RegValue* v = registry_.find(std::string(kRegistryRoot) + p.key, p.name);
+        if (v == nullptr || v->type != kRegDword || v->data.size() < 2) continue;
+        const uint16_t named = static_cast<uint16_t>(v->data[0] | v->data[1] << 8);
+        if (named == port || (p.action && (named & 0x7FFF) == port)) return false;
+    }
+    return true;
+}
+
 std::vector<std::string> Machine::deviceViolations() const {
     std::vector<std::string> out;
     for (auto& d : bus_.devices())
         for (auto& v : d->violations()) out.push_back(d->type() + ": " + v);
+    for (const UnclaimedAccess& u : bus_.unclaimed())
+        if (pcPortGuarded(u.port))
+            out.push_back(
+                fmt::format("board: port 0x{:04x} {} {} time{}: a port of the PC itself, which no "
+                            "device of the board decodes",
+                            u.port, u.write ? "written" : "read", u.count, u.count == 1 ? "" : "s"));
+    return out;
+}
+
+std::vector<uint64_t> Machine::resets() const {
+    std::lock_guard lock(bus_.mutex());
+    std::vector<uint64_t> all;
+    for (auto& d : bus_.devices())
+        for (uint64_t at : d->resets()) all.push_back(at);
+    return all;
+}
+
+std::vector<UnclaimedAccess> Machine::unclaimedAccesses() const {
+    std::vector<UnclaimedAccess> out;
+    for (const UnclaimedAccess& u : bus_.unclaimed())
+        if (!pcPortGuarded(u.port)) out.push_back(u);
     return out;
 }
 

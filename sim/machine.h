@@ -132,8 +132,16 @@ public:
     // Breaches of the platform's rules by the driver (bytes returned beyond
     // the output length, objects left at unload, ...). Empty when none.
     std::vector<std::string> ioViolations() const;
-    // Breaches reported by emulated devices.
+    // Breaches reported by emulated devices, and by the board itself: an
+    // access to one of the PC's own ports (below 0x100) that no device of
+    // the board decodes, but for the configuration pairs and the ports the
+    // registry names for the port back-ends.
     std::vector<std::string> deviceViolations() const;
+    // Board resets the devices caused, in ms, device by device in attach order.
+    std::vector<uint64_t> resets() const;
+    // The other accesses no device decoded (above 0x100, outside the
+    // configuration pairs): on a board as built there are none.
+    std::vector<UnclaimedAccess> unclaimedAccesses() const;
 
     // ---- Platform side (called through the driver's platform layer) -------
     void* poolAlloc(uint32_t bytes);
@@ -152,6 +160,8 @@ public:
     void violation(const std::string& what);
 
 private:
+    bool pcPortGuarded(uint16_t port) const;
+
     struct Handle {
         PlatDevice* device;
         Access access;

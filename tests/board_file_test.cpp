@@ -45,6 +45,8 @@ TEST(BoardFile, AMalformedFileIsRefusedWholeWithItsNameAndProblem) {
         {R"({"registry": "good.reg", "hardware": [{"type": "latch", "ports": {"0x310": 1}}, {"type": "latch"}]})",
          "b.json: hardware[1]: a latch needs a \"ports\" object"},
         {R"({"hardware": [{"type": "latch", "ports": {"0x310": [1]}}]})", "expected a number"},
+        {R"({"hardware": [{"type": "it87"}, {"type": "latch", "ports": {"0x4f": 1}}, {"type": "w83627"}]})",
+         "b.json: hardware[0] and hardware[2] are both on configuration pair 0x2e/0x2f"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.json);

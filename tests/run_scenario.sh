@@ -10,6 +10,8 @@
 # exit code the run must end with (default 0). Expected files:
 # SCENARIO.out (standard output), and when present SCENARIO.err (standard
 # error, without Wine's own messages), SCENARIO.trace and SCENARIO.dbg.
+# The driver must touch no port that nothing on the board decodes: zrvctl
+# lists such ports beside the trace, and any listed fails the scenario.
 # With ZRV_SKIP_WAIT_LINES=1 the "wait" lines of the trace are left out of
 # the comparison.
 set -euo pipefail
@@ -37,6 +39,9 @@ compare() {  # expected actual label
     echo "$3 differs from $1:"; cat "$work/diff"; status=1
   fi
 }
+if grep -q '^zrvctl: unclaimed port ' "$work/err"; then
+  echo "the driver touched ports no device decodes:"; grep '^zrvctl: unclaimed port ' "$work/err"; status=1
+fi
 compare "$base.out" "$work/out" "standard output"
 if [ -f "$base.err" ]; then
   grep -Ev '^[0-9a-f]{4}:(err|fixme|warn|trace):' "$work/err" >"$work/err-own" || true

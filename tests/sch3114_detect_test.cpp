@@ -113,8 +113,8 @@ TEST(SCH3114Emulator, ProtocolCheckerRecordsEachKindOfBreach) {
     chip.write(0x2F, 0x0A);
     chip.write(0x2E, 0x61);
     EXPECT_EQ(chip.read(0x2F), 0x80);  // selected: fine
-    chip.write(0x0AF0, 0x20);
-    chip.write(0x0AF0, 0x21);  // index twice
+    chip.write(0x0AF0, 0x30);
+    chip.write(0x0AF0, 0x31);  // index twice
     chip.read(0x0AF1);
     chip.read(0x0AF1);  // data without a fresh index
 

@@ -157,6 +157,12 @@ public:
             std::cerr << "zrvctl: hardware protocol violation: " << v << "\n";
             rc = kExitBrokenRule;
         }
+        // Beside the trace: the ports the driver touched that nothing answered at.
+        if (!traceFile_.empty())
+            for (const auto& u : machine.unclaimedAccesses())
+                std::cerr << fmt::format(
+                    "zrvctl: unclaimed port 0x{:04x}: {} {} time(s), no device decodes it\n", u.port,
+                    u.write ? "written" : "read", u.count);
         return rc;
     }
 

@@ -29,7 +29,9 @@ constexpr uint8_t kRegActivate = 0x30;
 constexpr int kDeviceWdt = 8;
 constexpr uint8_t kWdtMode = 0xF0;
 constexpr uint8_t kWdtCount = 0xF1;
+constexpr uint8_t kWdtSeconds = 0x02;
 constexpr uint8_t kWdtMinutes = 0x04;
+constexpr uint8_t kWdtSetup = 0x70;  // written 0x00 before the watchdog is used
 
 }  // namespace
 
@@ -92,9 +94,16 @@ void F81216::dataWrite(uint8_t value) {
     const uint8_t r = config_.index();
     if (r == kRegIdHigh || r == kRegIdLow) return;  // read-only
     RegFile& f = holder(r);
+    const bool wdt = &f == &regs_.file(kDeviceWdt);
+    const bool wasRunning = watchdogRunning();
     // A reload or a change of unit starts the unit afresh.
-    if (&f == &regs_.file(kDeviceWdt) && (r == kWdtCount || r == kWdtMode)) unitElapsedMs_ = 0;
+    if (wdt && (r == kWdtCount || r == kWdtMode)) unitElapsedMs_ = 0;
     f[r] = value;
+    // What 0x70 does is not known; the chip's programming sequence clears
+    // it before the watchdog runs, and so must a driver.
+    if (!wasRunning && watchdogRunning() && !setupCleared_)
+        violation("watchdog countdown started before register 0x70 of device 8 was written with 0x00");
+    if (wdt && r == kWdtSetup && value == 0x00) setupCleared_ = true;
 }
 
 bool F81216::watchdogRunning() const {
@@ -102,13 +111,21 @@ bool F81216::watchdogRunning() const {
     return (f[kRegActivate] & 1) != 0 && f[kWdtCount] != 0;
 }
 
+// The mode register clocks the count: bit 2 by minutes, else bit 1 by
+// seconds; with neither set (its power-on state) the count does not fall.
+uint64_t F81216::unitMs() const {
+    const uint8_t mode = regs_.file(kDeviceWdt)[kWdtMode];
+    if ((mode & kWdtMinutes) != 0) return 60000;
+    return (mode & kWdtSeconds) != 0 ? 1000 : 0;
+}
+
 void F81216::advance(uint64_t fromMs, uint64_t ms) {
     std::lock_guard lock(mutex_);
     RegFile& f = regs_.file(kDeviceWdt);
     uint64_t now = fromMs;
     uint64_t left = ms;
-    while (left > 0 && watchdogRunning()) {
-        const uint64_t unit = (f[kWdtMode] & kWdtMinutes) != 0 ? 60000 : 1000;
+    while (left > 0 && watchdogRunning() && unitMs() != 0) {
+        const uint64_t unit = unitMs();
         const uint64_t step = std::min(left, unit - unitElapsedMs_);
         unitElapsedMs_ += step;
         now += step;
@@ -121,8 +138,12 @@ void F81216::advance(uint64_t fromMs, uint64_t ms) {
 
 std::vector<std::string> F81216::violations() const {
     std::lock_guard lock(mutex_);
-    return config_.violations();
+    auto out = violations_;
+    for (auto& v : config_.violations()) out.push_back(v);
+    return out;
 }
+
+void F81216::violation(std::string what) { violations_.push_back(std::move(what)); }
 
 std::vector<uint64_t> F81216::resets() const {
     std::lock_guard lock(mutex_);

@@ -11,17 +11,20 @@
 // selected device. Registers read back what was last written; the ID is
 // read-only.
 //
-// Watchdog, logical device 8: 0xF0 mode (bit 2: count in minutes, else in
-// seconds; the other bits are kept as written), 0xF1 count. While device 8
-// is active (0x30 bit 0) and the count is not 0 it falls by one per second
-// (or minute); a write to 0xF1 reloads it, and a write to 0xF1 or 0xF0
+// Watchdog, logical device 8: 0xF0 mode (bit 2: count in minutes, else
+// bit 1: in seconds; with neither, the power-on state, the count has no
+// clock and stays; the other bits are kept as written), 0xF1 count. While
+// device 8 is active (0x30 bit 0) and the count is not 0 it falls by one
+// per second (or minute); a write to 0xF1 reloads it, and a write to 0xF1 or 0xF0
 // starts the unit afresh. When it reaches 0 the countdown stops and a board
 // reset is recorded.
 //
 // The protocol checker (SioConfigMode's) records: a data-port access while
 // configuration mode is closed, an exit key while closed, an access to a
 // device register (0x30 and up) before a device was selected in the current
-// bracket, a second opening inside an open bracket, and a bracket left open.
+// bracket, a second opening inside an open bracket, and a bracket left open;
+// and a countdown started before register 0x70 of device 8 was written with
+// 0x00 (what that register does is not modelled).
 // A probe round with a key that is not the chip's (a candidate key written
 // twice, the ID registers read, 0xAA) is what a driver that does not know
 // the key must do, and is kept from the checker.
@@ -73,6 +76,8 @@ private:
     uint8_t dataRead();
     void dataWrite(uint8_t value);
     bool watchdogRunning() const;
+    uint64_t unitMs() const;  // 0 while the mode register gives the count no clock
+    void violation(std::string what);
 
     mutable std::mutex mutex_;
     const uint16_t indexPort_;
@@ -86,8 +91,10 @@ private:
     SioRegisterFiles regs_;
 
     // Watchdog.
+    bool setupCleared_ = false;  // 0x70 of device 8 written with 0x00
     uint64_t unitElapsedMs_ = 0;
     std::vector<uint64_t> resets_;
+    std::vector<std::string> violations_;
 };
 
 }  // namespace sim

@@ -86,8 +86,7 @@ void F81865::monitorRegWritten(int device, uint8_t r) {
 bool F81865::claims(uint16_t port) const {
     std::lock_guard lock(mutex_);
     if (port == indexPort_ || port == indexPort_ + 1) return true;
-    const uint16_t base = monitorBaseLocked();
-    return base != 0 && (port == base + 5 || port == base + 6);
+    return blockDecodes(monitorBaseLocked(), 5, 2, port);
 }
 
 uint8_t F81865::read(uint16_t port) {
@@ -95,7 +94,7 @@ uint8_t F81865::read(uint16_t port) {
     if (port == indexPort_) return open_ ? index_ : 0xFF;
     if (port == indexPort_ + 1) return dataRead();
     const uint16_t base = monitorBaseLocked();
-    if (port == base + 5) return hwmIndex_;
+    if (port == static_cast<uint16_t>(base + 5)) return hwmIndex_;
     return hwmReadLocked(hwmIndex_);
 }
 
@@ -104,7 +103,7 @@ void F81865::write(uint16_t port, uint8_t value) {
     if (port == indexPort_) return indexWrite(value);
     if (port == indexPort_ + 1) return dataWrite(value);
     const uint16_t base = monitorBaseLocked();
-    if (port == base + 5)
+    if (port == static_cast<uint16_t>(base + 5))
         hwmIndex_ = value;
     else
         hwmWriteLocked(hwmIndex_, value);

@@ -37,11 +37,16 @@ constexpr uint8_t kWdtCountLow = 0x73;
 constexpr uint8_t kWdtCountHigh = 0x74;
 constexpr uint8_t kWdtSeconds = 0x80;
 constexpr uint8_t kWdtRun = 0x40;
+constexpr uint8_t kWdtControlBit5 = 0x20;
+constexpr uint8_t kRegWdtGlobal = 0x23;
+constexpr uint8_t kWdtGlobalBit = 0x10;
 constexpr uint8_t kWideCountVersion = 8;  // IT8712F from this version on
 constexpr uint16_t kNarrowCountChip = 0x8712;
 
 // Monitor registers.
 constexpr uint8_t kEcFanDivisor = 0x0B;
+constexpr uint8_t kEcFanCounter = 0x0C;  // written once with kEcFanSetup before fans are read
+constexpr uint8_t kEcFanSetup = 0x37;
 constexpr uint8_t kEcFanMain = 0x13;   // bits 2..0: fan 1..3 under PWM (set) or on/off
 constexpr uint8_t kEcFanOnOff = 0x14;  // bits 2..0: fan 1..3 on
 constexpr uint8_t kEcPwm[] = {0x15, 0x16, 0x17, 0x88, 0x89};
@@ -91,15 +96,20 @@ bool It87::wideCount() const {
 bool It87::claims(uint16_t port) const {
     std::lock_guard lock(mutex_);
     if (port == indexPort_ || port == indexPort_ + 1) return true;
-    const uint16_t base = monitorBaseLocked();
-    return base != 0 && (port == base + 5 || port == base + 6);
+    return blockDecodes(monitorBaseLocked(), 5, 2, port);
 }
 
 uint8_t It87::read(uint16_t port) {
     std::lock_guard lock(mutex_);
     if (port == indexPort_) return open_ ? index_ : 0xFF;
     if (port == indexPort_ + 1) return dataRead();
-    if (port == monitorBaseLocked() + 5) return hwmIndex_;
+    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) return hwmIndex_;
+    if (isFanCount(hwmIndex_) && !fanCountsSetUp_ && !fanReadReported_) {
+        fanReadReported_ = true;
+        violation(
+            fmt::format("fan count 0x{:02x} read before monitor register 0x0c was written with 0x{:02x}",
+                        hwmIndex_, kEcFanSetup));
+    }
     return hwmReadLocked(hwmIndex_);
 }
 
@@ -107,10 +117,11 @@ void It87::write(uint16_t port, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (port == indexPort_) return indexWrite(value);
     if (port == indexPort_ + 1) return dataWrite(value);
-    if (port == monitorBaseLocked() + 5) {
+    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) {
         hwmIndex_ = value;
         return;
     }
+    if (hwmIndex_ == kEcFanCounter && value == kEcFanSetup) fanCountsSetUp_ = true;
     const bool reading = hwmIndex_ >= kEcReadingsFirst && hwmIndex_ <= kEcReadingsLast;
     if (!reading && !isFanCount(hwmIndex_)) hwm_[hwmIndex_] = value;  // the measuring side owns the rest
 }
@@ -176,6 +187,7 @@ void It87::dataWrite(uint8_t value) {
     }
     if (index_ == kRegIdHigh || index_ == kRegIdLow || index_ == kRegVersion) return;  // read-only
     if (index_ < kFirstDeviceReg) {
+        if (index_ == kRegWdtGlobal && (value & kWdtGlobalBit) != 0) wdtGlobalSet_ = true;
         file(kGlobal)[index_] = value;
         return;
     }
@@ -194,9 +206,19 @@ void It87::deviceWrite(uint8_t r, uint8_t value) {
             return;
         }
         const bool wasRunning = watchdogRunning();
+        const bool bit5WasCleared = controlBit5Cleared_;
+        if (r == kWdtControl && (value & kWdtControlBit5) == 0) controlBit5Cleared_ = true;
         f[r] = value;
+        const bool started = !wasRunning && watchdogRunning();
         // A reload or a fresh start begins a whole unit.
-        if (r == kWdtCountLow || r == kWdtCountHigh || (!wasRunning && watchdogRunning())) unitElapsedMs_ = 0;
+        if (r == kWdtCountLow || r == kWdtCountHigh || started) unitElapsedMs_ = 0;
+        // What global 0x23 bit 4 and control bit 5 do is not known; the
+        // chip's programming sequence sets the one and clears the other
+        // before a countdown is started, and so must a driver.
+        if (started && !wdtGlobalSet_)
+            violation("watchdog countdown started before global register 0x23 bit 4 was set");
+        if (started && !bit5WasCleared)
+            violation("watchdog countdown started before a write to 0x72 cleared its bit 5");
         return;
     }
     f[r] = value;

@@ -35,7 +35,11 @@
 // sequence written again inside an open bracket, an access to a device
 // register (0x30 and up) before a device was selected in the current
 // bracket, a count high byte written on a chip with an 8-bit count, and a
-// bracket left open.
+// bracket left open. It also holds the chip to the set-up writes whose
+// effect is not modelled: a countdown started (by a write that sets the run
+// bit or loads a count) before global register 0x23 was written with bit 4
+// set, or before a write to 0x72 cleared its bit 5; a fan count read before
+// monitor register 0x0C was written with 0x37.
 #pragma once
 
 #include <array>
@@ -114,7 +118,12 @@ private:
     RegFile hwm_{};
     std::array<std::optional<uint32_t>, 5> fanRpm_{};
 
+    bool fanCountsSetUp_ = false;  // 0x0C written with 0x37
+    bool fanReadReported_ = false;
+
     // Watchdog.
+    bool wdtGlobalSet_ = false;        // global 0x23 written with bit 4 set
+    bool controlBit5Cleared_ = false;  // 0x72 written with bit 5 clear
     uint64_t unitElapsedMs_ = 0;
     std::vector<uint64_t> resets_;
 

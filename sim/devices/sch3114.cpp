@@ -32,7 +32,8 @@ constexpr uint8_t kWdtUnit = 0x65;
 constexpr uint8_t kWdtCount = 0x66;
 constexpr uint8_t kWdtControl = 0x68;
 constexpr uint8_t kWdtUnitSeconds = 0x80;
-constexpr uint8_t kWdtTimedOut = 0x01;  // control bit 0
+constexpr uint8_t kWdtTimedOut = 0x01;         // control bit 0
+constexpr uint8_t kWdtSetup[] = {0x67, 0x68};  // written before a count is loaded
 constexpr uint8_t kMonitorIndex = 0x70;
 constexpr uint8_t kMonitorData = 0x71;
 
@@ -40,6 +41,9 @@ constexpr uint8_t kMonitorData = 0x71;
 constexpr uint8_t kMonitorReadOnly[] = {0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
                                         0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x99, 0x9A};
 constexpr uint8_t kTachLow[] = {0x28, 0x2A, 0x2C};
+constexpr uint8_t kMonitorStart = 0x40;  // bit 0 starts the measuring
+constexpr uint8_t kMonitorSpecial = 0x7C;
+constexpr uint8_t kMonitorSpecialSetup = 0x42;
 constexpr uint8_t kFanDuty[] = {0x30, 0x31, 0x32};
 constexpr uint8_t kFanConfig[] = {0x5C, 0x5D, 0x5E};
 constexpr uint8_t kTempRegs[] = {0x25, 0x26, 0x27};
@@ -74,8 +78,7 @@ uint16_t SCH3114::runtimeBaseLocked() const {
 bool SCH3114::claims(uint16_t port) const {
     std::lock_guard lock(mutex_);
     if (port == indexPort_ || port == indexPort_ + 1) return true;
-    const uint16_t base = runtimeBaseLocked();
-    return base != 0 && port >= base && port - base < kRuntimeSize;
+    return blockDecodes(runtimeBaseLocked(), 0, kRuntimeSize, port);
 }
 
 uint8_t SCH3114::read(uint16_t port) {
@@ -86,6 +89,11 @@ uint8_t SCH3114::read(uint16_t port) {
     if (offset == kMonitorIndex) return hwmIndex_;
     if (offset == kMonitorData) {
         monitorAccess(false, port);
+        if (isReading(hwmIndex_) && !specialSetUp_ && !readingReported_) {
+            readingReported_ = true;
+            violation(fmt::format("monitor reading 0x{:02x} read before register 0x7c was written with 0x42",
+                                  hwmIndex_));
+        }
         return hwmReadLocked(hwmIndex_);
     }
     return runtimeReadLocked(offset);
@@ -100,9 +108,7 @@ void SCH3114::write(uint16_t port, uint8_t value) {
     if (offset == kMonitorIndex) {
         hwmIndex_ = value;
     } else if (offset == kMonitorData) {
-        if (std::find(std::begin(kMonitorReadOnly), std::end(kMonitorReadOnly), hwmIndex_) ==
-            std::end(kMonitorReadOnly))
-            hwm_[hwmIndex_] = value;
+        monitorWriteLocked(hwmIndex_, value);
     } else {
         runtimeWriteLocked(offset, value);
     }
@@ -168,7 +174,35 @@ uint8_t SCH3114::runtimeReadLocked(uint8_t offset) const {
 
 void SCH3114::runtimeWriteLocked(uint8_t offset, uint8_t value) {
     if (offset == kWdtCount) unitElapsedMs_ = 0;  // a (re)load starts a full unit
+    // What 0x67 and 0x68 do is not known; the chip's programming sequence
+    // writes both before it loads a count, and so must a driver.
+    for (size_t i = 0; i < std::size(kWdtSetup); ++i)
+        if (offset == kWdtSetup[i]) wdtSetupWritten_[i] = true;
+    if (offset == kWdtCount && value != 0 && runtime_[kWdtCount] == 0 &&
+        !(wdtSetupWritten_[0] && wdtSetupWritten_[1]))
+        violation(
+            fmt::format("watchdog count 0x{:02x} loaded before runtime registers 0x67 and 0x68 were "
+                        "written",
+                        value));
     runtime_[offset] = value;
+}
+
+// Configuration registers change while the monitor is stopped (0x40 bit 0
+// clear): the chip's own sequence stops it, writes 0x7C and starts it.
+void SCH3114::monitorWriteLocked(uint8_t r, uint8_t value) {
+    if (isReading(r)) return;
+    if (r == kMonitorSpecial) {
+        if ((hwm_[kMonitorStart] & 1) != 0)
+            violation(fmt::format("monitor register 0x7c written (0x{:02x}) while the monitor runs", value));
+        if (value == kMonitorSpecialSetup) specialSetUp_ = true;
+    }
+    if (r == kMonitorStart && (value & 1) != 0) measured_ = true;
+    hwm_[r] = value;
+}
+
+bool SCH3114::isReading(uint8_t r) {
+    return std::find(std::begin(kMonitorReadOnly), std::end(kMonitorReadOnly), r) !=
+           std::end(kMonitorReadOnly);
 }
 
 void SCH3114::monitorAccess(bool index, uint16_t port) {
@@ -198,7 +232,15 @@ void SCH3114::advance(uint64_t fromMs, uint64_t ms) {
     }
 }
 
+// Until the monitor was first started nothing was measured: the readings
+// show no reading (temperature 0x80, tachometer 0xFFFF, voltage 0).
 uint8_t SCH3114::hwmReadLocked(uint8_t r) const {
+    if (measured_ || !isReading(r)) return measuredLocked(r);
+    if (std::find(std::begin(kTempRegs), std::end(kTempRegs), r) != std::end(kTempRegs)) return 0x80;
+    return r >= kTachLow[0] && r <= kTachLow[2] + 1 ? 0xFF : 0x00;
+}
+
+uint8_t SCH3114::measuredLocked(uint8_t r) const {
     for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
         const uint8_t low = kTachLow[fan];
         if ((r != low && r != low + 1) || !fanRpm_[fan]) continue;
@@ -290,13 +332,14 @@ void SCH3114::setRuntime(uint8_t offset, uint8_t value) {
 
 uint8_t SCH3114::hwm(uint8_t r) const {
     std::lock_guard lock(mutex_);
-    return hwmReadLocked(r);
+    return measuredLocked(r);
 }
 
 void SCH3114::setHwm(uint8_t r, uint8_t value) {
     std::lock_guard lock(mutex_);
     for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
         if (r == kTachLow[fan] || r == kTachLow[fan] + 1) fanRpm_[fan].reset();
+    if (r == kMonitorStart && (value & 1) != 0) measured_ = true;  // the firmware started it
     hwm_[r] = value;
 }
 

@@ -27,7 +27,9 @@
 // counts 5,400,000 / rpm, as its output drives it: bits 7..5 of its
 // configuration register (0x5C-0x5E) at 011 full on, 100 off (count 0xFFFF),
 // 111 at the duty of its duty register (0x30-0x32, 0xFF full), anything else
-// full on.
+// full on. The readings are measured once the monitor was started (0x40
+// bit 0 set); before, they show no reading: temperatures 0x80, tachometer
+// counts 0xFFFF, voltages 0.
 //
 // GPIO lines for setPin/pin are named "gpGP": group G (1..6), pin P (0..7);
 // "gp13" is pin 3 of data register 0x4B. setPin drives the level an input
@@ -39,7 +41,11 @@
 // was selected in the current bracket, 0x55 written to the index port inside
 // an open bracket, an exit key while closed, a bracket left open, a monitor
 // index written twice with no data access between, and a monitor data
-// access with no index write before it.
+// access with no index write before it. It also holds the chip to set-up
+// writes whose effect is not modelled: a watchdog count loaded before
+// runtime registers 0x67 and 0x68 were written, a monitor reading read
+// before register 0x7C was written with 0x42, and 0x7C written while the
+// monitor runs (0x40 bit 0 set).
 #pragma once
 
 #include <array>
@@ -82,7 +88,7 @@ public:
     // them (the monitor pair excepted: use hwm/setHwm).
     uint8_t runtime(uint8_t offset) const;
     void setRuntime(uint8_t offset, uint8_t value);
-    uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
+    uint8_t hwm(uint8_t r) const;  // as the monitor's data port reads it once the monitor was started
     void setHwm(uint8_t r, uint8_t value);
     void setFanRpm(int fan, uint32_t rpm);           // fan 1..3
     void setTemperature(int sensor, uint8_t value);  // sensor 1..3
@@ -103,7 +109,10 @@ private:
     uint8_t runtimeReadLocked(uint8_t offset) const;
     void runtimeWriteLocked(uint8_t offset, uint8_t value);
     void monitorAccess(bool index, uint16_t port);
+    void monitorWriteLocked(uint8_t r, uint8_t value);
+    static bool isReading(uint8_t r);
     uint8_t hwmReadLocked(uint8_t r) const;
+    uint8_t measuredLocked(uint8_t r) const;
     std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
     void violation(std::string what);
 
@@ -124,12 +133,16 @@ private:
     std::array<uint8_t, 6> inputs_{};   // per group: levels outside drives
     uint64_t unitElapsedMs_ = 0;
     std::vector<uint64_t> resets_;
+    std::array<bool, 2> wdtSetupWritten_{};  // 0x67, 0x68
 
     // Hardware monitor.
     uint8_t hwmIndex_ = 0;
     bool hwmIndexFresh_ = false;  // an index write awaits its data access
     RegFile hwm_{};
     std::array<std::optional<uint32_t>, 3> fanRpm_{};
+    bool measured_ = false;      // 0x40 bit 0 was set: the readings are live
+    bool specialSetUp_ = false;  // 0x7C written with 0x42
+    bool readingReported_ = false;
 
     std::vector<std::string> violations_;
 };

@@ -27,6 +27,8 @@ constexpr int kDeviceWdt = 8;
 constexpr int kDeviceHwm = 0x0B;
 
 constexpr uint8_t kWdtTimedOut = 0x10;  // control/status bit 4
+constexpr uint8_t kIdWdtPinShared = 0x88;
+constexpr uint8_t kRegPinSelect = 0x2D;  // ID 0x88, bit 0: the WDTO# pin is a GPIO pin
 
 // Monitor.
 constexpr uint8_t kHwmBankSelect = 0x4E;
@@ -98,15 +100,14 @@ uint16_t W83627::monitorBaseLocked() const {
 bool W83627::claims(uint16_t port) const {
     std::lock_guard lock(mutex_);
     if (port == indexPort_ || port == indexPort_ + 1) return true;
-    const uint16_t base = monitorBaseLocked();
-    return base != 0 && (port == base + 5 || port == base + 6);
+    return blockDecodes(monitorBaseLocked(), 5, 2, port);
 }
 
 uint8_t W83627::read(uint16_t port) {
     std::lock_guard lock(mutex_);
     if (port == indexPort_) return config_.readIndex();
     if (port == indexPort_ + 1) return dataRead();
-    if (port == monitorBaseLocked() + 5) return hwmIndex_;
+    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) return hwmIndex_;
     hwmAccess(hwmIndex_);
     return hwmReadLocked(hwmIndex_, hwm_[kHwmBankSelect] & kHwmBankMask);
 }
@@ -115,7 +116,7 @@ void W83627::write(uint16_t port, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (port == indexPort_) return config_.writeIndex(value);
     if (port == indexPort_ + 1) return dataWrite(value);
-    if (port == monitorBaseLocked() + 5) {
+    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) {
         hwmIndex_ = value;
         return;
     }
@@ -149,6 +150,7 @@ void W83627::dataWrite(uint8_t value) {
     }
     const int device = global_[kRegDevice];
     if (device == kDeviceWdt && r == wdt_.count) unitElapsedMs_ = 0;  // a load restarts the unit
+    if (device == kDeviceWdt && r == wdt_.control) statusFromTimeout_ = false;
     file(device)[r] = value;
 }
 
@@ -187,8 +189,18 @@ void W83627::advance(uint64_t fromMs, uint64_t ms) {
         if (unitElapsedMs_ < unit) continue;
         unitElapsedMs_ = 0;
         if (--f[wdt_.count] == 0) {
+            // The time-out pulses WDTO# as it sets the status bit. A status
+            // found set (a time-out before this boot that nobody cleared)
+            // gives no new edge until it is written clear; one that a
+            // time-out of this run set does not hold it, as the reset
+            // recorded then stands for the board's restart. On ID 0x88 the
+            // pin carries WDTO# only while global 0x2D bit 0 is clear (set,
+            // it is a GPIO pin).
+            const bool held = (f[wdt_.control] & kWdtTimedOut) != 0 && !statusFromTimeout_;
+            const bool pinIsWdto = chipId_ != kIdWdtPinShared || (global_[kRegPinSelect] & 1) == 0;
             f[wdt_.control] |= kWdtTimedOut;
-            resets_.push_back(now);
+            statusFromTimeout_ = true;
+            if (!held && pinIsWdto) resets_.push_back(now);
         }
     }
 }
@@ -205,6 +217,8 @@ uint8_t W83627::hwmCellValue(uint8_t r, int bank) const {
 }
 
 uint8_t W83627::fanDivisorLocked(int fan) const {
+    // IDs 0x60 and 0xA2 have no divisor bits for fan 3: it counts undivided.
+    if (fan == 2 && (chipId_ == 0x60 || chipId_ == 0xA2)) return 1;
     const FanRegs& f = kFans[fan];
     const unsigned exponent =
         (hwmCellValue(f.lowReg, 0) >> f.lowShift & 3u) | (hwmCellValue(f.highReg, 0) >> f.highBit & 1u) << 2;
@@ -291,6 +305,7 @@ uint8_t W83627::reg(int device, uint8_t r) const {
 void W83627::setReg(int device, uint8_t r, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (device == kGlobal && r == kRegId) return;  // the ID comes with the chip
+    if (device == kDeviceWdt && r == wdt_.control) statusFromTimeout_ = false;
     file(device)[r] = value;
 }
 

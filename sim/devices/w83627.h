@@ -20,7 +20,12 @@
 //         count, 0xF5 control/status). While device 8 is active and the count
 //         is nonzero it falls by one per second (or minute); loading the
 //         count restarts the unit. When it reaches zero bit 4 of the
-//         control/status register sets and a board reset is recorded.
+//         control/status register sets and WDTO# pulses: a board reset is
+//         recorded, unless the status was found set (left by a time-out
+//         before this boot, and not written clear since: no new edge) or,
+//         on ID 0x88, global register 0x2D bit 0 is set (the pin is then a
+//         GPIO pin). A status set by a time-out of this run does not hold
+//         the pulse: the reset recorded then stands for the board's restart.
 //   0x0B  hardware monitor: decodes at base + 5 (index) and base + 6 (data),
 //         base from registers 0x60/0x61 with the low three bits ignored,
 //         while the base is nonzero and register 0x40 bit 0 is set.
@@ -32,7 +37,8 @@
 // 0x50 (temperatures 2 and 3); writes to them are lost. A fan given a speed
 // in rpm (fans 1 to 5) counts 1,350,000 / (rpm x divisor), 255 when that
 // exceeds 254 or the fan stands still; its divisor comes from the divisor
-// bits of registers 0x47, 0x4B, 0x4C and bank 0's 0x59 and 0x5D. Fans 1 to 4
+// bits of registers 0x47, 0x4B, 0x4C and bank 0's 0x59 and 0x5D, but for
+// fan 3 of IDs 0x60 and 0xA2, which counts undivided. Fans 1 to 4
 // run at rpm x duty / 255 while their mode bits (0x04 bits 0x0D and 0x32,
 // 0x12 bits 0x07, 0x62 bits 0x70) are all clear, the duty being their
 // output register (0x01, 0x03, 0x11, 0x61; 0xFF at power-on).
@@ -139,6 +145,7 @@ private:
 
     // Watchdog.
     uint64_t unitElapsedMs_ = 0;
+    bool statusFromTimeout_ = false;  // the status bit was set by a time-out of this run
     std::vector<uint64_t> resets_;
 
     std::vector<std::string> violations_;

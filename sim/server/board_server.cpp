@@ -71,10 +71,8 @@ std::string BoardServer::handle(const std::string& request) {
         return "ok none\n";
     }
     if (op == "resets" && arity(0)) {
-        std::lock_guard lock(machine_.bus().mutex());
         std::string out = "ok";
-        for (auto& d : machine_.bus().devices())
-            for (uint64_t at : d->resets()) out += fmt::format(" {}", at);
+        for (uint64_t at : machine_.resets()) out += fmt::format(" {}", at);
         return out + "\n";
     }
     if (op == "trace" && arity(0)) {
@@ -83,6 +81,12 @@ std::string BoardServer::handle(const std::string& request) {
         return lines(text);
     }
     if (op == "violations" && arity(0)) return lines(machine_.deviceViolations());
+    if (op == "unclaimed" && arity(0)) {
+        std::vector<std::string> text;
+        for (const auto& u : machine_.unclaimedAccesses())
+            text.push_back(fmt::format("{} 0x{:04x} {}", u.write ? "out" : "in", u.port, u.count));
+        return lines(text);
+    }
     if (op == "quit" && arity(0)) {
         quit_ = true;
         return "ok\n";

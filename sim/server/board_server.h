@@ -17,6 +17,8 @@
 //                         most recent accesses, as many as the bus's trace
 //                         ring holds
 //   violations            ok N, then N lines ("TYPE: what")
+//   unclaimed             ok N, then N lines ("in 0x0300 2"): ports the driver
+//                         touched that no device decodes, with how often
 //   quit                  ok             the server stops
 #pragma once
 

@@ -157,6 +157,12 @@ int main(int argc, char** argv) {
             for (const auto& v : machine.deviceViolations()) text += v + "\n";
             writeFileAtomically(violationsFile, text);
         }
+        // Beside the trace, as zrvctl lists them: ports nothing answered at.
+        if (!traceFile.empty())
+            for (const auto& u : machine.unclaimedAccesses())
+                std::cerr << fmt::format(
+                    "zrvboard: unclaimed port 0x{:04x}: {} {} time(s), no device decodes it\n", u.port,
+                    u.write ? "written" : "read", u.count);
         for (auto& [fd, _] : clients) ::close(fd);
         ::close(listener);
         return 0;
