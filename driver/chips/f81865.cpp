@@ -33,10 +33,17 @@ ZRV_INIT const F81865Variant* FindVariant(uint16_t id) {
     return nullptr;
 }
 
-// Reads the chip ID in one bracket at `pair`, without selecting a device.
-ZRV_INIT uint16_t ReadIdAt(const SioPortPair& pair) {
-    SioConfigBracket bracket(pair, kF81865Keys);
-    return bracket.ReadChipId();
+const SioProbeKeys kProbeKeys = {&kF81865Keys, 1, false};
+
+// Inside the probe's bracket at each pair: the chip ID, logged whether or
+// not it is accepted. The pair tried last stays in the state.
+ZRV_INIT bool AcceptF81865(const SioConfigBracket& bracket, const SioProbeStep& step) {
+    F81865State.Pair = step.Pair;
+    F81865State.IndexPort = step.Pair->IndexPort;
+    F81865State.DataPort = step.Pair->DataPort;
+    F81865State.ChipId = bracket.ReadChipId();
+    DbgPrint(kIdLines[step.PairIndex], static_cast<uint32_t>(F81865State.ChipId));
+    return FindVariant(F81865State.ChipId) != nullptr;
 }
 
 // First two steps of every detect entry: probe once, then answer from the
@@ -56,26 +63,15 @@ F81865Config::F81865Config(uint8_t device) : SioConfigBracket(*F81865State.Pair,
 ZRV_INIT int32_t Detect_F81865() {
     DbgPrint("Detect_F81865+\n");
     F81865State.Probed = 1;
-
-    const F81865Variant* variant = nullptr;
-    for (uint32_t i = 0; i < kSioConfigPairCount && variant == nullptr; ++i) {
-        const SioPortPair& pair = kSioConfigPairs[i];
-        F81865State.Pair = &pair;
-        F81865State.IndexPort = pair.IndexPort;
-        F81865State.DataPort = pair.DataPort;
-        F81865State.ChipId = ReadIdAt(pair);
-        DbgPrint(kIdLines[i], static_cast<uint32_t>(F81865State.ChipId));
-        variant = FindVariant(F81865State.ChipId);
-    }
-
-    if (variant == nullptr) {
+    SioProbeStep found;
+    if (!SioProbe(kProbeKeys, AcceptF81865, &found)) {
         F81865State.NotFound = 1;
         DbgPrint("Detect_F81865- (NotFound)\n");
         return -1;
     }
     // The pair that answered stays in use for every later access.
-    F81865State.Variant = variant;
-    F81865State.MaxFanIndex = variant->MaxFanIndex;
+    F81865State.Variant = FindVariant(F81865State.ChipId);
+    F81865State.MaxFanIndex = F81865State.Variant->MaxFanIndex;
     DbgPrint("Detect_F81865 F81865 detected\n");
     DbgPrint("Detect_F81865-\n");
     return 0;

@@ -12,21 +12,15 @@ const SioKeyWrite kEnterKeys4E[] = {
     {SIO_KEY_TO_INDEX, 0x87}, {SIO_KEY_TO_INDEX, 0x01}, {SIO_KEY_TO_INDEX, 0x55}, {SIO_KEY_TO_INDEX, 0xAA}};
 const SioKeyWrite kExitKeys[] = {{SIO_KEY_TO_INDEX, IT87_REG_CONFIG_CONTROL}, {SIO_KEY_TO_DATA, 0x02}};
 
-struct PairKeys {
-    uint16_t IndexPort;
-    SioKeys Keys;
+// In the order of the configuration pairs.
+const SioKeys kKeys[] = {
+    {kEnterKeys2E, 4, kExitKeys, 2},
+    {kEnterKeys4E, 4, kExitKeys, 2},
 };
-const PairKeys kKeys[] = {
-    {0x2E, {kEnterKeys2E, 4, kExitKeys, 2}},
-    {0x4E, {kEnterKeys4E, 4, kExitKeys, 2}},
-};
+const SioProbeKeys kProbeKeys = {kKeys, 2, true};
 
 // The second pair's keys serve any pair but the first.
-const SioKeys& KeysFor(const SioPortPair& pair) {
-    for (const PairKeys& k : kKeys)
-        if (k.IndexPort == pair.IndexPort) return k.Keys;
-    return kKeys[1].Keys;
-}
+const SioKeys& KeysFor(const SioPortPair& pair) { return pair.IndexPort == 0x2E ? kKeys[0] : kKeys[1]; }
 
 const It87Chip kChips[] = {
     {0x8712, 0, 0, true},
@@ -40,6 +34,10 @@ const It87Chip* It87FindChip(uint16_t id) {
     for (const It87Chip& chip : kChips)
         if (chip.ChipId == id) return &chip;
     return nullptr;
+}
+
+bool It87Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
+    return SioProbe(kProbeKeys, accept, found, pairs);
 }
 
 It87Config::It87Config(const SioPortPair& pair) : SioConfigBracket(pair, KeysFor(pair)) {}

@@ -48,13 +48,14 @@ void SCH3114_ReadRuntimeBase(const SioConfigBracket& bracket) {
     S.RuntimeBase = bracket.ReadBase();
 }
 
-// One bracket at `pair`: the ID, and the runtime base when the ID is
-// accepted. True when it was.
-bool ProbeAt(const SioPortPair& pair) {
-    S.Pair = &pair;
-    S.IndexPort = pair.IndexPort;
-    S.DataPort = pair.DataPort;
-    SioConfigBracket bracket(pair, kSCH3114Keys);
+const SioProbeKeys kProbeKeys = {&kSCH3114Keys, 1, false};
+
+// Inside the probe's bracket at each pair: the ID, and the runtime base when
+// the ID is accepted.
+bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep& step) {
+    S.Pair = step.Pair;
+    S.IndexPort = step.Pair->IndexPort;
+    S.DataPort = step.Pair->DataPort;
     if (!IsAcceptedId(bracket.ReadReg(kRegDeviceId))) return false;
     SCH3114_ReadRuntimeBase(bracket);
     return true;
@@ -80,9 +81,8 @@ void SCH3114Runtime::Write(uint8_t offset, uint8_t value) const {
 
 void Detect_SCH3114() {
     S.Probed = 1;
-    bool found = false;
-    for (uint32_t i = 0; i < kSioConfigPairCount && !found; ++i) found = ProbeAt(kSioConfigPairs[i]);
-    if (!found) {
+    SioProbeStep found;
+    if (!SioProbe(kProbeKeys, AcceptSCH3114, &found)) {
         S.NotFound = 1;
         return;
     }

@@ -6,6 +6,11 @@ const SioPortPair kSioConfigPairs[] = {
 };
 const uint32_t kSioConfigPairCount = sizeof(kSioConfigPairs) / sizeof(kSioConfigPairs[0]);
 
+namespace {
+// Below this port sit the board's own devices.
+constexpr uint16_t kSioLowestBlockBase = 0x100;
+}  // namespace
+
 SioIndexData::SioIndexData(const SioPortPair& pair) : pair_(pair) { PlatLockAcquire(HwLock(pair_.Lock)); }
 
 SioIndexData::~SioIndexData() { PlatLockRelease(HwLock(pair_.Lock)); }
@@ -43,4 +48,31 @@ uint16_t SioConfigBracket::ReadBase() const {
     const uint8_t high = ReadReg(SIO_REG_BASE_HIGH);
     const uint8_t low = ReadReg(SIO_REG_BASE_LOW);
     return static_cast<uint16_t>(high << 8 | low);
+}
+
+bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
+    for (uint32_t p = 0; p < pairs; ++p) {
+        const uint32_t first = keys.OnePerPair ? p : 0;
+        const uint32_t end = keys.OnePerPair ? p + 1 : keys.Count;
+        for (uint32_t k = first; k < end; ++k) {
+            const SioProbeStep step = {&kSioConfigPairs[p], p, k};
+            SioConfigBracket bracket(*step.Pair, keys.Keys[k]);
+            if (!accept(bracket, step)) continue;
+            *found = step;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataOffset, const char* refusal,
+                    SioPortPair* pair) {
+    if (base < kSioLowestBlockBase || base > 0xFFFFu - dataOffset) {
+        DbgPrint(refusal, static_cast<unsigned>(base));
+        return false;
+    }
+    pair->IndexPort = static_cast<uint16_t>(base + indexOffset);
+    pair->DataPort = static_cast<uint16_t>(base + dataOffset);
+    pair->Lock = HW_LOCK_MONITOR;
+    return true;
 }

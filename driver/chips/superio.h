@@ -84,3 +84,36 @@ public:
 private:
     const SioKeys& keys_;
 };
+
+// The key sets a chip may open at: each of them tried in turn at every pair,
+// or (OnePerPair) Keys[i] alone at configuration pair i.
+struct SioProbeKeys {
+    const SioKeys* Keys;
+    uint32_t Count;
+    bool OnePerPair;
+};
+
+// The bracket a probe has open: its pair and the key set that opened it.
+struct SioProbeStep {
+    const SioPortPair* Pair;
+    uint32_t PairIndex;  // 0 for 0x2E/0x2F, 1 for 0x4E/0x4F
+    uint32_t KeysIndex;  // position of the key set in SioProbeKeys
+};
+
+// Runs inside each bracket of a probe; true when the chip answered there.
+typedef bool (*SioAcceptRule)(const SioConfigBracket& bracket, const SioProbeStep& step);
+
+// The probe every Super I/O back-end uses: one bracket after another at the
+// first `pairs` configuration pairs (0x2E/0x2F first) with each key set of
+// `keys`, asking `accept` inside each. Stops at the first bracket accepted
+// and leaves it in `found`; false when none was.
+bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeStep* found,
+              uint32_t pairs = kSioConfigPairCount);
+
+// The index/data pair of a register block at `base` + `indexOffset` and
+// `base` + `dataOffset`, under the monitor's lock. A base below 0x100 (never
+// set up, or on the board's own DMA, interrupt and timer ports or the
+// clock's 0x70/0x71) and a base whose data port would run past 0xFFFF are
+// refused: `refusal` is logged with the base and false returned.
+bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataOffset, const char* refusal,
+                    SioPortPair* pair);

@@ -8,6 +8,9 @@ namespace {
 const SioKeyWrite kEnterKeys[] = {{SIO_KEY_TO_INDEX, 0x87}, {SIO_KEY_TO_INDEX, 0x87}};
 const SioKeyWrite kExitKeys[] = {{SIO_KEY_TO_INDEX, 0xAA}};
 const SioKeys kW83627Keys = {kEnterKeys, 2, kExitKeys, 1};
+const SioProbeKeys kProbeKeys = {&kW83627Keys, 1, false};
+
+const uint8_t kChipIds[] = {0x52, 0x59, 0x82, 0x88, 0xA0, 0xB0, 0xA2, 0x60, 0x68};
 
 }  // namespace
 
@@ -16,3 +19,11 @@ W83627Config::W83627Config(const SioPortPair& pair) : SioConfigBracket(pair, kW8
 W83627Config::W83627Config(const SioPortPair& pair, uint8_t device) : SioConfigBracket(pair, kW83627Keys) {
     SelectDevice(device);
 }
+
+bool W83627IdAccepted(uint8_t id) {
+    for (uint8_t accepted : kChipIds)
+        if (accepted == id) return true;
+    return false;
+}
+
+bool W83627Probe(SioAcceptRule accept, SioProbeStep* found) { return SioProbe(kProbeKeys, accept, found); }

@@ -27,3 +27,10 @@ public:
     // The one-byte device ID (register 0x20).
     uint8_t ReadId() const { return ReadReg(SIO_REG_ID_HIGH); }
 };
+
+// The device IDs (register 0x20) of the family members the driver serves.
+bool W83627IdAccepted(uint8_t id);
+
+// Probes 0x2E/0x2F, then 0x4E/0x4F, asking `accept` inside each bracket
+// (see SioProbe).
+bool W83627Probe(SioAcceptRule accept, SioProbeStep* found);

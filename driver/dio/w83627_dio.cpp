@@ -11,9 +11,6 @@
 
 namespace {
 
-// The accepted device IDs.
-const uint8_t kChipIds[] = {0x52, 0x59, 0x82, 0x88, 0xA0, 0xB0, 0xA2, 0x60, 0x68};
-
 constexpr uint32_t kLastGroup = 6;
 
 // Group set-up: the group's logical device, the test its configuration must
@@ -61,16 +58,12 @@ struct W83627GpioStateRecord {
     uint8_t GpioOutBits;
     uint8_t GpioInShift;
     uint8_t GpioOutShift;
+    uint32_t Group;       // "GPIOGroup", set up at each probe
+    const char* Refusal;  // why the group cannot be served; null when it can
 };
 ZRV_GLOBAL W83627GpioStateRecord W83627GpioState;
 
 W83627GpioStateRecord& S = W83627GpioState;
-
-bool IdAccepted(uint8_t id) {
-    for (uint8_t accepted : kChipIds)
-        if (accepted == id) return true;
-    return false;
-}
 
 const W83627GpioGroup* FindGroup(uint32_t group, uint8_t id) {
     for (const W83627GpioGroup& g : kGroups)
@@ -89,7 +82,7 @@ void CountLines(uint8_t mask, uint8_t* lines, uint8_t* lowest) {
     }
 }
 
-void DIO_W83627_IOMask(const W83627Config& config, uint8_t reg) {
+void DIO_W83627_IOMask(const SioConfigBracket& config, uint8_t reg) {
     S.GpioInMask = config.ReadReg(reg);
     S.GpioOutMask = static_cast<uint8_t>(~S.GpioInMask);
     CountLines(S.GpioInMask, &S.GpioInBits, &S.GpioInShift);
@@ -104,7 +97,7 @@ const char* const kGroupNoData =
     "DIO_W83627_SelectGroup group %d has no data register on ID %02x, digital I/O not bound\n";
 
 // Inside the caller's bracket.
-const char* DIO_W83627_SelectGroup(const W83627Config& config, uint32_t group) {
+const char* DIO_W83627_SelectGroup(const SioConfigBracket& config, uint32_t group) {
     const W83627GpioGroup& g = *FindGroup(group, S.ChipId);
     config.SelectDevice(g.Device);
     if (g.DataReg != 0) S.GpioLdn = g.Device;
@@ -141,6 +134,20 @@ const DioOps W83627DioOps = {
     DIO_W83627_GetConfig, DIO_W83627_Get, DIO_W83627_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
+namespace {
+
+// The group is set up in every probe bracket, whatever the ID.
+bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeStep& step) {
+    S.Pair = step.Pair;
+    S.IndexPort = step.Pair->IndexPort;
+    S.DataPort = step.Pair->DataPort;
+    S.ChipId = bracket.ReadReg(SIO_REG_ID_HIGH);
+    S.Refusal = DIO_W83627_SelectGroup(bracket, S.Group);
+    return W83627IdAccepted(S.ChipId);
+}
+
+}  // namespace
+
 // Probes 0x2E/0x2F, then 0x4E/0x4F, setting the group up at each probe. The
 // table is bound only for a group the chip serves: one whose set-up test
 // passes and that has a data register; otherwise Get and Set would have
@@ -149,20 +156,10 @@ int32_t DIO_W83627_Detect() {
     uint32_t group = 0;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"GPIOGroup", &group)) || group == 0 || group > kLastGroup)
         return -1;
-    for (uint32_t i = 0; i < kSioConfigPairCount; ++i) {
-        S.Pair = &kSioConfigPairs[i];
-        S.IndexPort = S.Pair->IndexPort;
-        S.DataPort = S.Pair->DataPort;
-        const char* refusal;
-        {
-            W83627Config config(*S.Pair);
-            S.ChipId = config.ReadId();
-            refusal = DIO_W83627_SelectGroup(config, group);
-        }
-        if (!IdAccepted(S.ChipId)) continue;
-        if (refusal == nullptr) return 0;
-        DbgPrint(refusal, static_cast<int>(group), static_cast<unsigned>(S.ChipId));
-        return -1;
-    }
+    S.Group = group;
+    SioProbeStep found;
+    if (!W83627Probe(AcceptW83627Gpio, &found)) return -1;
+    if (S.Refusal == nullptr) return 0;
+    DbgPrint(S.Refusal, static_cast<int>(group), static_cast<unsigned>(S.ChipId));
     return -1;
 }

@@ -54,6 +54,9 @@ struct IT87HwmStateRecord {
     uint16_t HwmDataPort;       // base + 6
     uint8_t FanDivisor[kFans];  // fans 1 to 5
     SioPortPair Monitor;        // the two ports above and the monitor's lock
+    const It87Chip* Chip;       // accepted at detection
+    uint16_t Base;              // logical device 4's base, low three bits cleared
+    uint8_t Active;             // logical device 4's register 0x30
 };
 ZRV_GLOBAL IT87HwmStateRecord IT87HwmState;
 
@@ -230,6 +233,22 @@ void ReadDivisors(const It87Monitor& monitor) {
     IT87HwmState.FanDivisor[2] = (r & 0x40) != 0 ? 8 : 2;
 }
 
+// Inside the probe's bracket at 0x2E/0x2F: the chip, its version letter,
+// and logical device 4's base (as the monitor decodes it) and activation.
+bool AcceptIt87Hwm(const SioConfigBracket& bracket, const SioProbeStep&) {
+    const It87Chip* chip = It87FindChip(bracket.ReadChipId());
+    if (chip == nullptr) return false;
+    IT87HwmState.Chip = chip;
+    const uint8_t version = chip->HwmVersion != 0 ? chip->HwmVersion : bracket.ReadReg(IT87_REG_VERSION);
+    IT87HwmState.VersionLetter = kVersionLetters[version & 0x0F];
+    bracket.SelectDevice(IT87_DEVICE_HWM);
+    const uint8_t low = bracket.ReadReg(SIO_REG_BASE_LOW);
+    IT87HwmState.Base =
+        static_cast<uint16_t>((bracket.ReadReg(SIO_REG_BASE_HIGH) << 8 | low) & kHwmBaseAlign);
+    IT87HwmState.Active = bracket.ReadReg(SIO_REG_ACTIVATE);
+    return true;
+}
+
 }  // namespace
 
 const HwmOps IT87HwmOps = {HWM_IT87_GetData, HWM_IT87_FanControl, nullptr};
@@ -241,20 +260,10 @@ const HwmOps IT87HwmOps = {HWM_IT87_GetData, HWM_IT87_FanControl, nullptr};
 // devices (below 0x100, which includes a base never set up), leave the
 // monitor unbound and no monitor port touched.
 int32_t HWM_IT87_Detect() {
-    uint16_t base;
-    uint8_t active;
-    const It87Chip* chip;
-    {
-        It87Config config(kSioConfigPairs[0]);
-        chip = It87FindChip(config.ReadChipId());
-        if (chip == nullptr) return -1;
-        const uint8_t version = chip->HwmVersion != 0 ? chip->HwmVersion : config.ReadReg(IT87_REG_VERSION);
-        IT87HwmState.VersionLetter = kVersionLetters[version & 0x0F];
-        config.SelectDevice(IT87_DEVICE_HWM);
-        const uint8_t low = config.ReadReg(SIO_REG_BASE_LOW);
-        base = static_cast<uint16_t>((config.ReadReg(SIO_REG_BASE_HIGH) << 8 | low) & kHwmBaseAlign);
-        active = config.ReadReg(SIO_REG_ACTIVATE);
-    }
+    SioProbeStep found;
+    if (!It87Probe(AcceptIt87Hwm, &found, 1)) return -1;
+    const uint16_t base = IT87HwmState.Base;
+    const uint8_t active = IT87HwmState.Active;
     if ((active & SIO_ACTIVATE_BIT) == 0) {
         DbgPrint("HWM_IT87 logical device 4 is not active (0x%02x), hardware monitor not bound\n",
                  static_cast<unsigned>(active));
@@ -271,7 +280,7 @@ int32_t HWM_IT87_Detect() {
     for (uint8_t& divisor : IT87HwmState.FanDivisor) divisor = kHwmDefaultDivisor;
 
     It87Monitor monitor;
-    if (chip->DivisorsFromChip) ReadDivisors(monitor);
+    if (IT87HwmState.Chip->DivisorsFromChip) ReadDivisors(monitor);
     monitor.WriteReg(kHwmRegFanCounters, kHwmFanCountersValue);
     return 0;
 }

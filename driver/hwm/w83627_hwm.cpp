@@ -214,27 +214,26 @@ int32_t HWM_W83627_FanControl(FanCtrl* control) {
 
 void HWM_W83627_Test() { DbgPrint("HWM: W83627 test\n"); }
 
-// The chip's monitor, found at the configuration pair in S.ConfigPair: the
-// accepted ID when logical device 0x0B has a base and decodes, else 0. The
-// base, as the chip decodes it, is left in HwmIndexPort.
-uint8_t W83627GetChipID() {
+// Inside each probe bracket: the chip's monitor, when the ID is accepted
+// and logical device 0x0B has a base and decodes. The base, as the chip
+// decodes it, is left in HwmIndexPort.
+bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep& step) {
     DbgPrint("W83627GetChipID+\n");
-    uint8_t result = 0;
-    {
-        W83627Config config(*S.ConfigPair);
-        const uint8_t id = config.ReadId();
-        if (FindChip(id) != nullptr) {
-            config.SelectDevice(W83627_DEVICE_HWM);
-            const uint8_t low = config.ReadReg(SIO_REG_BASE_LOW);
-            const uint8_t high = config.ReadReg(SIO_REG_BASE_HIGH);
-            S.HwmIndexPort = static_cast<uint16_t>((high << 8 | low) & kHwmBaseAlign);
-            const uint8_t on = config.ReadReg(kCfgRegMonitorOn);
-            DbgPrint("W83627GetChipID HWM BASE Addr %04x\n", static_cast<unsigned>(S.HwmIndexPort));
-            if (S.HwmIndexPort != 0 && (on & kMonitorOnBit) != 0) result = id;
-        }
+    S.ConfigPair = step.Pair;
+    S.ConfigIndexPort = step.Pair->IndexPort;
+    S.ConfigDataPort = step.Pair->DataPort;
+    const uint8_t id = config.ReadReg(SIO_REG_ID_HIGH);
+    if (FindChip(id) != nullptr) {
+        config.SelectDevice(W83627_DEVICE_HWM);
+        const uint8_t low = config.ReadReg(SIO_REG_BASE_LOW);
+        const uint8_t high = config.ReadReg(SIO_REG_BASE_HIGH);
+        S.HwmIndexPort = static_cast<uint16_t>((high << 8 | low) & kHwmBaseAlign);
+        const uint8_t on = config.ReadReg(kCfgRegMonitorOn);
+        DbgPrint("W83627GetChipID HWM BASE Addr %04x\n", static_cast<unsigned>(S.HwmIndexPort));
+        if (S.HwmIndexPort != 0 && (on & kMonitorOnBit) != 0) S.ChipId = id;
     }
     DbgPrint("W83627GetChipID-\n");
-    return result;
+    return S.ChipId != 0;
 }
 
 // Divisors from the bank-0 registers, inside the caller's sequence.
@@ -259,13 +258,8 @@ const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, HWM_W83627
 // below 0x100 is refused (no monitor port is touched): the firmware did not
 // set the monitor up, and its pair would land on the board's own devices.
 int32_t HWM_W83627_Detect() {
-    for (uint32_t i = 0; i < kSioConfigPairCount && S.ChipId == 0; ++i) {
-        S.ConfigPair = &kSioConfigPairs[i];
-        S.ConfigIndexPort = S.ConfigPair->IndexPort;
-        S.ConfigDataPort = S.ConfigPair->DataPort;
-        S.ChipId = W83627GetChipID();
-    }
-    if (S.ChipId == 0) return -1;
+    SioProbeStep found;
+    if (!W83627Probe(W83627GetChipID, &found)) return -1;
     const uint16_t base = S.HwmIndexPort;
     if (base < kHwmLowestBase) {
         DbgPrint("HWM_W83627_Detect BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",

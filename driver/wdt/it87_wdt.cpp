@@ -31,6 +31,7 @@ struct IT87WdtStateRecord {
     uint16_t DataPort;        // 0x2F or 0x4F
     uint8_t Version;          // register 0x22 on the IT8712F, 8 on the others
     uint16_t SavedCount;      // count last accepted by SetTimeout, under the pair's lock
+    const It87Chip* Chip;     // accepted at detection
 };
 ZRV_GLOBAL IT87WdtStateRecord IT87WdtState;
 
@@ -107,21 +108,26 @@ const WdtOps IT87WdtOps = {
     WDT_IT87_SetTimeout, WDT_IT87_Start, WDT_IT87_Stop, WDT_IT87_Reset, WDT_IT87_GetTimeout,
 };
 
+namespace {
+
+// Inside each probe bracket: ID and version.
+bool AcceptIt87Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
+    IT87WdtState.Pair = step.Pair;
+    IT87WdtState.IndexPort = step.Pair->IndexPort;
+    IT87WdtState.DataPort = step.Pair->DataPort;
+    const uint16_t id = bracket.ReadChipId();
+    IT87WdtState.Version = bracket.ReadReg(IT87_REG_VERSION);
+    IT87WdtState.Chip = It87FindChip(id);
+    return IT87WdtState.Chip != nullptr;
+}
+
+}  // namespace
+
 // Reads ID and version at the first pair, then at the second. Writes no
 // watchdog register: a watchdog the firmware left running keeps running.
 int32_t WDT_IT87_Detect() {
-    const It87Chip* chip = nullptr;
-    for (uint32_t i = 0; i < kSioConfigPairCount && chip == nullptr; ++i) {
-        const SioPortPair& pair = kSioConfigPairs[i];
-        IT87WdtState.Pair = &pair;
-        IT87WdtState.IndexPort = pair.IndexPort;
-        IT87WdtState.DataPort = pair.DataPort;
-        It87Config config(pair);
-        const uint16_t id = config.ReadChipId();
-        IT87WdtState.Version = config.ReadReg(IT87_REG_VERSION);
-        chip = It87FindChip(id);
-    }
-    if (chip == nullptr) return -1;
-    if (chip->WdtVersion != 0) IT87WdtState.Version = chip->WdtVersion;
+    SioProbeStep found;
+    if (!It87Probe(AcceptIt87Wdt, &found)) return -1;
+    if (IT87WdtState.Chip->WdtVersion != 0) IT87WdtState.Version = IT87WdtState.Chip->WdtVersion;
     return 0;
 }

@@ -21,18 +21,19 @@ struct W83627WdtLayout {
 const W83627WdtLayout kUsualLayout = {0xF5, 0xF6, 0xF7, 0x08, 0x02};
 const W83627WdtLayout kAltLayout = {0xF3, 0xF4, 0xF5, 0x04, 0x00};
 
-// The accepted device IDs and their layout. ID 0x88 shares its watchdog
-// output pin with a function of global register 0x2D bit 0, cleared at
-// set-up to give the pin to the watchdog.
+// The accepted device IDs that differ from the usual layout. ID 0x88 shares
+// its watchdog output pin with a function of global register 0x2D bit 0,
+// cleared at set-up to give the pin to the watchdog.
 struct W83627WdtChip {
     uint8_t Id;
     const W83627WdtLayout* Layout;
     bool ClearsPinSelect;
 };
+const W83627WdtChip kUsualChip = {0, &kUsualLayout, false};
 const W83627WdtChip kChips[] = {
-    {0x52, &kUsualLayout, false}, {0x59, &kUsualLayout, false}, {0x82, &kUsualLayout, false},
-    {0x88, &kUsualLayout, true},  {0xA2, &kUsualLayout, false}, {0xA0, &kUsualLayout, false},
-    {0xB0, &kUsualLayout, false}, {0x60, &kAltLayout, false},   {0x68, &kAltLayout, false},
+    {0x88, &kUsualLayout, true},
+    {0x60, &kAltLayout, false},
+    {0x68, &kAltLayout, false},
 };
 
 constexpr uint8_t kRegPinSelect = 0x2D;
@@ -45,15 +46,18 @@ struct W83627WdtStateRecord {
     uint16_t IndexPort;       // 0x2E or 0x4E
     uint16_t DataPort;        // 0x2F or 0x4F
     uint8_t SavedCount;       // count last accepted by SetTimeout
+    uint8_t ChipId;           // register 0x20 at the last probe
     bool AltRegs;             // ID 0x60 or 0x68: registers 0xF3..0xF5
     const W83627WdtLayout* Layout;
 };
 ZRV_GLOBAL W83627WdtStateRecord W83627WdtState;
 
+// The row of an accepted ID, or null.
 const W83627WdtChip* FindChip(uint8_t id) {
+    if (!W83627IdAccepted(id)) return nullptr;
     for (const W83627WdtChip& c : kChips)
         if (c.Id == id) return &c;
-    return nullptr;
+    return &kUsualChip;
 }
 
 // One bracket on the detected pair with the watchdog's device selected.
@@ -131,24 +135,26 @@ void WDT_W83627_Setup(uint8_t id) {
     }
 }
 
-// Reads only the device ID at 0x2E/0x2F, then at 0x4E/0x4F.
+namespace {
+
+bool AcceptW83627Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
+    W83627WdtState.Pair = step.Pair;
+    W83627WdtState.IndexPort = step.Pair->IndexPort;
+    W83627WdtState.DataPort = step.Pair->DataPort;
+    W83627WdtState.ChipId = bracket.ReadReg(SIO_REG_ID_HIGH);
+    return FindChip(W83627WdtState.ChipId) != nullptr;
+}
+
+}  // namespace
+
+// Reads only the device ID at 0x2E/0x2F, then at 0x4E/0x4F; the set-up runs
+// in a bracket of its own.
 int32_t WDT_W83627_Detect() {
-    for (uint32_t i = 0; i < kSioConfigPairCount; ++i) {
-        const SioPortPair& pair = kSioConfigPairs[i];
-        W83627WdtState.Pair = &pair;
-        W83627WdtState.IndexPort = pair.IndexPort;
-        W83627WdtState.DataPort = pair.DataPort;
-        uint8_t id;
-        {
-            W83627Config config(pair);
-            id = config.ReadId();
-        }
-        const W83627WdtChip* chip = FindChip(id);
-        if (chip == nullptr) continue;
-        if (chip->Layout == &kAltLayout) W83627WdtState.AltRegs = true;
-        W83627WdtState.Layout = W83627WdtState.AltRegs ? &kAltLayout : &kUsualLayout;
-        WDT_W83627_Setup(id);
-        return 0;
-    }
-    return -1;
+    SioProbeStep found;
+    if (!W83627Probe(AcceptW83627Wdt, &found)) return -1;
+    const W83627WdtChip* chip = FindChip(W83627WdtState.ChipId);
+    if (chip->Layout == &kAltLayout) W83627WdtState.AltRegs = true;
+    W83627WdtState.Layout = W83627WdtState.AltRegs ? &kAltLayout : &kUsualLayout;
+    WDT_W83627_Setup(W83627WdtState.ChipId);
+    return 0;
 }
