@@ -272,7 +272,47 @@ TEST(Corners, RandomBoardFindings) {
                                                 {IOCTL_WDT_STOP, {}, 0, kNotBound, {}, {}}};
     const std::string portDio = hwmKey(kNoChip) + wdtKey(kNoChip);
     const char* wordRefusal = "DIO_Port {} {} is more than a line word carries, digital I/O not bound";
+    // A monitor block below 0x100, or whose pair would run past 0xFFFF, is
+    // refused by every chip with its own line; the monitor stays unbound.
+    const auto monitorAt = [](const char* type, uint32_t id, uint32_t code, const char* device,
+                              const char* extra, uint16_t base, Lines debug, ZrvStatus status) {
+        const std::string body = fmt::format(R"("config": {{"{}": {{"0x60": "{:#x}", "0x61": "{:#x}"{}}}}})",
+                                             device, base >> 8, base & 0xFF, extra);
+        return Corner{fmt::format("{} monitor at {:#x}", type, base),
+                      chip(type, id, body),
+                      hwmKey(code) + wdtKey(kNoChip) + noDio(),
+                      kAny,
+                      debug,
+                      {{IOCTL_HWM_GET_DATA, {}, 36, status}}};
+    };
+    const char* notMonitor = "{} BaseAddr 0x{:04x} is not a monitor base, hardware monitor not bound";
+    const char* notRuntime = "Detect_SCH3114 RuntimeBase 0x{:04x} is not a runtime block, SCH3114 not bound";
+    const Lines f81865Found = {"Detect_F81865+",
+                               "Detect_F81865 Detecting master device ID 0704",
+                               "Detect_F81865 F81865 detected",
+                               "Detect_F81865-",
+                               "HWM_F81865_SetDefault+",
+                               "HWM_F81865 BaseAddr = 0x00f8"};
+    const auto with = [](Lines lines, std::initializer_list<std::string> more) {
+        lines.insert(lines.end(), more);
+        return lines;
+    };
     const Corner rows[] = {
+        monitorAt("w83627", 0x88, 1, "0x0b", R"(, "0x40": "0x01")", 0x00F8,
+                  {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 00f8", "W83627GetChipID-",
+                   fmt::format(fmt::runtime(notMonitor), "HWM_W83627_Detect", 0xF8)},
+                  kNotBound),
+        monitorAt("it87", 0x8718, 0, "4", R"(, "0x30": "0x01")", 0x00F8,
+                  {fmt::format(fmt::runtime(notMonitor), "HWM_IT87", 0xF8)}, kNotBound),
+        monitorAt("f81865", 0x0704, 6, "4", R"(, "0x30": "0x01")", 0x00F8,
+                  with(f81865Found,
+                       {fmt::format(fmt::runtime(notMonitor), "HWM_F81865", 0xF8), "HWM_F81865_SetDefault-"}),
+                  kNotBound),
+        monitorAt("sch3114", 0x7D, 5, "0x0a", "", 0x00F8, {fmt::format(fmt::runtime(notRuntime), 0xF8)},
+                  kNotBound),
+        monitorAt("sch3114", 0x7D, 5, "0x0a", "", 0xFFA0, {fmt::format(fmt::runtime(notRuntime), 0xFFA0)},
+                  kNotBound),
+        monitorAt("sch3114", 0x7D, 5, "0x0a", "", 0xFF8E, {}, kOk),
         {"w83627 base 0x0295",
          chip("w83627", 0x88, w83627At295),
          hwmKey(1) + wdtKey(kNoChip) + noDio(),

@@ -24,13 +24,6 @@ const uint8_t kAcceptedIds[] = {0x7D, 0x7C, 0x7F};
 // Offsets of the monitor's index/data pair in the runtime block.
 constexpr uint16_t kRuntimeMonitorIndex = 0x70;
 constexpr uint16_t kRuntimeMonitorData = 0x71;
-// A base below 0x100 (logical device 0x0A never set up) would put the block
-// on the board's own devices: timer, keyboard controller, and the real-time
-// clock's index/data pair at 0x70/0x71, where writes corrupt CMOS settings.
-// A base so high that the block's last register wraps past 0xFFFF lands
-// there too.
-constexpr uint16_t kRuntimeLowestBase = 0x100;
-constexpr uint16_t kRuntimeHighestBase = 0xFFFF - kRuntimeMonitorData;
 
 constexpr uint32_t kDioLineLayout = 3;
 
@@ -86,16 +79,14 @@ void Detect_SCH3114() {
         S.NotFound = 1;
         return;
     }
-    if (S.RuntimeBase < kRuntimeLowestBase || S.RuntimeBase > kRuntimeHighestBase) {
-        DbgPrint("Detect_SCH3114 RuntimeBase 0x%04x is not a runtime block, SCH3114 not bound\n",
-                 static_cast<unsigned>(S.RuntimeBase));
+    // The monitor pair is the block's last register pair: a block it fits
+    // in lies wholly between 0x100 and 0xFFFF.
+    if (!SioMonitorPair(S.RuntimeBase, kRuntimeMonitorIndex, kRuntimeMonitorData,
+                        "Detect_SCH3114 RuntimeBase 0x%04x is not a runtime block, SCH3114 not bound\n",
+                        &S.Monitor)) {
         S.RuntimeBase = 0;
         S.NotFound = 1;
-        return;
     }
-    S.Monitor.IndexPort = static_cast<uint16_t>(S.RuntimeBase + kRuntimeMonitorIndex);
-    S.Monitor.DataPort = static_cast<uint16_t>(S.RuntimeBase + kRuntimeMonitorData);
-    S.Monitor.Lock = HW_LOCK_MONITOR;
 }
 
 int32_t WDT_SCH3114_Detect() {

@@ -20,9 +20,6 @@ constexpr uint8_t kHwmFanField = 0x03;        // mode field of fan index 0, shif
 constexpr uint16_t kHwmMonitorIndex = 5;  // index port offset from BaseAddr; data port is + 6
 constexpr uint16_t kHwmMonitorData = 6;
 constexpr uint16_t kHwmBaseAlign = 0xFFF8;  // the monitor decodes an eight-port block
-// Bases below this would put the monitor's pair on the board's own devices
-// (DMA controller, interrupt controllers, timer, keyboard controller).
-constexpr uint16_t kHwmLowestBase = 0x100;
 
 constexpr uint32_t kHwmFanClock = 1500000u;  // rpm = clock / count
 constexpr uint32_t kHwmFanNoReading = 0x0FFFu;
@@ -162,14 +159,12 @@ ZRV_INIT int32_t HWM_F81865_SetDefault() {
             DbgPrint("HWM_F81865 logical device 4 is not active (0x%02x), hardware monitor not bound\n",
                      static_cast<unsigned>(active));
             result = -1;
-        } else if (F81865State.BaseAddr < kHwmLowestBase) {
-            DbgPrint("HWM_F81865 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
-                     static_cast<unsigned>(F81865State.BaseAddr));
+        } else if (!SioMonitorPair(
+                       F81865State.BaseAddr, kHwmMonitorIndex, kHwmMonitorData,
+                       "HWM_F81865 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
+                       &F81865State.Monitor)) {
             result = -1;
         } else {
-            F81865State.Monitor.IndexPort = static_cast<uint16_t>(F81865State.BaseAddr + kHwmMonitorIndex);
-            F81865State.Monitor.DataPort = static_cast<uint16_t>(F81865State.BaseAddr + kHwmMonitorData);
-            F81865State.Monitor.Lock = HW_LOCK_MONITOR;
             // Still in configuration mode, as the chip allows: the monitor
             // pair does not depend on it.
             F81865Monitor monitor;

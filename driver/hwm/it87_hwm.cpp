@@ -31,9 +31,6 @@ constexpr uint16_t kHwmMonitorData = 6;
 // bits of the base registers, so the pair sits at the aligned base + 5 / + 6
 // (and never runs past port 0xFFFF).
 constexpr uint16_t kHwmBaseAlign = 0xFFF8;
-// Bases below this would put the monitor's pair on the board's own devices
-// (DMA controller, interrupt controllers, timer, keyboard controller).
-constexpr uint16_t kHwmLowestBase = 0x100;
 
 constexpr uint32_t kHwmFanClock = 1350000u;  // rpm = clock / (count * divisor)
 constexpr uint16_t kHwmFanNoReading = 0xFFFF;
@@ -269,14 +266,12 @@ int32_t HWM_IT87_Detect() {
                  static_cast<unsigned>(active));
         return -1;
     }
-    if (base < kHwmLowestBase) {
-        DbgPrint("HWM_IT87 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
-                 static_cast<unsigned>(base));
+    if (!SioMonitorPair(base, kHwmMonitorIndex, kHwmMonitorData,
+                        "HWM_IT87 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
+                        &IT87HwmState.Monitor))
         return -1;
-    }
-    IT87HwmState.HwmIndexPort = static_cast<uint16_t>(base + kHwmMonitorIndex);
-    IT87HwmState.HwmDataPort = static_cast<uint16_t>(base + kHwmMonitorData);
-    IT87HwmState.Monitor = {IT87HwmState.HwmIndexPort, IT87HwmState.HwmDataPort, HW_LOCK_MONITOR};
+    IT87HwmState.HwmIndexPort = IT87HwmState.Monitor.IndexPort;
+    IT87HwmState.HwmDataPort = IT87HwmState.Monitor.DataPort;
     for (uint8_t& divisor : IT87HwmState.FanDivisor) divisor = kHwmDefaultDivisor;
 
     It87Monitor monitor;

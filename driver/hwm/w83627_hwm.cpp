@@ -30,9 +30,6 @@ constexpr uint16_t kHwmMonitorData = 6;
 // bits of the base registers (a base of 0x0295 decodes at 0x0290), so the
 // pair sits at the aligned base + 5 / + 6 and never runs past port 0xFFFF.
 constexpr uint16_t kHwmBaseAlign = 0xFFF8;
-// Bases below this would put the monitor's pair on the board's own devices
-// (DMA controller, interrupt controllers, timer, keyboard controller).
-constexpr uint16_t kHwmLowestBase = 0x100;
 
 constexpr uint32_t kHwmFanClock = 1350000u;  // rpm = clock / (divisor * count)
 constexpr uint8_t kHwmFanNoReading = 0xFF;   // counter at full scale: too slow or no fan
@@ -260,17 +257,15 @@ const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, HWM_W83627
 int32_t HWM_W83627_Detect() {
     SioProbeStep found;
     if (!W83627Probe(W83627GetChipID, &found)) return -1;
-    const uint16_t base = S.HwmIndexPort;
-    if (base < kHwmLowestBase) {
-        DbgPrint("HWM_W83627_Detect BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
-                 static_cast<unsigned>(base));
+    if (!SioMonitorPair(
+            S.HwmIndexPort, kHwmMonitorIndex, kHwmMonitorData,
+            "HWM_W83627_Detect BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
+            &S.Monitor))
         return -1;
-    }
     S.Chip = FindChip(S.ChipId);
     S.MaxFanIndex = S.Chip->MaxFanIndex;
-    S.HwmIndexPort = static_cast<uint16_t>(base + kHwmMonitorIndex);
-    S.HwmDataPort = static_cast<uint16_t>(base + kHwmMonitorData);
-    S.Monitor = {S.HwmIndexPort, S.HwmDataPort, HW_LOCK_MONITOR};
+    S.HwmIndexPort = S.Monitor.IndexPort;
+    S.HwmDataPort = S.Monitor.DataPort;
 
     BankedMonitor monitor;
     monitor.SelectBank(kBank0);
