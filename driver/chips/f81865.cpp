@@ -1,4 +1,4 @@
-// F81865 configuration access, probe and detect entries.
+// F81865 configuration access and probe.
 //
 // The chip is probed at most once per load, by whichever detect entry runs
 // first; the pair it answered at and its ID then serve all three back-ends.
@@ -46,14 +46,6 @@ ZRV_INIT bool AcceptF81865(const SioConfigBracket& bracket, const SioProbeStep& 
     return FindVariant(F81865State.ChipId) != nullptr;
 }
 
-// First two steps of every detect entry: probe once, then answer from the
-// stored outcome. True when the chip is there.
-ZRV_INIT bool ChipPresent() {
-    if (F81865State.NotFound != 0) return false;
-    if (F81865State.Probed == 0) Detect_F81865();
-    return F81865State.NotFound == 0;
-}
-
 }  // namespace
 
 F81865Config::F81865Config(uint8_t device) : SioConfigBracket(*F81865State.Pair, kF81865Keys) {
@@ -77,18 +69,8 @@ ZRV_INIT int32_t Detect_F81865() {
     return 0;
 }
 
-ZRV_INIT int32_t WDT_F81865_Detect() {
-    if (!ChipPresent()) return -1;
-    WDT_F81865_Init();
-    return 0;
-}
-
-ZRV_INIT int32_t HWM_F81865_Detect() {
-    if (!ChipPresent()) return -1;
-    return HWM_F81865_SetDefault();
-}
-
-ZRV_INIT int32_t DIO_F81865_Detect() {
-    if (!ChipPresent()) return -1;
-    return DIO_F81865_Init();
+ZRV_INIT bool F81865_ChipPresent() {
+    if (F81865State.NotFound != 0) return false;
+    if (F81865State.Probed == 0) Detect_F81865();
+    return F81865State.NotFound == 0;
 }

@@ -1,7 +1,7 @@
 // The F81865 Super I/O: the state its three back-ends share (watchdog,
 // hardware monitor with fan control, digital I/O), its configuration
-// bracket, its hardware-monitor access, the once-per-load probe and the
-// three detect entries.
+// bracket, its hardware-monitor access and the once-per-load probe that the
+// three back-ends' detect entries share.
 #pragma once
 
 #include "chips/superio.h"
@@ -74,7 +74,6 @@ public:
 // The probe: 0 when an accepted chip ID answered at 0x2E/0x2F or 0x4E/0x4F.
 int32_t Detect_F81865();
 
-// Set-up routines of the back-ends, run once by their detect entries.
-void WDT_F81865_Init();
-int32_t HWM_F81865_SetDefault();
-int32_t DIO_F81865_Init();
+// What every detect entry asks first: probes the chip on the first call,
+// then answers from the stored outcome. True when the chip is there.
+bool F81865_ChipPresent();

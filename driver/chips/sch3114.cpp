@@ -1,11 +1,8 @@
-// SCH3114 configuration access, probe and detect entries.
+// SCH3114 configuration access and probe.
 //
 // The chip is probed at most once per load, by whichever detect entry runs
 // first; the runtime block it reports then serves all three back-ends.
 #include "chips/sch3114.h"
-
-#include "core/backends.h"
-#include "core/config.h"
 
 ZRV_GLOBAL SCH3114StateRecord SCH3114State;
 
@@ -24,8 +21,6 @@ const uint8_t kAcceptedIds[] = {0x7D, 0x7C, 0x7F};
 // Offsets of the monitor's index/data pair in the runtime block.
 constexpr uint16_t kRuntimeMonitorIndex = 0x70;
 constexpr uint16_t kRuntimeMonitorData = 0x71;
-
-constexpr uint32_t kDioLineLayout = 3;
 
 SCH3114StateRecord& S = SCH3114State;
 
@@ -52,14 +47,6 @@ bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep& step) {
     if (!IsAcceptedId(bracket.ReadReg(kRegDeviceId))) return false;
     SCH3114_ReadRuntimeBase(bracket);
     return true;
-}
-
-// First two steps of every detect entry: probe once, then answer from the
-// stored outcome. True when the chip is there.
-bool ChipPresent() {
-    if (S.NotFound != 0) return false;
-    if (S.Probed == 0) Detect_SCH3114();
-    return S.NotFound == 0;
 }
 
 }  // namespace
@@ -89,21 +76,8 @@ void Detect_SCH3114() {
     }
 }
 
-int32_t WDT_SCH3114_Detect() {
-    if (!ChipPresent()) return -1;
-    WDT_SCH3114_Init();
-    return 0;
-}
-
-int32_t HWM_SCH3114_Detect() {
-    if (!ChipPresent()) return -1;
-    HWM_SCH3114_Init();
-    return 0;
-}
-
-// Only the line layout describes SCH3114 lines.
-int32_t DIO_SCH3114_Detect() {
-    if (!ChipPresent()) return -1;
-    if (BoardConfig.DioDeviceType != kDioLineLayout) return -1;
-    return DIO_SCH3114_Init();
+bool SCH3114_ChipPresent() {
+    if (S.NotFound != 0) return false;
+    if (S.Probed == 0) Detect_SCH3114();
+    return S.NotFound == 0;
 }

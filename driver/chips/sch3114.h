@@ -1,8 +1,8 @@
 // The SCH3114 Super I/O: the state its three back-ends share (watchdog,
 // hardware monitor with fan control, digital I/O), the once-per-load probe
 // that finds the chip and its runtime register block, the accesses to that
-// block and to the monitor's index/data pair inside it, and the three detect
-// entries.
+// block and to the monitor's index/data pair inside it, which the three
+// back-ends' detect entries share.
 //
 // Configuration mode is used only by the probe, to read the block's base
 // from logical device 0x0A. Every later access goes straight to the block:
@@ -60,7 +60,6 @@ public:
 // The probe: leaves its outcome in Probed and NotFound.
 void Detect_SCH3114();
 
-// Set-up routines of the back-ends, run once by their detect entries.
-void WDT_SCH3114_Init();
-void HWM_SCH3114_Init();
-int32_t DIO_SCH3114_Init();
+// What every detect entry asks first: probes the chip on the first call,
+// then answers from the stored outcome. True when the chip is there.
+bool SCH3114_ChipPresent();

@@ -4,8 +4,9 @@
 
 #include "core/ops.h"
 
-// SCH3114 (chip code 5): detect entries in chips/sch3114.cpp, tables in
-// wdt/sch3114_wdt.cpp, hwm/sch3114_hwm.cpp and dio/sch3114_dio.cpp.
+// SCH3114 (chip code 5): wdt/sch3114_wdt.cpp, hwm/sch3114_hwm.cpp and
+// dio/sch3114_dio.cpp; their detect entries share the probe of
+// chips/sch3114.cpp.
 int32_t WDT_SCH3114_Detect();
 int32_t HWM_SCH3114_Detect();
 int32_t DIO_SCH3114_Detect();
@@ -19,8 +20,9 @@ int32_t HWM_IT87_Detect();
 extern const WdtOps IT87WdtOps;
 extern const HwmOps IT87HwmOps;
 
-// F81865 (chip code 6): detect entries in chips/f81865.cpp, tables in
-// wdt/f81865_wdt.cpp, hwm/f81865_hwm.cpp and dio/f81865_dio.cpp.
+// F81865 (chip code 6): wdt/f81865_wdt.cpp, hwm/f81865_hwm.cpp and
+// dio/f81865_dio.cpp; their detect entries share the probe of
+// chips/f81865.cpp.
 int32_t WDT_F81865_Detect();
 int32_t HWM_F81865_Detect();
 int32_t DIO_F81865_Detect();

@@ -208,7 +208,8 @@ const DioOps F81865DioOps = {
     DIO_F81865_GetConfig, DIO_F81865_Get, DIO_F81865_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-ZRV_INIT int32_t DIO_F81865_Init() {
+ZRV_INIT int32_t DIO_F81865_Detect() {
+    if (!F81865_ChipPresent()) return -1;
     const Layout* layout = CurrentLayout();
     return layout != nullptr ? layout->Init() : -1;
 }

@@ -18,6 +18,8 @@ const uint8_t SCH3114GpioRegs[] = {0x00, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x0
 constexpr uint32_t kGpioGroups = sizeof(SCH3114GpioRegs) / sizeof(SCH3114GpioRegs[0]);
 constexpr uint8_t kNoDataRegister = 0x00;
 
+constexpr uint32_t kDioLineLayout = 3;
+
 // True when the group number has a GPIO data register in the table.
 bool GroupHasRegister(uint16_t group) {
     return group < kGpioGroups && SCH3114GpioRegs[group] != kNoDataRegister;
@@ -85,7 +87,10 @@ const DioOps SCH3114DioOps = {
     DIO_SCH3114_GetConfig, DIO_SCH3114_Get, DIO_SCH3114_Set, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-int32_t DIO_SCH3114_Init() {
+// Only the line layout describes SCH3114 lines.
+int32_t DIO_SCH3114_Detect() {
+    if (!SCH3114_ChipPresent()) return -1;
+    if (BoardConfig.DioDeviceType != kDioLineLayout) return -1;
     if (!GroupsHaveRegisters(InputLines(),
                              "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
         !GroupsHaveRegisters(OutputLines(),

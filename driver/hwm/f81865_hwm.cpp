@@ -147,6 +147,8 @@ const HwmOps F81865HwmOps = {HWM_F81865_GetData, HWM_F81865_FanControl, nullptr}
 // nothing decodes at the base, and the counts read there float to 0xFFFF) or
 // when the base would put the monitor's pair among the board's own devices
 // (a base of 0: device 4 never set up).
+namespace {
+
 ZRV_INIT int32_t HWM_F81865_SetDefault() {
     DbgPrint("HWM_F81865_SetDefault+\n");
     int32_t result = 0;
@@ -176,4 +178,11 @@ ZRV_INIT int32_t HWM_F81865_SetDefault() {
     }
     DbgPrint("HWM_F81865_SetDefault-\n");
     return result;
+}
+
+}  // namespace
+
+ZRV_INIT int32_t HWM_F81865_Detect() {
+    if (!F81865_ChipPresent()) return -1;
+    return HWM_F81865_SetDefault();
 }

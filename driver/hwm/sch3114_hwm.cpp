@@ -123,7 +123,17 @@ int32_t HWM_SCH3114_FanControl(FanCtrl* control) {
 
 const HwmOps SCH3114HwmOps = {HWM_SCH3114_GetData, HWM_SCH3114_FanControl, nullptr};
 
+namespace {
+
 void HWM_SCH3114_Init() {
     SCH3114Monitor monitor;
     for (const RegWrite& w : kInitWrites) monitor.WriteReg(w.Reg, w.Value);
+}
+
+}  // namespace
+
+int32_t HWM_SCH3114_Detect() {
+    if (!SCH3114_ChipPresent()) return -1;
+    HWM_SCH3114_Init();
+    return 0;
 }

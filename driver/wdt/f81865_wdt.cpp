@@ -98,7 +98,17 @@ const WdtOps F81865WdtOps = {
     WDT_F81865_SetTimeout, WDT_F81865_Start, WDT_F81865_Stop, WDT_F81865_Start, WDT_F81865_GetTimeout,
 };
 
+namespace {
+
 ZRV_INIT void WDT_F81865_Init() {
     F81865Config config(F81865_DEVICE_WDT);
     for (const RegWrite& w : kInitWrites) config.WriteReg(w.Reg, w.Value);
+}
+
+}  // namespace
+
+ZRV_INIT int32_t WDT_F81865_Detect() {
+    if (!F81865_ChipPresent()) return -1;
+    WDT_F81865_Init();
+    return 0;
 }

@@ -75,7 +75,17 @@ const WdtOps SCH3114WdtOps = {
     WDT_SCH3114_SetTimeout, WDT_SCH3114_Start, WDT_SCH3114_Stop, WDT_SCH3114_Start, WDT_W83627_GetTimeout,
 };
 
+namespace {
+
 void WDT_SCH3114_Init() {
     SCH3114Runtime runtime;
     for (const RegWrite& w : kInitWrites) runtime.Write(w.Offset, w.Value);
+}
+
+}  // namespace
+
+int32_t WDT_SCH3114_Detect() {
+    if (!SCH3114_ChipPresent()) return -1;
+    WDT_SCH3114_Init();
+    return 0;
 }
