@@ -1,6 +1,8 @@
 // F81216 configuration keys, accepted IDs, probe and bracket.
 #include "chips/f81216.h"
 
+#include "core/rows.h"
+
 ZRV_GLOBAL F81216StateRecord F81216State;
 
 namespace {
@@ -25,9 +27,7 @@ ZRV_GLOBAL void (*ProbeSetup)(const SioConfigBracket& bracket);
 
 bool AcceptF81216(const SioConfigBracket& bracket, const SioProbeStep& step) {
     const uint16_t id = bracket.ReadChipId();
-    bool accepted = false;
-    for (uint16_t a : kAcceptedIds) accepted = accepted || a == id;
-    if (!accepted) return false;
+    if (!InList(kAcceptedIds, id)) return false;
     F81216State.Pair = step.Pair;
     F81216State.EntryIndex = step.KeysIndex;
     DbgPrint("WDT: F81216 detected\n");

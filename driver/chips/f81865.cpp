@@ -4,6 +4,8 @@
 // first; the pair it answered at and its ID then serve all three back-ends.
 #include "chips/f81865.h"
 
+#include "core/rows.h"
+
 ZRV_GLOBAL F81865StateRecord F81865State;
 
 namespace {
@@ -28,9 +30,7 @@ ZRV_INIT_DATA const char* const kIdLines[] = {
 };
 
 ZRV_INIT const F81865Variant* FindVariant(uint16_t id) {
-    for (const F81865Variant& v : kVariants)
-        if (v.ChipId == id) return &v;
-    return nullptr;
+    return FindRow(kVariants, &F81865Variant::ChipId, id);
 }
 
 const SioProbeKeys kProbeKeys = {&kF81865Keys, 1, false};

@@ -1,6 +1,8 @@
 // IT87xx configuration keys, accepted IDs and bracket.
 #include "chips/it87.h"
 
+#include "core/rows.h"
+
 namespace {
 
 // The chip opens configuration mode on 0x87, 0x01, 0x55 and a fourth byte
@@ -30,11 +32,7 @@ const It87Chip kChips[] = {
 
 }  // namespace
 
-const It87Chip* It87FindChip(uint16_t id) {
-    for (const It87Chip& chip : kChips)
-        if (chip.ChipId == id) return &chip;
-    return nullptr;
-}
+const It87Chip* It87FindChip(uint16_t id) { return FindRow(kChips, &It87Chip::ChipId, id); }
 
 bool It87Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
     return SioProbe(kProbeKeys, accept, found, pairs);

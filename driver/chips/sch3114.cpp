@@ -4,6 +4,8 @@
 // first; the runtime block it reports then serves all three back-ends.
 #include "chips/sch3114.h"
 
+#include "core/rows.h"
+
 ZRV_GLOBAL SCH3114StateRecord SCH3114State;
 
 namespace {
@@ -24,12 +26,6 @@ constexpr uint16_t kRuntimeMonitorData = 0x71;
 
 SCH3114StateRecord& S = SCH3114State;
 
-bool IsAcceptedId(uint8_t id) {
-    for (uint8_t accepted : kAcceptedIds)
-        if (accepted == id) return true;
-    return false;
-}
-
 // Inside the probe's bracket: select the runtime device and take its base.
 void SCH3114_ReadRuntimeBase(const SioConfigBracket& bracket) {
     bracket.SelectDevice(SCH3114_DEVICE_RUNTIME);
@@ -44,18 +40,18 @@ bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep& step) {
     S.Pair = step.Pair;
     S.IndexPort = step.Pair->IndexPort;
     S.DataPort = step.Pair->DataPort;
-    if (!IsAcceptedId(bracket.ReadReg(kRegDeviceId))) return false;
+    if (!InList(kAcceptedIds, bracket.ReadReg(kRegDeviceId))) return false;
     SCH3114_ReadRuntimeBase(bracket);
     return true;
 }
 
 }  // namespace
 
-uint8_t SCH3114Runtime::Read(uint8_t offset) const {
+uint8_t SCH3114Runtime::ReadReg(uint8_t offset) const {
     return PlatReadPort(static_cast<uint16_t>(S.RuntimeBase + offset));
 }
 
-void SCH3114Runtime::Write(uint8_t offset, uint8_t value) const {
+void SCH3114Runtime::WriteReg(uint8_t offset, uint8_t value) const {
     PlatWritePort(static_cast<uint16_t>(S.RuntimeBase + offset), value);
 }
 

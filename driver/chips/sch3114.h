@@ -42,8 +42,8 @@ extern SCH3114StateRecord SCH3114State;
 class SCH3114Runtime {
 public:
     SCH3114Runtime() : lock_(HW_LOCK_RUNTIME) {}
-    uint8_t Read(uint8_t offset) const;
-    void Write(uint8_t offset, uint8_t value) const;
+    uint8_t ReadReg(uint8_t offset) const;
+    void WriteReg(uint8_t offset, uint8_t value) const;
 
 private:
     HwLockGuard lock_;

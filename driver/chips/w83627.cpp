@@ -1,6 +1,8 @@
 // W83627-family configuration brackets.
 #include "chips/w83627.h"
 
+#include "core/rows.h"
+
 namespace {
 
 // Configuration mode opens with 0x87 written twice to the index port and
@@ -20,10 +22,6 @@ W83627Config::W83627Config(const SioPortPair& pair, uint8_t device) : SioConfigB
     SelectDevice(device);
 }
 
-bool W83627IdAccepted(uint8_t id) {
-    for (uint8_t accepted : kChipIds)
-        if (accepted == id) return true;
-    return false;
-}
+bool W83627IdAccepted(uint8_t id) { return InList(kChipIds, id); }
 
 bool W83627Probe(SioAcceptRule accept, SioProbeStep* found) { return SioProbe(kProbeKeys, accept, found); }

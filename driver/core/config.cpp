@@ -1,5 +1,6 @@
 #include "core/config.h"
 
+#include "core/rows.h"
 #include "core/wstr.h"
 
 ZRV_GLOBAL BoardConfigRecord BoardConfig;
@@ -44,11 +45,7 @@ const ZrvStatus kValueMissing[] = {
     ZRV_STATUS_BUFFER_TOO_SMALL,
 };
 
-bool ValueMissing(ZrvStatus status) {
-    for (ZrvStatus missing : kValueMissing)
-        if (status == missing) return true;
-    return false;
-}
+bool ValueMissing(ZrvStatus status) { return InList(kValueMissing, status); }
 
 ZRV_INIT ZrvStatus ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t* value) {
     ZrvWChar name[kLineNameChars];

@@ -2,6 +2,7 @@
 // completion. Never touches hardware itself.
 #include "core/dispatch.h"
 
+#include "core/rows.h"
 #include "core/wstr.h"
 
 ZRV_GLOBAL const HwmOps* BoundHwmOps;
@@ -168,11 +169,7 @@ const RequestRule kRules[] = {
     {IOCTL_DIO_CD_SET_OUTPUT, Table::Dio, 1, 0, DioSlot::CDSetOutput, CDSetOutput},
 };
 
-const RequestRule* FindRule(uint32_t code) {
-    for (const RequestRule& rule : kRules)
-        if (rule.Code == code) return &rule;
-    return nullptr;
-}
+const RequestRule* FindRule(uint32_t code) { return FindRow(kRules, &RequestRule::Code, code); }
 
 bool TableBound(Table t) {
     switch (t) {

@@ -2,6 +2,7 @@
 // configuration.
 #include "core/backends.h"
 #include "core/config.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -43,11 +44,7 @@ ZRV_INIT_DATA const BackendRow kBackends[] = {
 };
 // clang-format on
 
-ZRV_INIT const BackendRow* FindBackend(uint32_t chip) {
-    for (const BackendRow& row : kBackends)
-        if (row.Chip == chip) return &row;
-    return nullptr;
-}
+ZRV_INIT const BackendRow* FindBackend(uint32_t chip) { return FindRow(kBackends, &BackendRow::Chip, chip); }
 
 // Loads the configuration on first use; a failed load is tried again by the
 // next selection.

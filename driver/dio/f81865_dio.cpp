@@ -9,6 +9,8 @@
 #include "chips/f81865.h"
 #include "core/backends.h"
 #include "core/config.h"
+#include "core/rows.h"
+#include "dio/lines.h"
 
 namespace {
 
@@ -32,38 +34,12 @@ constexpr uint8_t kGpioStatusOffset = 2;
 
 F81865StateRecord& S = F81865State;
 
-// Lines of a line-layout side: the count, each line's group and mask, and
-// which register of the group the side reads.
-struct LineSide {
-    uint8_t Count;
-    const uint16_t* Group;
-    const uint8_t* Mask;
-    uint8_t GpioGroupRegs::*Reg;
-};
-
-LineSide InputLines() {
-    return {S.InBits, BoardConfig.InAddr, BoardConfig.InMask, &GpioGroupRegs::PinStatus};
-}
-
-LineSide OutputLines() {
-    return {S.OutBits, BoardConfig.OutAddr, BoardConfig.OutMask, &GpioGroupRegs::OutputData};
-}
-
-uint8_t LineRegister(const LineSide& side, uint32_t line) {
-    return F81865GpioRegs[side.Group[line]].*side.Reg;
-}
-
-uint8_t LowestSetBit(uint8_t mask) {
-    for (uint8_t bit = 0; bit < 8; ++bit)
-        if ((mask >> bit) & 1) return bit;
-    return 0;
-}
-
-uint8_t CountBits(uint8_t mask) {
-    uint8_t n = 0;
-    for (; mask != 0; mask = static_cast<uint8_t>(mask & (mask - 1))) ++n;
-    return n;
-}
+// Lines of the line layout. Inputs read a group's status register, outputs
+// its data register.
+LineMap InputLines() { return {S.InBits, BoardConfig.InAddr, BoardConfig.InMask}; }
+LineMap OutputLines() { return {S.OutBits, BoardConfig.OutAddr, BoardConfig.OutMask}; }
+uint8_t StatusReg(uint16_t group) { return F81865GpioRegs[group].PinStatus; }
+uint8_t DataReg(uint16_t group) { return F81865GpioRegs[group].OutputData; }
 
 // Directions of the two groups as the firmware left them, read inside the
 // caller's bracket. Lines keep their gaps: only the lowest line is shifted
@@ -120,23 +96,15 @@ void GroupSet(const F81865Config& config, uint16_t lines) {
 
 // A line naming a group the chip does not have would index past the register
 // table: such a map is refused at set-up, naming the line.
-bool LinesValid(const LineSide& side, const char* line) {
-    if (side.Count != 0 && (side.Group == nullptr || side.Mask == nullptr)) return false;
-    for (uint32_t n = 0; n < side.Count; ++n) {
-        if (side.Group[n] > S.Variant->MaxGpioGroup) {
-            DbgPrint(line, static_cast<int>(n), static_cast<int>(side.Group[n]));
-            return false;
-        }
-    }
-    return true;
-}
+bool GroupExists(uint16_t group) { return group <= S.Variant->MaxGpioGroup; }
 
 int32_t LineInit() {
     S.InBits = BoardConfig.InBits;
     S.OutBits = BoardConfig.OutBits;
-    if (!LinesValid(InputLines(), "DIO_F81865 input line %d names GPIO group %d, digital I/O not bound\n") ||
-        !LinesValid(OutputLines(),
-                    "DIO_F81865 output line %d names GPIO group %d, digital I/O not bound\n")) {
+    if (!LinesServed(InputLines(), GroupExists,
+                     "DIO_F81865 input line %d names GPIO group %d, digital I/O not bound\n") ||
+        !LinesServed(OutputLines(), GroupExists,
+                     "DIO_F81865 output line %d names GPIO group %d, digital I/O not bound\n")) {
         S.InBits = 0;
         S.OutBits = 0;
         return -1;
@@ -145,23 +113,12 @@ int32_t LineInit() {
 }
 
 uint16_t LineGet(const F81865Config& config, bool outputs) {
-    const LineSide side = outputs ? OutputLines() : InputLines();
-    uint16_t word = 0;
-    for (uint32_t n = 0; n < side.Count; ++n)
-        SetLineBit(&word, config.ReadReg(LineRegister(side, n)), n, side.Mask[n]);
-    return word;
+    return outputs ? ReadLineWord(config, OutputLines(), DataReg)
+                   : ReadLineWord(config, InputLines(), StatusReg);
 }
 
-// One read-modify-write per line, in line order, so lines sharing a
-// register all end up as asked.
 void LineSet(const F81865Config& config, uint16_t lines) {
-    const LineSide side = OutputLines();
-    for (uint32_t n = 0; n < side.Count; ++n) {
-        const uint8_t reg = LineRegister(side, n);
-        uint8_t value = config.ReadReg(reg);
-        SetMaskBits(&value, (lines >> n) & 1u, side.Mask[n]);
-        config.WriteReg(reg, value);
-    }
+    WriteLineWord(config, OutputLines(), DataReg, lines);
 }
 
 // ---- Layouts -----------------------------------------------------------------
@@ -179,11 +136,7 @@ const Layout kLayouts[] = {
 
 // The configuration load hands this back-end only the two layouts; any
 // other device type (0 and 4, the port layouts) finds no row and is refused.
-const Layout* CurrentLayout() {
-    for (const Layout& l : kLayouts)
-        if (l.DeviceType == BoardConfig.DioDeviceType) return &l;
-    return nullptr;
-}
+const Layout* CurrentLayout() { return FindRow(kLayouts, &Layout::DeviceType, BoardConfig.DioDeviceType); }
 
 uint16_t DIO_F81865_GetConfig() {
     const uint16_t config = static_cast<uint16_t>(S.OutBits << 8 | S.InBits);

@@ -8,6 +8,7 @@
 #include "chips/sch3114.h"
 #include "core/backends.h"
 #include "core/config.h"
+#include "dio/lines.h"
 
 namespace {
 
@@ -26,16 +27,10 @@ bool GroupHasRegister(uint16_t group) {
 }
 
 // The lines of one direction in the board configuration.
-struct LineSide {
-    uint8_t Count;
-    const uint16_t* Group;
-    const uint8_t* Mask;
-};
+LineMap InputLines() { return {BoardConfig.InBits, BoardConfig.InAddr, BoardConfig.InMask}; }
+LineMap OutputLines() { return {BoardConfig.OutBits, BoardConfig.OutAddr, BoardConfig.OutMask}; }
 
-LineSide InputLines() { return {BoardConfig.InBits, BoardConfig.InAddr, BoardConfig.InMask}; }
-LineSide OutputLines() { return {BoardConfig.OutBits, BoardConfig.OutAddr, BoardConfig.OutMask}; }
-
-uint8_t LineRegister(const LineSide& side, uint32_t line) { return SCH3114GpioRegs[side.Group[line]]; }
+uint8_t DataReg(uint16_t group) { return SCH3114GpioRegs[group]; }
 
 uint16_t DIO_SCH3114_GetConfig() {
     const uint16_t config = static_cast<uint16_t>(BoardConfig.OutBits << 8 | BoardConfig.InBits);
@@ -43,44 +38,20 @@ uint16_t DIO_SCH3114_GetConfig() {
     return config;
 }
 
-// One read per line, also where lines share a register.
 uint16_t DIO_SCH3114_Get(uint16_t selector) {
-    const LineSide side = selector != 0 ? OutputLines() : InputLines();
     SCH3114Runtime runtime;
-    uint16_t word = 0;
-    for (uint32_t n = 0; n < side.Count; ++n)
-        SetLineBit(&word, runtime.Read(LineRegister(side, n)), n, side.Mask[n]);
-    return word;
+    return ReadLineWord(runtime, selector != 0 ? OutputLines() : InputLines(), DataReg);
 }
 
-// One read-modify-write per line, in line order: lines that share a
-// register see each other's writes, and bits outside every mask keep the
-// value read.
 void DIO_SCH3114_Set(uint16_t lines) {
-    const LineSide side = OutputLines();
     SCH3114Runtime runtime;
-    for (uint32_t n = 0; n < side.Count; ++n) {
-        const uint8_t offset = LineRegister(side, n);
-        uint8_t value = runtime.Read(offset);
-        SetMaskBits(&value, (lines >> n) & 1u, side.Mask[n]);
-        runtime.Write(offset, value);
-    }
+    WriteLineWord(runtime, OutputLines(), DataReg, lines);
 }
 
 // A line whose group has no GPIO data register (past the table, or groups 0
 // and 7, also the group 0 of a line the registry leaves out) is refused,
 // naming the line; then no line of the map is served and nothing of the
 // runtime block is touched.
-bool GroupsHaveRegisters(const LineSide& side, const char* refusal) {
-    for (uint32_t n = 0; n < side.Count; ++n) {
-        if (!GroupHasRegister(side.Group[n])) {
-            DbgPrint(refusal, static_cast<int>(n), static_cast<int>(side.Group[n]));
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 const DioOps SCH3114DioOps = {
@@ -91,10 +62,10 @@ const DioOps SCH3114DioOps = {
 int32_t DIO_SCH3114_Detect() {
     if (!SCH3114_ChipPresent()) return -1;
     if (BoardConfig.DioDeviceType != kDioLineLayout) return -1;
-    if (!GroupsHaveRegisters(InputLines(),
-                             "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
-        !GroupsHaveRegisters(OutputLines(),
-                             "DIO_SCH3114 output line %d names GPIO group %d, digital I/O not bound\n"))
+    if (!LinesServed(InputLines(), GroupHasRegister,
+                     "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
+        !LinesServed(OutputLines(), GroupHasRegister,
+                     "DIO_SCH3114 output line %d names GPIO group %d, digital I/O not bound\n"))
         return -1;
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "chips/w83627.h"
 #include "core/backends.h"
 #include "core/config.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -71,22 +72,13 @@ const W83627GpioGroup* FindGroup(uint32_t group, uint8_t id) {
     return nullptr;
 }
 
-// Number of lines of one side and the index of its lowest line (0 for none).
-void CountLines(uint8_t mask, uint8_t* lines, uint8_t* lowest) {
-    *lines = 0;
-    *lowest = 0;
-    for (uint8_t bit = 8; bit-- > 0;) {
-        if (((mask >> bit) & 1) == 0) continue;
-        ++*lines;
-        *lowest = bit;
-    }
-}
-
 void DIO_W83627_IOMask(const SioConfigBracket& config, uint8_t reg) {
     S.GpioInMask = config.ReadReg(reg);
     S.GpioOutMask = static_cast<uint8_t>(~S.GpioInMask);
-    CountLines(S.GpioInMask, &S.GpioInBits, &S.GpioInShift);
-    CountLines(S.GpioOutMask, &S.GpioOutBits, &S.GpioOutShift);
+    S.GpioInBits = CountBits(S.GpioInMask);
+    S.GpioInShift = LowestSetBit(S.GpioInMask);
+    S.GpioOutBits = CountBits(S.GpioOutMask);
+    S.GpioOutShift = LowestSetBit(S.GpioOutMask);
 }
 
 // Why a group cannot be served, as a debugger line taking the group number

@@ -5,6 +5,7 @@
 // configuration mode.
 #include "chips/f81865.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -104,11 +105,7 @@ const FanModeRow kFanModes[] = {
     {ZRV_FAN_MODE_DUTY, "HWM_F81865_FanControl SW mode FAN %d, Data %d\n", SoftwareDuty},
 };
 
-const FanModeRow* FindFanMode(uint8_t mode) {
-    for (const FanModeRow& row : kFanModes)
-        if (row.Mode == mode) return &row;
-    return nullptr;
-}
+const FanModeRow* FindFanMode(uint8_t mode) { return FindRow(kFanModes, &FanModeRow::Mode, mode); }
 
 // Puts the fan under software duty (both bits of its mode field), then
 // writes its duty register. Refused data leaves the mode bits set and the

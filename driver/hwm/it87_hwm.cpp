@@ -7,6 +7,7 @@
 // temperature limits (automatic mode).
 #include "chips/it87.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -199,11 +200,7 @@ const FanModeRow kFanModes[] = {
     {ZRV_FAN_MODE_AUTO, FanAuto},
 };
 
-const FanModeRow* FindFanMode(uint8_t mode) {
-    for (const FanModeRow& row : kFanModes)
-        if (row.Mode == mode) return &row;
-    return nullptr;
-}
+const FanModeRow* FindFanMode(uint8_t mode) { return FindRow(kFanModes, &FanModeRow::Mode, mode); }
 
 // Register 0x13 is read whatever the mode; an unknown mode is refused after
 // that read with nothing written. The monitor's lock is held from the read

@@ -3,16 +3,13 @@
 // voltages, three temperatures, three fan outputs.
 #include "chips/sch3114.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
 // Start-up, in this order: monitor stopped, 0x42 into register 0x7C, then
 // started again.
-struct RegWrite {
-    uint8_t Reg;
-    uint8_t Value;
-};
-const RegWrite kInitWrites[] = {{0x40, 0x00}, {0x7C, 0x42}, {0x40, 0x01}};
+const SioRegWrite kInitWrites[] = {{0x40, 0x00}, {0x7C, 0x42}, {0x40, 0x01}};
 
 // Voltage inputs in HwmData order; the record's last three voltage bytes
 // have no input.
@@ -98,11 +95,7 @@ const FanModeRow kFanModes[] = {
     {ZRV_FAN_MODE_DUTY, 0x7F, DutyDrive, true},
 };
 
-const FanModeRow* FindFanMode(uint8_t mode) {
-    for (const FanModeRow& row : kFanModes)
-        if (row.Mode == mode) return &row;
-    return nullptr;
-}
+const FanModeRow* FindFanMode(uint8_t mode) { return FindRow(kFanModes, &FanModeRow::Mode, mode); }
 
 // One monitor sequence: the configuration register is read first (also for
 // a mode that is then refused), its bits 4..0 written back with the new
@@ -127,7 +120,7 @@ namespace {
 
 void HWM_SCH3114_Init() {
     SCH3114Monitor monitor;
-    for (const RegWrite& w : kInitWrites) monitor.WriteReg(w.Reg, w.Value);
+    monitor.WriteRegs(kInitWrites);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // between.
 #include "chips/w83627.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -60,11 +61,7 @@ const W83627HwmChip kChips[] = {
     {0x60, 1, HAS_VIN5_6 | FAN3_DIV1},
 };
 
-const W83627HwmChip* FindChip(uint8_t id) {
-    for (const W83627HwmChip& c : kChips)
-        if (c.Id == id) return &c;
-    return nullptr;
-}
+const W83627HwmChip* FindChip(uint8_t id) { return FindRow(kChips, &W83627HwmChip::Id, id); }
 
 // Fan divisors: 2 to a three-bit exponent, bits 1..0 from one register and
 // bit 2 from another. The registers are read once each, in this order (all
@@ -197,9 +194,7 @@ int32_t HWM_W83627_FanControl(FanCtrl* control) {
     if (static_cast<int32_t>(control->Fan) > S.MaxFanIndex) return -1;
     const FanControlRegs& regs = W83627FanTable[control->Fan];
     if (regs.Config == 0x00) return -1;
-    const FanModeRow* mode = nullptr;
-    for (const FanModeRow& row : kFanModes)
-        if (row.Mode == control->Mode) mode = &row;
+    const FanModeRow* mode = FindRow(kFanModes, &FanModeRow::Mode, control->Mode);
     if (mode == nullptr) return -1;
 
     BankedMonitor monitor;

@@ -7,6 +7,7 @@
 // lock, so the count the chip gets always belongs to the unit it holds.
 #include "chips/f81216.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -26,14 +27,9 @@ struct F81216WdtStateRecord {
 
 ZRV_GLOBAL F81216WdtStateRecord F81216WdtState;
 
-struct RegWrite {
-    uint8_t Reg;
-    uint8_t Value;
-};
-
 // Set-up, with device 8 selected: no interrupt, stopped (count 0) in
 // seconds, device active.
-const RegWrite kSetupWrites[] = {
+const SioRegWrite kSetupWrites[] = {
     {kWdtRegIrq, 0x00},
     {kWdtRegMode, kWdtModeSeconds},
     {kWdtRegCount, 0x00},
@@ -50,11 +46,7 @@ const UnitRow kUnits[] = {
     {ZRV_WDT_UNIT_MINUTES, kWdtModeMinutes},
 };
 
-const UnitRow* FindUnit(uint16_t unit) {
-    for (const UnitRow& row : kUnits)
-        if (row.Unit == unit) return &row;
-    return nullptr;
-}
+const UnitRow* FindUnit(uint16_t unit) { return FindRow(kUnits, &UnitRow::Unit, unit); }
 
 // One bracket with the watchdog's device selected.
 class WdtConfig : public F81216Config {
@@ -65,7 +57,7 @@ public:
 // Set-up, in the probe's bracket.
 void WDT_F81216_Setup(const SioConfigBracket& bracket) {
     bracket.SelectDevice(F81216_DEVICE_WDT);
-    for (const RegWrite& w : kSetupWrites) bracket.WriteReg(w.Reg, w.Value);
+    bracket.WriteRegs(kSetupWrites);
 }
 
 // A running countdown stops (count 0); the new count is loaded by the next

@@ -4,6 +4,7 @@
 // routine); SetTimeout only stores the count and writes the unit bit.
 #include "chips/f81865.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -17,13 +18,8 @@ constexpr uint8_t kWdtControlRun = 0x60;      // bit 5 runs the countdown; bit 6
 
 constexpr uint16_t kWdtMaxCount = 255;
 
-struct RegWrite {
-    uint8_t Reg;
-    uint8_t Value;
-};
-
 // Set-up: stopped, seconds, count 0, reset output enabled, device active.
-ZRV_INIT_DATA const RegWrite kInitWrites[] = {
+ZRV_INIT_DATA const SioRegWrite kInitWrites[] = {
     {kWdtRegControl, 0x40},
     {kWdtRegCount, 0x00},
     {kWdtRegOutput, 0x01},
@@ -40,11 +36,7 @@ const UnitRow kUnits[] = {
     {ZRV_WDT_UNIT_MINUTES, kWdtControlMinutes},
 };
 
-const UnitRow* FindUnit(uint16_t unit) {
-    for (const UnitRow& row : kUnits)
-        if (row.Unit == unit) return &row;
-    return nullptr;
-}
+const UnitRow* FindUnit(uint16_t unit) { return FindRow(kUnits, &UnitRow::Unit, unit); }
 
 // SetTimeout overwrites the whole control register, so a running watchdog
 // stops until the next Start or Reset. The count is stored inside the
@@ -102,7 +94,7 @@ namespace {
 
 ZRV_INIT void WDT_F81865_Init() {
     F81865Config config(F81865_DEVICE_WDT);
-    for (const RegWrite& w : kInitWrites) config.WriteReg(w.Reg, w.Value);
+    config.WriteRegs(kInitWrites);
 }
 
 }  // namespace

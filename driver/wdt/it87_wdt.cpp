@@ -6,6 +6,7 @@
 // Chips of version 8 and up count in 16 bits, older IT8712F chips in 8.
 #include "chips/it87.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -45,11 +46,7 @@ const UnitRow kUnits[] = {
     {ZRV_WDT_UNIT_MINUTES, 0x00},
 };
 
-const UnitRow* FindUnit(uint16_t unit) {
-    for (const UnitRow& row : kUnits)
-        if (row.Unit == unit) return &row;
-    return nullptr;
-}
+const UnitRow* FindUnit(uint16_t unit) { return FindRow(kUnits, &UnitRow::Unit, unit); }
 
 bool WideCount() { return IT87WdtState.Version >= kWdtWideVersion; }
 uint16_t MaxCount() { return WideCount() ? kWdtMaxWide : kWdtMaxNarrow; }

@@ -3,6 +3,7 @@
 // accepts is stored under the same lock that Start loads it under.
 #include "chips/sch3114.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -39,11 +40,7 @@ const UnitRow kUnits[] = {
     {ZRV_WDT_UNIT_MINUTES, kWdtUnitMinutes},
 };
 
-const UnitRow* FindUnit(uint16_t unit) {
-    for (const UnitRow& row : kUnits)
-        if (row.Unit == unit) return &row;
-    return nullptr;
-}
+const UnitRow* FindUnit(uint16_t unit) { return FindRow(kUnits, &UnitRow::Unit, unit); }
 
 // The unit takes effect at once; the count waits for the next Start or
 // Reset, and a running countdown goes on with the count it was loaded with.
@@ -52,7 +49,7 @@ ZrvStatus WDT_SCH3114_SetTimeout(WdtTimeout* timeout) {
     if (unit == nullptr || timeout->Count > kWdtMaxCount) return ZRV_STATUS_INVALID_PARAMETER;
     SCH3114Runtime runtime;
     SCH3114State.WdtCount = static_cast<uint8_t>(timeout->Count);
-    runtime.Write(kWdtRegUnit, unit->Value);
+    runtime.WriteReg(kWdtRegUnit, unit->Value);
     return ZRV_STATUS_SUCCESS;
 }
 
@@ -60,12 +57,12 @@ ZrvStatus WDT_SCH3114_SetTimeout(WdtTimeout* timeout) {
 // Stop.
 void WDT_SCH3114_Start() {
     SCH3114Runtime runtime;
-    runtime.Write(kWdtRegCount, SCH3114State.WdtCount);
+    runtime.WriteReg(kWdtRegCount, SCH3114State.WdtCount);
 }
 
 int32_t WDT_SCH3114_Stop() {
     SCH3114Runtime runtime;
-    runtime.Write(kWdtRegCount, 0x00);
+    runtime.WriteReg(kWdtRegCount, 0x00);
     return 0;
 }
 
@@ -79,7 +76,7 @@ namespace {
 
 void WDT_SCH3114_Init() {
     SCH3114Runtime runtime;
-    for (const RegWrite& w : kInitWrites) runtime.Write(w.Offset, w.Value);
+    for (const RegWrite& w : kInitWrites) runtime.WriteReg(w.Offset, w.Value);
 }
 
 }  // namespace

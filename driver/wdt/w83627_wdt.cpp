@@ -6,6 +6,7 @@
 // which starts the countdown or restarts it from the full count.
 #include "chips/w83627.h"
 #include "core/backends.h"
+#include "core/rows.h"
 
 namespace {
 
@@ -55,9 +56,8 @@ ZRV_GLOBAL W83627WdtStateRecord W83627WdtState;
 // The row of an accepted ID, or null.
 const W83627WdtChip* FindChip(uint8_t id) {
     if (!W83627IdAccepted(id)) return nullptr;
-    for (const W83627WdtChip& c : kChips)
-        if (c.Id == id) return &c;
-    return &kUsualChip;
+    const W83627WdtChip* chip = FindRow(kChips, &W83627WdtChip::Id, id);
+    return chip != nullptr ? chip : &kUsualChip;
 }
 
 // One bracket on the detected pair with the watchdog's device selected.
@@ -73,11 +73,7 @@ struct UnitRow {
 };
 const UnitRow kUnits[] = {{ZRV_WDT_UNIT_SECONDS, false}, {ZRV_WDT_UNIT_MINUTES, true}};
 
-const UnitRow* FindUnit(uint16_t unit) {
-    for (const UnitRow& row : kUnits)
-        if (row.Unit == unit) return &row;
-    return nullptr;
-}
+const UnitRow* FindUnit(uint16_t unit) { return FindRow(kUnits, &UnitRow::Unit, unit); }
 
 // The count is stored inside the bracket, under the pair's lock, so a Start
 // running at the same time loads either the old count or the new one
