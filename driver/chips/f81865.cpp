@@ -39,8 +39,6 @@ const SioProbeKeys kProbeKeys = {&kF81865Keys, 1, false};
 // not it is accepted. The pair tried last stays in the state.
 ZRV_INIT bool AcceptF81865(const SioConfigBracket& bracket, const SioProbeStep& step) {
     F81865State.Pair = step.Pair;
-    F81865State.IndexPort = step.Pair->IndexPort;
-    F81865State.DataPort = step.Pair->DataPort;
     F81865State.ChipId = bracket.ReadChipId();
     DbgPrint(kIdLines[step.PairIndex], static_cast<uint32_t>(F81865State.ChipId));
     return FindVariant(F81865State.ChipId) != nullptr;
@@ -63,7 +61,6 @@ ZRV_INIT int32_t Detect_F81865() {
     }
     // The pair that answered stays in use for every later access.
     F81865State.Variant = FindVariant(F81865State.ChipId);
-    F81865State.MaxFanIndex = F81865State.Variant->MaxFanIndex;
     DbgPrint("Detect_F81865 F81865 detected\n");
     DbgPrint("Detect_F81865-\n");
     return 0;

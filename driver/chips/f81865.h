@@ -22,14 +22,11 @@ struct F81865Variant {
 
 struct F81865StateRecord {
     // Access and detection.
-    const SioPortPair* Pair;  // configuration pair the chip answered at
-    uint16_t IndexPort;       // 0x2E, or 0x4E after the first pair failed
-    uint16_t DataPort;        // 0x2F or 0x4F
-    uint16_t ChipId;          // last ID read: register 0x20 high, 0x21 low
-    int32_t MaxFanIndex;      // 1 on ID 0x0704, 2 on ID 0x1010
-    const F81865Variant* Variant;
-    uint8_t Probed;    // the probe has run
-    uint8_t NotFound;  // the probe found no accepted ID; never cleared
+    const SioPortPair* Pair;       // configuration pair the chip answered at
+    uint16_t ChipId;               // last ID read: register 0x20 high, 0x21 low
+    const F81865Variant* Variant;  // row of the accepted ID
+    uint8_t Probed;                // the probe has run
+    uint8_t NotFound;              // the probe found no accepted ID; never cleared
 
     // Hardware monitor.
     uint16_t BaseAddr;    // monitor base, low three bits cleared

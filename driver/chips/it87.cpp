@@ -34,7 +34,7 @@ const It87Chip kChips[] = {
 
 const It87Chip* It87FindChip(uint16_t id) { return FindRow(kChips, &It87Chip::ChipId, id); }
 
-bool It87Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
+bool IT87_Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
     return SioProbe(kProbeKeys, accept, found, pairs);
 }
 

@@ -30,7 +30,7 @@ const It87Chip* It87FindChip(uint16_t id);
 
 // Probes the first `pairs` configuration pairs with the keys of each pair,
 // asking `accept` inside each bracket (see SioProbe).
-bool It87Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs = kSioConfigPairCount);
+bool IT87_Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs = kSioConfigPairCount);
 
 // One configuration bracket at `pair`: construction takes the pair's lock
 // and writes the enter keys (0x87, 0x01, 0x55, then 0x55 at 0x2E or 0xAA at

@@ -36,10 +36,7 @@ const SioProbeKeys kProbeKeys = {&kSCH3114Keys, 1, false};
 
 // Inside the probe's bracket at each pair: the ID, and the runtime base when
 // the ID is accepted.
-bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep& step) {
-    S.Pair = step.Pair;
-    S.IndexPort = step.Pair->IndexPort;
-    S.DataPort = step.Pair->DataPort;
+bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep&) {
     if (!InList(kAcceptedIds, bracket.ReadReg(kRegDeviceId))) return false;
     SCH3114_ReadRuntimeBase(bracket);
     return true;

@@ -17,12 +17,9 @@
 
 struct SCH3114StateRecord {
     // Access and detection.
-    const SioPortPair* Pair;  // configuration pair the chip answered at
-    uint16_t IndexPort;       // 0x2E, or 0x4E after the first pair failed
-    uint16_t DataPort;        // 0x2F or 0x4F
-    uint16_t RuntimeBase;     // I/O base of the runtime block; 0 when not usable
-    uint8_t Probed;           // the probe has run
-    uint8_t NotFound;         // no usable chip; never cleared
+    uint16_t RuntimeBase;  // I/O base of the runtime block; 0 when not usable
+    uint8_t Probed;        // the probe has run
+    uint8_t NotFound;      // no usable chip; never cleared
 
     // Hardware monitor: RuntimeBase + 0x70 / + 0x71 and the monitor's lock.
     SioPortPair Monitor;

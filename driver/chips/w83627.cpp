@@ -22,6 +22,6 @@ W83627Config::W83627Config(const SioPortPair& pair, uint8_t device) : SioConfigB
     SelectDevice(device);
 }
 
-bool W83627IdAccepted(uint8_t id) { return InList(kChipIds, id); }
+bool W83627_IdAccepted(uint8_t id) { return InList(kChipIds, id); }
 
-bool W83627Probe(SioAcceptRule accept, SioProbeStep* found) { return SioProbe(kProbeKeys, accept, found); }
+bool W83627_Probe(SioAcceptRule accept, SioProbeStep* found) { return SioProbe(kProbeKeys, accept, found); }

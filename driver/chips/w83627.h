@@ -29,8 +29,8 @@ public:
 };
 
 // The device IDs (register 0x20) of the family members the driver serves.
-bool W83627IdAccepted(uint8_t id);
+bool W83627_IdAccepted(uint8_t id);
 
 // Probes 0x2E/0x2F, then 0x4E/0x4F, asking `accept` inside each bracket
 // (see SioProbe).
-bool W83627Probe(SioAcceptRule accept, SioProbeStep* found);
+bool W83627_Probe(SioAcceptRule accept, SioProbeStep* found);

@@ -48,9 +48,7 @@ const W83627GpioGroup kGroups[] = {
 
 struct W83627GpioStateRecord {
     const SioPortPair* Pair;  // configuration pair of the last probe
-    uint16_t IndexPort;       // 0x2E, or 0x4E when the first probe failed
-    uint16_t DataPort;
-    uint8_t ChipId;  // register 0x20 at the last probe
+    uint8_t ChipId;           // register 0x20 at the last probe
     uint8_t GpioLdn;
     uint8_t GpioDataReg;
     uint8_t GpioInMask;  // set bit: input line
@@ -131,11 +129,9 @@ namespace {
 // The group is set up in every probe bracket, whatever the ID.
 bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeStep& step) {
     S.Pair = step.Pair;
-    S.IndexPort = step.Pair->IndexPort;
-    S.DataPort = step.Pair->DataPort;
     S.ChipId = bracket.ReadReg(SIO_REG_ID_HIGH);
     S.Refusal = DIO_W83627_SelectGroup(bracket, S.Group);
-    return W83627IdAccepted(S.ChipId);
+    return W83627_IdAccepted(S.ChipId);
 }
 
 }  // namespace
@@ -150,7 +146,7 @@ int32_t DIO_W83627_Detect() {
         return -1;
     S.Group = group;
     SioProbeStep found;
-    if (!W83627Probe(AcceptW83627Gpio, &found)) return -1;
+    if (!W83627_Probe(AcceptW83627Gpio, &found)) return -1;
     if (S.Refusal == nullptr) return 0;
     DbgPrint(S.Refusal, static_cast<int>(group), static_cast<unsigned>(S.ChipId));
     return -1;

@@ -113,7 +113,7 @@ const FanModeRow* FindFanMode(uint8_t mode) { return FindRow(kFanModes, &FanMode
 int32_t HWM_F81865_FanControl(FanCtrl* control) {
     DbgPrint("HWM_F81865_FanControl+\n");
     const uint8_t fan = control->Fan;
-    if (static_cast<int32_t>(fan) > F81865State.MaxFanIndex) return -1;
+    if (static_cast<int32_t>(fan) > F81865State.Variant->MaxFanIndex) return -1;
     const FanModeRow* mode = FindFanMode(control->Mode);
     if (mode == nullptr) {
         DbgPrint("HWM_F81865_FanControl-\n");

@@ -48,10 +48,8 @@ constexpr uint8_t kFansInMain = 3;  // fans 0..2 have bits in registers 0x13 and
 
 struct IT87HwmStateRecord {
     uint8_t VersionLetter;      // 'D', 'G', 'H', 'I', 'K' or 'Z'
-    uint16_t HwmIndexPort;      // base + 5
-    uint16_t HwmDataPort;       // base + 6
     uint8_t FanDivisor[kFans];  // fans 1 to 5
-    SioPortPair Monitor;        // the two ports above and the monitor's lock
+    SioPortPair Monitor;        // base + 5 / + 6 and the monitor's lock
     const It87Chip* Chip;       // accepted at detection
     uint16_t Base;              // logical device 4's base, low three bits cleared
     uint8_t Active;             // logical device 4's register 0x30
@@ -255,7 +253,7 @@ const HwmOps IT87HwmOps = {HWM_IT87_GetData, HWM_IT87_FanControl, nullptr};
 // monitor unbound and no monitor port touched.
 int32_t HWM_IT87_Detect() {
     SioProbeStep found;
-    if (!It87Probe(AcceptIt87Hwm, &found, 1)) return -1;
+    if (!IT87_Probe(AcceptIt87Hwm, &found, 1)) return -1;
     const uint16_t base = IT87HwmState.Base;
     const uint8_t active = IT87HwmState.Active;
     if ((active & SIO_ACTIVATE_BIT) == 0) {
@@ -267,8 +265,6 @@ int32_t HWM_IT87_Detect() {
                         "HWM_IT87 BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
                         &IT87HwmState.Monitor))
         return -1;
-    IT87HwmState.HwmIndexPort = IT87HwmState.Monitor.IndexPort;
-    IT87HwmState.HwmDataPort = IT87HwmState.Monitor.DataPort;
     for (uint8_t& divisor : IT87HwmState.FanDivisor) divisor = kHwmDefaultDivisor;
 
     It87Monitor monitor;

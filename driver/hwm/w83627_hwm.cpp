@@ -116,16 +116,11 @@ const FanControlRegs W83627FanTable[] = {
 };
 
 struct W83627HwmStateRecord {
-    const SioPortPair* ConfigPair;  // configuration pair the chip answered at
-    uint16_t ConfigIndexPort;       // 0x2E, or 0x4E after a failed first probe
-    uint16_t ConfigDataPort;
-    uint8_t ChipId;         // 0 = none
-    uint16_t HwmIndexPort;  // base + 5 (the bare base while probing)
-    uint16_t HwmDataPort;   // base + 6
+    uint8_t ChipId;     // 0 = none
+    uint16_t BaseAddr;  // monitor base as the chip decodes it
     uint8_t FanDivisor[kFans];
-    int32_t MaxFanIndex;  // highest fan index fan control accepts
     const W83627HwmChip* Chip;
-    SioPortPair Monitor;  // HwmIndexPort / HwmDataPort and the monitor's lock
+    SioPortPair Monitor;  // base + 5 / + 6 and the monitor's lock
 };
 ZRV_GLOBAL W83627HwmStateRecord W83627HwmState;
 
@@ -191,7 +186,7 @@ const FanModeRow kFanModes[] = {{ZRV_FAN_MODE_ONOFF, OnOffDuty}, {ZRV_FAN_MODE_D
 
 // No bank is selected: none of the table's registers lies in 0x50..0x5F.
 int32_t HWM_W83627_FanControl(FanCtrl* control) {
-    if (static_cast<int32_t>(control->Fan) > S.MaxFanIndex) return -1;
+    if (static_cast<int32_t>(control->Fan) > S.Chip->MaxFanIndex) return -1;
     const FanControlRegs& regs = W83627FanTable[control->Fan];
     if (regs.Config == 0x00) return -1;
     const FanModeRow* mode = FindRow(kFanModes, &FanModeRow::Mode, control->Mode);
@@ -204,25 +199,20 @@ int32_t HWM_W83627_FanControl(FanCtrl* control) {
     return 0;
 }
 
-void HWM_W83627_Test() { DbgPrint("HWM: W83627 test\n"); }
-
 // Inside each probe bracket: the chip's monitor, when the ID is accepted
 // and logical device 0x0B has a base and decodes. The base, as the chip
-// decodes it, is left in HwmIndexPort.
-bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep& step) {
+// decodes it, is left in BaseAddr.
+bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep&) {
     DbgPrint("W83627GetChipID+\n");
-    S.ConfigPair = step.Pair;
-    S.ConfigIndexPort = step.Pair->IndexPort;
-    S.ConfigDataPort = step.Pair->DataPort;
     const uint8_t id = config.ReadReg(SIO_REG_ID_HIGH);
     if (FindChip(id) != nullptr) {
         config.SelectDevice(W83627_DEVICE_HWM);
         const uint8_t low = config.ReadReg(SIO_REG_BASE_LOW);
         const uint8_t high = config.ReadReg(SIO_REG_BASE_HIGH);
-        S.HwmIndexPort = static_cast<uint16_t>((high << 8 | low) & kHwmBaseAlign);
+        S.BaseAddr = static_cast<uint16_t>((high << 8 | low) & kHwmBaseAlign);
         const uint8_t on = config.ReadReg(kCfgRegMonitorOn);
-        DbgPrint("W83627GetChipID HWM BASE Addr %04x\n", static_cast<unsigned>(S.HwmIndexPort));
-        if (S.HwmIndexPort != 0 && (on & kMonitorOnBit) != 0) S.ChipId = id;
+        DbgPrint("W83627GetChipID HWM BASE Addr %04x\n", static_cast<unsigned>(S.BaseAddr));
+        if (S.BaseAddr != 0 && (on & kMonitorOnBit) != 0) S.ChipId = id;
     }
     DbgPrint("W83627GetChipID-\n");
     return S.ChipId != 0;
@@ -244,23 +234,20 @@ void ReadFanDivisors(BankedMonitor& monitor) {
 
 }  // namespace
 
-const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, HWM_W83627_Test};
+const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, nullptr};
 
 // Probes 0x2E/0x2F, then 0x4E/0x4F; takes the monitor's fan divisors. A base
 // below 0x100 is refused (no monitor port is touched): the firmware did not
 // set the monitor up, and its pair would land on the board's own devices.
 int32_t HWM_W83627_Detect() {
     SioProbeStep found;
-    if (!W83627Probe(W83627GetChipID, &found)) return -1;
+    if (!W83627_Probe(W83627GetChipID, &found)) return -1;
     if (!SioMonitorPair(
-            S.HwmIndexPort, kHwmMonitorIndex, kHwmMonitorData,
+            S.BaseAddr, kHwmMonitorIndex, kHwmMonitorData,
             "HWM_W83627_Detect BaseAddr 0x%04x is not a monitor base, hardware monitor not bound\n",
             &S.Monitor))
         return -1;
     S.Chip = FindChip(S.ChipId);
-    S.MaxFanIndex = S.Chip->MaxFanIndex;
-    S.HwmIndexPort = S.Monitor.IndexPort;
-    S.HwmDataPort = S.Monitor.DataPort;
 
     BankedMonitor monitor;
     monitor.SelectBank(kBank0);

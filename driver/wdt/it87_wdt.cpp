@@ -28,8 +28,6 @@ constexpr uint16_t kWdtMaxWide = 65535;
 
 struct IT87WdtStateRecord {
     const SioPortPair* Pair;  // configuration pair the chip answered at
-    uint16_t IndexPort;       // 0x2E or 0x4E
-    uint16_t DataPort;        // 0x2F or 0x4F
     uint8_t Version;          // register 0x22 on the IT8712F, 8 on the others
     uint16_t SavedCount;      // count last accepted by SetTimeout, under the pair's lock
     const It87Chip* Chip;     // accepted at detection
@@ -110,8 +108,6 @@ namespace {
 // Inside each probe bracket: ID and version.
 bool AcceptIt87Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
     IT87WdtState.Pair = step.Pair;
-    IT87WdtState.IndexPort = step.Pair->IndexPort;
-    IT87WdtState.DataPort = step.Pair->DataPort;
     const uint16_t id = bracket.ReadChipId();
     IT87WdtState.Version = bracket.ReadReg(IT87_REG_VERSION);
     IT87WdtState.Chip = It87FindChip(id);
@@ -124,7 +120,7 @@ bool AcceptIt87Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
 // watchdog register: a watchdog the firmware left running keeps running.
 int32_t WDT_IT87_Detect() {
     SioProbeStep found;
-    if (!It87Probe(AcceptIt87Wdt, &found)) return -1;
+    if (!IT87_Probe(AcceptIt87Wdt, &found)) return -1;
     if (IT87WdtState.Chip->WdtVersion != 0) IT87WdtState.Version = IT87WdtState.Chip->WdtVersion;
     return 0;
 }

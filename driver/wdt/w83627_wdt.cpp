@@ -44,18 +44,15 @@ constexpr uint16_t kWdtMaxCount = 255;
 
 struct W83627WdtStateRecord {
     const SioPortPair* Pair;  // configuration pair the chip answered at
-    uint16_t IndexPort;       // 0x2E or 0x4E
-    uint16_t DataPort;        // 0x2F or 0x4F
     uint8_t SavedCount;       // count last accepted by SetTimeout
     uint8_t ChipId;           // register 0x20 at the last probe
-    bool AltRegs;             // ID 0x60 or 0x68: registers 0xF3..0xF5
     const W83627WdtLayout* Layout;
 };
 ZRV_GLOBAL W83627WdtStateRecord W83627WdtState;
 
 // The row of an accepted ID, or null.
 const W83627WdtChip* FindChip(uint8_t id) {
-    if (!W83627IdAccepted(id)) return nullptr;
+    if (!W83627_IdAccepted(id)) return nullptr;
     const W83627WdtChip* chip = FindRow(kChips, &W83627WdtChip::Id, id);
     return chip != nullptr ? chip : &kUsualChip;
 }
@@ -135,8 +132,6 @@ namespace {
 
 bool AcceptW83627Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
     W83627WdtState.Pair = step.Pair;
-    W83627WdtState.IndexPort = step.Pair->IndexPort;
-    W83627WdtState.DataPort = step.Pair->DataPort;
     W83627WdtState.ChipId = bracket.ReadReg(SIO_REG_ID_HIGH);
     return FindChip(W83627WdtState.ChipId) != nullptr;
 }
@@ -147,10 +142,9 @@ bool AcceptW83627Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) 
 // in a bracket of its own.
 int32_t WDT_W83627_Detect() {
     SioProbeStep found;
-    if (!W83627Probe(AcceptW83627Wdt, &found)) return -1;
+    if (!W83627_Probe(AcceptW83627Wdt, &found)) return -1;
     const W83627WdtChip* chip = FindChip(W83627WdtState.ChipId);
-    if (chip->Layout == &kAltLayout) W83627WdtState.AltRegs = true;
-    W83627WdtState.Layout = W83627WdtState.AltRegs ? &kAltLayout : &kUsualLayout;
+    W83627WdtState.Layout = chip->Layout;
     WDT_W83627_Setup(W83627WdtState.ChipId);
     return 0;
 }
