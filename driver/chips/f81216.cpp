@@ -18,14 +18,14 @@ const SioKeys kEntryKeys[] = {
     {kEnterTwice<0x87>, 2, kExitKeys, 1},
     {kEnterTwice<0x67>, 2, kExitKeys, 1},
 };
-const SioProbeKeys kProbeKeys = {kEntryKeys, sizeof(kEntryKeys) / sizeof(kEntryKeys[0]), false};
+ZRV_INIT_DATA const SioProbeKeys kProbeKeys = {kEntryKeys, sizeof(kEntryKeys) / sizeof(kEntryKeys[0]), false};
 
-const uint16_t kAcceptedIds[] = {0x0208, 0x0216};
+ZRV_INIT_DATA const uint16_t kAcceptedIds[] = {0x0208, 0x0216};
 
 // The set-up the current probe runs in the bracket that found the chip.
 ZRV_GLOBAL void (*ProbeSetup)(const SioConfigBracket& bracket);
 
-bool AcceptF81216(const SioConfigBracket& bracket, const SioProbeStep& step) {
+ZRV_INIT bool AcceptF81216(const SioConfigBracket& bracket, const SioProbeStep& step) {
     const uint16_t id = bracket.ReadChipId();
     if (!InList(kAcceptedIds, id)) return false;
     F81216State.Pair = step.Pair;
@@ -37,7 +37,7 @@ bool AcceptF81216(const SioConfigBracket& bracket, const SioProbeStep& step) {
 
 }  // namespace
 
-bool Detect_F81216(void (*setup)(const SioConfigBracket& bracket)) {
+ZRV_INIT bool Detect_F81216(void (*setup)(const SioConfigBracket& bracket)) {
     ProbeSetup = setup;
     SioProbeStep found;
     return SioProbe(kProbeKeys, AcceptF81216, &found);

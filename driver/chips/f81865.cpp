@@ -33,7 +33,7 @@ ZRV_INIT const F81865Variant* FindVariant(uint16_t id) {
     return FindRow(kVariants, &F81865Variant::ChipId, id);
 }
 
-const SioProbeKeys kProbeKeys = {&kF81865Keys, 1, false};
+ZRV_INIT_DATA const SioProbeKeys kProbeKeys = {&kF81865Keys, 1, false};
 
 // Inside the probe's bracket at each pair: the chip ID, logged whether or
 // not it is accepted. The pair tried last stays in the state.

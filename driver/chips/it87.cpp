@@ -19,12 +19,12 @@ const SioKeys kKeys[] = {
     {kEnterKeys2E, 4, kExitKeys, 2},
     {kEnterKeys4E, 4, kExitKeys, 2},
 };
-const SioProbeKeys kProbeKeys = {kKeys, 2, true};
+ZRV_INIT_DATA const SioProbeKeys kProbeKeys = {kKeys, 2, true};
 
 // The second pair's keys serve any pair but the first.
 const SioKeys& KeysFor(const SioPortPair& pair) { return pair.IndexPort == 0x2E ? kKeys[0] : kKeys[1]; }
 
-const It87Chip kChips[] = {
+ZRV_INIT_DATA const It87Chip kChips[] = {
     {0x8712, 0, 0, true},
     {0x8718, 8, 8, false},
     {0x8783, 8, 6, false},
@@ -32,9 +32,9 @@ const It87Chip kChips[] = {
 
 }  // namespace
 
-const It87Chip* It87FindChip(uint16_t id) { return FindRow(kChips, &It87Chip::ChipId, id); }
+ZRV_INIT const It87Chip* It87FindChip(uint16_t id) { return FindRow(kChips, &It87Chip::ChipId, id); }
 
-bool IT87_Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
+ZRV_INIT bool IT87_Probe(SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
     return SioProbe(kProbeKeys, accept, found, pairs);
 }
 

@@ -18,7 +18,7 @@ const SioKeys kSCH3114Keys = {kEnterKeys, 1, kExitKeys, 1};
 
 // The chip identifies itself by one byte, register 0x20.
 constexpr uint8_t kRegDeviceId = 0x20;
-const uint8_t kAcceptedIds[] = {0x7D, 0x7C, 0x7F};
+ZRV_INIT_DATA const uint8_t kAcceptedIds[] = {0x7D, 0x7C, 0x7F};
 
 // Offsets of the monitor's index/data pair in the runtime block.
 constexpr uint16_t kRuntimeMonitorIndex = 0x70;
@@ -27,16 +27,16 @@ constexpr uint16_t kRuntimeMonitorData = 0x71;
 SCH3114StateRecord& S = SCH3114State;
 
 // Inside the probe's bracket: select the runtime device and take its base.
-void SCH3114_ReadRuntimeBase(const SioConfigBracket& bracket) {
+ZRV_INIT void SCH3114_ReadRuntimeBase(const SioConfigBracket& bracket) {
     bracket.SelectDevice(SCH3114_DEVICE_RUNTIME);
     S.RuntimeBase = bracket.ReadBase();
 }
 
-const SioProbeKeys kProbeKeys = {&kSCH3114Keys, 1, false};
+ZRV_INIT_DATA const SioProbeKeys kProbeKeys = {&kSCH3114Keys, 1, false};
 
 // Inside the probe's bracket at each pair: the ID, and the runtime base when
 // the ID is accepted.
-bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep&) {
+ZRV_INIT bool AcceptSCH3114(const SioConfigBracket& bracket, const SioProbeStep&) {
     if (!InList(kAcceptedIds, bracket.ReadReg(kRegDeviceId))) return false;
     SCH3114_ReadRuntimeBase(bracket);
     return true;
@@ -52,7 +52,7 @@ void SCH3114Runtime::WriteReg(uint8_t offset, uint8_t value) const {
     PlatWritePort(static_cast<uint16_t>(S.RuntimeBase + offset), value);
 }
 
-void Detect_SCH3114() {
+ZRV_INIT void Detect_SCH3114() {
     S.Probed = 1;
     SioProbeStep found;
     if (!SioProbe(kProbeKeys, AcceptSCH3114, &found)) {
@@ -69,7 +69,7 @@ void Detect_SCH3114() {
     }
 }
 
-bool SCH3114_ChipPresent() {
+ZRV_INIT bool SCH3114_ChipPresent() {
     if (S.NotFound != 0) return false;
     if (S.Probed == 0) Detect_SCH3114();
     return S.NotFound == 0;

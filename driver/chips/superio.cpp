@@ -50,7 +50,7 @@ uint16_t SioConfigBracket::ReadBase() const {
     return static_cast<uint16_t>(high << 8 | low);
 }
 
-bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
+ZRV_INIT bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeStep* found, uint32_t pairs) {
     for (uint32_t p = 0; p < pairs; ++p) {
         const uint32_t first = keys.OnePerPair ? p : 0;
         const uint32_t end = keys.OnePerPair ? p + 1 : keys.Count;
@@ -65,8 +65,8 @@ bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeStep* foun
     return false;
 }
 
-bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataOffset, const char* refusal,
-                    SioPortPair* pair) {
+ZRV_INIT bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataOffset, const char* refusal,
+                             SioPortPair* pair) {
     if (base < kSioLowestBlockBase || base > 0xFFFFu - dataOffset) {
         DbgPrint(refusal, static_cast<unsigned>(base));
         return false;

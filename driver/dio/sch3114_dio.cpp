@@ -59,7 +59,7 @@ const DioOps SCH3114DioOps = {
 };
 
 // Only the line layout describes SCH3114 lines.
-int32_t DIO_SCH3114_Detect() {
+ZRV_INIT int32_t DIO_SCH3114_Detect() {
     if (!SCH3114_ChipPresent()) return -1;
     if (BoardConfig.DioDeviceType != kDioLineLayout) return -1;
     if (!LinesServed(InputLines(), GroupHasRegister,

@@ -34,7 +34,7 @@ struct W83627GpioGroup {
     uint8_t DirectionReg;
 };
 // clang-format off
-const W83627GpioGroup kGroups[] = {
+ZRV_INIT_DATA const W83627GpioGroup kGroups[] = {
     // group id    device                activate  extra test          data  direction
     {1, 0,    W83627_DEVICE_GPIO_A, 0x01, {0, 0, 0},          0xF1, 0xF0},
     {2, 0xA2, W83627_DEVICE_GPIO_B, 0x02, {0, 0, 0},          0xE5, 0xE4},
@@ -64,13 +64,13 @@ ZRV_GLOBAL W83627GpioStateRecord W83627GpioState;
 
 W83627GpioStateRecord& S = W83627GpioState;
 
-const W83627GpioGroup* FindGroup(uint32_t group, uint8_t id) {
+ZRV_INIT const W83627GpioGroup* FindGroup(uint32_t group, uint8_t id) {
     for (const W83627GpioGroup& g : kGroups)
         if (g.Group == group && (g.OnlyId == 0 || g.OnlyId == id)) return &g;
     return nullptr;
 }
 
-void DIO_W83627_IOMask(const SioConfigBracket& config, uint8_t reg) {
+ZRV_INIT void DIO_W83627_IOMask(const SioConfigBracket& config, uint8_t reg) {
     S.GpioInMask = config.ReadReg(reg);
     S.GpioOutMask = static_cast<uint8_t>(~S.GpioInMask);
     S.GpioInBits = CountBits(S.GpioInMask);
@@ -87,7 +87,7 @@ const char* const kGroupNoData =
     "DIO_W83627_SelectGroup group %d has no data register on ID %02x, digital I/O not bound\n";
 
 // Inside the caller's bracket.
-const char* DIO_W83627_SelectGroup(const SioConfigBracket& config, uint32_t group) {
+ZRV_INIT const char* DIO_W83627_SelectGroup(const SioConfigBracket& config, uint32_t group) {
     const W83627GpioGroup& g = *FindGroup(group, S.ChipId);
     config.SelectDevice(g.Device);
     if (g.DataReg != 0) S.GpioLdn = g.Device;
@@ -127,7 +127,7 @@ const DioOps W83627DioOps = {
 namespace {
 
 // The group is set up in every probe bracket, whatever the ID.
-bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeStep& step) {
+ZRV_INIT bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeStep& step) {
     S.Pair = step.Pair;
     S.ChipId = bracket.ReadReg(SIO_REG_ID_HIGH);
     S.Refusal = DIO_W83627_SelectGroup(bracket, S.Group);
@@ -140,7 +140,7 @@ bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeStep& step)
 // table is bound only for a group the chip serves: one whose set-up test
 // passes and that has a data register; otherwise Get and Set would have
 // nothing but configuration register 0x00 of logical device 0 to address.
-int32_t DIO_W83627_Detect() {
+ZRV_INIT int32_t DIO_W83627_Detect() {
     uint32_t group = 0;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"GPIOGroup", &group)) || group == 0 || group > kLastGroup)
         return -1;

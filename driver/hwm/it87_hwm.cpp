@@ -50,7 +50,7 @@ struct IT87HwmStateRecord {
     uint8_t VersionLetter;      // 'D', 'G', 'H', 'I', 'K' or 'Z'
     uint8_t FanDivisor[kFans];  // fans 1 to 5
     SioPortPair Monitor;        // base + 5 / + 6 and the monitor's lock
-    const It87Chip* Chip;       // accepted at detection
+    bool DivisorsFromChip;      // fans 1 to 3 take their divisors from register 0x0B
     uint16_t Base;              // logical device 4's base, low three bits cleared
     uint8_t Active;             // logical device 4's register 0x30
 };
@@ -63,8 +63,8 @@ public:
 };
 
 // Version letter by the low nibble of the version number.
-const uint8_t kVersionLetters[16] = {'Z', 'Z', 'Z', 'Z', 'D', 'G', 'H', 'I',
-                                     'K', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
+ZRV_INIT_DATA const uint8_t kVersionLetters[16] = {'Z', 'Z', 'Z', 'Z', 'D', 'G', 'H', 'I',
+                                                   'K', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
 
 // Fan count registers (high byte read first).
 struct FanCountRegs {
@@ -218,7 +218,7 @@ int32_t HWM_IT87_FanControl(FanCtrl* control) {
 
 // Fan divisors of fans 1 to 3 from register 0x0B of an IT8712F: 2 to the
 // power of bits 2..0 and of bits 5..3; bit 6 gives fan 3 eight, else two.
-void ReadDivisors(const It87Monitor& monitor) {
+ZRV_INIT void ReadDivisors(const It87Monitor& monitor) {
     const uint8_t r = monitor.ReadReg(kHwmRegFanDivisor);
     IT87HwmState.FanDivisor[0] = static_cast<uint8_t>(1u << (r & 0x07));
     IT87HwmState.FanDivisor[1] = static_cast<uint8_t>(1u << ((r >> 3) & 0x07));
@@ -227,10 +227,10 @@ void ReadDivisors(const It87Monitor& monitor) {
 
 // Inside the probe's bracket at 0x2E/0x2F: the chip, its version letter,
 // and logical device 4's base (as the monitor decodes it) and activation.
-bool AcceptIt87Hwm(const SioConfigBracket& bracket, const SioProbeStep&) {
+ZRV_INIT bool AcceptIt87Hwm(const SioConfigBracket& bracket, const SioProbeStep&) {
     const It87Chip* chip = It87FindChip(bracket.ReadChipId());
     if (chip == nullptr) return false;
-    IT87HwmState.Chip = chip;
+    IT87HwmState.DivisorsFromChip = chip->DivisorsFromChip;
     const uint8_t version = chip->HwmVersion != 0 ? chip->HwmVersion : bracket.ReadReg(IT87_REG_VERSION);
     IT87HwmState.VersionLetter = kVersionLetters[version & 0x0F];
     bracket.SelectDevice(IT87_DEVICE_HWM);
@@ -251,7 +251,7 @@ const HwmOps IT87HwmOps = {HWM_IT87_GetData, HWM_IT87_FanControl, nullptr};
 // it, and a base that would put the monitor's pair among the board's own
 // devices (below 0x100, which includes a base never set up), leave the
 // monitor unbound and no monitor port touched.
-int32_t HWM_IT87_Detect() {
+ZRV_INIT int32_t HWM_IT87_Detect() {
     SioProbeStep found;
     if (!IT87_Probe(AcceptIt87Hwm, &found, 1)) return -1;
     const uint16_t base = IT87HwmState.Base;
@@ -268,7 +268,7 @@ int32_t HWM_IT87_Detect() {
     for (uint8_t& divisor : IT87HwmState.FanDivisor) divisor = kHwmDefaultDivisor;
 
     It87Monitor monitor;
-    if (IT87HwmState.Chip->DivisorsFromChip) ReadDivisors(monitor);
+    if (IT87HwmState.DivisorsFromChip) ReadDivisors(monitor);
     monitor.WriteReg(kHwmRegFanCounters, kHwmFanCountersValue);
     return 0;
 }

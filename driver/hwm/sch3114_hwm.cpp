@@ -9,7 +9,7 @@ namespace {
 
 // Start-up, in this order: monitor stopped, 0x42 into register 0x7C, then
 // started again.
-const SioRegWrite kInitWrites[] = {{0x40, 0x00}, {0x7C, 0x42}, {0x40, 0x01}};
+ZRV_INIT_DATA const SioRegWrite kInitWrites[] = {{0x40, 0x00}, {0x7C, 0x42}, {0x40, 0x01}};
 
 // Voltage inputs in HwmData order; the record's last three voltage bytes
 // have no input.
@@ -118,14 +118,14 @@ const HwmOps SCH3114HwmOps = {HWM_SCH3114_GetData, HWM_SCH3114_FanControl, nullp
 
 namespace {
 
-void HWM_SCH3114_Init() {
+ZRV_INIT void HWM_SCH3114_Init() {
     SCH3114Monitor monitor;
     monitor.WriteRegs(kInitWrites);
 }
 
 }  // namespace
 
-int32_t HWM_SCH3114_Detect() {
+ZRV_INIT int32_t HWM_SCH3114_Detect() {
     if (!SCH3114_ChipPresent()) return -1;
     HWM_SCH3114_Init();
     return 0;

@@ -61,12 +61,12 @@ const W83627HwmChip kChips[] = {
     {0x60, 1, HAS_VIN5_6 | FAN3_DIV1},
 };
 
-const W83627HwmChip* FindChip(uint8_t id) { return FindRow(kChips, &W83627HwmChip::Id, id); }
+ZRV_INIT const W83627HwmChip* FindChip(uint8_t id) { return FindRow(kChips, &W83627HwmChip::Id, id); }
 
 // Fan divisors: 2 to a three-bit exponent, bits 1..0 from one register and
 // bit 2 from another. The registers are read once each, in this order (all
 // bank 0); the last two only on chips with fans 4 and 5.
-const uint8_t kDivisorRegs[] = {0x47, 0x5D, 0x4B, 0x59, 0x4C};
+ZRV_INIT_DATA const uint8_t kDivisorRegs[] = {0x47, 0x5D, 0x4B, 0x59, 0x4C};
 constexpr uint32_t kDivisorRegsFan4_5 = 2;  // trailing entries read only with HAS_FAN4_5
 // A divisor is 1 on a chip without the fan's `Needs`, or with its `OneWhen`.
 struct DivisorBits {
@@ -77,7 +77,7 @@ struct DivisorBits {
     uint8_t Needs;
     uint8_t OneWhen;
 };
-const DivisorBits kDivisors[] = {
+ZRV_INIT_DATA const DivisorBits kDivisors[] = {
     {0, 4, 1, 5, ALWAYS, 0},     {0, 6, 1, 6, ALWAYS, 0},     {2, 6, 1, 7, ALWAYS, FAN3_DIV1},
     {3, 0, 4, 7, HAS_FAN4_5, 0}, {3, 2, 3, 7, HAS_FAN4_5, 0},
 };
@@ -202,7 +202,7 @@ int32_t HWM_W83627_FanControl(FanCtrl* control) {
 // Inside each probe bracket: the chip's monitor, when the ID is accepted
 // and logical device 0x0B has a base and decodes. The base, as the chip
 // decodes it, is left in BaseAddr.
-bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep&) {
+ZRV_INIT bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep&) {
     DbgPrint("W83627GetChipID+\n");
     const uint8_t id = config.ReadReg(SIO_REG_ID_HIGH);
     if (FindChip(id) != nullptr) {
@@ -219,7 +219,7 @@ bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep&) {
 }
 
 // Divisors from the bank-0 registers, inside the caller's sequence.
-void ReadFanDivisors(BankedMonitor& monitor) {
+ZRV_INIT void ReadFanDivisors(BankedMonitor& monitor) {
     const bool fans4_5 = (S.Chip->Features & HAS_FAN4_5) != 0;
     const uint32_t regs = sizeof(kDivisorRegs) - (fans4_5 ? 0 : kDivisorRegsFan4_5);
     uint8_t value[sizeof(kDivisorRegs)] = {};
@@ -239,7 +239,7 @@ const HwmOps W83627HwmOps = {W83627GetHwmData, HWM_W83627_FanControl, nullptr};
 // Probes 0x2E/0x2F, then 0x4E/0x4F; takes the monitor's fan divisors. A base
 // below 0x100 is refused (no monitor port is touched): the firmware did not
 // set the monitor up, and its pair would land on the board's own devices.
-int32_t HWM_W83627_Detect() {
+ZRV_INIT int32_t HWM_W83627_Detect() {
     SioProbeStep found;
     if (!W83627_Probe(W83627GetChipID, &found)) return -1;
     if (!SioMonitorPair(

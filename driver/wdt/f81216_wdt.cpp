@@ -29,7 +29,7 @@ ZRV_GLOBAL F81216WdtStateRecord F81216WdtState;
 
 // Set-up, with device 8 selected: no interrupt, stopped (count 0) in
 // seconds, device active.
-const SioRegWrite kSetupWrites[] = {
+ZRV_INIT_DATA const SioRegWrite kSetupWrites[] = {
     {kWdtRegIrq, 0x00},
     {kWdtRegMode, kWdtModeSeconds},
     {kWdtRegCount, 0x00},
@@ -55,7 +55,7 @@ public:
 };
 
 // Set-up, in the probe's bracket.
-void WDT_F81216_Setup(const SioConfigBracket& bracket) {
+ZRV_INIT void WDT_F81216_Setup(const SioConfigBracket& bracket) {
     bracket.SelectDevice(F81216_DEVICE_WDT);
     bracket.WriteRegs(kSetupWrites);
 }
@@ -93,4 +93,4 @@ const WdtOps F81216WdtOps = {
 };
 
 // Runs at every selection (once per load): tries 0x2E/0x2F, then 0x4E/0x4F.
-int32_t WDT_F81216_Detect() { return Detect_F81216(WDT_F81216_Setup) ? 0 : -1; }
+ZRV_INIT int32_t WDT_F81216_Detect() { return Detect_F81216(WDT_F81216_Setup) ? 0 : -1; }

@@ -30,7 +30,6 @@ struct IT87WdtStateRecord {
     const SioPortPair* Pair;  // configuration pair the chip answered at
     uint8_t Version;          // register 0x22 on the IT8712F, 8 on the others
     uint16_t SavedCount;      // count last accepted by SetTimeout, under the pair's lock
-    const It87Chip* Chip;     // accepted at detection
 };
 ZRV_GLOBAL IT87WdtStateRecord IT87WdtState;
 
@@ -106,21 +105,22 @@ const WdtOps IT87WdtOps = {
 namespace {
 
 // Inside each probe bracket: ID and version.
-bool AcceptIt87Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
+ZRV_INIT bool AcceptIt87Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
     IT87WdtState.Pair = step.Pair;
     const uint16_t id = bracket.ReadChipId();
     IT87WdtState.Version = bracket.ReadReg(IT87_REG_VERSION);
-    IT87WdtState.Chip = It87FindChip(id);
-    return IT87WdtState.Chip != nullptr;
+    const It87Chip* chip = It87FindChip(id);
+    if (chip == nullptr) return false;
+    if (chip->WdtVersion != 0) IT87WdtState.Version = chip->WdtVersion;
+    return true;
 }
 
 }  // namespace
 
 // Reads ID and version at the first pair, then at the second. Writes no
 // watchdog register: a watchdog the firmware left running keeps running.
-int32_t WDT_IT87_Detect() {
+ZRV_INIT int32_t WDT_IT87_Detect() {
     SioProbeStep found;
     if (!IT87_Probe(AcceptIt87Wdt, &found)) return -1;
-    if (IT87WdtState.Chip->WdtVersion != 0) IT87WdtState.Version = IT87WdtState.Chip->WdtVersion;
     return 0;
 }

@@ -24,7 +24,7 @@ struct RegWrite {
 
 // Set-up: control and configuration cleared, seconds. The count register is
 // left alone, so a watchdog the firmware started keeps running.
-const RegWrite kInitWrites[] = {
+ZRV_INIT_DATA const RegWrite kInitWrites[] = {
     {kWdtRegControl, 0x00},
     {kWdtRegConfig, 0x00},
     {kWdtRegUnit, kWdtUnitSeconds},
@@ -74,14 +74,14 @@ const WdtOps SCH3114WdtOps = {
 
 namespace {
 
-void WDT_SCH3114_Init() {
+ZRV_INIT void WDT_SCH3114_Init() {
     SCH3114Runtime runtime;
     for (const RegWrite& w : kInitWrites) runtime.WriteReg(w.Offset, w.Value);
 }
 
 }  // namespace
 
-int32_t WDT_SCH3114_Detect() {
+ZRV_INIT int32_t WDT_SCH3114_Detect() {
     if (!SCH3114_ChipPresent()) return -1;
     WDT_SCH3114_Init();
     return 0;

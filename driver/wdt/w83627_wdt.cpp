@@ -30,8 +30,8 @@ struct W83627WdtChip {
     const W83627WdtLayout* Layout;
     bool ClearsPinSelect;
 };
-const W83627WdtChip kUsualChip = {0, &kUsualLayout, false};
-const W83627WdtChip kChips[] = {
+ZRV_INIT_DATA const W83627WdtChip kUsualChip = {0, &kUsualLayout, false};
+ZRV_INIT_DATA const W83627WdtChip kChips[] = {
     {0x88, &kUsualLayout, true},
     {0x60, &kAltLayout, false},
     {0x68, &kAltLayout, false},
@@ -51,7 +51,7 @@ struct W83627WdtStateRecord {
 ZRV_GLOBAL W83627WdtStateRecord W83627WdtState;
 
 // The row of an accepted ID, or null.
-const W83627WdtChip* FindChip(uint8_t id) {
+ZRV_INIT const W83627WdtChip* FindChip(uint8_t id) {
     if (!W83627_IdAccepted(id)) return nullptr;
     const W83627WdtChip* chip = FindRow(kChips, &W83627WdtChip::Id, id);
     return chip != nullptr ? chip : &kUsualChip;
@@ -117,7 +117,7 @@ const WdtOps W83627WdtOps = {
 // Activates the watchdog's device and clears its control/status register;
 // the count register keeps what it held, so a watchdog the firmware started
 // keeps running.
-void WDT_W83627_Setup(uint8_t id) {
+ZRV_INIT void WDT_W83627_Setup(uint8_t id) {
     const W83627WdtChip& chip = *FindChip(id);
     WdtConfig config;
     config.WriteReg(SIO_REG_ACTIVATE, 0x01);
@@ -130,7 +130,7 @@ void WDT_W83627_Setup(uint8_t id) {
 
 namespace {
 
-bool AcceptW83627Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
+ZRV_INIT bool AcceptW83627Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) {
     W83627WdtState.Pair = step.Pair;
     W83627WdtState.ChipId = bracket.ReadReg(SIO_REG_ID_HIGH);
     return FindChip(W83627WdtState.ChipId) != nullptr;
@@ -140,7 +140,7 @@ bool AcceptW83627Wdt(const SioConfigBracket& bracket, const SioProbeStep& step) 
 
 // Reads only the device ID at 0x2E/0x2F, then at 0x4E/0x4F; the set-up runs
 // in a bracket of its own.
-int32_t WDT_W83627_Detect() {
+ZRV_INIT int32_t WDT_W83627_Detect() {
     SioProbeStep found;
     if (!W83627_Probe(AcceptW83627Wdt, &found)) return -1;
     const W83627WdtChip* chip = FindChip(W83627WdtState.ChipId);
