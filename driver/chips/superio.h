@@ -53,6 +53,13 @@ struct SioRegWrite {
     uint8_t Value;
 };
 
+// Writes a list of registers in order, through anything with WriteReg (an
+// index/data pair, a configuration bracket, a runtime block).
+template <typename Io, uint32_t N>
+void SioWriteRegs(const Io& io, const SioRegWrite (&writes)[N]) {
+    for (uint32_t i = 0; i < N; ++i) io.WriteReg(writes[i].Reg, writes[i].Value);
+}
+
 // Register access through an index/data pair. The pair's lock is held from
 // construction to destruction, so a read-modify-write made through one
 // object cannot interleave with another sequence on the same pair.
@@ -65,11 +72,6 @@ public:
 
     uint8_t ReadReg(uint8_t reg) const;
     void WriteReg(uint8_t reg, uint8_t value) const;
-    // Writes a list of registers in order.
-    template <uint32_t N>
-    void WriteRegs(const SioRegWrite (&writes)[N]) const {
-        for (uint32_t i = 0; i < N; ++i) WriteReg(writes[i].Reg, writes[i].Value);
-    }
 
 protected:
     void WriteKeys(const SioKeyWrite* writes, uint32_t count) const;

@@ -56,6 +56,22 @@ ZRV_INIT ZrvStatus ReadLineValue(const ZrvWChar* stem, uint32_t index, uint32_t*
     return ReadRegistryDword(kSubkeyDio, name, value);
 }
 
+// Group and mask of `count` lines, from the values "<addrStem><n>" and
+// "<maskStem><n>", line by line.
+ZRV_INIT ZrvStatus ReadLines(const ZrvWChar* addrStem, const ZrvWChar* maskStem, uint32_t count,
+                             uint16_t* group, uint8_t* mask) {
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t addr = 0, bits = 0;
+        ZrvStatus status = ReadLineValue(addrStem, i, &addr);
+        if (!ZRV_SUCCESS(status)) return status;
+        group[i] = static_cast<uint16_t>(addr);
+        status = ReadLineValue(maskStem, i, &bits);
+        if (!ZRV_SUCCESS(status)) return status;
+        mask[i] = static_cast<uint8_t>(bits);
+    }
+    return ZRV_STATUS_SUCCESS;
+}
+
 // Reads a line count; counts above the 16 lines of a line word are kept at 16.
 ZRV_INIT ZrvStatus ReadLineCount(const ZrvWChar* name, uint8_t* count) {
     uint32_t value = 0;
@@ -169,21 +185,9 @@ ZRV_INIT ZrvStatus LoadLineMap() {
     BoardConfig.InBits = inCount;
     BoardConfig.OutBits = outCount;
 
-    for (uint32_t i = 0; i < in; ++i) {
-        uint32_t addr = 0, mask = 0;
-        if (!ZRV_SUCCESS(status = ReadLineValue(u"InAddr", i, &addr))) return status;
-        BoardConfig.InAddr[i] = static_cast<uint16_t>(addr);
-        if (!ZRV_SUCCESS(status = ReadLineValue(u"InMask", i, &mask))) return status;
-        BoardConfig.InMask[i] = static_cast<uint8_t>(mask);
-    }
-    for (uint32_t i = 0; i < out; ++i) {
-        uint32_t addr = 0, mask = 0;
-        if (!ZRV_SUCCESS(status = ReadLineValue(u"OutAddr", i, &addr))) return status;
-        BoardConfig.OutAddr[i] = static_cast<uint16_t>(addr);
-        if (!ZRV_SUCCESS(status = ReadLineValue(u"OutMask", i, &mask))) return status;
-        BoardConfig.OutMask[i] = static_cast<uint8_t>(mask);
-    }
-    return ZRV_STATUS_SUCCESS;
+    status = ReadLines(u"InAddr", u"InMask", in, BoardConfig.InAddr, BoardConfig.InMask);
+    if (!ZRV_SUCCESS(status)) return status;
+    return ReadLines(u"OutAddr", u"OutMask", out, BoardConfig.OutAddr, BoardConfig.OutMask);
 }
 
 ZRV_INIT bool LoadBoardConfig() {

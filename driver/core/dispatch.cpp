@@ -66,28 +66,23 @@ ZrvStatus Spare(ZrvRequest* r) {
     return ZRV_STATUS_SUCCESS;
 }
 
-ZrvStatus DioGetConfig(ZrvRequest* r) {
-    StoreLe16(r->Buffer, BoundDioOps->GetConfig());
+// Answers with one 16-bit word.
+ZrvStatus ReturnWord(ZrvRequest* r, uint16_t word) {
+    StoreLe16(r->Buffer, word);
     r->Information = 2;
     return ZRV_STATUS_SUCCESS;
 }
 
-ZrvStatus DioGetInput(ZrvRequest* r) {
-    StoreLe16(r->Buffer, BoundDioOps->Get(0));
-    r->Information = 2;
-    return ZRV_STATUS_SUCCESS;
-}
+ZrvStatus DioGetConfig(ZrvRequest* r) { return ReturnWord(r, BoundDioOps->GetConfig()); }
+
+ZrvStatus DioGetInput(ZrvRequest* r) { return ReturnWord(r, BoundDioOps->Get(0)); }
 
 ZrvStatus DioSetOutput(ZrvRequest* r) {
     BoundDioOps->Set(Le16(r->Buffer));
     return ZRV_STATUS_SUCCESS;
 }
 
-ZrvStatus DioGetOutput(ZrvRequest* r) {
-    StoreLe16(r->Buffer, BoundDioOps->Get(1));
-    r->Information = 2;
-    return ZRV_STATUS_SUCCESS;
-}
+ZrvStatus DioGetOutput(ZrvRequest* r) { return ReturnWord(r, BoundDioOps->Get(1)); }
 
 ZrvStatus WdtSetTimeout(ZrvRequest* r) {
     return BoundWdtOps->SetTimeout(reinterpret_cast<WdtTimeout*>(r->Buffer));
@@ -117,22 +112,21 @@ ZrvStatus WdtGetTimeout(ZrvRequest* r) {
     return ZRV_STATUS_SUCCESS;
 }
 
-ZrvStatus CDGetInputs(ZrvRequest* r) {
-    r->Buffer[0] = BoundDioOps->CDGetInputs();
+// Answers with one byte.
+ZrvStatus ReturnByte(ZrvRequest* r, uint8_t byte) {
+    r->Buffer[0] = byte;
     r->Information = 1;
     return ZRV_STATUS_SUCCESS;
 }
+
+ZrvStatus CDGetInputs(ZrvRequest* r) { return ReturnByte(r, BoundDioOps->CDGetInputs()); }
 
 ZrvStatus CDPulseOutput(ZrvRequest* r) {
     BoundDioOps->CDPulseOutput(r->Buffer[0]);
     return ZRV_STATUS_SUCCESS;
 }
 
-ZrvStatus CDGetOutputCount(ZrvRequest* r) {
-    r->Buffer[0] = BoundDioOps->CDGetOutputCount();
-    r->Information = 1;
-    return ZRV_STATUS_SUCCESS;
-}
+ZrvStatus CDGetOutputCount(ZrvRequest* r) { return ReturnByte(r, BoundDioOps->CDGetOutputCount()); }
 
 // A back-end without a direction register to write refuses the mask.
 ZrvStatus DioSetSpecificMask(ZrvRequest* r) {

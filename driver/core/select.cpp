@@ -61,22 +61,26 @@ ZRV_INIT const Ops* Bind(DetectRoutine detect, const Ops* ops) {
     return detect() == 0 ? ops : nullptr;
 }
 
+// One function's selection: the row of its chip code, then that row's detect
+// routine and table for the function.
+template <typename Ops>
+ZRV_INIT const Ops* Select(uint32_t BoardConfigRecord::*chip, DetectRoutine BackendRow::*detect,
+                           const Ops* BackendRow::*ops) {
+    if (!EnsureConfig()) return nullptr;
+    const BackendRow* row = FindBackend(BoardConfig.*chip);
+    return row != nullptr ? Bind(row->*detect, row->*ops) : nullptr;
+}
+
 }  // namespace
 
 ZRV_INIT const HwmOps* SelectHwmOps() {
-    if (!EnsureConfig()) return nullptr;
-    const BackendRow* row = FindBackend(BoardConfig.HwmChip);
-    return row != nullptr ? Bind(row->DetectHwm, row->Hwm) : nullptr;
+    return Select(&BoardConfigRecord::HwmChip, &BackendRow::DetectHwm, &BackendRow::Hwm);
 }
 
 ZRV_INIT const WdtOps* SelectWdtOps() {
-    if (!EnsureConfig()) return nullptr;
-    const BackendRow* row = FindBackend(BoardConfig.WdtChip);
-    return row != nullptr ? Bind(row->DetectWdt, row->Wdt) : nullptr;
+    return Select(&BoardConfigRecord::WdtChip, &BackendRow::DetectWdt, &BackendRow::Wdt);
 }
 
 ZRV_INIT const DioOps* SelectDioOps() {
-    if (!EnsureConfig()) return nullptr;
-    const BackendRow* row = FindBackend(BoardConfig.DioChip);
-    return row != nullptr ? Bind(row->DetectDio, row->Dio) : nullptr;
+    return Select(&BoardConfigRecord::DioChip, &BackendRow::DetectDio, &BackendRow::Dio);
 }

@@ -120,7 +120,7 @@ namespace {
 
 ZRV_INIT void HWM_SCH3114_Init() {
     SCH3114Monitor monitor;
-    monitor.WriteRegs(kInitWrites);
+    SioWriteRegs(monitor, kInitWrites);
 }
 
 }  // namespace

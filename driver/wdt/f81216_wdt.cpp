@@ -57,7 +57,7 @@ public:
 // Set-up, in the probe's bracket.
 ZRV_INIT void WDT_F81216_Setup(const SioConfigBracket& bracket) {
     bracket.SelectDevice(F81216_DEVICE_WDT);
-    bracket.WriteRegs(kSetupWrites);
+    SioWriteRegs(bracket, kSetupWrites);
 }
 
 // A running countdown stops (count 0); the new count is loaded by the next

@@ -94,7 +94,7 @@ namespace {
 
 ZRV_INIT void WDT_F81865_Init() {
     F81865Config config(F81865_DEVICE_WDT);
-    config.WriteRegs(kInitWrites);
+    SioWriteRegs(config, kInitWrites);
 }
 
 }  // namespace

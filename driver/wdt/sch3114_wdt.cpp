@@ -17,14 +17,9 @@ constexpr uint8_t kWdtUnitSeconds = 0x80;
 constexpr uint8_t kWdtUnitMinutes = 0x00;
 constexpr uint16_t kWdtMaxCount = 255;
 
-struct RegWrite {
-    uint8_t Offset;
-    uint8_t Value;
-};
-
 // Set-up: control and configuration cleared, seconds. The count register is
 // left alone, so a watchdog the firmware started keeps running.
-ZRV_INIT_DATA const RegWrite kInitWrites[] = {
+ZRV_INIT_DATA const SioRegWrite kInitWrites[] = {
     {kWdtRegControl, 0x00},
     {kWdtRegConfig, 0x00},
     {kWdtRegUnit, kWdtUnitSeconds},
@@ -76,7 +71,7 @@ namespace {
 
 ZRV_INIT void WDT_SCH3114_Init() {
     SCH3114Runtime runtime;
-    for (const RegWrite& w : kInitWrites) runtime.WriteReg(w.Offset, w.Value);
+    SioWriteRegs(runtime, kInitWrites);
 }
 
 }  // namespace
