@@ -29,29 +29,11 @@
 
 #include "sim/board.h"
 #include "tests/support/board_files.h"
+#include "zorvik/requests.h"
 
 namespace {
 
-const uint32_t kCodes[] = {
-    IOCTL_HWM_GET_DATA,
-    IOCTL_HWM_FAN_CONTROL,
-    IOCTL_SPARE_1,
-    IOCTL_SPARE_2,
-    IOCTL_DIO_GET_CONFIG,
-    IOCTL_DIO_GET_INPUT,
-    IOCTL_DIO_SET_OUTPUT,
-    IOCTL_DIO_GET_OUTPUT,
-    IOCTL_WDT_SET_TIMEOUT,
-    IOCTL_WDT_START,
-    IOCTL_WDT_STOP,
-    IOCTL_WDT_RESET,
-    IOCTL_WDT_GET_TIMEOUT,
-    IOCTL_DIO_CD_GET_INPUTS,
-    IOCTL_DIO_CD_PULSE_OUTPUT,
-    IOCTL_DIO_CD_GET_OUTPUT_COUNT,
-    IOCTL_DIO_SET_SPECIFIC_MASK,
-    IOCTL_DIO_CD_SET_OUTPUT,
-};
+const uint32_t kCodes[] = {ZRV_REQUESTS(ZRV_REQUEST_CODE)};
 
 // Requests that read and change nothing: asked twice, they answer alike.
 const uint32_t kReadOnly[] = {

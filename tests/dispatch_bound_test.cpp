@@ -9,6 +9,7 @@
 #include "sim/board.h"
 #include "sim/devices/f81865.h"
 #include "tests/support/harness.h"
+#include "zorvik/requests.h"
 
 using zrvtest::SimBoard;
 
@@ -187,25 +188,7 @@ TEST_F(PortBoard, CDSetOutputTakesNumberFromHighNibbleAndStateFromBitZero) {
 // length, and breaks no platform or hardware rule.
 TEST(RequestSweep, EveryBoardSurvivesOddRequests) {
     const uint32_t codes[] = {
-        IOCTL_HWM_GET_DATA,
-        IOCTL_HWM_FAN_CONTROL,
-        IOCTL_SPARE_1,
-        IOCTL_SPARE_2,
-        IOCTL_DIO_GET_CONFIG,
-        IOCTL_DIO_GET_INPUT,
-        IOCTL_DIO_SET_OUTPUT,
-        IOCTL_DIO_GET_OUTPUT,
-        IOCTL_WDT_SET_TIMEOUT,
-        IOCTL_WDT_START,
-        IOCTL_WDT_STOP,
-        IOCTL_WDT_RESET,
-        IOCTL_WDT_GET_TIMEOUT,
-        IOCTL_DIO_CD_GET_INPUTS,
-        IOCTL_DIO_CD_PULSE_OUTPUT,
-        IOCTL_DIO_CD_GET_OUTPUT_COUNT,
-        IOCTL_DIO_SET_SPECIFIC_MASK,
-        IOCTL_DIO_CD_SET_OUTPUT,
-        ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x808, 0, 0),
+        ZRV_REQUESTS(ZRV_REQUEST_CODE) ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x808, 0, 0),
         ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x800, 0, 2),
     };
     int boards = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/harness.h"
+#include "zorvik/requests.h"
 
 using zrvtest::SimBoard;
 
@@ -33,6 +34,8 @@ protected:
     SimBoard board;
 };
 
+const ZrvRequestInfo kRequests[] = {ZRV_REQUESTS(ZRV_REQUEST_INFO)};
+
 struct Case {
     uint32_t code;
     uint32_t in;
@@ -40,25 +43,9 @@ struct Case {
 };
 
 TEST_F(UnboundBoard, EveryHardwareRequestIsNotSupported) {
-    const Case cases[] = {
-        {IOCTL_HWM_GET_DATA, 0, 36},
-        {IOCTL_HWM_GET_DATA, 0, 35},
-        {IOCTL_HWM_FAN_CONTROL, 8, 8},
-        {IOCTL_DIO_GET_CONFIG, 0, 2},
-        {IOCTL_DIO_GET_INPUT, 0, 2},
-        {IOCTL_DIO_SET_OUTPUT, 2, 0},
-        {IOCTL_DIO_GET_OUTPUT, 0, 2},
-        {IOCTL_WDT_SET_TIMEOUT, 4, 0},
-        {IOCTL_WDT_START, 0, 0},
-        {IOCTL_WDT_STOP, 0, 0},
-        {IOCTL_WDT_RESET, 0, 0},
-        {IOCTL_WDT_GET_TIMEOUT, 0, 4},
-        {IOCTL_DIO_CD_GET_INPUTS, 0, 1},
-        {IOCTL_DIO_CD_PULSE_OUTPUT, 1, 0},
-        {IOCTL_DIO_CD_GET_OUTPUT_COUNT, 0, 1},
-        {IOCTL_DIO_SET_SPECIFIC_MASK, 1, 0},
-        {IOCTL_DIO_CD_SET_OUTPUT, 1, 0},
-    };
+    std::vector<Case> cases = {{IOCTL_HWM_GET_DATA, 0, 35}};
+    for (const ZrvRequestInfo& q : kRequests)
+        if (q.Function != ZRV_REQUEST_NONE) cases.push_back({q.Code, q.MinInput, q.MinOutput});
     for (const Case& c : cases) {
         auto r = board.ioctl(c.code, std::vector<uint8_t>(c.in, 0x11), c.out);
         EXPECT_EQ(r.status, ZRV_STATUS_NOT_SUPPORTED) << std::hex << c.code;

@@ -12,6 +12,7 @@
 
 #include "sim/board.h"
 #include "tests/support/boards.h"
+#include "zorvik/requests.h"
 
 namespace {
 
@@ -22,8 +23,6 @@ enum class Function { Hwm, Wdt, Dio, None, Invalid };
 struct CodeRow {
     uint32_t code;
     Function function;
-    uint32_t minInput;
-    uint32_t minOutput;
     uint32_t returns;  // bytes on success
     bool upToOutput;   // fewer when the output buffer is shorter
     bool maySayNo;     // a bound back-end may refuse it (missing slot, fan, direction register, stop)
@@ -31,27 +30,36 @@ struct CodeRow {
 };
 
 const CodeRow kCodes[] = {
-    {IOCTL_HWM_GET_DATA, Function::Hwm, 0, 36, 36, false, false, {}},
-    {IOCTL_HWM_FAN_CONTROL, Function::Hwm, 8, 0, 8, true, true, {0, 0, 1, 0, 0, 0, 0, 0}},
-    {IOCTL_SPARE_1, Function::None, 2, 0, 2, true, false, {0x34, 0x12}},
-    {IOCTL_SPARE_2, Function::None, 2, 0, 2, true, false, {0x34, 0x12}},
-    {IOCTL_DIO_GET_CONFIG, Function::Dio, 0, 2, 2, false, false, {}},
-    {IOCTL_DIO_GET_INPUT, Function::Dio, 0, 2, 2, false, false, {}},
-    {IOCTL_DIO_SET_OUTPUT, Function::Dio, 2, 0, 0, false, false, {0x05, 0x00}},
-    {IOCTL_DIO_GET_OUTPUT, Function::Dio, 0, 2, 2, false, false, {}},
-    {IOCTL_WDT_SET_TIMEOUT, Function::Wdt, 4, 0, 0, false, false, {10, 0, 1, 0}},
-    {IOCTL_WDT_START, Function::Wdt, 0, 0, 0, false, false, {}},
-    {IOCTL_WDT_STOP, Function::Wdt, 0, 0, 0, false, true, {}},
-    {IOCTL_WDT_RESET, Function::Wdt, 0, 0, 0, false, false, {}},
-    {IOCTL_WDT_GET_TIMEOUT, Function::Wdt, 0, 4, 4, false, false, {}},
-    {IOCTL_DIO_CD_GET_INPUTS, Function::Dio, 0, 1, 1, false, true, {}},
-    {IOCTL_DIO_CD_PULSE_OUTPUT, Function::Dio, 1, 0, 0, false, true, {0x01}},
-    {IOCTL_DIO_CD_GET_OUTPUT_COUNT, Function::Dio, 0, 1, 1, false, true, {}},
-    {IOCTL_DIO_SET_SPECIFIC_MASK, Function::Dio, 1, 0, 0, false, true, {0x0F}},
-    {IOCTL_DIO_CD_SET_OUTPUT, Function::Dio, 1, 0, 0, false, true, {0x11}},
-    {ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x808, 0, 0), Function::Invalid, 0, 0, 0, false, false, {}},
-    {ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x800, 0, 2), Function::Invalid, 0, 0, 0, false, false, {}},
+    {IOCTL_HWM_GET_DATA, Function::Hwm, 36, false, false, {}},
+    {IOCTL_HWM_FAN_CONTROL, Function::Hwm, 8, true, true, {0, 0, 1, 0, 0, 0, 0, 0}},
+    {IOCTL_SPARE_1, Function::None, 2, true, false, {0x34, 0x12}},
+    {IOCTL_SPARE_2, Function::None, 2, true, false, {0x34, 0x12}},
+    {IOCTL_DIO_GET_CONFIG, Function::Dio, 2, false, false, {}},
+    {IOCTL_DIO_GET_INPUT, Function::Dio, 2, false, false, {}},
+    {IOCTL_DIO_SET_OUTPUT, Function::Dio, 0, false, false, {0x05, 0x00}},
+    {IOCTL_DIO_GET_OUTPUT, Function::Dio, 2, false, false, {}},
+    {IOCTL_WDT_SET_TIMEOUT, Function::Wdt, 0, false, false, {10, 0, 1, 0}},
+    {IOCTL_WDT_START, Function::Wdt, 0, false, false, {}},
+    {IOCTL_WDT_STOP, Function::Wdt, 0, false, true, {}},
+    {IOCTL_WDT_RESET, Function::Wdt, 0, false, false, {}},
+    {IOCTL_WDT_GET_TIMEOUT, Function::Wdt, 4, false, false, {}},
+    {IOCTL_DIO_CD_GET_INPUTS, Function::Dio, 1, false, true, {}},
+    {IOCTL_DIO_CD_PULSE_OUTPUT, Function::Dio, 0, false, true, {0x01}},
+    {IOCTL_DIO_CD_GET_OUTPUT_COUNT, Function::Dio, 1, false, true, {}},
+    {IOCTL_DIO_SET_SPECIFIC_MASK, Function::Dio, 0, false, true, {0x0F}},
+    {IOCTL_DIO_CD_SET_OUTPUT, Function::Dio, 0, false, true, {0x11}},
+    {ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x808, 0, 0), Function::Invalid, 0, false, false, {}},
+    {ZRV_CTL_CODE(ZRV_DEVICE_TYPE, 0x800, 0, 2), Function::Invalid, 0, false, false, {}},
 };
+
+// The smallest input and output a request takes, from the request list; an
+// invalid code takes none.
+const ZrvRequestInfo kRequests[] = {ZRV_REQUESTS(ZRV_REQUEST_INFO)};
+ZrvRequestInfo limits(uint32_t code) {
+    for (const ZrvRequestInfo& q : kRequests)
+        if (q.Code == code) return q;
+    return {code, "", ZRV_REQUEST_NONE, 0, 0};
+}
 
 std::set<uint32_t> lengths(uint32_t n) {
     std::set<uint32_t> out{0, n, n + 1, 4096};
@@ -76,11 +84,12 @@ TEST(LengthMatrix, EveryCodeLengthAndHandleOnEveryBoard) {
         };
         int cells = 0;
         for (const CodeRow& row : kCodes) {
+            const ZrvRequestInfo need = limits(row.code);
             // Served cells of one code all end the same way, whatever the lengths.
             std::optional<ZrvStatus> served;
             for (const auto access : {sim::Access::Read, sim::Access::ReadWrite}) {
-                for (uint32_t in : lengths(row.minInput)) {
-                    for (uint32_t out : lengths(row.minOutput)) {
+                for (uint32_t in : lengths(need.MinInput)) {
+                    for (uint32_t out : lengths(need.MinOutput)) {
                         SCOPED_TRACE(fmt::format("code 0x{:08x} in {} out {} {}", row.code, in, out,
                                                  access == sim::Access::Read ? "read-only" : "read/write"));
                         std::vector<uint8_t> input = row.record;
@@ -94,7 +103,7 @@ TEST(LengthMatrix, EveryCodeLengthAndHandleOnEveryBoard) {
                             EXPECT_EQ(r.status, ZRV_STATUS_INVALID_PARAMETER);
                         } else if (!bound(row.function)) {
                             EXPECT_EQ(r.status, ZRV_STATUS_NOT_SUPPORTED);
-                        } else if (in < row.minInput || out < row.minOutput) {
+                        } else if (in < need.MinInput || out < need.MinOutput) {
                             EXPECT_EQ(r.status, ZRV_STATUS_INVALID_PARAMETER);
                         } else {
                             if (!served) served = r.status;
