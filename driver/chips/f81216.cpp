@@ -40,7 +40,9 @@ ZRV_INIT bool AcceptF81216(const SioConfigBracket& bracket, const SioProbeStep& 
 ZRV_INIT bool Detect_F81216(void (*setup)(const SioConfigBracket& bracket)) {
     ProbeSetup = setup;
     SioProbeStep found;
-    return SioProbe(kProbeKeys, AcceptF81216, &found);
+    const bool present = SioProbe(kProbeKeys, AcceptF81216, &found);
+    ProbeSetup = nullptr;  // the set-up is load-only code, gone after the load
+    return present;
 }
 
 F81216Config::F81216Config(uint8_t device)
