@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# `promtool check metrics` on what `zrvctl metrics` prints for every example
+# board, with the board's profile and without one (the board file and its
+# .reg copied where no profile lies beside them); each output must also
+# carry the readings' series and `zorvik_up 1`.
+#
+#   check_metrics.sh ZRVCTL SOURCE_DIR
+set -uo pipefail
+zrvctl=$1
+src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+check() {  # NAME BOARD
+  local out=$work/$1.prom
+  "$zrvctl" --sim "$2" metrics >"$out" 2>"$work/$1.err"
+  local rc=$?
+  # 0, or 5 where a reading crossed a limit; the text is printed either way.
+  if { [ $rc -eq 0 ] || [ $rc -eq 5 ]; } && promtool check metrics <"$out" >"$work/$1.lint" 2>&1 &&
+    grep -qx 'zorvik_up 1' "$out"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $1 (exit $rc)"; cat "$work/$1.err" "$work/$1.lint"; head -40 "$out"
+  fi
+}
+for board in "$src"/boards/*.json; do
+  case $board in *.profile.json) continue ;; esac
+  name=$(basename "$board" .json)
+  check "$name" "$board"
+  mkdir -p "$work/raw-$name"
+  cp "$board" "$work/raw-$name/"
+  reg=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1])).get("registry",""))' "$board")
+  [ -n "$reg" ] && cp "$(dirname "$board")/$reg" "$work/raw-$name/"
+  check "raw-$name" "$work/raw-$name/$name.json"
+  grep -q '^zorvik_in_volts' "$work/raw-$name.prom" && { echo "FAILED: raw-$name: raw readings dressed as volts"; failed=$((failed + 1)); }
+done
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
