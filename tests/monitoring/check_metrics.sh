@@ -16,8 +16,8 @@ check() {  # NAME BOARD
   local out=$work/$1.prom
   "$zrvctl" --sim "$2" metrics >"$out" 2>"$work/$1.err"
   local rc=$?
-  # 0, or 5 where a reading crossed a limit; the text is printed either way.
-  if { [ $rc -eq 0 ] || [ $rc -eq 5 ]; } && promtool check metrics <"$out" >"$work/$1.lint" 2>&1 &&
+  # A reading past its limit is a sample (zorvik_sensor_alarm), not a failure.
+  if [ $rc -eq 0 ] && promtool check metrics <"$out" >"$work/$1.lint" 2>&1 &&
     grep -qx 'zorvik_up 1' "$out"; then
     passed=$((passed + 1))
   else
