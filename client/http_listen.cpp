@@ -205,7 +205,7 @@ void MetricsListener::serveOne(uintptr_t client, const std::function<std::string
 void MetricsListener::serveFor(uint64_t ms, const std::function<std::string()>& metrics) {
     const auto until = Steady::now() + std::chrono::milliseconds(ms);
     const SOCKET s = static_cast<SOCKET>(socket_);
-    while (!interrupted() && Steady::now() < until) {
+    while (!interrupted() && !stop_ && Steady::now() < until) {
         // Wake at least every 200 ms to see an interruption.
         const auto step = std::min(until, Steady::now() + std::chrono::milliseconds(200));
         if (!ready(s, false, step)) continue;

@@ -8,6 +8,7 @@
 // that network's address.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -43,11 +44,14 @@ public:
     // Answers requests for `ms` milliseconds of wall time, or until the run
     // is interrupted; `metrics` makes each answer's text.
     void serveFor(uint64_t ms, const std::function<std::string()>& metrics);
+    // Ends serveFor() from another thread within a fraction of a second.
+    void stop() { stop_ = true; }
 
 private:
     void serveOne(uintptr_t client, const std::function<std::string()>& metrics);
     uintptr_t socket_ = ~uintptr_t{0};
     uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
 };
 
 }  // namespace zrvctl
