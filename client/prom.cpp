@@ -97,10 +97,15 @@ std::string lastError() { return std::strerror(errno); }
 
 bool replaceFile(const std::string& dir, const std::string& name, const std::string& text,
                  std::string& error) {
-    const std::string target = dir + "/" + name;
+#ifdef _WIN32
+    const char* slash = "\\";
+#else
+    const char* slash = "/";
+#endif
+    const std::string target = dir + slash + name;
     // The collectors read *.prom only, so the temporary file is never
     // taken for a half-written one.
-    const std::string temp = fmt::format("{}/.{}.{}.tmp", dir, name, processId());
+    const std::string temp = fmt::format("{}{}.{}.{}.tmp", dir, slash, name, processId());
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) {
         error = fmt::format("{}: {}", temp, lastError());

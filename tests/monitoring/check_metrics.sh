@@ -36,5 +36,20 @@ for board in "$src"/boards/*.json; do
   check "raw-$name" "$work/raw-$name/$name.json"
   grep -q '^zorvik_in_volts' "$work/raw-$name.prom" && { echo "FAILED: raw-$name: raw readings dressed as volts"; failed=$((failed + 1)); }
 done
+# The keepalive writes the file after every restart, with its own series;
+# the last write, after the stop, says the watchdog no longer runs.
+mkdir -p "$work/keepalive"
+if "$zrvctl" --sim "$src/boards/default.json" wdctl keepalive --every 1s --timeout 10s --count 2 \
+  --metrics "$work/keepalive" >"$work/keepalive.out" 2>&1 &&
+  promtool check metrics <"$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_timeout_seconds 10' "$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_keepalive_interval_seconds 1' "$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_running 0' "$work/keepalive/zorvik.prom" &&
+  grep -q '^zorvik_watchdog_last_keepalive_timestamp_seconds [0-9]' "$work/keepalive/zorvik.prom"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: keepalive --metrics"; cat "$work/keepalive.out" "$work/keepalive/zorvik.prom"
+fi
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
