@@ -12,18 +12,7 @@ listener=
 trap '[ -n "$listener" ] && kill "$listener" 2>/dev/null; bench_cleanup; rm -rf "$work"' EXIT
 bench_begin "$work"
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...: runs the command, which must succeed
-  local what=$1
-  shift
-  if "$@" >"$work/check.out" 2>&1; then
-    echo "ok    $what"
-  else
-    echo "FAIL  $what"
-    sed 's/^/      /' "$work/check.out"
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 samples() { grep -v '^#' "$1" | tr -d '\r' | grep -v '^zorvik_watchdog_' | sort; }
 zrvctl=C:\\zorvik-bench\\zrvctl.exe
 cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-bench/"
@@ -87,5 +76,4 @@ check "service remove" bench_wine "$zrvctl" service remove
 bench_stop_service zorvik
 bench_end_session
 bench_stop_board
-if [ $failures -eq 0 ]; then echo "PASS"; else echo "$failures check(s) failed"; fi
-exit $((failures > 0))
+check_summary
