@@ -7,11 +7,13 @@
 //   wdctl -s 30 | -s 2m            set the timeout (checked against the range)
 //   wdctl start | stop | keepalive start, stop or restart once
 //   wdctl keepalive --every 10s [--timeout 30s] [--leave-running] [--count N]
+//                  [--metrics DIR] [--listen ADDRESS:PORT]
 //                                  restart it every period until interrupted
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -165,18 +167,32 @@ void keepalive(Context& ctx, const Keepalive& k) {
     } else if (!ctx.run.timeoutSet) {
         warn(ctx, command, "no timeout was set in this run: the watchdog runs with whatever count it holds");
     }
+    MetricsPublisher metrics(ctx, k.metricsDir, k.listen);
+    if (metrics.failed()) return;
     if (!send(ctx, command, zrv_wdt_start)) return;
+    KeepaliveFacts facts;
+    if (ctx.run.timeoutSet)
+        facts.timeoutSeconds =
+            uint64_t{ctx.run.timeoutSet->Count} * unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000;
+    facts.everySeconds = k.everyMs / 1000;
+    facts.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
+    facts.running = true;
+    metrics.publish(&facts);
     const std::string timeout = ctx.run.timeoutSet ? timeoutText(*ctx.run.timeoutSet) : "unknown";
     answer(ctx,
            fmt::format("keepalive: watchdog started, timeout {}, restarted every {}", timeout,
                        seconds(k.everyMs)),
            {{"keepalive", "started"}, {"every_ms", k.everyMs}, {"timeout", timeout}});
     uint32_t restarts = 0;
-    while ((k.count == 0 || restarts < k.count) && ctx.clock.sleep(k.everyMs)) {
+    while ((k.count == 0 || restarts < k.count) && metrics.wait(k.everyMs)) {
         if (!send(ctx, command, zrv_wdt_kick)) return;  // the watchdog is left as it is
         ++restarts;
+        facts.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
+        metrics.publish(&facts);
     }
     if (!k.leaveRunning && !send(ctx, command, zrv_wdt_stop)) return;
+    facts.running = k.leaveRunning;
+    metrics.publish(&facts);
     answer(ctx,
            fmt::format("keepalive: {} restarts; watchdog {}", restarts,
                        k.leaveRunning ? "left running" : "stopped"),
@@ -203,11 +219,20 @@ Builder defineWdctl(CLI::App& app) {
     addDuration(app, "--timeout", a->keepalive.timeoutMs, "keepalive: set this timeout first", false);
     app.add_flag("--leave-running", a->keepalive.leaveRunning, "keepalive: do not stop the watchdog on exit");
     addNumber(app, "--count", a->keepalive.count, 0xFFFFFFFFu, "keepalive: end after N restarts");
+    app.add_option("--metrics", a->keepalive.metricsDir,
+                   "keepalive: write DIR/zorvik.prom (Prometheus textfile) after every restart")
+        ->type_name("DIR");
+    app.add_option("--listen", a->keepalive.listen,
+                   "keepalive: answer GET /metrics at ADDRESS:PORT meanwhile")
+        ->type_name("ADDRESS:PORT");
     return [a] {
         const Keepalive& k = a->keepalive;
         const bool loop = k.everyMs != 0;
-        if ((k.timeoutMs != 0 || k.leaveRunning || k.count != 0) && !loop)
-            throw ClientError{"--timeout, --leave-running and --count belong to keepalive --every"};
+        if ((k.timeoutMs != 0 || k.leaveRunning || k.count != 0 || !k.metricsDir.empty() ||
+             !k.listen.empty()) &&
+            !loop)
+            throw ClientError{
+                "--timeout, --leave-running, --count, --metrics and --listen belong to keepalive --every"};
         if (loop && a->action != "keepalive") throw ClientError{"--every belongs to keepalive"};
         if (loop && k.timeoutMs != 0 && k.everyMs >= k.timeoutMs)
             throw ClientError{"keepalive: --every must be shorter than --timeout, or the board resets"};

@@ -21,6 +21,7 @@ const CommandTable& commands() {
         addDigitalIoCommands(t);
         addHwmCommands(t);
         addConfigCommands(t);
+        addMetricsCommands(t);
         addBoardCommands(t);
         addPlatformCommands(t);
         return t;

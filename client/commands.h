@@ -120,6 +120,7 @@ void addDigitalIoCommands(CommandTable& table);
 void addHwmCommands(CommandTable& table);
 void addBoardCommands(CommandTable& table);
 void addConfigCommands(CommandTable& table);
+void addMetricsCommands(CommandTable& table);
 // Commands of one client only (the Windows service); each back-end has it.
 void addPlatformCommands(CommandTable& table);
 
@@ -174,9 +175,47 @@ struct Keepalive {
     uint64_t everyMs = 0;
     uint64_t timeoutMs = 0;  // 0: keep the timeout of this run
     bool leaveRunning = false;
-    uint32_t count = 0;  // restarts before a clean exit; 0 until interrupted
+    uint32_t count = 0;      // restarts before a clean exit; 0 until interrupted
+    std::string metricsDir;  // write DIR/zorvik.prom after every restart
+    std::string listen;      // answer GET /metrics at ADDRESS:PORT between restarts
 };
 void keepalive(Context& ctx, const Keepalive& k);
+
+// ---- Metrics -------------------------------------------------------------
+// What the keepalive knows of the watchdog, for the metrics.
+struct KeepaliveFacts {
+    uint64_t timeoutSeconds = 0;  // as set; 0 when this run set none
+    uint64_t everySeconds = 0;
+    int64_t lastKeepalive = 0;  // seconds since the epoch of the last restart (or the start)
+    bool running = false;
+};
+// The board's state in the Prometheus text exposition format (0.0.4).
+std::string boardMetrics(Context& ctx, const KeepaliveFacts* keepalive);
+class MetricsListener;
+// The metrics of a loop (metrics --textfile --watch, the keepalive): the
+// textfile written after each round, and the listener served while the
+// loop waits.
+class MetricsPublisher {
+public:
+    // Says why, and is failed(), when `listen` cannot be listened at.
+    MetricsPublisher(Context& ctx, std::string textfileDir, const std::string& listen);
+    bool failed() const { return failed_; }
+    ~MetricsPublisher();
+    MetricsPublisher(const MetricsPublisher&) = delete;
+    MetricsPublisher& operator=(const MetricsPublisher&) = delete;
+    // Writes the textfile (if any); false after saying why it could not.
+    bool publish(const KeepaliveFacts* keepalive);
+    // Waits `ms` as the clock does, answering scrapes meanwhile; false when
+    // the run was interrupted.
+    bool wait(uint64_t ms);
+
+private:
+    Context& ctx_;
+    std::string dir_;
+    std::unique_ptr<MetricsListener> listener_;
+    std::optional<KeepaliveFacts> facts_;
+    bool failed_ = false;
+};
 
 // The watchdog's range (GetTimeout), asked once per run.
 std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command);

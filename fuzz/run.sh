@@ -16,10 +16,10 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 bin=$src/build/fuzz/fuzz
 work=${ZRV_FUZZ_WORK:-$(mktemp -d)}
 status=0
-for name in requests reg board; do
+for name in requests reg board http; do
   mkdir -p "$work/$name"
   seeds=("$src/fuzz/corpus/$name")
-  [ "$name" = requests ] || seeds+=("$src/boards")
+  case $name in reg | board) seeds+=("$src/boards") ;; esac
   start=$(date +%s)
   "$bin/zrv_fuzz_$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$work/$name-" "$work/$name" "${seeds[@]}" >"$work/$name.log" 2>&1

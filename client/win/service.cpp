@@ -25,6 +25,8 @@ struct ServiceArgs {
     std::string every = "10s";
     std::string timeout = "60s";
     bool leaveRunning = false;
+    std::string metrics;  // DIR for zorvik.prom, written after every restart
+    std::string listen;   // ADDRESS:PORT answering GET /metrics
 };
 
 std::string systemError(DWORD error) {
@@ -57,8 +59,10 @@ struct ScHandle {
 void install(Context& ctx, const ServiceArgs& a) {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (scm.h == nullptr) return fail(ctx, "service", systemError(GetLastError()));
-    const std::string command = fmt::format("\"{}\" service run --every {} --timeout {}{}", executable(),
-                                            a.every, a.timeout, a.leaveRunning ? " --leave-running" : "");
+    std::string command = fmt::format("\"{}\" service run --every {} --timeout {}{}", executable(), a.every,
+                                      a.timeout, a.leaveRunning ? " --leave-running" : "");
+    if (!a.metrics.empty()) command += fmt::format(" --metrics \"{}\"", a.metrics);
+    if (!a.listen.empty()) command += fmt::format(" --listen {}", a.listen);
     // Started after the driver's service, which it needs.
     static const char kDependencies[] = "zorvik\0";
     ScHandle service(CreateServiceA(scm.h, kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
@@ -128,8 +132,12 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
 
 void run(Context& ctx, const ServiceArgs& a) {
     gContext = &ctx;
-    gKeepalive =
-        Keepalive{parseDuration(a.every, "every"), parseDuration(a.timeout, "timeout"), a.leaveRunning, 0};
+    gKeepalive = Keepalive{parseDuration(a.every, "every"),
+                           parseDuration(a.timeout, "timeout"),
+                           a.leaveRunning,
+                           0,
+                           a.metrics,
+                           a.listen};
     static char name[] = "zrvwdt";
     SERVICE_TABLE_ENTRYA table[] = {{name, serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table))
@@ -146,6 +154,11 @@ Builder defineService(CLI::App& app) {
     app.add_option("--every", a->every, "restart the watchdog every DURATION (default 10s)");
     app.add_option("--timeout", a->timeout, "the watchdog's timeout (default 60s)");
     app.add_flag("--leave-running", a->leaveRunning, "do not stop the watchdog when the service stops");
+    app.add_option("--metrics", a->metrics,
+                   "write DIR\\zorvik.prom (Prometheus textfile) after every restart")
+        ->type_name("DIR");
+    app.add_option("--listen", a->listen, "answer Prometheus's GET /metrics at ADDRESS:PORT")
+        ->type_name("ADDRESS:PORT");
     return [a] {
         const uint64_t every = parseDuration(a->every, "every"),
                        timeout = parseDuration(a->timeout, "timeout");

@@ -47,18 +47,7 @@ cp "$bench_src/win/install.cmd" "$bench_src/win/uninstall.cmd" "$bench_src/win/z
 printf 'board configuration\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\r\n"DeviceType"=dword:00000000\r\n' \
   >"$dist/broken.reg"
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...: runs the command, which must succeed
-  local what=$1
-  shift
-  if "$@" >"$work/check.out" 2>&1; then
-    echo "ok    $what"
-  else
-    echo "FAIL  $what"
-    sed 's/^/      /' "$work/check.out"
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 service_key='HKLM\System\CurrentControlSet\Services\zorvik'
 registered_to_start_at_boot() {
   bench_wine reg query "$service_key" 2>&1 | tr -d '\r' >"$work/service" || return 1
@@ -157,5 +146,4 @@ check "no zorvik.dll after the INF uninstall" library_absent
 bench_end_session
 bench_stop_board
 
-if [ $failures -eq 0 ]; then echo "PASS"; else echo "$failures check(s) failed"; fi
-exit $((failures > 0))
+check_summary

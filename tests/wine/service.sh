@@ -14,18 +14,7 @@ work=$(mktemp -d)
 trap 'bench_cleanup; rm -rf "$work"' EXIT
 bench_begin "$work"
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...: runs the command, which must succeed
-  local what=$1
-  shift
-  if "$@" >"$work/check.out" 2>&1; then
-    echo "ok    $what"
-  else
-    echo "FAIL  $what"
-    sed 's/^/      /' "$work/check.out"
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 board() {  # one request to the board server; prints what follows "ok"
   local reply
   exec 7<>"/dev/tcp/127.0.0.1/$bench_port" || return 1
@@ -80,5 +69,4 @@ check "left running, the watchdog resets the board" one_reset
 bench_stop_service zorvik
 bench_end_session
 bench_stop_board
-if [ $failures -eq 0 ]; then echo "PASS"; else echo "$failures check(s) failed"; fi
-exit $((failures > 0))
+check_summary

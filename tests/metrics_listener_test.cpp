@@ -1,0 +1,117 @@
+// The scrape endpoint over loopback: what each kind of request gets, a
+// client that sends nothing holding the next scrape only for the few seconds
+// it is given, and the endpoint answering on after every bad request.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "client/http_listen.h"
+
+namespace {
+
+using zrvctl::MetricsListener;
+
+const char* kMetrics = "zorvik_up 1\n";
+
+int connectTo(uint16_t port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return s;
+}
+
+// Sends `request`, then reads until the endpoint closes.
+std::string exchange(uint16_t port, const std::string& request) {
+    const int s = connectTo(port);
+    send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(s, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, static_cast<size_t>(n));
+    close(s);
+    return answer;
+}
+
+struct Served {
+    MetricsListener listener;
+    std::thread thread;
+    explicit Served(uint64_t ms) {
+        std::string error;
+        EXPECT_TRUE(listener.open("127.0.0.1:0", error)) << error;
+        thread = std::thread([this, ms] { listener.serveFor(ms, [] { return std::string(kMetrics); }); });
+    }
+    ~Served() {
+        listener.stop();
+        thread.join();
+    }
+};
+
+TEST(MetricsListener, AnswersEachRequestAsItDeservesAndGoesOn) {
+    struct Row {
+        std::string request;
+        std::string statusLine;  // empty: closed without an answer
+        bool body;               // the metrics follow the head
+    };
+    const std::string endless = "GET /metrics HTTP/1.1\r\nX-Padding: " + std::string(9000, 'a');
+    const Row rows[] = {
+        {"GET /metrics HTTP/1.1\r\nHost: board\r\n\r\n", "HTTP/1.1 200 OK", true},
+        {"GET /metrics?debug=1 HTTP/1.0\n\n", "HTTP/1.1 200 OK", true},
+        {"HEAD /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", false},
+        {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found", false},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "HTTP/1.1 405 Method Not Allowed", false},
+        {"GET /metrics\r\n\r\n", "HTTP/1.1 400 Bad Request", false},
+        {"GET /metrics HTTP/2.0\r\n\r\n", "HTTP/1.1 400 Bad Request", false},
+        {"GET /met rics HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request", false},
+        {std::string("GET /metrics HTTP/1.1\r\nX: \x01\r\n\r\n"), "HTTP/1.1 400 Bad Request", false},
+        {endless, "HTTP/1.1 400 Bad Request", false},
+        {"GET /metrics HTTP/1.1\r\n", "", false},  // never finished: closed after the client's time
+    };
+    Served served(60000);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.request.substr(0, 40));
+        if (r.statusLine.empty()) {
+            const int s = connectTo(served.listener.port());
+            send(s, r.request.data(), r.request.size(), MSG_NOSIGNAL);
+            shutdown(s, SHUT_WR);
+            char c;
+            EXPECT_EQ(recv(s, &c, 1, 0), 0);
+            close(s);
+            continue;
+        }
+        const std::string answer = exchange(served.listener.port(), r.request);
+        EXPECT_EQ(answer.substr(0, answer.find("\r\n")), r.statusLine);
+        EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos);
+        const std::string body = answer.substr(answer.find("\r\n\r\n") + 4);
+        if (r.body) {
+            EXPECT_EQ(body, kMetrics);
+            EXPECT_NE(answer.find("Content-Type: text/plain; version=0.0.4"), std::string::npos);
+        } else if (r.statusLine.find("200") != std::string::npos) {
+            EXPECT_EQ(body, "");
+        }
+    }
+    EXPECT_EQ(exchange(served.listener.port(), "GET /metrics HTTP/1.1\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK");
+}
+
+TEST(MetricsListener, ASilentClientHoldsTheNextScrapeOnlyForItsFewSeconds) {
+    Served served(60000);
+    const int silent = connectTo(served.listener.port());
+    const auto start = std::chrono::steady_clock::now();
+    const std::string answer = exchange(served.listener.port(), "GET /metrics HTTP/1.1\r\n\r\n");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_LT(waited, std::chrono::milliseconds(zrvctl::kHttpClientMs + 1000));
+    char c;
+    EXPECT_EQ(recv(silent, &c, 1, 0), 0);  // closed unanswered
+    close(silent);
+}
+
+}  // namespace

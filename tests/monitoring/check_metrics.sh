@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# `promtool check metrics` on what `zrvctl metrics` prints for every example
+# board, with the board's profile and without one (the board file and its
+# .reg copied where no profile lies beside them); each output must also
+# carry the readings' series and `zorvik_up 1`.
+#
+#   check_metrics.sh ZRVCTL SOURCE_DIR
+set -uo pipefail
+zrvctl=$1
+src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+check() {  # NAME BOARD
+  local out=$work/$1.prom
+  "$zrvctl" --sim "$2" metrics >"$out" 2>"$work/$1.err"
+  local rc=$?
+  # A reading past its limit is a sample (zorvik_sensor_alarm), not a failure.
+  if [ $rc -eq 0 ] && promtool check metrics <"$out" >"$work/$1.lint" 2>&1 &&
+    grep -qx 'zorvik_up 1' "$out"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $1 (exit $rc)"; cat "$work/$1.err" "$work/$1.lint"; head -40 "$out"
+  fi
+}
+for board in "$src"/boards/*.json; do
+  case $board in *.profile.json) continue ;; esac
+  name=$(basename "$board" .json)
+  check "$name" "$board"
+  mkdir -p "$work/raw-$name"
+  cp "$board" "$work/raw-$name/"
+  reg=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1])).get("registry",""))' "$board")
+  [ -n "$reg" ] && cp "$(dirname "$board")/$reg" "$work/raw-$name/"
+  check "raw-$name" "$work/raw-$name/$name.json"
+  grep -q '^zorvik_in_volts' "$work/raw-$name.prom" && { echo "FAILED: raw-$name: raw readings dressed as volts"; failed=$((failed + 1)); }
+done
+# The keepalive writes the file after every restart, with its own series;
+# the last write, after the stop, says the watchdog no longer runs.
+mkdir -p "$work/keepalive"
+if "$zrvctl" --sim "$src/boards/default.json" wdctl keepalive --every 1s --timeout 10s --count 2 \
+  --metrics "$work/keepalive" >"$work/keepalive.out" 2>&1 &&
+  promtool check metrics <"$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_timeout_seconds 10' "$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_keepalive_interval_seconds 1' "$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_running 0' "$work/keepalive/zorvik.prom" &&
+  grep -q '^zorvik_watchdog_last_keepalive_timestamp_seconds [0-9]' "$work/keepalive/zorvik.prom"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: keepalive --metrics"; cat "$work/keepalive.out" "$work/keepalive/zorvik.prom"
+fi
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
