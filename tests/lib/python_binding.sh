@@ -18,5 +18,7 @@ if [ -z "$python" ]; then
 fi
 export ZORVIK_LIBRARY=$lib ZRV_SOURCE_DIR=$src PYTHONPATH=$src/bindings/python
 "$python" -m pytest -q -p no:cacheprovider "$src/bindings/python/tests"
-ZORVIK_BOARD=$src/boards/default.json "$python" "$src/examples/keepalive.py" "$src/boards/default.profile.json" 1 0 |
-  grep -qx '  Vcore             1.12 V  min 0.80  max 1.40'
+# Read whole before it is searched: grep -q leaving early would break the
+# example's pipe.
+out=$(ZORVIK_BOARD=$src/boards/default.json "$python" "$src/examples/keepalive.py" "$src/boards/default.profile.json" 1 0)
+grep -qx '  Vcore             1.12 V  min 0.80  max 1.40' <<<"$out"
