@@ -170,9 +170,13 @@ bool answered(Context& ctx, const char* command, int err);
 // The watchdog daemon's loop (wdctl keepalive --every, the Windows
 // service): set the timeout, start, restart every period until interrupted
 // or `count` restarts; then stop the watchdog unless `leaveRunning`.
+// The timeout the loop sets when none is given (wdctl keepalive, the
+// service alike), and the service's period.
+constexpr uint64_t kDefaultTimeoutMs = 60000;
+constexpr uint64_t kDefaultEveryMs = 10000;
 struct Keepalive {
     uint64_t everyMs = 0;
-    uint64_t timeoutMs = 0;  // 0: keep the timeout of this run
+    uint64_t timeoutMs = 0;  // 0: the timeout set earlier in this run, else kDefaultTimeoutMs
     bool leaveRunning = false;
     uint32_t count = 0;  // restarts before a clean exit; 0 until interrupted
 };

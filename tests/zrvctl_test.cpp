@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -26,6 +28,7 @@ protected:
         dir = fs::temp_directory_path() / ("zrvctl-test-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
+        ::setenv("ZRV_KEEPALIVE_STATE", (dir / "keepalive.state").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(dir); }
 
@@ -344,7 +347,32 @@ TEST_F(Zrvctl, KeepaliveHoldsTheWatchdogOffInVirtualTime) {
     // On the F81865 the same request is five minutes.
     r = run("wdctl keepalive --every 1m --timeout 5m --count 1 --json");
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_NE(r.out.find(R"("timeout":"5 minutes")"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("timeout_seconds":300)"), std::string::npos) << r.out;
+}
+
+TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
+    // Before any loop nothing knows the timeout or whether it runs.
+    Outcome r = run("wdctl");
+    EXPECT_NE(r.out.find("Timeout:       unknown\nRunning:       unknown\n"), std::string::npos) << r.out;
+    // 300 s on a 255-count watchdog of seconds or minutes: five minutes, said.
+    r = run("wdctl keepalive --every 1m --timeout 300 --count 1 --leave-running");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("timeout 5 minutes (asked 300.000 s), restarted every 60.000 s"), std::string::npos)
+        << r.out;
+    r = run("wdctl --json");
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["timeout_seconds"], 300);
+    EXPECT_EQ(j["running"], true);
+    EXPECT_EQ(j["every_seconds"], 60);
+    EXPECT_LE(std::abs(j["last_keepalive_epoch"].get<long long>() - static_cast<long long>(std::time(nullptr))),
+              60);
+    // Without --timeout the loop sets the service's default and says so;
+    // stopped at the end, the state says so.
+    r = run("wdctl keepalive --every 10s --count 1 ';' wdctl");
+    EXPECT_NE(r.out.find("timeout 60 seconds (the default)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Timeout:       60 seconds (set in this run)\nRunning:       no (keepalive state"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
