@@ -77,6 +77,10 @@ struct RunState {
     std::optional<WdtTimeout> timeoutSet;  // wdctl -s in this run
     std::optional<WdtTimeout> range;       // the watchdog's answer to GetTimeout
     std::optional<std::string> stamp;      // the time of the current --watch round
+    // The digital I/O's direction mask in effect, where known: the profile's
+    // power-up mask when the driver was loaded for this run, or the mask
+    // gpiodir set in it. The driver does not report it.
+    std::optional<uint8_t> direction;
 };
 
 // libzorvik's device over the back-end's Device: the commands encode and
