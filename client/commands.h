@@ -25,9 +25,11 @@ namespace zrvctl {
 // Exit codes of a run; the worst outcome of all commands wins.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitRefused = 1,     // a request was refused or failed, or a reading crossed a limit
+    kExitRefused = 1,     // a request was refused or failed
     kExitUsage = 2,       // the caller's mistake: arguments, files, profile
     kExitBrokenRule = 3,  // the driver or the hardware broke a platform or protocol rule
+    kExitNoDriver = 4,    // the driver is not installed or loaded, or the device may not be opened
+    kExitAlarm = 5,       // every request succeeded, but a reading crossed a limit
 };
 
 // How time passes between the rounds of a loop (--watch, keepalive). On an
@@ -38,6 +40,9 @@ public:
     virtual ~Clock() = default;
     virtual bool sleep(uint64_t ms) = 0;
     virtual std::string stamp() = 0;  // the time of a round, for its heading
+    // The same time in seconds for JSON: since the epoch on a real machine,
+    // since the board was powered on on an emulated one.
+    virtual double seconds() = 0;
 };
 
 // Virtual time of an emulated board: a sleep moves it at once.
@@ -46,6 +51,7 @@ public:
     explicit BoardClock(Board& board) : board_(board) {}
     bool sleep(uint64_t ms) override;
     std::string stamp() override;
+    double seconds() override;
 
 private:
     Board& board_;
@@ -76,7 +82,7 @@ void catchInterrupts();
 struct RunState {
     std::optional<WdtTimeout> timeoutSet;  // wdctl -s in this run
     std::optional<WdtTimeout> range;       // the watchdog's answer to GetTimeout
-    std::optional<std::string> stamp;      // the time of the current --watch round
+    std::optional<double> stamp;           // the time of the current --watch round (Clock::seconds)
     // The digital I/O's direction mask in effect, where known: the profile's
     // power-up mask when the driver was loaded for this run, or the mask
     // gpiodir set in it. The driver does not report it.
@@ -99,7 +105,12 @@ struct Context {
     RunState run;
     std::shared_ptr<LibBridge> bridge = {};  // made at the first lib()
 
-    void worst(int code) { exitCode = code > exitCode ? code : exitCode; }
+    // The worst outcome wins; an alarm is the mildest of them, so that a
+    // failure is never hidden behind it.
+    void worst(int code) {
+        const auto rank = [](int c) { return c == kExitAlarm ? 1 : c == kExitOk ? 0 : c + 1; };
+        exitCode = rank(code) > rank(exitCode) ? code : exitCode;
+    }
     zrv_device* lib();
 };
 
@@ -159,7 +170,10 @@ std::string seconds(uint64_t ms);
 
 // ---- Answers and errors --------------------------------------------------
 // An answer on standard output: the text, or with --json the object.
+// A --watch round's JSON carries its time: {"time": SECONDS, ...}.
 void answer(Context& ctx, const std::string& text, const nlohmann::json& j);
+// The same with members kept in the order given (sensors: the profile's).
+void answerOrdered(Context& ctx, const std::string& text, const nlohmann::ordered_json& j);
 // A failed or refused command on standard error (as JSON with --json); the
 // run's exit code becomes at least `code`.
 void fail(Context& ctx, const char* command, const std::string& text, nlohmann::json j = {},

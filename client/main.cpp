@@ -91,8 +91,9 @@ std::vector<Line> splitCommandLine(const std::vector<std::string>& args) {
 std::string commandList() {
     std::string s = "Commands (COMMAND --help for each one's arguments):\n";
     for (auto& c : commands()) s += fmt::format("  {:<10} {}\n", c.name, c.help);
-    s += "\nExit codes: 0 every request succeeded, 1 a request was refused or failed or a reading\n"
-         "crossed a limit, 2 a usage error, 3 the driver or the hardware broke a rule.\n";
+    s += "\nExit codes: 0 every request succeeded, 1 a request was refused or failed, 2 a usage\n"
+         "error, 3 the driver or the hardware broke a rule, 4 the driver is not installed or the\n"
+         "device may not be opened, 5 a reading crossed a limit (and nothing failed).\n";
     return s;
 }
 
@@ -166,6 +167,6 @@ int main(int argc, char** argv) {
             std::cerr << nlohmann::json{{"error", e.message}}.dump() << "\n";
         else
             std::cerr << "zrvctl: " << e.message << "\n";
-        return kExitUsage;
+        return e.code;
     }
 }

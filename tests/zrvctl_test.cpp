@@ -249,7 +249,10 @@ TEST_F(Zrvctl, ProfileScalesHidesAndRaisesAlarms) {
           "temp1": {"label": "CPU", "scale": 1, "offset": -64, "signed": true, "min": -10},
           "temp2": {"label": "Board", "max": 30}}})");
     Outcome r = run("--profile " + p + " sensors");
-    EXPECT_EQ(r.rc, 1) << "alarms are raised: " << r.err;
+    EXPECT_EQ(r.rc, 5) << "alarms are raised: " << r.err;
+    // An alarm does not hide a refused request, nor a usage error.
+    EXPECT_EQ(run("--profile " + p + " sensors ';' fan 5 on").rc, 1);
+    EXPECT_EQ(run("--profile " + p + " sensors ';' gpioget nosuchline").rc, 2);
     EXPECT_EQ(r.out,
               "test-chip\n"
               "Adapter: bench\n"
@@ -306,6 +309,10 @@ TEST_F(Zrvctl, MalformedProfilesAreUsageErrors) {
         {R"({"lines": {"inputs": ["3"]}})", "lines.inputs[0]: not a line name"},
         {R"({"colour": "blue"})", "colour: unknown entry"},
         {R"({"channels": )", "malformed JSON"},
+        {R"({"channels": {"in0": {"scale": 1e400}}})", "malformed JSON"},
+        {R"({"channels": {"in0": {"scale": 1e308}}})", "channels.in0.scale: 1e+308 is out of range"},
+        {R"({"lines": {"pins": ["a"]}})", "pins and direction go together"},
+        {R"({"lines": {"pins": ["a"], "direction": "0x100"}})", "not a direction mask"},
     };
     for (const auto& c : cases) {
         const std::string p = write("bad.json", c.text);
@@ -313,6 +320,29 @@ TEST_F(Zrvctl, MalformedProfilesAreUsageErrors) {
         EXPECT_EQ(r.rc, 2) << c.text;
         EXPECT_EQ(r.out, "") << c.text;
         EXPECT_NE(r.err.find(c.error), std::string::npos) << c.text << ": " << r.err;
+    }
+}
+
+TEST_F(Zrvctl, MalformedFilesAndLinesEndWithAMessageNotACrash) {
+    const std::string big = (dir / "big.zrv").string();
+    std::ofstream(big) << std::string((1 << 20) + 1, '#');
+    const struct {
+        std::string args;
+        int rc;
+        const char* error;
+    } cases[] = {
+        {"--profile " + dir.string() + " status", 2, "is a directory, not a profile"},
+        {"--script " + big, 2, "big.zrv: larger than 1048576 bytes"},
+        {"--script " + dir.string(), 2, "cannot read script"},
+        {"gpioget 40", 1, "input line 40 is beyond the board's 8 input lines"},
+        {"gpioset 16=1", 1, "output line 16 is beyond"},
+        {"--trace /dev/full status", 1, "/dev/full: cannot write (No space left on device)"},
+        {"--dbg /dev/full status", 1, "/dev/full: cannot write (No space left on device)"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.args << ": " << r.err;
     }
 }
 
@@ -471,9 +501,14 @@ TEST_F(Zrvctl, WatchRepeatsWithATimeStamp) {
     r = run("advance 10s ';' gpioget --watch 500ms --count 2 --json");
     EXPECT_NE(
         r.out.find(
-            "{\"inputs\":237,\"time\":\"time 10.000 s\"}\n{\"inputs\":237,\"time\":\"time 10.500 s\"}\n"),
+            "{\"inputs\":237,\"time\":10.0}\n{\"inputs\":237,\"time\":10.5}\n"),
         std::string::npos)
         << r.out;
+    // sensors rounds: the time beside the chips, the channels in the profile's order.
+    r = run("sensors --watch 5 --count 2 --json");
+    EXPECT_EQ(r.out.find("{\"time\":0.0,\"chips\":{\"f81865-isa-0a00\":{\"Adapter\":\"ISA adapter\",\"CPU fan\":"), 0u)
+        << r.out;
+    EXPECT_LT(r.out.find("\"Vcore\""), r.out.find("\"+3.3V\"")) << r.out;
 }
 
 }  // namespace

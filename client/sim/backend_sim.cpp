@@ -43,8 +43,8 @@ public:
             const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
             const int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
             if (status != ZRV_STATUS_SUCCESS)
-                throw ClientError{
-                    fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
+                throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status)),
+                                  kExitNoDriver};
             it = handles_.emplace(access, handle).first;
         }
         sim::IoResult r = machine_.ioctl(it->second, code, input, outputLength);
@@ -186,7 +186,7 @@ public:
         if (loadStatus != ZRV_STATUS_SUCCESS) {
             std::cerr << fmt::format("zrvctl: the driver did not load: 0x{:08x} ({})\n",
                                      static_cast<uint32_t>(loadStatus), statusName(loadStatus));
-            rc = kExitRefused;
+            rc = kExitNoDriver;
         } else {
             MachineBoard board(machine);
             BoardClock clock(board);
@@ -213,7 +213,7 @@ public:
         for (Spool* f : {&trace, &dbg}) {
             if (const std::string error = f->deliver(); !error.empty()) {
                 std::cerr << "zrvctl: " << error << "\n";
-                rc = std::max(rc, static_cast<int>(kExitRefused));
+                if (rc == kExitOk || rc == kExitAlarm) rc = kExitRefused;
             }
         }
         for (auto& v : machine.ioViolations()) {
