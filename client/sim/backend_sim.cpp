@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "client/backend.h"
@@ -112,10 +113,17 @@ class Spool {
 public:
     explicit Spool(std::string target) : target_(std::move(target)) {
         if (target_.empty()) return;
-        std::FILE* probe = std::fopen(target_.c_str(), "wb");
-        if (probe == nullptr)
+        // --trace /dev/stdout: written through the run's own standard output,
+        // after what the commands printed.
+        struct stat file {}, out {};
+        toStdout_ = ::stat(target_.c_str(), &file) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                    file.st_dev == out.st_dev && file.st_ino == out.st_ino;
+        std::FILE* probe = toStdout_ ? nullptr : std::fopen(target_.c_str(), "wb");
+        if (toStdout_) {
+        } else if (probe == nullptr)
             throw ClientError{fmt::format("{}: cannot write ({})", target_, std::strerror(errno))};
-        std::fclose(probe);
+        else
+            std::fclose(probe);
         std::string pattern = (std::filesystem::temp_directory_path() / "zrvctl-XXXXXX").string();
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0) throw ClientError{fmt::format("{}: cannot write ({})", pattern, std::strerror(errno))};
@@ -136,7 +144,7 @@ public:
         int error = 0;
         std::FILE* in = std::fopen(spool_.c_str(), "rb");
         if (in == nullptr) error = errno;
-        std::FILE* out = in != nullptr ? std::fopen(target_.c_str(), "wb") : nullptr;
+        std::FILE* out = in == nullptr ? nullptr : toStdout_ ? stdout : std::fopen(target_.c_str(), "wb");
         if (in != nullptr && out == nullptr) error = errno;
         char buffer[65536];
         for (size_t n = sizeof buffer; out != nullptr && error == 0 && n == sizeof buffer;) {
@@ -144,13 +152,15 @@ public:
             if (std::ferror(in) || (n > 0 && std::fwrite(buffer, 1, n, out) != n)) error = errno != 0 ? errno : EIO;
         }
         if (in != nullptr) std::fclose(in);
-        if (out != nullptr && std::fclose(out) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+        if (out != nullptr && (toStdout_ ? std::fflush(out) : std::fclose(out)) != 0 && error == 0)
+            error = errno != 0 ? errno : EIO;
         if (error == 0) return "";
         return fmt::format("{}: cannot write ({}): its contents are lost", target_, std::strerror(error));
     }
 
 private:
     std::string target_, spool_;
+    bool toStdout_ = false;
 };
 
 class SimBackend : public Backend {
