@@ -151,7 +151,8 @@ Builder defineGpioinfo(CLI::App&) {
                             ctx.profile.pins.begin());
                         text += fmt::format("\n\tline {:>2}: {:<16} {:<6} bit {}", line, "\"" + name + "\"",
                                             direction, pin);
-                        j[key].push_back({{"line", line}, {"name", name}, {"direction", direction}, {"bit", pin}});
+                        j[key].push_back(
+                            {{"line", line}, {"name", name}, {"direction", direction}, {"bit", pin}});
                     }
                     return;
                 }

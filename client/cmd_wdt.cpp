@@ -78,12 +78,9 @@ void showWatchdog(Context& ctx) {
     if (!range) return;
     const std::vector<std::string> units = unitNames(range->Unit);
     const std::optional<KeepaliveState> state = readKeepaliveState();
-    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME},
-                        {"timeout_min", 1},
-                        {"timeout_max", range->Count},
-                        {"units", units},
-                        {"timeout_seconds", nullptr},
-                        {"running", nullptr}};
+    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME}, {"timeout_min", 1},
+                        {"timeout_max", range->Count},    {"units", units},
+                        {"timeout_seconds", nullptr},     {"running", nullptr}};
     std::string timeout = "unknown", running = "unknown";
     if (ctx.run.timeoutSet) {
         timeout = timeoutText(*ctx.run.timeoutSet) + " (set in this run)";
@@ -105,10 +102,10 @@ void showWatchdog(Context& ctx) {
         }
         j["running"] = state->running;
     }
-    const std::string text =
-        fmt::format("Device:        {}\nTimeout:       {}\nRunning:       {}\nTimeout range: 1-{}\nUnits:         {}",
-                    ZRV_USER_DEVICE_NAME, timeout, running, range->Count,
-                    units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
+    const std::string text = fmt::format(
+        "Device:        {}\nTimeout:       {}\nRunning:       {}\nTimeout range: 1-{}\nUnits:         {}",
+        ZRV_USER_DEVICE_NAME, timeout, running, range->Count,
+        units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
     answer(ctx, text, j);
 }
 
@@ -211,14 +208,15 @@ void keepalive(Context& ctx, const Keepalive& k) {
     if (!send(ctx, command, zrv_wdt_start)) return;
     KeepaliveState state;
     if (ctx.run.timeoutSet)
-        state.timeoutSeconds =
-            static_cast<uint32_t>(ctx.run.timeoutSet->Count * unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000);
+        state.timeoutSeconds = static_cast<uint32_t>(ctx.run.timeoutSet->Count *
+                                                     unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000);
     state.periodSeconds = static_cast<uint32_t>((k.everyMs + 999) / 1000);
     state.running = true;
     const auto record = [&ctx, &state, command](bool kicked) {
         if (kicked) state.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
         if (!writeKeepaliveState(state))
-            warn(ctx, command, fmt::format("{}: the keepalive state could not be written", keepaliveStatePath()));
+            warn(ctx, command,
+                 fmt::format("{}: the keepalive state could not be written", keepaliveStatePath()));
     };
     record(true);
     const std::string timeout = timeoutText(*ctx.run.timeoutSet) + asked;
@@ -265,7 +263,8 @@ Builder defineWdctl(CLI::App& app) {
     addDuration(app, "--every", a->keepalive.everyMs, "keepalive: restart the watchdog every DURATION",
                 false);
     addDuration(app, "--timeout", a->keepalive.timeoutMs,
-                fmt::format("keepalive: set this timeout first (default {} s)", kDefaultTimeoutMs / 1000), false);
+                fmt::format("keepalive: set this timeout first (default {} s)", kDefaultTimeoutMs / 1000),
+                false);
     app.add_flag("--leave-running", a->keepalive.leaveRunning, "keepalive: do not stop the watchdog on exit");
     addNumber(app, "--count", a->keepalive.count, 0xFFFFFFFFu, "keepalive: end after N restarts");
     return [a] {

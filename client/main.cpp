@@ -55,7 +55,8 @@ std::vector<Line> readScript(const std::string& file) {
     }
     if (in->bad()) throw ClientError{fmt::format("{}: cannot read script", name)};
     if (static_cast<size_t>(in->gcount()) > kMaxScriptBytes)
-        throw ClientError{fmt::format("{}: larger than {} bytes, too large for a script", name, kMaxScriptBytes)};
+        throw ClientError{
+            fmt::format("{}: larger than {} bytes, too large for a script", name, kMaxScriptBytes)};
     all.resize(static_cast<size_t>(in->gcount()));
     std::istringstream text_in(all);
     std::vector<Line> lines;

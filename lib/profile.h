@@ -58,7 +58,7 @@ struct Profile {
     std::string adapter = "no board profile, raw readings";
     std::vector<Channel> channels;  // in display order: fans, voltages, temperatures
     std::vector<std::string> inputs, outputs;
-    std::vector<std::string> pins;    // by bit; "" where no pin is named
+    std::vector<std::string> pins;     // by bit; "" where no pin is named
     std::optional<uint8_t> direction;  // the mask the board comes up with
 
     // The raw layout: every channel of the record, unscaled.

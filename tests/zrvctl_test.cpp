@@ -3,9 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -394,8 +394,9 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
     EXPECT_EQ(j["timeout_seconds"], 300);
     EXPECT_EQ(j["running"], true);
     EXPECT_EQ(j["every_seconds"], 60);
-    EXPECT_LE(std::abs(j["last_keepalive_epoch"].get<long long>() - static_cast<long long>(std::time(nullptr))),
-              60);
+    EXPECT_LE(
+        std::abs(j["last_keepalive_epoch"].get<long long>() - static_cast<long long>(std::time(nullptr))),
+        60);
     // Without --timeout the loop sets the service's default and says so;
     // stopped at the end, the state says so.
     r = run("wdctl keepalive --every 10s --count 1 ';' wdctl");
@@ -499,14 +500,14 @@ TEST_F(Zrvctl, WatchRepeatsWithATimeStamp) {
     EXPECT_EQ(r.out.find("--- time 0.000 s\nf81865"), 0u) << r.out;
     EXPECT_NE(r.out.find("\n\n--- time 10.000 s\nf81865"), std::string::npos) << r.out;
     r = run("advance 10s ';' gpioget --watch 500ms --count 2 --json");
-    EXPECT_NE(
-        r.out.find(
-            "{\"inputs\":237,\"time\":10.0}\n{\"inputs\":237,\"time\":10.5}\n"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("{\"inputs\":237,\"time\":10.0}\n{\"inputs\":237,\"time\":10.5}\n"),
+              std::string::npos)
         << r.out;
     // sensors rounds: the time beside the chips, the channels in the profile's order.
     r = run("sensors --watch 5 --count 2 --json");
-    EXPECT_EQ(r.out.find("{\"time\":0.0,\"chips\":{\"f81865-isa-0a00\":{\"Adapter\":\"ISA adapter\",\"CPU fan\":"), 0u)
+    EXPECT_EQ(
+        r.out.find("{\"time\":0.0,\"chips\":{\"f81865-isa-0a00\":{\"Adapter\":\"ISA adapter\",\"CPU fan\":"),
+        0u)
         << r.out;
     EXPECT_LT(r.out.find("\"Vcore\""), r.out.find("\"+3.3V\"")) << r.out;
 }

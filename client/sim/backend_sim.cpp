@@ -3,6 +3,8 @@
 // commands run in order, the driver is unloaded, and what the hardware saw
 // is written out on request.
 #include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -13,9 +15,6 @@
 #include <iostream>
 #include <map>
 #include <mutex>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "client/backend.h"
 #include "sim/board.h"
@@ -115,7 +114,8 @@ public:
         if (target_.empty()) return;
         // --trace /dev/stdout: written through the run's own standard output,
         // after what the commands printed.
-        struct stat file {}, out {};
+        struct stat file {
+        }, out{};
         toStdout_ = ::stat(target_.c_str(), &file) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
                     file.st_dev == out.st_dev && file.st_ino == out.st_ino;
         std::FILE* probe = toStdout_ ? nullptr : std::fopen(target_.c_str(), "wb");
@@ -149,7 +149,8 @@ public:
         char buffer[65536];
         for (size_t n = sizeof buffer; out != nullptr && error == 0 && n == sizeof buffer;) {
             n = std::fread(buffer, 1, sizeof buffer, in);
-            if (std::ferror(in) || (n > 0 && std::fwrite(buffer, 1, n, out) != n)) error = errno != 0 ? errno : EIO;
+            if (std::ferror(in) || (n > 0 && std::fwrite(buffer, 1, n, out) != n))
+                error = errno != 0 ? errno : EIO;
         }
         if (in != nullptr) std::fclose(in);
         if (out != nullptr && (toStdout_ ? std::fflush(out) : std::fclose(out)) != 0 && error == 0)
@@ -167,7 +168,8 @@ class SimBackend : public Backend {
 public:
     void addOptions(CLI::App& app, RunOptions&) override {
         app.add_option("--sim", board_, "board file of the virtual board (default: the bundled board)");
-        app.add_option("--trace", traceFile_, "write every port access of the driver to FILE (when the run ends)");
+        app.add_option("--trace", traceFile_,
+                       "write every port access of the driver to FILE (when the run ends)");
         app.add_option("--dbg", dbgFile_, "write the driver's debugger output to FILE (when the run ends)");
     }
 

@@ -90,7 +90,8 @@ public:
         app.add_option(
                "--board-port", boardPort_,
                "test bench only: the emulated board's server on 127.0.0.1:PORT, for the board commands")
-            ->check(CLI::Range(1, 65535));
+            ->check(CLI::Range(1, 65535))
+            ->group("");  // the test bench's: not in the help a user reads
     }
 
     std::string profileHint() const override { return "zorvik.profile.json beside zrvctl.exe"; }
