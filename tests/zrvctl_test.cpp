@@ -323,6 +323,21 @@ TEST_F(Zrvctl, MalformedProfilesAreUsageErrors) {
     }
 }
 
+TEST_F(Zrvctl, ConfigReadsValuesAsTheDriverDoes) {
+    // DIO "DeviceType" is a REG_DWORD of 8 bytes: 0 to the driver, which
+    // binds the port digital I/O; config says the same.
+    const Outcome r =
+        run("--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/port-regtypes.json config ';' status");
+    EXPECT_EQ(r.rc, 1);
+    for (const char* line : {"DIO \"DeviceType\" is a REG_DWORD of 8 bytes, not 4: the driver reads it as 0",
+                             "digital I/O:      port digital I/O, plain layout: 4 input lines",
+                             "digital I/O:      bound (4 inputs, 4 outputs)"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << ": " << r.out;
+    EXPECT_EQ(r.out.find("InAddr0"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("not REG_DWORD: the driver reads it as 0\nproblem: DIO \"DeviceType\" is REG_DWORD"),
+              std::string::npos);
+}
+
 TEST_F(Zrvctl, MalformedFilesAndLinesEndWithAMessageNotACrash) {
     const std::string big = (dir / "big.zrv").string();
     std::ofstream(big) << std::string((1 << 20) + 1, '#');
