@@ -352,6 +352,13 @@ Builder defineConfig(CLI::App&) {
 
 }  // namespace
 
+std::vector<std::string> configuredFunctions(ConfigSource& source) {
+    std::vector<std::string> names;
+    for (const auto& [name, what] : examine(source).functions)
+        if (what.rfind("nothing", 0) != 0) names.push_back(name);
+    return names;
+}
+
 void addConfigCommands(CommandTable& table) {
     table.push_back(
         {"config", "the configuration the driver will read, and every problem in it", defineConfig});

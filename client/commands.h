@@ -135,6 +135,9 @@ void addDigitalIoCommands(CommandTable& table);
 void addHwmCommands(CommandTable& table);
 void addBoardCommands(CommandTable& table);
 void addConfigCommands(CommandTable& table);
+// The functions the configuration names a back-end for ("hardware monitor",
+// "watchdog", "digital I/O"), read as the driver reads it.
+std::vector<std::string> configuredFunctions(ConfigSource& source);
 // Commands of one client only (the Windows service); each back-end has it.
 void addPlatformCommands(CommandTable& table);
 

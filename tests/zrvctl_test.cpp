@@ -213,7 +213,8 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
         // Options of the whole run stand before or after the commands.
         {"status --json", 0, R"({"CD port":{"bound":false})", ""},
-        {"status ';' sensors --sim " + b, 1, "hardware monitor: not available", "sensors: not supported"},
+        {"status ';' sensors --sim " + b, 1, "hardware monitor: not bound, although",
+         "sensors: not supported"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
@@ -334,6 +335,12 @@ TEST_F(Zrvctl, ConfigReadsValuesAsTheDriverDoes) {
                              "digital I/O:      bound (4 inputs, 4 outputs)"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << ": " << r.out;
     EXPECT_EQ(r.out.find("InAddr0"), std::string::npos) << r.out;
+    // A monitor the configuration names but the driver did not bind.
+    const Outcome m = run("--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/it8783f-4e.json status");
+    EXPECT_EQ(m.rc, 1);
+    EXPECT_NE(m.out.find("hardware monitor: not bound, although the configuration names a back-end"),
+              std::string::npos)
+        << m.out;
     EXPECT_EQ(r.out.find("not REG_DWORD: the driver reads it as 0\nproblem: DIO \"DeviceType\" is REG_DWORD"),
               std::string::npos);
 }
