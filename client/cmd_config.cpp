@@ -112,7 +112,8 @@ public:
     bool has(const std::string& value) const { return values_.count(lower(value)) != 0; }
     uint32_t dword(const std::string& value) const {
         auto it = values_.find(lower(value));
-        if (it == values_.end() || it->second.type != kRegDword || it->second.data.size() < 4) return 0;
+        // As the driver: a REG_DWORD of exactly four bytes, else 0.
+        if (it == values_.end() || it->second.type != kRegDword || it->second.data.size() != 4) return 0;
         const auto& d = it->second.data;
         return d[0] | d[1] << 8 | d[2] << 16 | static_cast<uint32_t>(d[3]) << 24;
     }
@@ -135,9 +136,12 @@ void checkNames(const Key& k, Report& r) {
     if (!k.present()) return;
     const std::vector<std::string>& known = kKnownValues.at(k.name());
     for (const auto& [_, v] : k.values()) {
-        if (v.type != kRegDword || v.data.size() != 4)
+        if (v.type != kRegDword)
             r.problem(fmt::format("{} \"{}\" is {}, not REG_DWORD: the driver reads it as 0", k.name(),
                                   v.name, typeName(v.type)));
+        else if (v.data.size() != 4)
+            r.problem(fmt::format("{} \"{}\" is a REG_DWORD of {} bytes, not 4: the driver reads it as 0",
+                                  k.name(), v.name, v.data.size()));
         const bool isKnown = std::any_of(known.begin(), known.end(),
                                          [&](const std::string& n) { return lower(n) == lower(v.name); }) ||
                              (k.name() == "DIO" && isLineName(v.name));
@@ -347,6 +351,13 @@ Builder defineConfig(CLI::App&) {
 }
 
 }  // namespace
+
+std::vector<std::string> configuredFunctions(ConfigSource& source) {
+    std::vector<std::string> names;
+    for (const auto& [name, what] : examine(source).functions)
+        if (what.rfind("nothing", 0) != 0) names.push_back(name);
+    return names;
+}
 
 void addConfigCommands(CommandTable& table) {
     table.push_back(

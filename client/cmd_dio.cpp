@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -41,33 +42,91 @@ std::optional<DioConfig> lineCounts(Context& ctx, const char* command) {
     return DioConfig{static_cast<uint8_t>(in), static_cast<uint8_t>(out)};
 }
 
+// The line word has 16 bits: no line beyond them, whatever the board says.
+constexpr uint32_t kWordLines = 16;
+
 // A line as the caller named it, and its number.
 struct LineRef {
     std::string word;
     uint32_t number;
+    bool byPin = false;  // resolved through the profile's pins: a declared line
 };
 
-std::vector<LineRef> resolveLines(const Profile& profile, bool outputs,
-                                  const std::vector<std::string>& words) {
+// The line word bit of each pin on one side under the mask in effect.
+std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, uint8_t mask, bool outputs) {
+    std::vector<std::pair<uint32_t, std::string>> lines;
+    for (uint32_t pin = 0; pin < profile.pins.size(); ++pin) {
+        int out = 0;
+        unsigned line = 0;
+        if (profile.pins[pin].empty() || zrv_dio_pin_line(mask, pin, &out, &line) != ZRV_OK ||
+            (out != 0) != outputs)
+            continue;
+        lines.emplace_back(line, profile.pins[pin]);
+    }
+    return lines;
+}
+
+// Names and numbers to lines. Where the profile names pins, a name is
+// resolved to the line its pin is under the direction mask in effect, and
+// a number must be one of those lines; where that mask is not known (it
+// may have been changed outside this run, and the driver cannot report it)
+// a name is refused rather than guessed.
+std::vector<LineRef> resolveLines(Context& ctx, bool outputs, const std::vector<std::string>& words) {
+    const Profile& profile = ctx.profile;
     const char* direction = outputs ? "output" : "input";
     std::vector<LineRef> lines;
     for (const std::string& w : words) {
         const std::optional<uint32_t> n = profile.line(outputs, w);
-        if (!n)
+        const auto pin = std::find(profile.pins.begin(), profile.pins.end(), w);
+        if (!n && pin == profile.pins.end())
             throw ClientError{
                 fmt::format("no {} line '{}' (a number, or a name from the profile)", direction, w)};
-        lines.push_back({w, *n});
+        if (profile.pins.empty()) {
+            lines.push_back({w, *n});
+            continue;
+        }
+        if (!ctx.run.direction) {
+            if (pin == profile.pins.end()) {
+                lines.push_back({w, *n});  // by number, as the board counts its lines
+                continue;
+            }
+            throw ClientError{fmt::format(
+                "'{}' is a pin whose line depends on the direction mask, which may have been changed "
+                "since the driver loaded and cannot be read back: give gpiodir MASK earlier in this run, "
+                "or the line's number",
+                w)};
+        }
+        const auto on = pinLines(profile, *ctx.run.direction, outputs);
+        if (pin != profile.pins.end()) {
+            const auto it = std::find_if(on.begin(), on.end(), [&](const auto& l) { return l.second == w; });
+            if (it == on.end())
+                throw ClientError{fmt::format("pin '{}' is not an {} under the direction mask 0x{:02x}", w,
+                                              direction, *ctx.run.direction)};
+            lines.push_back({w, it->first, true});
+            continue;
+        }
+        const auto it = std::find_if(on.begin(), on.end(), [&](const auto& l) { return l.first == *n; });
+        if (it == on.end())
+            throw ClientError{fmt::format("{} line {} is no pin the profile names (direction mask 0x{:02x})",
+                                          direction, w, *ctx.run.direction)};
+        lines.push_back({w, *n, true});
     }
     return lines;
 }
 
 // True when every line is on the board; otherwise says which is not.
+// Lines resolved by pin are where the pins are: the driver's count does
+// not cover the gaps between them.
 bool linesExist(Context& ctx, const char* command, const std::vector<LineRef>& lines, uint32_t count,
                 const char* direction) {
     for (const LineRef& l : lines) {
-        if (l.number < count) continue;
+        if (l.number < kWordLines && (l.byPin || l.number < count)) continue;
         fail(ctx, command,
-             fmt::format("{} line {} is beyond the board's {} {} lines", direction, l.word, count, direction),
+             l.number >= kWordLines && count > kWordLines
+                 ? fmt::format("{} line {} is beyond the line word's {} lines (the board reports {})",
+                               direction, l.word, kWordLines, count)
+                 : fmt::format("{} line {} is beyond the board's {} {} lines", direction, l.word, count,
+                               direction),
              {{"error", "no such line"}, {"line", l.word}, {"lines", count}});
         return false;
     }
@@ -82,9 +141,24 @@ Builder defineGpioinfo(CLI::App&) {
             nlohmann::json j = {{"inputs", nlohmann::json::array()}, {"outputs", nlohmann::json::array()}};
             std::string text;
             const auto rows = [&](const char* key, const char* direction, uint32_t count,
-                                  const std::vector<std::string>& names) {
+                                  const std::vector<std::string>& names, bool outputs) {
                 text += fmt::format("{}{}: {} lines", text.empty() ? "" : "\n", key, count);
-                for (uint32_t i = 0; i < count; ++i) {
+                if (!ctx.profile.pins.empty() && ctx.run.direction) {
+                    // The lines where the pins are, with their bits.
+                    for (const auto& [line, name] : pinLines(ctx.profile, *ctx.run.direction, outputs)) {
+                        const uint32_t pin = static_cast<uint32_t>(
+                            std::find(ctx.profile.pins.begin(), ctx.profile.pins.end(), name) -
+                            ctx.profile.pins.begin());
+                        text += fmt::format("\n\tline {:>2}: {:<16} {:<6} bit {}", line, "\"" + name + "\"",
+                                            direction, pin);
+                        j[key].push_back(
+                            {{"line", line}, {"name", name}, {"direction", direction}, {"bit", pin}});
+                    }
+                    return;
+                }
+                if (!ctx.profile.pins.empty())
+                    text += "\n\t(the direction mask is not known: lines by number only)";
+                for (uint32_t i = 0; i < count && i < kWordLines; ++i) {
                     const std::string name = i < names.size() ? "\"" + names[i] + "\"" : "unnamed";
                     text += fmt::format("\n\tline {:>2}: {:<16} {}", i, name, direction);
                     j[key].push_back(
@@ -93,8 +167,8 @@ Builder defineGpioinfo(CLI::App&) {
                          {"direction", direction}});
                 }
             };
-            rows("inputs", "input", c->InBits, ctx.profile.inputs);
-            rows("outputs", "output", c->OutBits, ctx.profile.outputs);
+            rows("inputs", "input", c->InBits, ctx.profile.inputs, false);
+            rows("outputs", "output", c->OutBits, ctx.profile.outputs, true);
             answer(ctx, text, j);
         };
     };
@@ -107,16 +181,36 @@ struct GetArgs {
     Repeat repeat;
 };
 
+// The bits of the line word that are lines of one side.
+std::optional<uint16_t> lineMask(Context& ctx, const char* command, bool outputs) {
+    if (!ctx.profile.pins.empty() && ctx.run.direction) {
+        uint16_t mask = 0;
+        for (const auto& [line, _] : pinLines(ctx.profile, *ctx.run.direction, outputs))
+            mask = static_cast<uint16_t>(mask | 1u << line);
+        return mask;
+    }
+    const std::optional<DioConfig> c = lineCounts(ctx, command);
+    if (!c) return std::nullopt;
+    const uint32_t n = std::min<uint32_t>(outputs ? c->OutBits : c->InBits, kWordLines);
+    return static_cast<uint16_t>((1u << n) - 1u);
+}
+
 void gpioget(Context& ctx, const GetArgs& a) {
     const char* direction = a.outputs ? "output" : "input";
-    const std::vector<LineRef> lines = resolveLines(ctx.profile, a.outputs, a.lines);
+    const std::vector<LineRef> lines = resolveLines(ctx, a.outputs, a.lines);
     if (!lines.empty()) {
         const std::optional<DioConfig> c = lineCounts(ctx, "gpioget");
         if (!c || !linesExist(ctx, "gpioget", lines, a.outputs ? c->OutBits : c->InBits, direction)) return;
     }
     const std::optional<uint16_t> raw = readWord(ctx, "gpioget", a.outputs);
     if (!raw) return;
-    const uint16_t w = a.activeLow ? static_cast<uint16_t>(~*raw) : *raw;
+    uint16_t w = *raw;
+    if (a.activeLow) {
+        // Inverted, the bits beyond the lines would read 1: they stay 0.
+        const std::optional<uint16_t> mask = lineMask(ctx, "gpioget", a.outputs);
+        if (!mask) return;
+        w = static_cast<uint16_t>(~*raw & *mask);
+    }
     const char* key = a.outputs ? "outputs" : "inputs";
     if (lines.empty()) {
         answer(ctx, fmt::format("{}: 0x{:04x}", key, w), {{key, w}});
@@ -157,7 +251,7 @@ void gpioset(Context& ctx, const SetArgs& a) {
             const size_t eq = w.find('=');
             if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not LINE=0|1", w)};
             const bool level = parseNumber(w.substr(eq + 1), "level", 1) != 0;
-            lines.emplace_back(resolveLines(ctx.profile, true, {w.substr(0, eq)})[0], level != a.activeLow);
+            lines.emplace_back(resolveLines(ctx, true, {w.substr(0, eq)})[0], level != a.activeLow);
         }
         const std::optional<DioConfig> c = lineCounts(ctx, "gpioset");
         if (!c) return;
@@ -173,8 +267,28 @@ void gpioset(Context& ctx, const SetArgs& a) {
     if (!answered(ctx, "gpioset", zrv_dio_write(ctx.lib(), value))) return;
     const std::optional<uint16_t> back = readWord(ctx, "gpioset", true);
     if (!back) return;
+    // What did not stick: bits beyond the output lines, or lines that are
+    // inputs now. For LINE=0|1 only the lines named count.
+    uint16_t asked = 0xFFFF;
+    if (a.activeLow && lines.empty()) {
+        // Inverted, the bits beyond the lines were written 1 by us.
+        const std::optional<uint16_t> mask = lineMask(ctx, "gpioset", true);
+        if (!mask) return;
+        asked = *mask;
+    }
+    if (!lines.empty()) {
+        asked = 0;
+        for (const auto& [l, _] : lines) asked = static_cast<uint16_t>(asked | 1u << l.number);
+    }
+    const uint16_t differs = static_cast<uint16_t>((value ^ *back) & asked);
     const uint16_t shown = a.activeLow ? static_cast<uint16_t>(~value) : value;
     const uint16_t read = a.activeLow ? static_cast<uint16_t>(~*back) : *back;
+    if (differs != 0)
+        fail(ctx, "gpioset",
+             fmt::format("read back 0x{:04x} differs from 0x{:04x} written in bits 0x{:04x}: no output "
+                         "lines there",
+                         read, shown, differs),
+             {{"error", "read back differs"}, {"written", shown}, {"read_back", read}, {"bits", differs}});
     nlohmann::json j = {{"outputs", shown}, {"read_back", read}};
     std::string text = fmt::format("outputs set to 0x{:04x}, read back 0x{:04x}", shown, read);
     if (!lines.empty()) {
@@ -216,7 +330,11 @@ Builder defineGpiodir(CLI::App& app) {
     app.get_option("MASK")->required();
     return [mask] {
         return [mask = static_cast<uint8_t>(*mask)](Context& ctx) {
-            if (!answered(ctx, "gpiodir", zrv_dio_set_direction(ctx.lib(), mask))) return;
+            if (!answered(ctx, "gpiodir", zrv_dio_set_direction(ctx.lib(), mask))) {
+                ctx.run.direction.reset();  // a refused write may have reached the register or not
+                return;
+            }
+            ctx.run.direction = mask;
             answer(ctx, fmt::format("direction mask set to 0x{:02x} (set bits are inputs)", mask),
                    {{"direction_mask", mask}});
         };

@@ -64,11 +64,11 @@ void showSensors(Context& ctx) {
     size_t width = 0;
     for (const zrv_sensor& s : sensors) width = std::max(width, std::strlen(s.label) + 1);
     std::string text = fmt::format("{}\nAdapter: {}", p.chip, p.adapter.empty() ? "-" : p.adapter);
-    nlohmann::json chip = {{"Adapter", p.adapter}};
+    nlohmann::ordered_json chip = {{"Adapter", p.adapter}};
     for (const zrv_sensor& s : sensors) {
         const std::string key = s.key;
         const std::string label = s.label;
-        nlohmann::json j = {{key + "_input", s.value}};
+        nlohmann::ordered_json j = {{key + "_input", s.value}};
         std::vector<std::string> limits;
         if (s.has_min) {
             limits.push_back("min = " + formatLimit(s, s.min));
@@ -85,9 +85,13 @@ void showSensors(Context& ctx) {
         if (s.alarm) text += "  ALARM";
         chip[label] = j;
     }
-    answer(ctx, text, {{p.chip, chip}});
+    // A --watch round: {"time": SECONDS, "chips": {CHIP: ...}}; once, as
+    // sensors -j: {CHIP: ...}.
+    nlohmann::ordered_json all = {{p.chip, chip}};
+    if (ctx.run.stamp) all = {{"chips", all}};
+    answerOrdered(ctx, text, all);
     // A reading past its limit is the answer scripts act on.
-    if (alarm) ctx.worst(kExitRefused);
+    if (alarm) ctx.worst(kExitAlarm);
 }
 
 Builder defineSensors(CLI::App& app) {

@@ -133,15 +133,20 @@ void addLines(Context& ctx, Exposition& e) {
     }
 }
 
-void addWatchdog(Context& ctx, Exposition& e, const KeepaliveFacts* k) {
+void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
     unsigned longest = 0;
     if (readOk(ctx, zrv_wdt_range(ctx.lib(), &longest), "watchdog"))
         e.sample("zorvik_watchdog_max_timeout_seconds", "gauge",
                  "Longest timeout the board's watchdog takes.", {}, longest);
+    // Without a loop of its own, what the last keepalive on this machine
+    // recorded (its time stamp ages, and the alert on it fires, when that
+    // keepalive has stopped).
+    const std::optional<KeepaliveState> recorded = k ? std::nullopt : readKeepaliveState();
+    if (recorded) k = &*recorded;
     if (k == nullptr) return;
     e.sample("zorvik_watchdog_timeout_seconds", "gauge", "Timeout the keepalive set, in seconds.", {},
              static_cast<double>(k->timeoutSeconds));
-    e.sample("zorvik_watchdog_running", "gauge", "1 while the keepalive keeps the watchdog running.", {},
+    e.sample("zorvik_watchdog_running", "gauge", "1 when the keepalive last left the watchdog running.", {},
              k->running ? 1 : 0);
     e.sample("zorvik_watchdog_keepalive_interval_seconds", "gauge", "Period of the keepalive, in seconds.",
              {}, static_cast<double>(k->everySeconds));
@@ -153,7 +158,7 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveFacts* k) {
 
 }  // namespace
 
-std::string boardMetrics(Context& ctx, const KeepaliveFacts* keepalive) {
+std::string boardMetrics(Context& ctx, const KeepaliveState* keepalive) {
     Exposition e;
     const char* upHelp = "1 when the driver answered, 0 (with the reason) when it did not.";
     try {
@@ -186,8 +191,8 @@ MetricsPublisher::MetricsPublisher(Context& ctx, std::string textfileDir, const 
 
 MetricsPublisher::~MetricsPublisher() = default;
 
-bool MetricsPublisher::publish(const KeepaliveFacts* keepalive) {
-    facts_ = keepalive ? std::optional<KeepaliveFacts>(*keepalive) : std::nullopt;
+bool MetricsPublisher::publish(const KeepaliveState* keepalive) {
+    state_ = keepalive ? std::optional<KeepaliveState>(*keepalive) : std::nullopt;
     if (dir_.empty()) return true;
     std::string error;
     if (replaceFile(dir_, "zorvik.prom", boardMetrics(ctx_, keepalive), error)) return true;
@@ -199,7 +204,7 @@ bool MetricsPublisher::publish(const KeepaliveFacts* keepalive) {
 
 bool MetricsPublisher::wait(uint64_t ms) {
     if (!listener_) return ctx_.clock.sleep(ms);
-    listener_->serveFor(ms, [this] { return boardMetrics(ctx_, facts_ ? &*facts_ : nullptr); });
+    listener_->serveFor(ms, [this] { return boardMetrics(ctx_, state_ ? &*state_ : nullptr); });
     // On an emulated board the board's own time moves on as well.
     return ctx_.board == nullptr ? !interrupted() : ctx_.clock.sleep(ms);
 }

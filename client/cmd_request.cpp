@@ -138,12 +138,24 @@ const StatusProbe kStatusProbes[] = {
 void showStatus(Context& ctx) {
     nlohmann::json all = nlohmann::json::object();
     std::string lines;
+    const std::vector<std::string> configured =
+        ctx.config != nullptr ? configuredFunctions(*ctx.config) : std::vector<std::string>{};
+    bool missing = false;
     for (const StatusProbe& p : kStatusProbes) {
         Describe describe;
         const bool bound = p.ask(ctx.lib(), describe) == ZRV_OK;
         answered(ctx, p.name, ZRV_OK);  // a usage error of the device still stops the command
         nlohmann::json j = {{"bound", bound}};
         std::string text = "not available";
+        if (!bound && std::find(configured.begin(), configured.end(), p.name) != configured.end()) {
+            // The driver tells no reason through its requests; zrvctl config
+            // says what the configuration asks for.
+            text =
+                "not bound, although the configuration names a back-end for it (reason unknown: see "
+                "zrvctl config and the driver's debugger output)";
+            j["configured"] = true;
+            missing = true;
+        }
         if (bound) {
             std::string summary;
             const bool filled = describe(summary, j);
@@ -157,6 +169,7 @@ void showStatus(Context& ctx) {
         lines += fmt::format("{}{:<17} {}", lines.empty() ? "" : "\n", std::string(p.name) + ":", text);
     }
     answer(ctx, lines, all);
+    if (missing) ctx.worst(kExitRefused);
 }
 
 Builder defineStatus(CLI::App& app) {

@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
+#include "client/keepalive_state.h"
 
 namespace zrvctl {
 
@@ -55,22 +56,57 @@ std::vector<std::string> unitNames(uint16_t units) {
     return names;
 }
 
+// An epoch time as ISO 8601 in UTC.
+std::string isoTime(int64_t epoch) {
+    const std::time_t t = static_cast<std::time_t>(epoch);
+    std::tm tm{};
+#ifdef _WIN32
+    // XP's msvcrt has no gmtime_s; the client has one thread.
+    if (const std::tm* utc = std::gmtime(&t)) tm = *utc;
+#else
+    gmtime_r(&t, &tm);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+// The device, its range, and what is known of its timeout and whether it
+// runs: the chips cannot be asked either, so it is the timeout set in this
+// run, else what the keepalive loop last recorded, else unknown.
 void showWatchdog(Context& ctx) {
     const std::optional<WdtTimeout> range = watchdogRange(ctx, "wdctl");
     if (!range) return;
     const std::vector<std::string> units = unitNames(range->Unit);
-    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME},
-                        {"timeout_min", 1},
-                        {"timeout_max", range->Count},
-                        {"units", units}};
-    std::string text = fmt::format("Device:        {}\n", ZRV_USER_DEVICE_NAME);
+    const std::optional<KeepaliveState> state = readKeepaliveState();
+    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME}, {"timeout_min", 1},
+                        {"timeout_max", range->Count},    {"units", units},
+                        {"timeout_seconds", nullptr},     {"running", nullptr}};
+    std::string timeout = "unknown", running = "unknown";
     if (ctx.run.timeoutSet) {
-        text += fmt::format("Timeout:       {}\n", timeoutText(*ctx.run.timeoutSet));
-        j["timeout"] = ctx.run.timeoutSet->Count;
-        j["timeout_unit"] = unitByCode(ctx.run.timeoutSet->Unit)->plural;
+        timeout = timeoutText(*ctx.run.timeoutSet) + " (set in this run)";
+        j["timeout_seconds"] = ctx.run.timeoutSet->Count * unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000;
+    } else if (state && state->timeoutSeconds != 0) {
+        timeout = fmt::format("{} s (keepalive state)", state->timeoutSeconds);
+        j["timeout_seconds"] = state->timeoutSeconds;
     }
-    text += fmt::format("Timeout range: 1-{}\nUnits:         {}", range->Count,
-                        units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
+    if (state) {
+        running = state->running ? "yes" : "no";
+        if (state->lastKeepalive != 0) {
+            running += fmt::format(" (keepalive state: last keepalive {}, every {} s)",
+                                   isoTime(state->lastKeepalive), state->periodSeconds);
+            j["last_keepalive"] = isoTime(state->lastKeepalive);
+            j["last_keepalive_epoch"] = state->lastKeepalive;
+            j["every_seconds"] = state->periodSeconds;
+        } else {
+            running += " (keepalive state)";
+        }
+        j["running"] = state->running;
+    }
+    const std::string text = fmt::format(
+        "Device:        {}\nTimeout:       {}\nRunning:       {}\nTimeout range: 1-{}\nUnits:         {}",
+        ZRV_USER_DEVICE_NAME, timeout, running, range->Count,
+        units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
     answer(ctx, text, j);
 }
 
@@ -159,40 +195,55 @@ void runAction(Context& ctx, const WdtAction& a) {
 
 void keepalive(Context& ctx, const Keepalive& k) {
     const char* command = "wdctl keepalive";
-    if (k.timeoutMs != 0) {
+    const uint64_t timeoutMs = k.timeoutMs != 0 ? k.timeoutMs : ctx.run.timeoutSet ? 0 : kDefaultTimeoutMs;
+    std::string asked;
+    if (timeoutMs != 0) {
         const std::optional<WdtTimeout> range = watchdogRange(ctx, command);
         if (!range) return;
-        const std::optional<WdtTimeout> t = timeoutFor(ctx, command, k.timeoutMs, *range);
+        const std::optional<WdtTimeout> t = timeoutFor(ctx, command, timeoutMs, *range);
         if (!t || !setTimeout(ctx, command, *t)) return;
-    } else if (!ctx.run.timeoutSet) {
-        warn(ctx, command, "no timeout was set in this run: the watchdog runs with whatever count it holds");
+        // The chip counts in its own unit: say when that is not the one asked.
+        if (t->Unit != ZRV_WDT_UNIT_SECONDS) asked = fmt::format(" (asked {})", seconds(timeoutMs));
+        if (k.timeoutMs == 0) asked += " (the default)";
     }
     MetricsPublisher metrics(ctx, k.metricsDir, k.listen);
     if (metrics.failed()) return;
     if (!send(ctx, command, zrv_wdt_start)) return;
-    KeepaliveFacts facts;
+    KeepaliveState state;
     if (ctx.run.timeoutSet)
-        facts.timeoutSeconds =
-            uint64_t{ctx.run.timeoutSet->Count} * unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000;
-    facts.everySeconds = k.everyMs / 1000;
-    facts.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
-    facts.running = true;
-    metrics.publish(&facts);
-    const std::string timeout = ctx.run.timeoutSet ? timeoutText(*ctx.run.timeoutSet) : "unknown";
+        state.timeoutSeconds = static_cast<uint32_t>(ctx.run.timeoutSet->Count *
+                                                     unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000);
+    state.periodSeconds = static_cast<uint32_t>((k.everyMs + 999) / 1000);
+    state.running = true;
+    // Every change of the state goes to the state file and to the metrics.
+    const auto record = [&ctx, &state, &metrics, command](bool kicked) {
+        if (kicked) state.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
+        if (!writeKeepaliveState(state))
+            warn(ctx, command,
+                 fmt::format("{}: the keepalive state could not be written", keepaliveStatePath()));
+        metrics.publish(&state);
+    };
+    record(true);
+    const std::string timeout = timeoutText(*ctx.run.timeoutSet) + asked;
     answer(ctx,
            fmt::format("keepalive: watchdog started, timeout {}, restarted every {}", timeout,
                        seconds(k.everyMs)),
-           {{"keepalive", "started"}, {"every_ms", k.everyMs}, {"timeout", timeout}});
+           {{"keepalive", "started"},
+            {"every_seconds", static_cast<double>(k.everyMs) / 1000.0},
+            {"timeout_seconds", state.timeoutSeconds}});
     uint32_t restarts = 0;
     while ((k.count == 0 || restarts < k.count) && metrics.wait(k.everyMs)) {
-        if (!send(ctx, command, zrv_wdt_kick)) return;  // the watchdog is left as it is
+        if (!send(ctx, command, zrv_wdt_kick)) {
+            record(false);  // still running, on the count of the last restart
+            return;
+        }
         ++restarts;
-        facts.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
-        metrics.publish(&facts);
+        record(true);
     }
-    if (!k.leaveRunning && !send(ctx, command, zrv_wdt_stop)) return;
-    facts.running = k.leaveRunning;
-    metrics.publish(&facts);
+    const bool stopped = !k.leaveRunning && send(ctx, command, zrv_wdt_stop);
+    state.running = !stopped;
+    record(false);
+    if (!k.leaveRunning && !stopped) return;
     answer(ctx,
            fmt::format("keepalive: {} restarts; watchdog {}", restarts,
                        k.leaveRunning ? "left running" : "stopped"),
@@ -216,7 +267,9 @@ Builder defineWdctl(CLI::App& app) {
         ->check(CLI::IsMember({"start", "stop", "keepalive"}));
     addDuration(app, "--every", a->keepalive.everyMs, "keepalive: restart the watchdog every DURATION",
                 false);
-    addDuration(app, "--timeout", a->keepalive.timeoutMs, "keepalive: set this timeout first", false);
+    addDuration(app, "--timeout", a->keepalive.timeoutMs,
+                fmt::format("keepalive: set this timeout first (default {} s)", kDefaultTimeoutMs / 1000),
+                false);
     app.add_flag("--leave-running", a->keepalive.leaveRunning, "keepalive: do not stop the watchdog on exit");
     addNumber(app, "--count", a->keepalive.count, 0xFFFFFFFFu, "keepalive: end after N restarts");
     app.add_option("--metrics", a->keepalive.metricsDir,
@@ -234,8 +287,10 @@ Builder defineWdctl(CLI::App& app) {
             throw ClientError{
                 "--timeout, --leave-running, --count, --metrics and --listen belong to keepalive --every"};
         if (loop && a->action != "keepalive") throw ClientError{"--every belongs to keepalive"};
-        if (loop && k.timeoutMs != 0 && k.everyMs >= k.timeoutMs)
-            throw ClientError{"keepalive: --every must be shorter than --timeout, or the board resets"};
+        if (loop && a->timeout.empty() && k.everyMs >= (k.timeoutMs != 0 ? k.timeoutMs : kDefaultTimeoutMs))
+            throw ClientError{fmt::format(
+                "keepalive: --every must be shorter than --timeout (default {} s), or the board resets",
+                kDefaultTimeoutMs / 1000)};
         std::optional<WdtTimeout> t;
         if (!a->timeout.empty()) t = parseTimeout(a->timeout);
         const WdtAction* action = nullptr;

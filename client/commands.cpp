@@ -50,7 +50,7 @@ Action parseCommand(const std::vector<std::string>& words, bool& helped) {
             try {
                 action(ctx);
             } catch (const ClientError& e) {
-                fail(ctx, name, e.message, {}, kExitUsage);
+                fail(ctx, name, e.message, {}, e.code);
             }
         };
     } catch (const CLI::CallForHelp&) {
@@ -169,9 +169,9 @@ void repeat(Context& ctx, const Repeat& r, const std::function<void()>& round) {
         if (n > 0 && !ctx.clock.sleep(r.everyMs)) break;
         if (interrupted()) break;
         const std::string stamp = ctx.clock.stamp();
-        // JSON rounds carry the stamp inside their own line (see answer()).
+        // JSON rounds carry the time inside their own line (see answer()).
         if (!ctx.json) fmt::print("{}--- {}\n", n > 0 ? "\n" : "", stamp);
-        ctx.run.stamp = stamp;
+        ctx.run.stamp = ctx.clock.seconds();
         round();
         std::fflush(stdout);
     }
@@ -217,7 +217,8 @@ bool BoardClock::sleep(uint64_t ms) {
     return !interrupted();
 }
 
-std::string BoardClock::stamp() { return "time " + seconds(board_.nowMs()); }
+std::string BoardClock::stamp() { return "time " + zrvctl::seconds(board_.nowMs()); }
+double BoardClock::seconds() { return static_cast<double>(board_.nowMs()) / 1000.0; }
 
 // ---- Answers and errors ------------------------------------------------------
 
@@ -229,6 +230,20 @@ void answer(Context& ctx, const std::string& text, const nlohmann::json& j) {
     if (ctx.run.stamp && j.is_object()) {
         nlohmann::json stamped = j;
         stamped["time"] = *ctx.run.stamp;
+        fmt::print("{}\n", stamped.dump());
+        return;
+    }
+    fmt::print("{}\n", j.dump());
+}
+
+void answerOrdered(Context& ctx, const std::string& text, const nlohmann::ordered_json& j) {
+    if (!ctx.json) {
+        fmt::print("{}\n", text);
+        return;
+    }
+    if (ctx.run.stamp) {
+        nlohmann::ordered_json stamped = {{"time", *ctx.run.stamp}};
+        for (const auto& [k, v] : j.items()) stamped[k] = v;
         fmt::print("{}\n", stamped.dump());
         return;
     }

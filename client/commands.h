@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "client/keepalive_state.h"
 #include "client/profile.h"
 #include "client/session.h"
 #include "zorvik/zorvik.h"
@@ -25,9 +26,11 @@ namespace zrvctl {
 // Exit codes of a run; the worst outcome of all commands wins.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitRefused = 1,     // a request was refused or failed, or a reading crossed a limit
+    kExitRefused = 1,     // a request was refused or failed
     kExitUsage = 2,       // the caller's mistake: arguments, files, profile
     kExitBrokenRule = 3,  // the driver or the hardware broke a platform or protocol rule
+    kExitNoDriver = 4,    // the driver is not installed or loaded, or the device may not be opened
+    kExitAlarm = 5,       // every request succeeded, but a reading crossed a limit
 };
 
 // How time passes between the rounds of a loop (--watch, keepalive). On an
@@ -38,6 +41,9 @@ public:
     virtual ~Clock() = default;
     virtual bool sleep(uint64_t ms) = 0;
     virtual std::string stamp() = 0;  // the time of a round, for its heading
+    // The same time in seconds for JSON: since the epoch on a real machine,
+    // since the board was powered on on an emulated one.
+    virtual double seconds() = 0;
 };
 
 // Virtual time of an emulated board: a sleep moves it at once.
@@ -46,6 +52,7 @@ public:
     explicit BoardClock(Board& board) : board_(board) {}
     bool sleep(uint64_t ms) override;
     std::string stamp() override;
+    double seconds() override;
 
 private:
     Board& board_;
@@ -76,7 +83,11 @@ void catchInterrupts();
 struct RunState {
     std::optional<WdtTimeout> timeoutSet;  // wdctl -s in this run
     std::optional<WdtTimeout> range;       // the watchdog's answer to GetTimeout
-    std::optional<std::string> stamp;      // the time of the current --watch round
+    std::optional<double> stamp;           // the time of the current --watch round (Clock::seconds)
+    // The digital I/O's direction mask in effect, where known: the profile's
+    // power-up mask when the driver was loaded for this run, or the mask
+    // gpiodir set in it. The driver does not report it.
+    std::optional<uint8_t> direction;
 };
 
 // libzorvik's device over the back-end's Device: the commands encode and
@@ -95,7 +106,12 @@ struct Context {
     RunState run;
     std::shared_ptr<LibBridge> bridge = {};  // made at the first lib()
 
-    void worst(int code) { exitCode = code > exitCode ? code : exitCode; }
+    // The worst outcome wins; an alarm is the mildest of them, so that a
+    // failure is never hidden behind it.
+    void worst(int code) {
+        const auto rank = [](int c) { return c == kExitAlarm ? 1 : c == kExitOk ? 0 : c + 1; };
+        exitCode = rank(code) > rank(exitCode) ? code : exitCode;
+    }
     zrv_device* lib();
 };
 
@@ -121,6 +137,9 @@ void addHwmCommands(CommandTable& table);
 void addBoardCommands(CommandTable& table);
 void addConfigCommands(CommandTable& table);
 void addMetricsCommands(CommandTable& table);
+// The functions the configuration names a back-end for ("hardware monitor",
+// "watchdog", "digital I/O"), read as the driver reads it.
+std::vector<std::string> configuredFunctions(ConfigSource& source);
 // Commands of one client only (the Windows service); each back-end has it.
 void addPlatformCommands(CommandTable& table);
 
@@ -156,7 +175,10 @@ std::string seconds(uint64_t ms);
 
 // ---- Answers and errors --------------------------------------------------
 // An answer on standard output: the text, or with --json the object.
+// A --watch round's JSON carries its time: {"time": SECONDS, ...}.
 void answer(Context& ctx, const std::string& text, const nlohmann::json& j);
+// The same with members kept in the order given (sensors: the profile's).
+void answerOrdered(Context& ctx, const std::string& text, const nlohmann::ordered_json& j);
 // A failed or refused command on standard error (as JSON with --json); the
 // run's exit code becomes at least `code`.
 void fail(Context& ctx, const char* command, const std::string& text, nlohmann::json j = {},
@@ -171,9 +193,13 @@ bool answered(Context& ctx, const char* command, int err);
 // The watchdog daemon's loop (wdctl keepalive --every, the Windows
 // service): set the timeout, start, restart every period until interrupted
 // or `count` restarts; then stop the watchdog unless `leaveRunning`.
+// The timeout the loop sets when none is given (wdctl keepalive, the
+// service alike), and the service's period.
+constexpr uint64_t kDefaultTimeoutMs = 60000;
+constexpr uint64_t kDefaultEveryMs = 10000;
 struct Keepalive {
     uint64_t everyMs = 0;
-    uint64_t timeoutMs = 0;  // 0: keep the timeout of this run
+    uint64_t timeoutMs = 0;  // 0: the timeout set earlier in this run, else kDefaultTimeoutMs
     bool leaveRunning = false;
     uint32_t count = 0;      // restarts before a clean exit; 0 until interrupted
     std::string metricsDir;  // write DIR/zorvik.prom after every restart
@@ -182,15 +208,10 @@ struct Keepalive {
 void keepalive(Context& ctx, const Keepalive& k);
 
 // ---- Metrics -------------------------------------------------------------
-// What the keepalive knows of the watchdog, for the metrics.
-struct KeepaliveFacts {
-    uint64_t timeoutSeconds = 0;  // as set; 0 when this run set none
-    uint64_t everySeconds = 0;
-    int64_t lastKeepalive = 0;  // seconds since the epoch of the last restart (or the start)
-    bool running = false;
-};
 // The board's state in the Prometheus text exposition format (0.0.4).
-std::string boardMetrics(Context& ctx, const KeepaliveFacts* keepalive);
+// `keepalive`: the state of this run's keepalive loop; null: the state file
+// of the last keepalive on this machine, if any.
+std::string boardMetrics(Context& ctx, const KeepaliveState* keepalive);
 class MetricsListener;
 // The metrics of a loop (metrics --textfile --watch, the keepalive): the
 // textfile written after each round, and the listener served while the
@@ -204,7 +225,7 @@ public:
     MetricsPublisher(const MetricsPublisher&) = delete;
     MetricsPublisher& operator=(const MetricsPublisher&) = delete;
     // Writes the textfile (if any); false after saying why it could not.
-    bool publish(const KeepaliveFacts* keepalive);
+    bool publish(const KeepaliveState* keepalive);
     // Waits `ms` as the clock does, answering scrapes meanwhile; false when
     // the run was interrupted.
     bool wait(uint64_t ms);
@@ -213,7 +234,7 @@ private:
     Context& ctx_;
     std::string dir_;
     std::unique_ptr<MetricsListener> listener_;
-    std::optional<KeepaliveFacts> facts_;
+    std::optional<KeepaliveState> state_;
     bool failed_ = false;
 };
 

@@ -34,22 +34,38 @@ std::vector<std::string> splitWords(const std::string& text) {
     return words;
 }
 
+// A script is a list of commands; one larger than a board file's limit is
+// not one (and /dev/zero would never end).
+constexpr size_t kMaxScriptBytes = 1 << 20;
+
 std::vector<Line> readScript(const std::string& file) {
     std::ifstream f;
     std::istream* in = &std::cin;
+    const std::string name = file == "-" ? "<stdin>" : file;
     if (file != "-") {
-        f.open(file);
+        f.open(file, std::ios::binary);
         if (!f) throw ClientError{fmt::format("{}: cannot open script", file)};
         in = &f;
     }
+    std::string all(kMaxScriptBytes + 1, '\0');
+    try {
+        in->read(all.data(), static_cast<std::streamsize>(all.size()));
+    } catch (const std::exception&) {
+        in->setstate(std::ios::badbit);  // the file buffer throws on a read error (a directory)
+    }
+    if (in->bad()) throw ClientError{fmt::format("{}: cannot read script", name)};
+    if (static_cast<size_t>(in->gcount()) > kMaxScriptBytes)
+        throw ClientError{
+            fmt::format("{}: larger than {} bytes, too large for a script", name, kMaxScriptBytes)};
+    all.resize(static_cast<size_t>(in->gcount()));
+    std::istringstream text_in(all);
     std::vector<Line> lines;
     int number = 0;
-    for (std::string text; std::getline(*in, text);) {
+    for (std::string text; std::getline(text_in, text);) {
         ++number;
         if (auto hash = text.find('#'); hash != std::string::npos) text.erase(hash);
         auto words = splitWords(text);
-        if (!words.empty())
-            lines.push_back({fmt::format("{}:{}", file == "-" ? "<stdin>" : file, number), words});
+        if (!words.empty()) lines.push_back({fmt::format("{}:{}", name, number), words});
     }
     return lines;
 }
@@ -76,8 +92,9 @@ std::vector<Line> splitCommandLine(const std::vector<std::string>& args) {
 std::string commandList() {
     std::string s = "Commands (COMMAND --help for each one's arguments):\n";
     for (auto& c : commands()) s += fmt::format("  {:<10} {}\n", c.name, c.help);
-    s += "\nExit codes: 0 every request succeeded, 1 a request was refused or failed or a reading\n"
-         "crossed a limit, 2 a usage error, 3 the driver or the hardware broke a rule.\n";
+    s += "\nExit codes: 0 every request succeeded, 1 a request was refused or failed, 2 a usage\n"
+         "error, 3 the driver or the hardware broke a rule, 4 the driver is not installed or the\n"
+         "device may not be opened, 5 a reading crossed a limit (and nothing failed).\n";
     return s;
 }
 
@@ -152,6 +169,6 @@ int main(int argc, char** argv) {
             std::cerr << nlohmann::json{{"error", e.message}}.dump() << "\n";
         else
             std::cerr << "zrvctl: " << e.message << "\n";
-        return kExitUsage;
+        return e.code;
     }
 }

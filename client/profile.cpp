@@ -18,6 +18,12 @@ Profile describe(std::shared_ptr<zrv_profile> handle, const std::string& file) {
         for (unsigned i = 0; i < zrv_profile_line_count(p.handle.get(), outputs); ++i)
             (outputs != 0 ? p.outputs : p.inputs)
                 .push_back(zrv_profile_line_name(p.handle.get(), outputs, i));
+    for (unsigned i = 0; i < zrv_profile_pin_count(p.handle.get()); ++i) {
+        const char* name = zrv_profile_pin_name(p.handle.get(), i);
+        p.pins.emplace_back(name != nullptr ? name : "");
+    }
+    unsigned mask = 0;
+    if (zrv_profile_direction(p.handle.get(), &mask) == ZRV_OK) p.direction = static_cast<uint8_t>(mask);
     return p;
 }
 

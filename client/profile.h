@@ -17,6 +17,8 @@ struct Profile {
     std::shared_ptr<zrv_profile> handle;  // null for the raw layout
     std::string chip, adapter;
     std::vector<std::string> inputs, outputs;
+    std::vector<std::string> pins;     // by bit in the port or register; "" where none
+    std::optional<uint8_t> direction;  // the direction mask the board comes up with
 
     bool loaded() const { return !file.empty(); }
     // The raw layout: every channel of the record, unscaled.

@@ -54,6 +54,7 @@ public:
 // A client failure with a message for standard error.
 struct ClientError {
     std::string message;
+    int code = 2;  // the run's exit code (ExitCode): a usage error unless said otherwise
 };
 
 }  // namespace zrvctl

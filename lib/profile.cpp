@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -12,6 +15,8 @@
 namespace zorvik {
 
 namespace {
+
+constexpr size_t kMaxProfileBytes = 1 << 20;
 
 struct KindInfo {
     ChannelKind kind;
@@ -46,9 +51,17 @@ Channel makeChannel(ChannelKind kind, uint32_t index, const std::string& key) {
     return c;
 }
 
+// Scales, offsets and limits beyond this are no board's: refused, so that a
+// reading times a scale always stays a finite number the display can round.
+constexpr double kLargestSetting = 1e9;
+
 double number(const nlohmann::json& v, const std::string& where) {
     if (!v.is_number()) throw ProfileError{fmt::format("{}: not a number", where)};
-    return v.get<double>();
+    const double d = v.get<double>();
+    if (!std::isfinite(d) || std::fabs(d) > kLargestSetting)
+        throw ProfileError{fmt::format("{}: {} is out of range (at most {:g} either way)", where, v.dump(),
+                                       kLargestSetting)};
+    return d;
 }
 
 Channel parseChannel(const std::string& key, const nlohmann::json& j, const std::string& where) {
@@ -81,12 +94,31 @@ Channel parseChannel(const std::string& key, const nlohmann::json& j, const std:
     return c;
 }
 
-std::vector<std::string> parseLines(const nlohmann::json& j, const std::string& where) {
+// "0x0f" or 15: a byte.
+uint8_t parseMask(const nlohmann::json& j, const std::string& where) {
+    unsigned long v = 256;
+    if (j.is_number_unsigned()) v = j.get<unsigned long>();
+    if (j.is_string()) {
+        const std::string t = j.get<std::string>();
+        char* end = nullptr;
+        v = std::strtoul(t.c_str(), &end, 0);
+        if (t.empty() || *end != '\0' || t[0] == '-') v = 256;
+    }
+    if (v > 0xFF) throw ProfileError{fmt::format("{}: not a direction mask 0x00-0xff", where)};
+    return static_cast<uint8_t>(v);
+}
+
+// Names in order; with `gaps`, null stands for a bit without a pin.
+std::vector<std::string> parseLines(const nlohmann::json& j, const std::string& where, bool gaps) {
     if (!j.is_array() || j.size() > 16)
         throw ProfileError{fmt::format("{}: not a list of up to 16 names", where)};
     std::vector<std::string> names;
     std::set<std::string> seen;
     for (const auto& v : j) {
+        if (gaps && v.is_null()) {
+            names.emplace_back();
+            continue;
+        }
         const std::string name = v.is_string() ? v.get<std::string>() : "";
         // A name must not read as a line number, or "gpioget 3" would be
         // ambiguous.
@@ -115,6 +147,7 @@ uint32_t rawOf(const HwmData& d, const Channel& c) {
 // degrees to one), so that the alarm and the reader agree on the number.
 double rounded(const Channel& c, double v) {
     const double f = c.kind == ChannelKind::Voltage ? 1000 : 10;
+    if (!std::isfinite(v) || std::fabs(v * f) >= 9e15) return v;  // beyond whole steps of a double
     return static_cast<double>(static_cast<int64_t>(v * f + (v < 0 ? -0.5 : 0.5))) / f;
 }
 
@@ -138,12 +171,27 @@ const Profile& Profile::raw() {
 }
 
 Profile Profile::load(const std::string& file) {
-    std::ifstream in(file);
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        throw ProfileError{fmt::format("{}: is a directory, not a profile", file)};
+    std::ifstream in(file, std::ios::binary);
     if (!in) throw ProfileError{fmt::format("{}: cannot open profile", file)};
+    // A profile is a few kilobytes; more is not one (and a device file
+    // would never end).
+    std::string text(kMaxProfileBytes + 1, '\0');
+    try {
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    } catch (const std::exception&) {
+        in.setstate(std::ios::badbit);  // the file buffer throws on a read error
+    }
+    if (in.bad()) throw ProfileError{fmt::format("{}: cannot read profile", file)};
+    if (static_cast<size_t>(in.gcount()) > kMaxProfileBytes)
+        throw ProfileError{fmt::format("{}: larger than {} bytes, not a profile", file, kMaxProfileBytes)};
+    text.resize(static_cast<size_t>(in.gcount()));
     nlohmann::json j;
     try {
-        j = nlohmann::json::parse(in);
-    } catch (const nlohmann::json::parse_error& e) {
+        j = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
         throw ProfileError{fmt::format("{}: malformed JSON: {}", file, e.what())};
     }
     if (!j.is_object()) throw ProfileError{fmt::format("{}: not a JSON object", file)};
@@ -162,10 +210,20 @@ Profile Profile::load(const std::string& file) {
         } else if (key == "lines") {
             if (!v.is_object()) throw ProfileError{fmt::format("{}: not an object", where)};
             for (const auto& [dir, names] : v.items()) {
-                if (dir != "inputs" && dir != "outputs")
-                    throw ProfileError{fmt::format("{}.{}: inputs or outputs", where, dir)};
-                (dir == "inputs" ? p.inputs : p.outputs) = parseLines(names, where + "." + dir);
+                if (dir == "pins") {
+                    p.pins = parseLines(names, where + ".pins", true);
+                } else if (dir == "direction") {
+                    p.direction = parseMask(names, where + ".direction");
+                } else if (dir == "inputs" || dir == "outputs") {
+                    (dir == "inputs" ? p.inputs : p.outputs) = parseLines(names, where + "." + dir, false);
+                } else {
+                    throw ProfileError{fmt::format("{}.{}: inputs, outputs, pins or direction", where, dir)};
+                }
             }
+            if (!p.pins.empty() && (!p.inputs.empty() || !p.outputs.empty()))
+                throw ProfileError{fmt::format("{}: lines named by pin or by line, not both", where)};
+            if (p.pins.empty() != !p.direction)
+                throw ProfileError{fmt::format("{}: pins and direction go together", where)};
         } else {
             throw ProfileError{fmt::format("{}: unknown entry", where)};
         }

@@ -13,7 +13,16 @@
 // is left out. A voltage is raw × scale + offset volts, a temperature
 // raw × scale + offset °C (raw read as -128..127 with "signed": true).
 // min and max are in the channel's unit; a reading outside them is an
-// alarm. Lines are named in line-word order, inputs and outputs apart.
+// alarm. Lines are named in line-word order, inputs and outputs apart, or,
+// where the direction mask decides which pin is which line, by pin:
+//
+//    "lines": {"pins": ["GPIO0", "GPIO1", null, "GPIO3"], "direction": "0x0f"}
+//
+// names the pins by their bit in the data port or register (null: no pin
+// wired there) and gives the direction mask the board comes up with (set
+// bits are inputs). A pin is then an input or an output line by the mask
+// in effect, and its line is its bit less the lowest bit of its side, as
+// the driver packs the line word.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +58,8 @@ struct Profile {
     std::string adapter = "no board profile, raw readings";
     std::vector<Channel> channels;  // in display order: fans, voltages, temperatures
     std::vector<std::string> inputs, outputs;
+    std::vector<std::string> pins;     // by bit; "" where no pin is named
+    std::optional<uint8_t> direction;  // the mask the board comes up with
 
     // The raw layout: every channel of the record, unscaled.
     static const Profile& raw();

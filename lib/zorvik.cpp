@@ -304,6 +304,33 @@ const char* ZRV_API zrv_profile_line_name(const zrv_profile* profile, int output
     return line < names.size() ? names[line].c_str() : nullptr;
 }
 
+unsigned ZRV_API zrv_profile_pin_count(const zrv_profile* profile) {
+    return static_cast<unsigned>(profileOf(profile).pins.size());
+}
+
+const char* ZRV_API zrv_profile_pin_name(const zrv_profile* profile, unsigned pin) {
+    const zorvik::Profile& p = profileOf(profile);
+    return pin < p.pins.size() && !p.pins[pin].empty() ? p.pins[pin].c_str() : nullptr;
+}
+
+int ZRV_API zrv_profile_direction(const zrv_profile* profile, unsigned* mask) {
+    const zorvik::Profile& p = profileOf(profile);
+    if (!p.direction) return ZRV_EINVAL;
+    if (mask != nullptr) *mask = *p.direction;
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_dio_pin_line(unsigned mask, unsigned pin, int* outputs, unsigned* line) {
+    if (mask > 0xFF || pin > 7) return ZRV_EINVAL;
+    const bool input = (mask >> pin & 1u) != 0;
+    const unsigned side = input ? mask : ~mask & 0xFFu;
+    unsigned low = 0;
+    while ((side >> low & 1u) == 0) ++low;  // the pin's own bit is in `side`
+    if (outputs != nullptr) *outputs = input ? 0 : 1;
+    if (line != nullptr) *line = pin - low;
+    return ZRV_OK;
+}
+
 int ZRV_API zrv_profile_find_line(const zrv_profile* profile, int outputs, const char* text, unsigned* line) {
     if (text == nullptr) return ZRV_EINVAL;
     const zorvik::Profile& p = profileOf(profile);

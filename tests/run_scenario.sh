@@ -25,6 +25,8 @@ expected_rc=$(sed -n '1,10s/^# exit: *\([0-9]*\).*/\1/p' "$script" | head -1)
 expected_rc=${expected_rc:-0}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The keepalive loop's state file of this run only.
+export ZRV_KEEPALIVE_STATE="$work/keepalive.state"
 
 set +e
 $runner --sim "$src/$board" --trace "$work/trace" --dbg "$work/dbg" --script "$script" >"$work/out" 2>"$work/err"

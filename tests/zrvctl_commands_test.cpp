@@ -21,6 +21,7 @@ struct Recorder : Device {
 struct NoClock : Clock {
     bool sleep(uint64_t) override { return false; }
     std::string stamp() override { return ""; }
+    double seconds() override { return 0; }
 };
 
 std::vector<std::string> words(const std::string& line) {

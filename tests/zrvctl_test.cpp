@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -26,6 +28,7 @@ protected:
         dir = fs::temp_directory_path() / ("zrvctl-test-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
+        ::setenv("ZRV_KEEPALIVE_STATE", (dir / "keepalive.state").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(dir); }
 
@@ -210,7 +213,8 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
         // Options of the whole run stand before or after the commands.
         {"status --json", 0, R"({"CD port":{"bound":false})", ""},
-        {"status ';' sensors --sim " + b, 1, "hardware monitor: not available", "sensors: not supported"},
+        {"status ';' sensors --sim " + b, 1, "hardware monitor: not bound, although",
+         "sensors: not supported"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
@@ -246,7 +250,10 @@ TEST_F(Zrvctl, ProfileScalesHidesAndRaisesAlarms) {
           "temp1": {"label": "CPU", "scale": 1, "offset": -64, "signed": true, "min": -10},
           "temp2": {"label": "Board", "max": 30}}})");
     Outcome r = run("--profile " + p + " sensors");
-    EXPECT_EQ(r.rc, 1) << "alarms are raised: " << r.err;
+    EXPECT_EQ(r.rc, 5) << "alarms are raised: " << r.err;
+    // An alarm does not hide a refused request, nor a usage error.
+    EXPECT_EQ(run("--profile " + p + " sensors ';' fan 5 on").rc, 1);
+    EXPECT_EQ(run("--profile " + p + " sensors ';' gpioget nosuchline").rc, 2);
     EXPECT_EQ(r.out,
               "test-chip\n"
               "Adapter: bench\n"
@@ -303,6 +310,10 @@ TEST_F(Zrvctl, MalformedProfilesAreUsageErrors) {
         {R"({"lines": {"inputs": ["3"]}})", "lines.inputs[0]: not a line name"},
         {R"({"colour": "blue"})", "colour: unknown entry"},
         {R"({"channels": )", "malformed JSON"},
+        {R"({"channels": {"in0": {"scale": 1e400}}})", "malformed JSON"},
+        {R"({"channels": {"in0": {"scale": 1e308}}})", "channels.in0.scale: 1e+308 is out of range"},
+        {R"({"lines": {"pins": ["a"]}})", "pins and direction go together"},
+        {R"({"lines": {"pins": ["a"], "direction": "0x100"}})", "not a direction mask"},
     };
     for (const auto& c : cases) {
         const std::string p = write("bad.json", c.text);
@@ -310,6 +321,50 @@ TEST_F(Zrvctl, MalformedProfilesAreUsageErrors) {
         EXPECT_EQ(r.rc, 2) << c.text;
         EXPECT_EQ(r.out, "") << c.text;
         EXPECT_NE(r.err.find(c.error), std::string::npos) << c.text << ": " << r.err;
+    }
+}
+
+TEST_F(Zrvctl, ConfigReadsValuesAsTheDriverDoes) {
+    // DIO "DeviceType" is a REG_DWORD of 8 bytes: 0 to the driver, which
+    // binds the port digital I/O; config says the same.
+    const Outcome r =
+        run("--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/port-regtypes.json config ';' status");
+    EXPECT_EQ(r.rc, 1);
+    for (const char* line : {"DIO \"DeviceType\" is a REG_DWORD of 8 bytes, not 4: the driver reads it as 0",
+                             "digital I/O:      port digital I/O, plain layout: 4 input lines",
+                             "digital I/O:      bound (4 inputs, 4 outputs)"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << ": " << r.out;
+    EXPECT_EQ(r.out.find("InAddr0"), std::string::npos) << r.out;
+    // A monitor the configuration names but the driver did not bind.
+    const Outcome m = run("--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/it8783f-4e.json status");
+    EXPECT_EQ(m.rc, 1);
+    EXPECT_NE(m.out.find("hardware monitor: not bound, although the configuration names a back-end"),
+              std::string::npos)
+        << m.out;
+    EXPECT_EQ(r.out.find("not REG_DWORD: the driver reads it as 0\nproblem: DIO \"DeviceType\" is REG_DWORD"),
+              std::string::npos);
+}
+
+TEST_F(Zrvctl, MalformedFilesAndLinesEndWithAMessageNotACrash) {
+    const std::string big = (dir / "big.zrv").string();
+    std::ofstream(big) << std::string((1 << 20) + 1, '#');
+    const struct {
+        std::string args;
+        int rc;
+        const char* error;
+    } cases[] = {
+        {"--profile " + dir.string() + " status", 2, "is a directory, not a profile"},
+        {"--script " + big, 2, "big.zrv: larger than 1048576 bytes"},
+        {"--script " + dir.string(), 2, "cannot read script"},
+        {"gpioget 40", 1, "input line 40 is beyond the board's 8 input lines"},
+        {"gpioset 16=1", 1, "output line 16 is beyond"},
+        {"--trace /dev/full status", 1, "/dev/full: cannot write (No space left on device)"},
+        {"--dbg /dev/full status", 1, "/dev/full: cannot write (No space left on device)"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.args << ": " << r.err;
     }
 }
 
@@ -344,7 +399,33 @@ TEST_F(Zrvctl, KeepaliveHoldsTheWatchdogOffInVirtualTime) {
     // On the F81865 the same request is five minutes.
     r = run("wdctl keepalive --every 1m --timeout 5m --count 1 --json");
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_NE(r.out.find(R"("timeout":"5 minutes")"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("timeout_seconds":300)"), std::string::npos) << r.out;
+}
+
+TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
+    // Before any loop nothing knows the timeout or whether it runs.
+    Outcome r = run("wdctl");
+    EXPECT_NE(r.out.find("Timeout:       unknown\nRunning:       unknown\n"), std::string::npos) << r.out;
+    // 300 s on a 255-count watchdog of seconds or minutes: five minutes, said.
+    r = run("wdctl keepalive --every 1m --timeout 300 --count 1 --leave-running");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("timeout 5 minutes (asked 300.000 s), restarted every 60.000 s"), std::string::npos)
+        << r.out;
+    r = run("wdctl --json");
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["timeout_seconds"], 300);
+    EXPECT_EQ(j["running"], true);
+    EXPECT_EQ(j["every_seconds"], 60);
+    EXPECT_LE(
+        std::abs(j["last_keepalive_epoch"].get<long long>() - static_cast<long long>(std::time(nullptr))),
+        60);
+    // Without --timeout the loop sets the service's default and says so;
+    // stopped at the end, the state says so.
+    r = run("wdctl keepalive --every 10s --count 1 ';' wdctl");
+    EXPECT_NE(r.out.find("timeout 60 seconds (the default)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Timeout:       60 seconds (set in this run)\nRunning:       no (keepalive state"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
@@ -441,11 +522,16 @@ TEST_F(Zrvctl, WatchRepeatsWithATimeStamp) {
     EXPECT_EQ(r.out.find("--- time 0.000 s\nf81865"), 0u) << r.out;
     EXPECT_NE(r.out.find("\n\n--- time 10.000 s\nf81865"), std::string::npos) << r.out;
     r = run("advance 10s ';' gpioget --watch 500ms --count 2 --json");
-    EXPECT_NE(
-        r.out.find(
-            "{\"inputs\":237,\"time\":\"time 10.000 s\"}\n{\"inputs\":237,\"time\":\"time 10.500 s\"}\n"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("{\"inputs\":237,\"time\":10.0}\n{\"inputs\":237,\"time\":10.5}\n"),
+              std::string::npos)
         << r.out;
+    // sensors rounds: the time beside the chips, the channels in the profile's order.
+    r = run("sensors --watch 5 --count 2 --json");
+    EXPECT_EQ(
+        r.out.find("{\"time\":0.0,\"chips\":{\"f81865-isa-0a00\":{\"Adapter\":\"ISA adapter\",\"CPU fan\":"),
+        0u)
+        << r.out;
+    EXPECT_LT(r.out.find("\"Vcore\""), r.out.find("\"+3.3V\"")) << r.out;
 }
 
 }  // namespace

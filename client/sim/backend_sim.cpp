@@ -3,8 +3,15 @@
 // commands run in order, the driver is unloaded, and what the hardware saw
 // is written out on request.
 #include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -36,8 +43,8 @@ public:
             const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
             const int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
             if (status != ZRV_STATUS_SUCCESS)
-                throw ClientError{
-                    fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status))};
+                throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status)),
+                                  kExitNoDriver};
             it = handles_.emplace(access, handle).first;
         }
         sim::IoResult r = machine_.ioctl(it->second, code, input, outputLength);
@@ -98,12 +105,72 @@ private:
     std::string file_;
 };
 
+// An output file of the run written through a temporary one: made before
+// the run (so an unwritable name stops it before any request), filled by the
+// virtual board, copied to its place at the end with every write checked.
+class Spool {
+public:
+    explicit Spool(std::string target) : target_(std::move(target)) {
+        if (target_.empty()) return;
+        // --trace /dev/stdout: written through the run's own standard output,
+        // after what the commands printed.
+        struct stat file {
+        }, out{};
+        toStdout_ = ::stat(target_.c_str(), &file) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                    file.st_dev == out.st_dev && file.st_ino == out.st_ino;
+        std::FILE* probe = toStdout_ ? nullptr : std::fopen(target_.c_str(), "wb");
+        if (toStdout_) {
+        } else if (probe == nullptr)
+            throw ClientError{fmt::format("{}: cannot write ({})", target_, std::strerror(errno))};
+        else
+            std::fclose(probe);
+        std::string pattern = (std::filesystem::temp_directory_path() / "zrvctl-XXXXXX").string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) throw ClientError{fmt::format("{}: cannot write ({})", pattern, std::strerror(errno))};
+        ::close(fd);
+        spool_ = pattern;
+    }
+    ~Spool() {
+        if (!spool_.empty()) std::remove(spool_.c_str());
+    }
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    bool wanted() const { return !target_.empty(); }
+    const std::string& spool() const { return spool_; }
+    // Copies the spool to the target; the error, or empty.
+    std::string deliver() const {
+        if (target_.empty()) return "";
+        int error = 0;
+        std::FILE* in = std::fopen(spool_.c_str(), "rb");
+        if (in == nullptr) error = errno;
+        std::FILE* out = in == nullptr ? nullptr : toStdout_ ? stdout : std::fopen(target_.c_str(), "wb");
+        if (in != nullptr && out == nullptr) error = errno;
+        char buffer[65536];
+        for (size_t n = sizeof buffer; out != nullptr && error == 0 && n == sizeof buffer;) {
+            n = std::fread(buffer, 1, sizeof buffer, in);
+            if (std::ferror(in) || (n > 0 && std::fwrite(buffer, 1, n, out) != n))
+                error = errno != 0 ? errno : EIO;
+        }
+        if (in != nullptr) std::fclose(in);
+        if (out != nullptr && (toStdout_ ? std::fflush(out) : std::fclose(out)) != 0 && error == 0)
+            error = errno != 0 ? errno : EIO;
+        if (error == 0) return "";
+        return fmt::format("{}: cannot write ({}): its contents are lost", target_, std::strerror(error));
+    }
+
+private:
+    std::string target_, spool_;
+    bool toStdout_ = false;
+};
+
 class SimBackend : public Backend {
 public:
     void addOptions(CLI::App& app, RunOptions&) override {
         app.add_option("--sim", board_, "board file of the virtual board (default: the bundled board)");
-        app.add_option("--trace", traceFile_, "write every port access of the driver to FILE");
-        app.add_option("--dbg", dbgFile_, "write the driver's debugger output to FILE");
+        app.add_option("--trace", traceFile_,
+                       "write every port access of the driver to FILE (when the run ends)");
+        app.add_option("--dbg", dbgFile_, "write the driver's debugger output to FILE (when the run ends)");
     }
 
     std::string profileHint() const override { return "NAME.profile.json beside the board's NAME.reg"; }
@@ -116,11 +183,14 @@ public:
         } catch (const std::exception& e) {
             throw ClientError{e.what()};
         }
-        // What the hardware saw streams to its files as it happens.
-        if (!traceFile_.empty() && !machine.bus().traceToFile(traceFile_))
-            throw ClientError{fmt::format("{}: cannot write", traceFile_)};
-        if (!dbgFile_.empty() && !machine.debugToFile(dbgFile_))
-            throw ClientError{fmt::format("{}: cannot write", dbgFile_)};
+        // What the hardware saw streams to a temporary file as it happens and
+        // is copied to the caller's file at the end, where a write error
+        // (a full disk) is seen and reported instead of lost.
+        Spool trace(traceFile_), dbg(dbgFile_);
+        if (trace.wanted() && !machine.bus().traceToFile(trace.spool()))
+            throw ClientError{fmt::format("{}: cannot write", trace.spool())};
+        if (dbg.wanted() && !machine.debugToFile(dbg.spool()))
+            throw ClientError{fmt::format("{}: cannot write", dbg.spool())};
         const Profile profile =
             chooseProfile(options.profile, info.registryFile.empty() ? "" : profileBeside(info.registryFile));
         const int32_t loadStatus = machine.load();
@@ -128,7 +198,7 @@ public:
         if (loadStatus != ZRV_STATUS_SUCCESS) {
             std::cerr << fmt::format("zrvctl: the driver did not load: 0x{:08x} ({})\n",
                                      static_cast<uint32_t>(loadStatus), statusName(loadStatus));
-            rc = kExitRefused;
+            rc = kExitNoDriver;
         } else {
             MachineBoard board(machine);
             BoardClock clock(board);
@@ -136,6 +206,9 @@ public:
             {
                 SimDevice device(machine);
                 Context ctx{device, &board, clock, profile, &config, options.json, kExitOk, {}};
+                // The driver was loaded for this run: the direction register
+                // holds the board's power-up mask.
+                ctx.run.direction = profile.direction;
                 for (auto& a : actions) {
                     if (interrupted()) break;
                     a(ctx);
@@ -149,6 +222,12 @@ public:
 
         machine.bus().closeTraceFile();
         machine.closeDebugFile();
+        for (Spool* f : {&trace, &dbg}) {
+            if (const std::string error = f->deliver(); !error.empty()) {
+                std::cerr << "zrvctl: " << error << "\n";
+                if (rc == kExitOk || rc == kExitAlarm) rc = kExitRefused;
+            }
+        }
         for (auto& v : machine.ioViolations()) {
             std::cerr << "zrvctl: driver broke a platform rule: " << v << "\n";
             rc = kExitBrokenRule;

@@ -28,6 +28,12 @@ public:
             Sleep(static_cast<DWORD>(std::min<uint64_t>(kStepMs, ms - slept)));
         return !interrupted();
     }
+    double seconds() override {
+        FILETIME f;
+        GetSystemTimeAsFileTime(&f);
+        const uint64_t ticks = (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+        return static_cast<double>(ticks - 116444736000000000ull) / 1e7;  // 100 ns since 1601
+    }
     std::string stamp() override {
         SYSTEMTIME t;
         GetLocalTime(&t);
@@ -84,7 +90,8 @@ public:
         app.add_option(
                "--board-port", boardPort_,
                "test bench only: the emulated board's server on 127.0.0.1:PORT, for the board commands")
-            ->check(CLI::Range(1, 65535));
+            ->check(CLI::Range(1, 65535))
+            ->group("");  // the test bench's: not in the help a user reads
     }
 
     std::string profileHint() const override { return "zorvik.profile.json beside zrvctl.exe"; }
@@ -98,7 +105,7 @@ public:
             device.probe();
         } catch (const ClientError& e) {
             std::cerr << "zrvctl: " << e.message << "\n";
-            if (options.needsDevice) return kExitRefused;
+            if (options.needsDevice) return kExitNoDriver;
         }
         std::unique_ptr<RemoteBoard> board;
         if (boardPort_ != 0) board = std::make_unique<RemoteBoard>(static_cast<uint16_t>(boardPort_));

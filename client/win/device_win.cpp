@@ -74,7 +74,7 @@ HANDLE WinDevice::handle(HandleAccess access) {
     HANDLE& h = access == HandleAccess::Read ? read_ : readWrite_;
     if (h == INVALID_HANDLE_VALUE) {
         h = OpenDevice(access);
-        if (h == INVALID_HANDLE_VALUE) throw ClientError{openFailure(GetLastError())};
+        if (h == INVALID_HANDLE_VALUE) throw ClientError{openFailure(GetLastError()), kExitNoDriver};
     }
     return h;
 }

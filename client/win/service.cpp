@@ -22,8 +22,8 @@ constexpr const char* kDisplayName = "Zorvik watchdog keepalive";
 
 struct ServiceArgs {
     std::string action;
-    std::string every = "10s";
-    std::string timeout = "60s";
+    std::string every = fmt::format("{}s", kDefaultEveryMs / 1000);
+    std::string timeout = fmt::format("{}s", kDefaultTimeoutMs / 1000);
     bool leaveRunning = false;
     std::string metrics;  // DIR for zorvik.prom, written after every restart
     std::string listen;   // ADDRESS:PORT answering GET /metrics

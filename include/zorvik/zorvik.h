@@ -136,6 +136,19 @@ ZRV_EXTERN const char *ZRV_API zrv_profile_line_name(const zrv_profile *profile,
  * it is neither. */
 ZRV_EXTERN int ZRV_API zrv_profile_find_line(const zrv_profile *profile, int outputs, const char *text,
                                              unsigned *line);
+/* Pins named by their bit in the data port or register (0..15) where the
+ * direction mask decides which pin is which line: the number of bits
+ * named (0 when lines are named by line), the name at a bit (NULL where
+ * none), and the direction mask the board comes up with (ZRV_EINVAL when
+ * the profile gives none). */
+ZRV_EXTERN unsigned ZRV_API zrv_profile_pin_count(const zrv_profile *profile);
+ZRV_EXTERN const char *ZRV_API zrv_profile_pin_name(const zrv_profile *profile, unsigned pin);
+ZRV_EXTERN int ZRV_API zrv_profile_direction(const zrv_profile *profile, unsigned *mask);
+/* The line a pin is under direction mask `mask` (set bits are inputs), as
+ * the driver packs the line word: *outputs 1 for an output; the line is
+ * the pin's bit less the lowest bit of its side. ZRV_EINVAL for a pin
+ * beyond bit 7 of the mask. */
+ZRV_EXTERN int ZRV_API zrv_dio_pin_line(unsigned mask, unsigned pin, int *outputs, unsigned *line);
 
 #define ZRV_SENSOR_FAN 0         /* value in rpm */
 #define ZRV_SENSOR_VOLTAGE 1     /* value in volts */
