@@ -204,19 +204,9 @@ void F81865::setHwm(uint8_t r, uint8_t value) {
     hwm_[r] = value;
 }
 
-void F81865::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
 void F81865::setTemperature(int sensor, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
-}
-
-uint16_t F81865::monitorBase() const {
-    std::lock_guard lock(mutex_);
-    return blockBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------

@@ -221,19 +221,9 @@ void It87::setHwm(uint8_t r, uint8_t value) {
     hwm_[r] = value;
 }
 
-void It87::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
 void It87::setTemperature(int sensor, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (sensor >= 1 && sensor <= 3) hwm_[kEcTempFirst + sensor - 1] = value;
-}
-
-uint16_t It87::monitorBase() const {
-    std::lock_guard lock(mutex_);
-    return blockBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------

@@ -63,9 +63,9 @@ public:
     // ---- The chip's state as a test or board file sees it ---------------
     uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
     void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm);           // fan 1..5
-    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
-    uint16_t monitorBase() const;                    // 0 while the monitor does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..5
+    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
+    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
     uint16_t chipId() const { return chipId_; }
 
 private:

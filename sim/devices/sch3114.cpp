@@ -233,11 +233,6 @@ void SCH3114::setHwm(uint8_t r, uint8_t value) {
     hwm_[r] = value;
 }
 
-void SCH3114::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
 void SCH3114::setTemperature(int sensor, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
@@ -246,11 +241,6 @@ void SCH3114::setTemperature(int sensor, uint8_t value) {
 void SCH3114::setGpioOutputs(int group, uint8_t pins) {
     std::lock_guard lock(mutex_);
     if (group >= 1 && group <= kGpioGroups) outputs_[static_cast<size_t>(group - 1)] = pins;
-}
-
-uint16_t SCH3114::runtimeBase() const {
-    std::lock_guard lock(mutex_);
-    return blockBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------

@@ -75,10 +75,10 @@ public:
     void setRuntime(uint8_t offset, uint8_t value);
     uint8_t hwm(uint8_t r) const;  // as the monitor's data port reads it once the monitor was started
     void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm);           // fan 1..3
-    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
-    void setGpioOutputs(int group, uint8_t pins);    // group 1..6: 1 = output
-    uint16_t runtimeBase() const;                    // 0 while the block does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..3
+    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
+    void setGpioOutputs(int group, uint8_t pins);                              // group 1..6: 1 = output
+    uint16_t runtimeBase() const { return blockBase(); }  // 0 while the block does not decode
     uint8_t id() const { return id_; }
 
 private:

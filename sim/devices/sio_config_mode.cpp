@@ -8,8 +8,6 @@ namespace {
 constexpr uint8_t kExitKey = 0xAA;
 constexpr uint8_t kRegConfigControl = 0x02;
 constexpr uint8_t kConfigControlExit = 0x02;
-constexpr uint8_t kRegDevice = 0x07;
-constexpr uint8_t kFirstDeviceReg = 0x30;
 }  // namespace
 
 // How far into the key a byte at position `at` leaves the sequence: one on,
@@ -57,8 +55,8 @@ bool SioConfigMode::dataAccess(bool write, uint8_t value) {
         if ((value & kConfigControlExit) != 0) open_ = false;
         return false;
     }
-    if (write && index_ == kRegDevice) selected_ = true;
-    if (index_ >= kFirstDeviceReg && !selected_)
+    if (write && index_ == kSioRegDevice) selected_ = true;
+    if (index_ >= kSioFirstDeviceReg && !selected_)
         sink_.push_back(fmt::format("register 0x{:02x} {} before a logical device was selected", index_,
                                     write ? "written" : "read"));
     return true;

@@ -17,6 +17,10 @@
 
 namespace sim {
 
+// Register 0x07 selects the logical device; 0x30 and up belong to it.
+constexpr uint8_t kSioRegDevice = 0x07;
+constexpr uint8_t kSioFirstDeviceReg = 0x30;
+
 struct SioKeys {
     std::array<uint8_t, 4> key;  // written in a row to the index port
     size_t length;

@@ -5,8 +5,6 @@
 namespace sim {
 
 namespace {
-constexpr uint8_t kRegDevice = 0x07;
-constexpr uint8_t kFirstDeviceReg = 0x30;
 constexpr uint8_t kRegBaseHigh = 0x60;
 constexpr uint8_t kRegBaseLow = 0x61;
 }  // namespace
@@ -48,17 +46,17 @@ bool SuperIo::readOnly(uint8_t r) const {
 uint8_t SuperIo::dataRead() {
     if (!config_.dataAccess(false)) return 0xFF;
     const uint8_t r = config_.index();
-    return r < kFirstDeviceReg ? file(kGlobal)[r] : deviceRead(selectedDevice(), r);
+    return r < kSioFirstDeviceReg ? file(kGlobal)[r] : deviceRead(selectedDevice(), r);
 }
 
 void SuperIo::dataWrite(uint8_t value) {
     if (!config_.dataAccess(true, value)) return;
     const uint8_t r = config_.index();
-    if (r == kRegDevice)
+    if (r == kSioRegDevice)
         file(kGlobal)[r] = value;
     else if (readOnly(r))
         return;
-    else if (r < kFirstDeviceReg)
+    else if (r < kSioFirstDeviceReg)
         globalWrite(r, value);
     else
         deviceWrite(selectedDevice(), r, value);
@@ -107,6 +105,11 @@ void SuperIo::setReg(int device, uint8_t r, uint8_t value) {
 bool SuperIo::configOpen() const {
     std::lock_guard lock(mutex_);
     return config_.open();
+}
+
+uint16_t SuperIo::blockBase() const {
+    std::lock_guard lock(mutex_);
+    return blockBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------

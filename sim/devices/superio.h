@@ -31,9 +31,10 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,23 +45,29 @@
 namespace sim {
 
 // Configuration registers: the global file (device kGlobal) and a file per
-// logical device, created on first write.
+// logical device (0 to 255), created on first write. Found by index: a
+// driver's bracket looks a device's file up on every data access.
 class SioRegisterFiles {
 public:
     using RegFile = std::array<uint8_t, 256>;
     static constexpr int kGlobal = -1;
 
-    RegFile& file(int device) { return device == kGlobal ? global_ : devices_[device]; }
+    RegFile& file(int device) {
+        if (device == kGlobal) return global_;
+        auto& slot = devices_[static_cast<uint8_t>(device)];
+        if (!slot) slot = std::make_unique<RegFile>();
+        return *slot;
+    }
     const RegFile& file(int device) const {
         static const RegFile kEmpty{};
         if (device == kGlobal) return global_;
-        auto it = devices_.find(device);
-        return it != devices_.end() ? it->second : kEmpty;
+        const auto& slot = devices_[static_cast<uint8_t>(device)];
+        return slot ? *slot : kEmpty;
     }
 
 private:
     RegFile global_{};
-    std::map<int, RegFile> devices_;
+    std::array<std::unique_ptr<RegFile>, 256> devices_;
 };
 
 class SuperIo : public Device {
@@ -81,6 +88,7 @@ public:
     uint8_t reg(int device, uint8_t r) const;
     void setReg(int device, uint8_t r, uint8_t value);
     bool configOpen() const;
+    uint16_t blockBase() const;  // 0 while the chip's block does not decode
 
 protected:
     using RegFile = SioRegisterFiles::RegFile;
@@ -137,6 +145,12 @@ protected:
     void violation(std::string what) { violations_.push_back(std::move(what)); }
     void boardReset(uint64_t atMs) { resets_.push_back(atMs); }
     uint16_t blockBaseLocked() const { return block_.size == 0 ? 0 : block_.base; }
+    // A fan (1..N) given a speed in rpm; others are left.
+    template <size_t N>
+    void setFanRpmIn(std::array<std::optional<uint32_t>, N>& rpms, int fan, uint32_t rpm) {
+        std::lock_guard lock(mutex_);
+        if (fan >= 1 && fan <= static_cast<int>(N)) rpms[static_cast<size_t>(fan - 1)] = rpm;
+    }
 
     mutable std::mutex mutex_;
     const uint16_t indexPort_;

@@ -75,7 +75,7 @@ W83627::W83627(uint16_t configPort, uint8_t chipId)
       wdt_(chipId == 0x60 || chipId == 0x68 ? WdtRegs{0xF3, 0xF4, 0xF5, 0x04}
                                             : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}) {
     file(kGlobal)[kRegId] = chipId;
-    for (int bank : kBanks) banks_[bank].fill(0);
+    for (int bank : kBanks) bankHeld_[static_cast<size_t>(bank)] = true;
     for (const FanRegs& f : kFans) hwmCell(f.count, f.bank < 0 ? 0 : f.bank) = kFanNoReading;
     for (const FanDuty& d : kFanDuty) hwm_[d.output] = 0xFF;
     for (const GpioGroup& g : kGpioGroups) inputs_[g.group] = 0xFF;  // input pins float high
@@ -172,13 +172,15 @@ void W83627::advanceLocked(uint64_t fromMs, uint64_t ms) {
 
 uint8_t& W83627::hwmCell(uint8_t r, int bank) {
     if (!banked(r)) return hwm_[r];
-    return banks_[bank][r - kFirstBanked];
+    const size_t b = static_cast<size_t>(bank) & 7;
+    bankHeld_[b] = true;
+    return banks_[b][r - kFirstBanked];
 }
 
 uint8_t W83627::hwmCellValue(uint8_t r, int bank) const {
     if (!banked(r)) return hwm_[r];
-    auto it = banks_.find(bank);
-    return it != banks_.end() ? it->second[r - kFirstBanked] : 0xFF;
+    const size_t b = static_cast<size_t>(bank) & 7;
+    return bankHeld_[b] ? banks_[b][r - kFirstBanked] : 0xFF;
 }
 
 uint8_t W83627::fanDivisorLocked(int fan) const {
@@ -249,16 +251,6 @@ void W83627::setHwm(uint8_t r, uint8_t value, int bank) {
     for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
         if (r == kFans[fan].count && (kFans[fan].bank < 0 || kFans[fan].bank == bank)) fanRpm_[fan].reset();
     hwmCell(r, bank) = value;
-}
-
-void W83627::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
-uint16_t W83627::monitorBase() const {
-    std::lock_guard lock(mutex_);
-    return blockBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------

@@ -79,8 +79,8 @@ public:
     // Monitor registers; `bank` matters for 0x50..0x5F only.
     uint8_t hwm(uint8_t r, int bank = 0) const;
     void setHwm(uint8_t r, uint8_t value, int bank = 0);
-    void setFanRpm(int fan, uint32_t rpm);  // fan 1..5
-    uint16_t monitorBase() const;           // 0 while the monitor does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..5
+    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
     uint8_t chipId() const { return chipId_; }
 
 private:
@@ -118,7 +118,8 @@ private:
     // Hardware monitor: registers outside 0x50..0x5F, and the banks.
     uint8_t hwmIndex_ = 0;
     RegFile hwm_{};
-    std::map<int, std::array<uint8_t, 16>> banks_;
+    std::array<std::array<uint8_t, 16>, 8> banks_{};  // by the three bank-select bits
+    std::array<bool, 8> bankHeld_{};                  // a bank is there once it held a value
     std::array<std::optional<uint32_t>, 5> fanRpm_{};
 
     // GPIO: levels outside drives onto the pins, by group number.
