@@ -16,13 +16,18 @@ class PortBus;
 // register block never decodes there.
 constexpr uint16_t kFirstChipPort = 0x100;
 
+// Where `port` lies from `base`, and the port at `offset` from it, as the CPU's 16-bit address arithmetic has
+// it: the port after 0xFFFF is 0x0000.
+inline uint16_t blockOffset(uint16_t base, uint16_t port) { return static_cast<uint16_t>(port - base); }
+inline uint16_t blockPort(uint16_t base, uint16_t offset) { return static_cast<uint16_t>(base + offset); }
+
 // Whether the `size` ports at `base` + `first` of a chip's block take
 // `port`. Addresses are formed in 16 bits as the CPU forms them, so a block
 // near 0xFFFF runs on at 0x0000, into the PC's own ports, which it does not
 // decode; nor does a block based below 0x100.
 inline bool blockDecodes(uint16_t base, uint16_t first, uint16_t size, uint16_t port) {
     return base >= kFirstChipPort && port >= kFirstChipPort &&
-           static_cast<uint16_t>(port - base - first) < size;
+           static_cast<uint16_t>(blockOffset(base, port) - first) < size;
 }
 
 class Device {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/f81865_board.h"
+#include "tests/support/trace.h"
 
 namespace {
 
@@ -15,19 +16,11 @@ using zrvtest::le16;
 
 constexpr int kRounds = 150;
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+using zrvtest::startsWith;
 
-// The accesses of one port pair, in trace order. The configuration pair and
-// the monitor pair are separate paths into the chip, each with its own lock:
-// a monitor access may come during a bracket, but never another bracket.
-std::vector<std::string> onPair(const std::vector<std::string>& t, const char* index, const char* data) {
-    std::vector<std::string> out;
-    for (const auto& line : t)
-        if (line.find(index) != std::string::npos || line.find(data) != std::string::npos)
-            out.push_back(line);
-    return out;
-}
-
+// The configuration pair and the monitor pair are separate paths into the
+// chip, each with its own lock: a monitor access may come during a bracket,
+// but never another bracket.
 // Walks the accesses of one pair; returns the first place where another
 // sequence came between the accesses of one, or an empty string.
 std::string firstInterleaving(const std::vector<std::string>& t) {
@@ -113,8 +106,8 @@ TEST_F(F81865Hammer, RequestsFromManyThreadsNeverInterleaveOnTheChip) {
     EXPECT_EQ(wrong.load(), 0);
     const auto trace = board.trace();
     EXPECT_GT(trace.size(), static_cast<size_t>(kRounds * 4 * 4));
-    const auto config = onPair(trace, " 0x002e ", " 0x002f ");
-    const auto monitor = onPair(trace, " 0x0a05 ", " 0x0a06 ");
+    const auto config = zrvtest::linesOn(trace, 0x2E, 0x2F);
+    const auto monitor = zrvtest::linesOn(trace, 0x0A05, 0x0A06);
     EXPECT_EQ(config.size() + monitor.size(), trace.size());
     EXPECT_EQ(firstInterleaving(config), "");
     EXPECT_EQ(firstInterleaving(monitor), "");

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tests/it87_board.h"
+#include "tests/support/trace.h"
 
 namespace {
 
@@ -13,15 +14,7 @@ using namespace it87test;
 
 constexpr int kRounds = 3000;
 
-std::vector<std::string> onPair(const std::vector<std::string>& t, const char* index, const char* data) {
-    std::vector<std::string> out;
-    for (const auto& line : t)
-        if (line.find(index) != std::string::npos || line.find(data) != std::string::npos)
-            out.push_back(line);
-    return out;
-}
-
-bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+using zrvtest::startsWith;
 
 // Brackets on 0x2E/0x2F: four key bytes, register accesses in pairs, and
 // register 0x02 written with 0x02 to close. Returns the first place where
@@ -142,8 +135,8 @@ TEST_F(It87Hammer, RequestsFromManyThreadsNeverInterleaveOnEitherPair) {
 
     EXPECT_EQ(wrong.load(), 0);
     const auto trace = board.trace();
-    const auto config = onPair(trace, " 0x002e ", " 0x002f ");
-    const auto monitor = onPair(trace, " 0x0295 ", " 0x0296 ");
+    const auto config = zrvtest::linesOn(trace, 0x2E, 0x2F);
+    const auto monitor = zrvtest::linesOn(trace, 0x0295, 0x0296);
     EXPECT_EQ(config.size() + monitor.size(), trace.size());
     EXPECT_GT(config.size(), static_cast<size_t>(kRounds * 4 * 10));
     EXPECT_GT(monitor.size(), static_cast<size_t>(kRounds * 3 * 8));

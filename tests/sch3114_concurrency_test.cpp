@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/sch3114_board.h"
+#include "tests/support/trace.h"
 
 namespace {
 
@@ -15,23 +16,7 @@ using zrvtest::le16;
 
 constexpr int kRounds = 2000;
 
-struct Access {
-    bool in;
-    uint16_t port;
-    uint8_t value;
-};
-
-std::vector<Access> parse(const std::vector<std::string>& t, uint16_t low, uint16_t high) {
-    std::vector<Access> out;
-    for (const auto& line : t) {
-        char dir[4] = {};
-        unsigned port = 0, value = 0;
-        if (std::sscanf(line.c_str(), "%3s 0x%x 0x%x", dir, &port, &value) != 3) continue;
-        if (port >= low && port <= high)
-            out.push_back({dir[0] == 'i', static_cast<uint16_t>(port), static_cast<uint8_t>(value)});
-    }
-    return out;
-}
+using Access = zrvtest::PortAccess;
 
 // The GPIO register of the seven output lines (GP60-GP66, one line each;
 // GP67 an output held high): a Set is seven reads each followed by its
@@ -143,8 +128,8 @@ TEST_F(SCH3114Hammer, RequestsFromManyThreadsKeepTheirSequencesWhole) {
 
     EXPECT_EQ(wrong.load(), 0);
     const auto trace = board.trace();
-    const auto gpio = parse(trace, kBase + 0x50, kBase + 0x50);
-    const auto monitor = parse(trace, kBase + 0x70, kBase + 0x71);
+    const auto gpio = zrvtest::accessesOn(trace, kBase + 0x50, kBase + 0x50);
+    const auto monitor = zrvtest::accessesOn(trace, kBase + 0x70, kBase + 0x71);
     EXPECT_EQ(gpio.size(), static_cast<size_t>(kRounds * kLines * (2 + 2 + 1)));
     EXPECT_EQ(firstBrokenGpioSequence(gpio), "");
     EXPECT_EQ(firstBrokenMonitorSequence(monitor), "");

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/trace.h"
 #include "tests/w83627_board.h"
 
 namespace {
@@ -57,9 +58,7 @@ std::string firstStrayBracket(const Lines& trace) {
 // `reading`) nor a whole fan control (mode register read and written back,
 // then the duty register) starts, or "".
 std::string firstStrayMonitorAccess(const Lines& trace, const Lines& reading) {
-    Lines t;
-    for (const auto& line : trace)
-        if (line.find(" 0x029") != std::string::npos) t.push_back(line);
+    const Lines t = zrvtest::linesOn(trace, 0x0295, 0x0296);
     auto at = [&](size_t i) { return i < t.size() ? t[i] : std::string("<end>"); };
     auto port = [&](size_t i) { return at(i).substr(0, at(i).rfind(' ')); };
     size_t i = 0;

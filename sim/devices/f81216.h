@@ -19,11 +19,8 @@
 // starts the unit afresh. When it reaches 0 the countdown stops and a board
 // reset is recorded.
 //
-// The protocol checker (SioConfigMode's) records: a data-port access while
-// configuration mode is closed, an exit key while closed, an access to a
-// device register (0x30 and up) before a device was selected in the current
-// bracket, a second opening inside an open bracket, and a bracket left open;
-// and a countdown started before register 0x70 of device 8 was written with
+// Besides the skeleton's checks (superio.h) the protocol checker records a
+// countdown started before register 0x70 of device 8 was written with
 // 0x00 (what that register does is not modelled).
 // A probe round with a key that is not the chip's (a candidate key written
 // twice, the ID registers read, 0xAA) is what a driver that does not know
@@ -32,69 +29,46 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
-#include "sim/device.h"
-#include "sim/devices/sio_config_mode.h"
-#include "sim/devices/superio_common.h"
+#include "sim/devices/countdown.h"
+#include "sim/devices/superio.h"
 
 namespace sim {
 
-class F81216 : public Device {
+class F81216 : public SuperIo {
 public:
-    static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
-
     F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey);
     // Hardware type "f81216" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "f81216"; }
-    bool claims(uint16_t port) const override;
-    uint8_t read(uint16_t port) override;
-    void write(uint16_t port, uint8_t value) override;
-    void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
-    std::vector<uint64_t> resets() const override;
 
-    // ---- The chip's state as a test sees it ----------------------------------
-    // Configuration registers: kGlobal or a logical device number.
-    uint8_t reg(int device, uint8_t r) const;
-    void setReg(int device, uint8_t r, uint8_t value);
-    bool configOpen() const;
     uint16_t chipId() const { return chipId_; }
     uint8_t entryKey() const { return entryKey_; }
 
 private:
-    using RegFile = SioRegisterFiles::RegFile;
+    void indexWrite(uint8_t value) override;
+    uint8_t dataRead() override;
+    void dataWrite(uint8_t value) override;
+    void deviceWrite(int device, uint8_t r, uint8_t value) override;
+    void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    RegFile& holder(uint8_t r);  // the file register r is in now
-    void indexWrite(uint8_t value);
     bool probeRead() const;  // a data read that belongs to a probe round with another key
-    uint8_t dataRead();
-    void dataWrite(uint8_t value);
     bool watchdogRunning() const;
-    uint64_t unitMs() const;  // 0 while the mode register gives the count no clock
-    void violation(std::string what);
+    uint64_t unitMs() const;  // 0 while the count does not fall
 
-    mutable std::mutex mutex_;
-    const uint16_t indexPort_;
     const uint16_t chipId_;
     const uint8_t entryKey_;
 
-    // Configuration mode, and the probe rounds with other keys beside it.
-    SioConfigMode config_;
+    // The probe rounds with other keys beside configuration mode.
     int lastClosedIndex_ = -1;  // index written while closed, -1 after any other access
     bool probing_ = false;      // another key came twice; ID reads and 0xAA are expected
-    SioRegisterFiles regs_;
 
     // Watchdog.
     bool setupCleared_ = false;  // 0x70 of device 8 written with 0x00
-    uint64_t unitElapsedMs_ = 0;
-    std::vector<uint64_t> resets_;
-    std::vector<std::string> violations_;
+    WatchdogClock clock_;
 };
 
 }  // namespace sim

@@ -5,24 +5,18 @@
 #include <algorithm>
 
 #include "sim/board.h"
-#include "sim/registry.h"
 
 namespace sim {
 
 namespace {
 
-// Configuration mode keys, written to the index port.
-constexpr uint8_t kEntryKey = 0x87;
-constexpr uint8_t kExitKey = 0xAA;
+// Configuration mode: 0x87 twice to open, 0xAA to close.
+constexpr SioKeys kKeys{{0x87, 0x87}, 2, false, "configuration mode opened again inside an open bracket"};
 
-// Global configuration registers.
-constexpr uint8_t kRegDevice = 0x07;
+// Configuration registers.
 constexpr uint8_t kRegIdHigh = 0x20;
 constexpr uint8_t kRegIdLow = 0x21;
-constexpr uint8_t kFirstDeviceReg = 0x30;
 constexpr uint8_t kRegActivate = 0x30;
-constexpr uint8_t kRegBaseHigh = 0x60;
-constexpr uint8_t kRegBaseLow = 0x61;
 
 constexpr int kDeviceHwm = 4;
 constexpr int kDeviceGpio = 6;
@@ -55,10 +49,12 @@ constexpr uint16_t kFanStopped = 0x0FFF;
 }  // namespace
 
 F81865::F81865(uint16_t configPort, uint16_t chipId)
-    : indexPort_(configPort), chipId_(chipId), gpioGroups_(chipId == 0x0704 ? 7 : 9) {
-    global_[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    global_[kRegIdLow] = static_cast<uint8_t>(chipId);
-    devices_[kDeviceHwm][kRegActivate] = 0x01;  // the monitor decodes from power-on
+    : SuperIo(configPort, kKeys, {kRegIdHigh, kRegIdLow}),
+      chipId_(chipId),
+      gpioGroups_(chipId == 0x0704 ? 7 : 9) {
+    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
+    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
+    file(kDeviceHwm)[kRegActivate] = 0x01;  // the monitor decodes from power-on
     for (uint8_t duty : kFanDuty) hwm_[duty] = 0xFF;
     for (uint8_t high : kFanCountHigh) {  // no fan: full-scale count
         hwm_[high] = static_cast<uint8_t>(kFanStopped >> 8);
@@ -69,106 +65,19 @@ F81865::F81865(uint16_t configPort, uint16_t chipId)
 
 // ---- Bus side ------------------------------------------------------------------
 
-uint16_t F81865::monitorBaseLocked() const { return monitorBase_; }
-
-// The monitor block's decode, kept from the registers that set it.
-void F81865::monitorRegWritten(int device, uint8_t r) {
-    if (device != kDeviceHwm || (r != kRegActivate && r != kRegBaseHigh && r != kRegBaseLow)) return;
-    const RegFile& f = file(kDeviceHwm);
-    const uint16_t base = (f[kRegActivate] & 1) == 0
-                              ? 0
-                              : static_cast<uint16_t>((f[kRegBaseHigh] << 8 | f[kRegBaseLow]) & 0xFFF8);
-    if (base == monitorBase_) return;
-    monitorBase_ = base;
-    decodeChanged();
+SuperIo::Block F81865::blockLocked() const {
+    if ((file(kDeviceHwm)[kRegActivate] & 1) == 0) return {};
+    return monitorPair(baseOf(kDeviceHwm) & 0xFFF8);
 }
 
-bool F81865::claims(uint16_t port) const {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_ || port == indexPort_ + 1) return true;
-    return blockDecodes(monitorBaseLocked(), 5, 2, port);
-}
+uint8_t F81865::blockRead(uint16_t offset) { return offset == 5 ? hwmIndex_ : hwmReadLocked(hwmIndex_); }
 
-uint8_t F81865::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return open_ ? index_ : 0xFF;
-    if (port == indexPort_ + 1) return dataRead();
-    const uint16_t base = monitorBaseLocked();
-    if (port == static_cast<uint16_t>(base + 5)) return hwmIndex_;
-    return hwmReadLocked(hwmIndex_);
-}
-
-void F81865::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return indexWrite(value);
-    if (port == indexPort_ + 1) return dataWrite(value);
-    const uint16_t base = monitorBaseLocked();
-    if (port == static_cast<uint16_t>(base + 5))
+void F81865::blockWrite(uint16_t offset, uint8_t value) {
+    if (offset == 5)
         hwmIndex_ = value;
-    else
-        hwmWriteLocked(hwmIndex_, value);
-}
-
-void F81865::indexWrite(uint8_t value) {
-    if (!open_) {
-        if (value == kEntryKey) {
-            if (++keys_ == 2) {
-                open_ = true;
-                keys_ = 0;
-                selected_ = false;
-                lastIndexKey_ = false;
-            }
-            return;
-        }
-        keys_ = 0;
-        if (value == kExitKey) violation("exit key 0xaa written while configuration mode is closed");
-        return;
-    }
-    if (value == kExitKey) {
-        open_ = false;
-        return;
-    }
-    if (value == kEntryKey && lastIndexKey_) {
-        violation("configuration mode opened again inside an open bracket");
-        lastIndexKey_ = false;
-    } else {
-        lastIndexKey_ = value == kEntryKey;
-    }
-    index_ = value;
-}
-
-uint8_t F81865::dataRead() {
-    lastIndexKey_ = false;
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
-        return 0xFF;
-    }
-    if (index_ < kFirstDeviceReg) return global_[index_];
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return deviceRead(index_);
-}
-
-void F81865::dataWrite(uint8_t value) {
-    lastIndexKey_ = false;
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
-                              indexPort_ + 1, value));
-        return;
-    }
-    if (index_ == kRegDevice) {
-        global_[kRegDevice] = value;
-        selected_ = true;
-        return;
-    }
-    if (index_ == kRegIdHigh || index_ == kRegIdLow) return;  // read-only
-    if (index_ < kFirstDeviceReg) {
-        global_[index_] = value;
-        return;
-    }
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
-    deviceWrite(index_, value);
+    else if (std::find(std::begin(kMonitorReadOnly), std::end(kMonitorReadOnly), hwmIndex_) ==
+             std::end(kMonitorReadOnly))
+        hwm_[hwmIndex_] = value;
 }
 
 int F81865::gpioGroupOf(uint8_t r, int* kind) const {
@@ -181,8 +90,7 @@ int F81865::gpioGroupOf(uint8_t r, int* kind) const {
     return -1;
 }
 
-uint8_t F81865::deviceRead(uint8_t r) {
-    const int device = global_[kRegDevice];
+uint8_t F81865::deviceRead(int device, uint8_t r) {
     const RegFile& f = file(device);
     int kind = 0;
     if (device == kDeviceGpio) {
@@ -196,21 +104,17 @@ uint8_t F81865::deviceRead(uint8_t r) {
     return f[r];
 }
 
-void F81865::deviceWrite(uint8_t r, uint8_t value) {
-    const int device = global_[kRegDevice];
-    RegFile& f = file(device);
+void F81865::deviceWrite(int device, uint8_t r, uint8_t value) {
     int kind = 0;
     if (device == kDeviceGpio && gpioGroupOf(r, &kind) >= 0 && kind == kGpioStatus) return;  // read-only
     if (device == kDeviceWdt && r == kWdtControl) return watchdogWriteControl(value);
-    if (device == kDeviceWdt && r == kWdtCount) unitElapsedMs_ = 0;  // a reload restarts the unit
-    f[r] = value;
-    monitorRegWritten(device, r);
+    if (device == kDeviceWdt && r == kWdtCount) clock_.restartUnit();  // a reload restarts the unit
+    file(device)[r] = value;
 }
 
 bool F81865::watchdogRunning() const {
-    auto it = devices_.find(kDeviceWdt);
-    return it != devices_.end() && (it->second[kRegActivate] & 1) != 0 &&
-           (it->second[kWdtControl] & kWdtEnable) != 0;
+    const RegFile& f = file(kDeviceWdt);
+    return (f[kRegActivate] & 1) != 0 && (f[kWdtControl] & kWdtEnable) != 0;
 }
 
 void F81865::watchdogWriteControl(uint8_t value) {
@@ -219,31 +123,29 @@ void F81865::watchdogWriteControl(uint8_t value) {
     uint8_t status = f[kWdtControl] & kWdtStatus;
     if ((value & kWdtStatus) != 0) status = 0;
     f[kWdtControl] = static_cast<uint8_t>((value & ~kWdtStatus) | status);
-    if (!wasRunning && watchdogRunning()) unitElapsedMs_ = 0;
+    if (!wasRunning && watchdogRunning()) clock_.restartUnit();
 }
 
-void F81865::advance(uint64_t fromMs, uint64_t ms) {
-    std::lock_guard lock(mutex_);
+// Run out: the countdown stops, the status sets and, with the reset output
+// enabled, the board resets.
+void F81865::watchdogFire(uint64_t nowMs) {
     RegFile& f = file(kDeviceWdt);
-    uint64_t now = fromMs;
-    uint64_t left = ms;
-    while (watchdogRunning()) {
-        if (f[kWdtCount] == 0) {
-            f[kWdtControl] = static_cast<uint8_t>((f[kWdtControl] & ~kWdtEnable) | kWdtStatus);
-            if ((f[kWdtOutput] & kWdtResetOutput) != 0) resets_.push_back(now);
-            break;
-        }
-        if (left == 0) break;
-        const uint64_t unit = (f[kWdtControl] & kWdtMinutes) != 0 ? 60000 : 1000;
-        const uint64_t step = std::min(left, unit - unitElapsedMs_);
-        unitElapsedMs_ += step;
-        now += step;
-        left -= step;
-        if (unitElapsedMs_ >= unit) {
-            unitElapsedMs_ = 0;
-            --f[kWdtCount];
-        }
-    }
+    f[kWdtControl] = static_cast<uint8_t>((f[kWdtControl] & ~kWdtEnable) | kWdtStatus);
+    if ((f[kWdtOutput] & kWdtResetOutput) != 0) boardReset(nowMs);
+}
+
+void F81865::advanceLocked(uint64_t fromMs, uint64_t ms) {
+    RegFile& f = file(kDeviceWdt);
+    if (watchdogRunning() && f[kWdtCount] == 0) return watchdogFire(fromMs);  // started with nothing left
+    clock_.run(
+        fromMs, ms,
+        [&] {
+            if (!watchdogRunning()) return uint64_t{0};
+            return (f[kWdtControl] & kWdtMinutes) != 0 ? WatchdogClock::kMinuteMs : WatchdogClock::kSecondMs;
+        },
+        [&](uint64_t now) {
+            if (--f[kWdtCount] == 0) watchdogFire(now);
+        });
 }
 
 uint8_t F81865::hwmReadLocked(uint8_t r) const {
@@ -256,26 +158,6 @@ uint8_t F81865::hwmReadLocked(uint8_t r) const {
         return static_cast<uint8_t>(r == high ? count >> 8 : count);
     }
     return hwm_[r];
-}
-
-void F81865::hwmWriteLocked(uint8_t r, uint8_t value) {
-    if (std::find(std::begin(kMonitorReadOnly), std::end(kMonitorReadOnly), r) != std::end(kMonitorReadOnly))
-        return;
-    hwm_[r] = value;
-}
-
-void F81865::violation(std::string what) { violations_.push_back(std::move(what)); }
-
-std::vector<std::string> F81865::violations() const {
-    std::lock_guard lock(mutex_);
-    auto out = violations_;
-    if (open_) out.push_back("configuration mode left open");
-    return out;
-}
-
-std::vector<uint64_t> F81865::resets() const {
-    std::lock_guard lock(mutex_);
-    return resets_;
 }
 
 // ---- Pins ------------------------------------------------------------------------
@@ -310,27 +192,6 @@ std::optional<bool> F81865::pin(const std::string& line) const {
 
 // ---- Test and board side -------------------------------------------------------
 
-F81865::RegFile& F81865::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
-
-const F81865::RegFile& F81865::file(int device) const {
-    static const RegFile kEmpty{};
-    if (device == kGlobal) return global_;
-    auto it = devices_.find(device);
-    return it != devices_.end() ? it->second : kEmpty;
-}
-
-uint8_t F81865::reg(int device, uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return file(device)[r];
-}
-
-void F81865::setReg(int device, uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (device == kGlobal && (r == kRegIdHigh || r == kRegIdLow)) return;  // the ID comes with the chip
-    file(device)[r] = value;
-    monitorRegWritten(device, r);
-}
-
 uint8_t F81865::hwm(uint8_t r) const {
     std::lock_guard lock(mutex_);
     return hwmReadLocked(r);
@@ -343,24 +204,9 @@ void F81865::setHwm(uint8_t r, uint8_t value) {
     hwm_[r] = value;
 }
 
-void F81865::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
 void F81865::setTemperature(int sensor, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
-}
-
-bool F81865::configOpen() const {
-    std::lock_guard lock(mutex_);
-    return open_;
-}
-
-uint16_t F81865::monitorBase() const {
-    std::lock_guard lock(mutex_);
-    return monitorBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------
@@ -371,50 +217,8 @@ uint16_t F81865::monitorBase() const {
 //    "pins": {"gpio10": 0}}
 
 std::unique_ptr<Device> F81865::fromBoard(const nlohmann::json& entry, const std::string& where) {
-    const uint32_t port = entry.contains("config_port")
-                              ? boardNumber(entry["config_port"], where + ": config_port", 0xFFFF)
-                              : 0x2E;
-    if (port != 0x2E && port != 0x4E)
-        throw BoardError(fmt::format("{}: config_port is 0x2e or 0x4e, not {:#x}", where, port));
-    const uint32_t id = entry.contains("id") ? boardNumber(entry["id"], where + ": id", 0xFFFF) : 0x1010;
-    auto chip = std::make_unique<F81865>(static_cast<uint16_t>(port), static_cast<uint16_t>(id));
-
-    auto object = [&](const char* key) -> const nlohmann::json* {
-        if (!entry.contains(key)) return nullptr;
-        if (!entry[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", where, key));
-        return &entry[key];
-    };
-    if (auto* config = object("config")) {
-        for (auto& [device, regs] : config->items()) {
-            const std::string at = fmt::format("{}: config {}", where, device);
-            const int d = device == "global" ? kGlobal : static_cast<int>(boardNumber(device, at, 0xFF));
-            if (!regs.is_object()) throw BoardError(fmt::format("{}: registers are an object", at));
-            for (auto& [r, v] : regs.items())
-                chip->setReg(d, static_cast<uint8_t>(boardNumber(r, at, 0xFF)),
-                             static_cast<uint8_t>(boardNumber(v, at + " " + r, 0xFF)));
-        }
-    }
-    if (auto* hwm = object("hwm"))
-        for (auto& [r, v] : hwm->items())
-            chip->setHwm(static_cast<uint8_t>(boardNumber(r, where + ": hwm", 0xFF)),
-                         static_cast<uint8_t>(boardNumber(v, where + ": hwm " + r, 0xFF)));
-    if (auto* fans = object("fan_rpm"))
-        for (auto& [fan, rpm] : fans->items()) {
-            const uint32_t n = boardNumber(fan, where + ": fan_rpm", 3);
-            if (n == 0) throw BoardError(fmt::format("{}: fan_rpm: fans are numbered 1 to 3", where));
-            chip->setFanRpm(static_cast<int>(n), boardNumber(rpm, where + ": fan_rpm " + fan, 100000));
-        }
-    if (auto* temps = object("temperature"))
-        for (auto& [sensor, value] : temps->items()) {
-            const uint32_t n = boardNumber(sensor, where + ": temperature", 3);
-            if (n == 0) throw BoardError(fmt::format("{}: temperature: sensors are numbered 1 to 3", where));
-            chip->setTemperature(static_cast<int>(n), static_cast<uint8_t>(boardNumber(
-                                                          value, where + ": temperature " + sensor, 0xFF)));
-        }
-    if (auto* pins = object("pins"))
-        for (auto& [line, level] : pins->items())
-            if (!chip->setPin(line, boardNumber(level, where + ": pins " + line, 1) != 0))
-                throw BoardError(fmt::format("{}: pins: no GPIO line '{}' on this chip", where, line));
+    auto chip = std::make_unique<F81865>(superIoPort(entry, where), superIoId(entry, where, 0x1010));
+    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
     return chip;
 }
 

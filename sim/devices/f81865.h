@@ -30,93 +30,59 @@
 // then 1,500,000 / rpm, scaled by its duty register while both bits of its
 // mode field in 0x96 are set, and 0x0FFF when it stands still.
 //
-// The protocol checker records: a data-port access while configuration mode
-// is closed, an access to a device register (0x30 and up) before a device
-// was selected in the current bracket, a second opening inside an open
-// bracket, an exit key while closed, and a bracket left open.
+// The skeleton (superio.h) checks the configuration pair.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "sim/device.h"
+#include "sim/devices/countdown.h"
+#include "sim/devices/superio.h"
 
 namespace sim {
 
-class F81865 : public Device {
+class F81865 : public SuperIo {
 public:
-    static constexpr int kGlobal = -1;  // register file of the global registers
-
     F81865(uint16_t configPort, uint16_t chipId);
     // Hardware type "f81865" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "f81865"; }
-    bool claims(uint16_t port) const override;
-    bool cachesDecode() const override { return true; }
-    uint8_t read(uint16_t port) override;
-    void write(uint16_t port, uint8_t value) override;
-    void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
-    std::vector<uint64_t> resets() const override;
     bool setPin(const std::string& line, bool level) override;
     std::optional<bool> pin(const std::string& line) const override;
 
     // ---- The chip's state as a test or board file sees it ---------------
-    // Configuration registers: kGlobal or a logical device number.
-    uint8_t reg(int device, uint8_t r) const;
-    void setReg(int device, uint8_t r, uint8_t value);
     uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
     void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm);           // fan 1..3
-    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
-    bool configOpen() const;
-    uint16_t monitorBase() const;  // 0 while the monitor does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..3
+    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
+    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
     uint16_t chipId() const { return chipId_; }
 
 private:
-    using RegFile = std::array<uint8_t, 256>;
+    Block blockLocked() const override;
+    uint8_t blockRead(uint16_t offset) override;
+    void blockWrite(uint16_t offset, uint8_t value) override;
+    uint8_t deviceRead(int device, uint8_t r) override;
+    void deviceWrite(int device, uint8_t r, uint8_t value) override;
+    void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    RegFile& file(int device);
-    const RegFile& file(int device) const;
-    uint16_t monitorBaseLocked() const;
-    void monitorRegWritten(int device, uint8_t r);
-    void indexWrite(uint8_t value);
-    uint8_t dataRead();
-    void dataWrite(uint8_t value);
-    uint8_t deviceRead(uint8_t r);
-    void deviceWrite(uint8_t r, uint8_t value);
     uint8_t hwmReadLocked(uint8_t r) const;
-    void hwmWriteLocked(uint8_t r, uint8_t value);
     int gpioGroupOf(uint8_t r, int* kind) const;  // kind 0 enable, 1 data, 2 status
     std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
     void watchdogWriteControl(uint8_t value);
     bool watchdogRunning() const;
-    void violation(std::string what);
+    void watchdogFire(uint64_t nowMs);
 
-    mutable std::mutex mutex_;
-    const uint16_t indexPort_;
     const uint16_t chipId_;
     const int gpioGroups_;
 
-    // Configuration mode.
-    bool open_ = false;
-    int keys_ = 0;               // entry keys seen in a row while closed
-    bool lastIndexKey_ = false;  // the last index write in the open mode was 0x87
-    bool selected_ = false;      // 0x07 written in the current bracket
-    uint8_t index_ = 0;
-    RegFile global_{};
-    std::map<int, RegFile> devices_;
-
     // Hardware monitor.
-    uint16_t monitorBase_ = 0;  // 0 while the block does not decode
     uint8_t hwmIndex_ = 0;
     RegFile hwm_{};
     std::array<std::optional<uint32_t>, 3> fanRpm_{};
@@ -124,11 +90,7 @@ private:
     // GPIO: levels outside drives onto the pins, per group.
     std::array<uint8_t, 9> inputs_{};
 
-    // Watchdog.
-    uint64_t unitElapsedMs_ = 0;
-    std::vector<uint64_t> resets_;
-
-    std::vector<std::string> violations_;
+    WatchdogClock clock_;
 };
 
 }  // namespace sim

@@ -4,29 +4,24 @@
 
 #include <algorithm>
 
-#include "sim/devices/superio_common.h"
-
 namespace sim {
 
 namespace {
 
-// Configuration mode: the first three key bytes, then the pair's own fourth.
-constexpr uint8_t kKeyPrefix[] = {0x87, 0x01, 0x55};
-constexpr size_t kKeyLength = 4;
+// Configuration mode: 0x87, 0x01, 0x55 and the pair's own fourth byte to
+// open; register 0x02 written with bit 1 set to close.
 constexpr uint8_t kFourthKey2E = 0x55;
 constexpr uint8_t kFourthKey4E = 0xAA;
+constexpr const char* kReopened = "configuration key written again inside an open bracket";
+SioKeys keysFor(uint16_t configPort) {
+    return SioKeys{{0x87, 0x01, 0x55, configPort == 0x2E ? kFourthKey2E : kFourthKey4E}, 4, true, kReopened};
+}
 
-// Global configuration registers.
-constexpr uint8_t kRegConfigControl = 0x02;
-constexpr uint8_t kConfigControlExit = 0x02;
-constexpr uint8_t kRegDevice = 0x07;
+// Configuration registers.
 constexpr uint8_t kRegIdHigh = 0x20;
 constexpr uint8_t kRegIdLow = 0x21;
 constexpr uint8_t kRegVersion = 0x22;
-constexpr uint8_t kFirstDeviceReg = 0x30;
 constexpr uint8_t kRegActivate = 0x30;
-constexpr uint8_t kRegBaseHigh = 0x60;
-constexpr uint8_t kRegBaseLow = 0x61;
 
 constexpr int kDeviceEc = 4;
 constexpr int kDeviceWdt = 7;
@@ -68,7 +63,8 @@ bool isFanCount(uint8_t r) {
 
 }  // namespace
 
-It87::It87(uint16_t configPort, uint16_t chipId) : indexPort_(configPort), chipId_(chipId) {
+It87::It87(uint16_t configPort, uint16_t chipId)
+    : SuperIo(configPort, keysFor(configPort), {kRegIdHigh, kRegIdLow}), chipId_(chipId) {
     file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
     file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
     file(kGlobal)[kRegVersion] = chipId == kNarrowCountChip ? 0x07 : 0x01;
@@ -83,27 +79,18 @@ It87::It87(uint16_t configPort, uint16_t chipId) : indexPort_(configPort), chipI
 
 // ---- Bus side ------------------------------------------------------------------
 
-uint16_t It87::monitorBaseLocked() const {
-    const RegFile& ec = file(kDeviceEc);
-    if ((ec[kRegActivate] & 1) == 0) return 0;
-    return static_cast<uint16_t>(ec[kRegBaseHigh] << 8 | ec[kRegBaseLow]);
+// The chip ignores the low three bits of the base.
+SuperIo::Block It87::blockLocked() const {
+    if ((file(kDeviceEc)[kRegActivate] & 1) == 0) return {};
+    return monitorPair(baseOf(kDeviceEc) & 0xFFF8);
 }
 
 bool It87::wideCount() const {
     return chipId_ != kNarrowCountChip || file(kGlobal)[kRegVersion] >= kWideCountVersion;
 }
 
-bool It87::claims(uint16_t port) const {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_ || port == indexPort_ + 1) return true;
-    return blockDecodes(monitorBaseLocked(), 5, 2, port);
-}
-
-uint8_t It87::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return open_ ? index_ : 0xFF;
-    if (port == indexPort_ + 1) return dataRead();
-    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) return hwmIndex_;
+uint8_t It87::blockRead(uint16_t offset) {
+    if (offset == 5) return hwmIndex_;
     if (isFanCount(hwmIndex_) && !fanCountsSetUp_ && !fanReadReported_) {
         fanReadReported_ = true;
         violation(
@@ -113,11 +100,8 @@ uint8_t It87::read(uint16_t port) {
     return hwmReadLocked(hwmIndex_);
 }
 
-void It87::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return indexWrite(value);
-    if (port == indexPort_ + 1) return dataWrite(value);
-    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) {
+void It87::blockWrite(uint16_t offset, uint8_t value) {
+    if (offset == 5) {
         hwmIndex_ = value;
         return;
     }
@@ -126,102 +110,47 @@ void It87::write(uint16_t port, uint8_t value) {
     if (!reading && !isFanCount(hwmIndex_)) hwm_[hwmIndex_] = value;  // the measuring side owns the rest
 }
 
+// A key that ends in the other pair's fourth byte is a driver's mistake;
+// the skeleton's key check does the rest.
 void It87::indexWrite(uint8_t value) {
-    const uint8_t fourth = indexPort_ == 0x2E ? kFourthKey2E : kFourthKey4E;
     const uint8_t otherFourth = indexPort_ == 0x2E ? kFourthKey4E : kFourthKey2E;
-    // Where a key byte that does not follow the sequence leaves it.
-    auto restart = [](uint8_t v) -> size_t { return v == kKeyPrefix[0] ? 1 : 0; };
-    if (!open_) {
-        if (keys_ < std::size(kKeyPrefix)) {
-            keys_ = value == kKeyPrefix[keys_] ? keys_ + 1 : restart(value);
-        } else if (value == fourth) {
-            open_ = true;
-            keys_ = 0;
-            openKeys_ = 0;
-            selected_ = false;
-        } else {
-            if (value == otherFourth)
-                violation(
-                    fmt::format("key 0x87 0x01 0x55 0x{:02x} is the other pair's; 0x{:x} takes 0x{:02x}",
-                                value, indexPort_, fourth));
-            keys_ = restart(value);
-        }
-        return;
-    }
-    const uint8_t expected = openKeys_ < std::size(kKeyPrefix) ? kKeyPrefix[openKeys_] : fourth;
-    openKeys_ = value == expected ? openKeys_ + 1 : restart(value);
-    if (openKeys_ == kKeyLength) {
-        violation("configuration key written again inside an open bracket");
-        openKeys_ = 0;
-    }
-    index_ = value;
+    if (!config_.open() && config_.keysSeen() == 3 && value == otherFourth)
+        violation(fmt::format("key 0x87 0x01 0x55 0x{:02x} is the other pair's; 0x{:x} takes 0x{:02x}", value,
+                              indexPort_, indexPort_ == 0x2E ? kFourthKey2E : kFourthKey4E));
+    config_.writeIndex(value);
 }
 
-uint8_t It87::dataRead() {
-    openKeys_ = 0;
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
-        return 0xFF;
-    }
-    if (index_ < kFirstDeviceReg) return file(kGlobal)[index_];
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return file(file(kGlobal)[kRegDevice])[index_];
+void It87::globalWrite(uint8_t r, uint8_t value) {
+    if (r == kRegVersion) return;  // read-only
+    if (r == kRegWdtGlobal && (value & kWdtGlobalBit) != 0) wdtGlobalSet_ = true;
+    file(kGlobal)[r] = value;
 }
 
-void It87::dataWrite(uint8_t value) {
-    openKeys_ = 0;
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
-                              indexPort_ + 1, value));
-        return;
-    }
-    if (index_ == kRegConfigControl) {
-        if ((value & kConfigControlExit) != 0) open_ = false;
-        return;
-    }
-    if (index_ == kRegDevice) {
-        file(kGlobal)[kRegDevice] = value;
-        selected_ = true;
-        return;
-    }
-    if (index_ == kRegIdHigh || index_ == kRegIdLow || index_ == kRegVersion) return;  // read-only
-    if (index_ < kFirstDeviceReg) {
-        if (index_ == kRegWdtGlobal && (value & kWdtGlobalBit) != 0) wdtGlobalSet_ = true;
-        file(kGlobal)[index_] = value;
-        return;
-    }
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
-    deviceWrite(index_, value);
-}
-
-void It87::deviceWrite(uint8_t r, uint8_t value) {
-    const int device = file(kGlobal)[kRegDevice];
+void It87::deviceWrite(int device, uint8_t r, uint8_t value) {
     RegFile& f = file(device);
-    if (device == kDeviceWdt) {
-        if (r == kWdtCountHigh && !wideCount()) {
-            violation(
-                fmt::format("count high byte 0x74 written (0x{:02x}) on a chip with an 8-bit count", value));
-            return;
-        }
-        const bool wasRunning = watchdogRunning();
-        const bool bit5WasCleared = controlBit5Cleared_;
-        if (r == kWdtControl && (value & kWdtControlBit5) == 0) controlBit5Cleared_ = true;
+    if (device != kDeviceWdt) {
         f[r] = value;
-        const bool started = !wasRunning && watchdogRunning();
-        // A reload or a fresh start begins a whole unit.
-        if (r == kWdtCountLow || r == kWdtCountHigh || started) unitElapsedMs_ = 0;
-        // What global 0x23 bit 4 and control bit 5 do is not known; the
-        // chip's programming sequence sets the one and clears the other
-        // before a countdown is started, and so must a driver.
-        if (started && !wdtGlobalSet_)
-            violation("watchdog countdown started before global register 0x23 bit 4 was set");
-        if (started && !bit5WasCleared)
-            violation("watchdog countdown started before a write to 0x72 cleared its bit 5");
         return;
     }
+    if (r == kWdtCountHigh && !wideCount()) {
+        violation(
+            fmt::format("count high byte 0x74 written (0x{:02x}) on a chip with an 8-bit count", value));
+        return;
+    }
+    const bool wasRunning = watchdogRunning();
+    const bool bit5WasCleared = controlBit5Cleared_;
+    if (r == kWdtControl && (value & kWdtControlBit5) == 0) controlBit5Cleared_ = true;
     f[r] = value;
+    const bool started = !wasRunning && watchdogRunning();
+    // A reload or a fresh start begins a whole unit.
+    if (r == kWdtCountLow || r == kWdtCountHigh || started) clock_.restartUnit();
+    // What global 0x23 bit 4 and control bit 5 do is not known; the chip's
+    // programming sequence sets the one and clears the other before a
+    // countdown is started, and so must a driver.
+    if (started && !wdtGlobalSet_)
+        violation("watchdog countdown started before global register 0x23 bit 4 was set");
+    if (started && !bit5WasCleared)
+        violation("watchdog countdown started before a write to 0x72 cleared its bit 5");
 }
 
 bool It87::watchdogRunning() const {
@@ -230,28 +159,26 @@ bool It87::watchdogRunning() const {
     return (f[kWdtControl] & kWdtRun) != 0 && counting;
 }
 
-void It87::advance(uint64_t fromMs, uint64_t ms) {
-    std::lock_guard lock(mutex_);
+void It87::watchdogTick(uint64_t nowMs) {
     RegFile& f = file(kDeviceWdt);
-    uint64_t now = fromMs;
-    uint64_t left = ms;
-    while (left != 0 && watchdogRunning()) {
-        const uint64_t unit = (f[kWdtControl] & kWdtSeconds) != 0 ? 1000 : 60000;
-        const uint64_t step = std::min(left, unit - unitElapsedMs_);
-        unitElapsedMs_ += step;
-        now += step;
-        left -= step;
-        if (unitElapsedMs_ < unit) continue;
-        unitElapsedMs_ = 0;
-        uint16_t count = static_cast<uint16_t>((wideCount() ? f[kWdtCountHigh] << 8 : 0) | f[kWdtCountLow]);
-        --count;
-        f[kWdtCountLow] = static_cast<uint8_t>(count);
-        if (wideCount()) f[kWdtCountHigh] = static_cast<uint8_t>(count >> 8);
-        if (count == 0) {
-            f[kWdtControl] = static_cast<uint8_t>(f[kWdtControl] & ~kWdtRun);
-            resets_.push_back(now);
-        }
-    }
+    uint16_t count = static_cast<uint16_t>((wideCount() ? f[kWdtCountHigh] << 8 : 0) | f[kWdtCountLow]);
+    --count;
+    f[kWdtCountLow] = static_cast<uint8_t>(count);
+    if (wideCount()) f[kWdtCountHigh] = static_cast<uint8_t>(count >> 8);
+    if (count != 0) return;
+    f[kWdtControl] = static_cast<uint8_t>(f[kWdtControl] & ~kWdtRun);
+    boardReset(nowMs);
+}
+
+void It87::advanceLocked(uint64_t fromMs, uint64_t ms) {
+    clock_.run(
+        fromMs, ms,
+        [&] {
+            if (!watchdogRunning()) return uint64_t{0};
+            return (file(kDeviceWdt)[kWdtControl] & kWdtSeconds) != 0 ? WatchdogClock::kSecondMs
+                                                                      : WatchdogClock::kMinuteMs;
+        },
+        [&](uint64_t now) { watchdogTick(now); });
 }
 
 uint32_t It87::fanRpmLocked(size_t fan) const {
@@ -280,32 +207,7 @@ uint8_t It87::hwmReadLocked(uint8_t r) const {
     return hwm_[r];
 }
 
-void It87::violation(std::string what) { violations_.push_back(std::move(what)); }
-
-std::vector<std::string> It87::violations() const {
-    std::lock_guard lock(mutex_);
-    auto out = violations_;
-    if (open_) out.push_back("configuration mode left open");
-    return out;
-}
-
-std::vector<uint64_t> It87::resets() const {
-    std::lock_guard lock(mutex_);
-    return resets_;
-}
-
 // ---- Test and board side -------------------------------------------------------
-
-uint8_t It87::reg(int device, uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return file(device)[r];
-}
-
-void It87::setReg(int device, uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (device == kGlobal && (r == kRegIdHigh || r == kRegIdLow)) return;  // the ID comes with the chip
-    file(device)[r] = value;
-}
 
 uint8_t It87::hwm(uint8_t r) const {
     std::lock_guard lock(mutex_);
@@ -319,24 +221,9 @@ void It87::setHwm(uint8_t r, uint8_t value) {
     hwm_[r] = value;
 }
 
-void It87::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
 void It87::setTemperature(int sensor, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (sensor >= 1 && sensor <= 3) hwm_[kEcTempFirst + sensor - 1] = value;
-}
-
-bool It87::configOpen() const {
-    std::lock_guard lock(mutex_);
-    return open_;
-}
-
-uint16_t It87::monitorBase() const {
-    std::lock_guard lock(mutex_);
-    return monitorBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------

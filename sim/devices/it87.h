@@ -11,8 +11,9 @@
 //
 // Logical devices modelled beyond plain register files:
 //   4  environment controller (hardware monitor): decodes at base + 5
-//      (index) and base + 6 (data), base from registers 0x60/0x61, while the
-//      base is non-zero and register 0x30 bit 0 is set;
+//      (index) and base + 6 (data), base from registers 0x60/0x61 with the
+//      low three bits ignored, while the base is non-zero and register 0x30
+//      bit 0 is set;
 //   7  watchdog: 0x72 control (bit 7 seconds, else minutes; bit 6 runs the
 //      countdown), 0x73 count low byte, 0x74 count high byte on chips with a
 //      16-bit count (IT8718F, IT8783F, IT8712F of version 8 and up). While
@@ -30,12 +31,9 @@
 // and fans 4 and 5 always, the PWM register scales the speed by duty / 127
 // unless bit 7 hands the fan to automatic control (full speed here).
 //
-// The protocol checker records: a data-port access while configuration mode
-// is closed, a key sequence ending in the other pair's fourth byte, the key
-// sequence written again inside an open bracket, an access to a device
-// register (0x30 and up) before a device was selected in the current
-// bracket, a count high byte written on a chip with an 8-bit count, and a
-// bracket left open. It also holds the chip to the set-up writes whose
+// Besides the skeleton's checks (superio.h) the protocol checker records a
+// key sequence ending in the other pair's fourth byte and a count high byte
+// written on a chip with an 8-bit count. It also holds the chip to the set-up writes whose
 // effect is not modelled: a countdown started (by a write that sets the run
 // bit or loads a count) before global register 0x23 was written with bit 4
 // set, or before a write to 0x72 cleared its bit 5; a fan count read before
@@ -44,74 +42,48 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "sim/device.h"
-#include "sim/devices/superio_common.h"
+#include "sim/devices/countdown.h"
+#include "sim/devices/superio.h"
 
 namespace sim {
 
-class It87 : public Device {
+class It87 : public SuperIo {
 public:
-    static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
-
     It87(uint16_t configPort, uint16_t chipId);
     // Hardware type "it87" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "it87"; }
-    bool claims(uint16_t port) const override;
-    uint8_t read(uint16_t port) override;
-    void write(uint16_t port, uint8_t value) override;
-    void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
-    std::vector<uint64_t> resets() const override;
 
     // ---- The chip's state as a test or board file sees it ---------------
-    // Configuration registers: kGlobal or a logical device number.
-    uint8_t reg(int device, uint8_t r) const;
-    void setReg(int device, uint8_t r, uint8_t value);
     uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
     void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm);           // fan 1..5
-    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
-    bool configOpen() const;
-    uint16_t monitorBase() const;  // 0 while the monitor does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..5
+    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
+    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
     uint16_t chipId() const { return chipId_; }
 
 private:
-    using RegFile = SioRegisterFiles::RegFile;
+    Block blockLocked() const override;
+    uint8_t blockRead(uint16_t offset) override;
+    void blockWrite(uint16_t offset, uint8_t value) override;
+    void indexWrite(uint8_t value) override;
+    void globalWrite(uint8_t r, uint8_t value) override;
+    void deviceWrite(int device, uint8_t r, uint8_t value) override;
+    void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    RegFile& file(int device) { return regs_.file(device); }
-    const RegFile& file(int device) const { return regs_.file(device); }
-    uint16_t monitorBaseLocked() const;
     bool wideCount() const;
-    void indexWrite(uint8_t value);
-    uint8_t dataRead();
-    void dataWrite(uint8_t value);
-    void deviceWrite(uint8_t r, uint8_t value);
     uint8_t hwmReadLocked(uint8_t r) const;
     uint32_t fanRpmLocked(size_t fan) const;
     bool watchdogRunning() const;
-    void violation(std::string what);
+    void watchdogTick(uint64_t nowMs);
 
-    mutable std::mutex mutex_;
-    const uint16_t indexPort_;
     const uint16_t chipId_;
-
-    // Configuration mode.
-    bool open_ = false;
-    size_t keys_ = 0;        // key bytes seen in a row while closed
-    size_t openKeys_ = 0;    // key bytes written in a row to the index port while open
-    bool selected_ = false;  // 0x07 written in the current bracket
-    uint8_t index_ = 0;
-    SioRegisterFiles regs_;
 
     // Hardware monitor.
     uint8_t hwmIndex_ = 0;
@@ -124,10 +96,7 @@ private:
     // Watchdog.
     bool wdtGlobalSet_ = false;        // global 0x23 written with bit 4 set
     bool controlBit5Cleared_ = false;  // 0x72 written with bit 5 clear
-    uint64_t unitElapsedMs_ = 0;
-    std::vector<uint64_t> resets_;
-
-    std::vector<std::string> violations_;
+    WatchdogClock clock_;
 };
 
 }  // namespace sim

@@ -5,22 +5,15 @@
 #include <algorithm>
 
 #include "sim/board.h"
-#include "sim/devices/superio_common.h"
 
 namespace sim {
 
 namespace {
 
-// Configuration mode keys, written to the index port.
-constexpr uint8_t kEntryKey = 0x55;
-constexpr uint8_t kExitKey = 0xAA;
+// Configuration mode: 0x55 once to open, 0xAA to close.
+constexpr SioKeys kKeys{{0x55}, 1, false, "entry key 0x55 written inside an open bracket"};
 
-// Global configuration registers.
-constexpr uint8_t kRegDevice = 0x07;
 constexpr uint8_t kRegDeviceId = 0x20;
-constexpr uint8_t kFirstDeviceReg = 0x30;
-constexpr uint8_t kRegBaseHigh = 0x60;
-constexpr uint8_t kRegBaseLow = 0x61;
 
 constexpr int kDeviceRuntime = 0x0A;
 constexpr uint16_t kRuntimeSize = 0x80;
@@ -57,8 +50,8 @@ bool isGpio(uint8_t offset) { return offset >= kGpioFirst && offset < kGpioFirst
 
 }  // namespace
 
-SCH3114::SCH3114(uint16_t configPort, uint8_t id) : indexPort_(configPort), id_(id) {
-    global_[kRegDeviceId] = id;
+SCH3114::SCH3114(uint16_t configPort, uint8_t id) : SuperIo(configPort, kKeys, {kRegDeviceId}), id_(id) {
+    file(kGlobal)[kRegDeviceId] = id;
     runtime_[kWdtUnit] = kWdtUnitSeconds;
     for (uint8_t low : kTachLow) {  // no fan: full-scale count
         hwm_[low] = 0xFF;
@@ -69,26 +62,12 @@ SCH3114::SCH3114(uint16_t configPort, uint8_t id) : indexPort_(configPort), id_(
 
 // ---- Bus side ------------------------------------------------------------------
 
-uint16_t SCH3114::runtimeBaseLocked() const {
-    auto it = devices_.find(kDeviceRuntime);
-    if (it == devices_.end()) return 0;
-    return static_cast<uint16_t>(it->second[kRegBaseHigh] << 8 | it->second[kRegBaseLow]);
-}
+SuperIo::Block SCH3114::blockLocked() const { return Block{baseOf(kDeviceRuntime), 0, kRuntimeSize}; }
 
-bool SCH3114::claims(uint16_t port) const {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_ || port == indexPort_ + 1) return true;
-    return blockDecodes(runtimeBaseLocked(), 0, kRuntimeSize, port);
-}
-
-uint8_t SCH3114::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return open_ ? index_ : 0xFF;
-    if (port == indexPort_ + 1) return dataRead();
-    const auto offset = static_cast<uint8_t>(port - runtimeBaseLocked());
+uint8_t SCH3114::blockRead(uint16_t offset) {
     if (offset == kMonitorIndex) return hwmIndex_;
     if (offset == kMonitorData) {
-        monitorAccess(false, port);
+        monitorAccess(false, offset);
         if (isReading(hwmIndex_) && !specialSetUp_ && !readingReported_) {
             readingReported_ = true;
             violation(fmt::format("monitor reading 0x{:02x} read before register 0x7c was written with 0x42",
@@ -96,72 +75,18 @@ uint8_t SCH3114::read(uint16_t port) {
         }
         return hwmReadLocked(hwmIndex_);
     }
-    return runtimeReadLocked(offset);
+    return runtimeReadLocked(static_cast<uint8_t>(offset));
 }
 
-void SCH3114::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return indexWrite(value);
-    if (port == indexPort_ + 1) return dataWrite(value);
-    const auto offset = static_cast<uint8_t>(port - runtimeBaseLocked());
-    if (offset == kMonitorIndex || offset == kMonitorData) monitorAccess(offset == kMonitorIndex, port);
+void SCH3114::blockWrite(uint16_t offset, uint8_t value) {
+    if (offset == kMonitorIndex || offset == kMonitorData) monitorAccess(offset == kMonitorIndex, offset);
     if (offset == kMonitorIndex) {
         hwmIndex_ = value;
     } else if (offset == kMonitorData) {
         monitorWriteLocked(hwmIndex_, value);
     } else {
-        runtimeWriteLocked(offset, value);
+        runtimeWriteLocked(static_cast<uint8_t>(offset), value);
     }
-}
-
-void SCH3114::indexWrite(uint8_t value) {
-    if (!open_) {
-        if (value == kEntryKey) {
-            open_ = true;
-            selected_ = false;
-        } else if (value == kExitKey) {
-            violation("exit key 0xaa written while configuration mode is closed");
-        }
-        return;
-    }
-    if (value == kExitKey) {
-        open_ = false;
-        return;
-    }
-    if (value == kEntryKey) violation("entry key 0x55 written inside an open bracket");
-    index_ = value;
-}
-
-uint8_t SCH3114::dataRead() {
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
-        return 0xFF;
-    }
-    if (index_ < kFirstDeviceReg) return global_[index_];
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} read before a logical device was selected", index_));
-    return file(global_[kRegDevice])[index_];
-}
-
-void SCH3114::dataWrite(uint8_t value) {
-    if (!open_) {
-        violation(fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
-                              indexPort_ + 1, value));
-        return;
-    }
-    if (index_ == kRegDevice) {
-        global_[kRegDevice] = value;
-        selected_ = true;
-        return;
-    }
-    if (index_ == kRegDeviceId) return;  // read-only
-    if (index_ < kFirstDeviceReg) {
-        global_[index_] = value;
-        return;
-    }
-    if (!selected_)
-        violation(fmt::format("register 0x{:02x} written before a logical device was selected", index_));
-    file(global_[kRegDevice])[index_] = value;
 }
 
 uint8_t SCH3114::runtimeReadLocked(uint8_t offset) const {
@@ -173,7 +98,7 @@ uint8_t SCH3114::runtimeReadLocked(uint8_t offset) const {
 }
 
 void SCH3114::runtimeWriteLocked(uint8_t offset, uint8_t value) {
-    if (offset == kWdtCount) unitElapsedMs_ = 0;  // a (re)load starts a full unit
+    if (offset == kWdtCount) clock_.restartUnit();  // a (re)load starts a full unit
     // What 0x67 and 0x68 do is not known; the chip's programming sequence
     // writes both before it loads a count, and so must a driver.
     for (size_t i = 0; i < std::size(kWdtSetup); ++i)
@@ -205,7 +130,8 @@ bool SCH3114::isReading(uint8_t r) {
            std::end(kMonitorReadOnly);
 }
 
-void SCH3114::monitorAccess(bool index, uint16_t port) {
+void SCH3114::monitorAccess(bool index, uint16_t offset) {
+    const uint16_t port = blockPort(blockBaseLocked(), offset);
     if (index && hwmIndexFresh_)
         violation(fmt::format("monitor index port 0x{:x} written twice with no data access between", port));
     if (!index && !hwmIndexFresh_)
@@ -213,23 +139,21 @@ void SCH3114::monitorAccess(bool index, uint16_t port) {
     hwmIndexFresh_ = index;
 }
 
-void SCH3114::advance(uint64_t fromMs, uint64_t ms) {
-    std::lock_guard lock(mutex_);
-    uint64_t now = fromMs;
-    uint64_t left = ms;
-    while (runtime_[kWdtCount] != 0 && left != 0) {
-        const uint64_t unit = (runtime_[kWdtUnit] & kWdtUnitSeconds) != 0 ? 1000 : 60000;
-        const uint64_t step = std::min(left, unit - unitElapsedMs_);
-        unitElapsedMs_ += step;
-        now += step;
-        left -= step;
-        if (unitElapsedMs_ < unit) continue;
-        unitElapsedMs_ = 0;
-        if (--runtime_[kWdtCount] == 0) {
+// While the count is non-zero it falls by one a unit; at zero the board
+// resets and the time-out status sets.
+void SCH3114::advanceLocked(uint64_t fromMs, uint64_t ms) {
+    clock_.run(
+        fromMs, ms,
+        [&] {
+            if (runtime_[kWdtCount] == 0) return uint64_t{0};
+            return (runtime_[kWdtUnit] & kWdtUnitSeconds) != 0 ? WatchdogClock::kSecondMs
+                                                               : WatchdogClock::kMinuteMs;
+        },
+        [&](uint64_t now) {
+            if (--runtime_[kWdtCount] != 0) return;
             runtime_[kWdtControl] |= kWdtTimedOut;
-            resets_.push_back(now);
-        }
-    }
+            boardReset(now);
+        });
 }
 
 // Until the monitor was first started nothing was measured: the readings
@@ -252,20 +176,6 @@ uint8_t SCH3114::measuredLocked(uint8_t r) const {
         return static_cast<uint8_t>(r == low ? count : count >> 8);
     }
     return hwm_[r];
-}
-
-void SCH3114::violation(std::string what) { violations_.push_back(std::move(what)); }
-
-std::vector<std::string> SCH3114::violations() const {
-    std::lock_guard lock(mutex_);
-    auto out = violations_;
-    if (open_) out.push_back("configuration mode left open");
-    return out;
-}
-
-std::vector<uint64_t> SCH3114::resets() const {
-    std::lock_guard lock(mutex_);
-    return resets_;
 }
 
 // ---- Pins ------------------------------------------------------------------------
@@ -300,26 +210,6 @@ std::optional<bool> SCH3114::pin(const std::string& line) const {
 
 // ---- Test and board side -------------------------------------------------------
 
-SCH3114::RegFile& SCH3114::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
-
-const SCH3114::RegFile& SCH3114::file(int device) const {
-    static const RegFile kEmpty{};
-    if (device == kGlobal) return global_;
-    auto it = devices_.find(device);
-    return it != devices_.end() ? it->second : kEmpty;
-}
-
-uint8_t SCH3114::reg(int device, uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return file(device)[r];
-}
-
-void SCH3114::setReg(int device, uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (device == kGlobal && r == kRegDeviceId) return;  // the ID comes with the chip
-    file(device)[r] = value;
-}
-
 uint8_t SCH3114::runtime(uint8_t offset) const {
     std::lock_guard lock(mutex_);
     return offset < kRuntimeSize ? runtimeReadLocked(offset) : 0xFF;
@@ -343,11 +233,6 @@ void SCH3114::setHwm(uint8_t r, uint8_t value) {
     hwm_[r] = value;
 }
 
-void SCH3114::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
 void SCH3114::setTemperature(int sensor, uint8_t value) {
     std::lock_guard lock(mutex_);
     if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
@@ -356,16 +241,6 @@ void SCH3114::setTemperature(int sensor, uint8_t value) {
 void SCH3114::setGpioOutputs(int group, uint8_t pins) {
     std::lock_guard lock(mutex_);
     if (group >= 1 && group <= kGpioGroups) outputs_[static_cast<size_t>(group - 1)] = pins;
-}
-
-bool SCH3114::configOpen() const {
-    std::lock_guard lock(mutex_);
-    return open_;
-}
-
-uint16_t SCH3114::runtimeBase() const {
-    std::lock_guard lock(mutex_);
-    return runtimeBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------
@@ -380,29 +255,14 @@ std::unique_ptr<Device> SCH3114::fromBoard(const nlohmann::json& entry, const st
     auto chip = std::make_unique<SCH3114>(superIoPort(entry, where),
                                           static_cast<uint8_t>(superIoId(entry, where, 0x7C, 0xFF)));
 
-    auto object = [&](const char* key) -> const nlohmann::json* {
-        if (!entry.contains(key)) return nullptr;
-        if (!entry[key].is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", where, key));
-        return &entry[key];
-    };
     // Each entry of a {"number": number} object, numbers range-checked.
     auto pairs = [&](const char* key, uint32_t maxKey, uint32_t maxValue, auto apply) {
-        if (auto* obj = object(key))
+        if (auto* obj = superIoObject(entry, key, where))
             for (auto& [k, v] : obj->items()) {
                 const std::string at = fmt::format("{}: {} {}", where, key, k);
                 apply(boardNumber(k, at, maxKey), boardNumber(v, at, maxValue));
             }
     };
-    if (auto* config = object("config")) {
-        for (auto& [device, regs] : config->items()) {
-            const std::string at = fmt::format("{}: config {}", where, device);
-            const int d = device == "global" ? kGlobal : static_cast<int>(boardNumber(device, at, 0xFF));
-            if (!regs.is_object()) throw BoardError(fmt::format("{}: registers are an object", at));
-            for (auto& [r, v] : regs.items())
-                chip->setReg(d, static_cast<uint8_t>(boardNumber(r, at, 0xFF)),
-                             static_cast<uint8_t>(boardNumber(v, at + " " + r, 0xFF)));
-        }
-    }
     pairs("runtime", kRuntimeSize - 1, 0xFF, [&](uint32_t offset, uint32_t value) {
         chip->setRuntime(static_cast<uint8_t>(offset), static_cast<uint8_t>(value));
     });
@@ -410,21 +270,7 @@ std::unique_ptr<Device> SCH3114::fromBoard(const nlohmann::json& entry, const st
         if (group == 0) throw BoardError(fmt::format("{}: gpio_outputs: groups are numbered 1 to 6", where));
         chip->setGpioOutputs(static_cast<int>(group), static_cast<uint8_t>(pins));
     });
-    pairs("hwm", 0xFF, 0xFF, [&](uint32_t r, uint32_t value) {
-        chip->setHwm(static_cast<uint8_t>(r), static_cast<uint8_t>(value));
-    });
-    pairs("fan_rpm", 3, 100000, [&](uint32_t fan, uint32_t rpm) {
-        if (fan == 0) throw BoardError(fmt::format("{}: fan_rpm: fans are numbered 1 to 3", where));
-        chip->setFanRpm(static_cast<int>(fan), rpm);
-    });
-    pairs("temperature", 3, 0xFF, [&](uint32_t sensor, uint32_t value) {
-        if (sensor == 0) throw BoardError(fmt::format("{}: temperature: sensors are numbered 1 to 3", where));
-        chip->setTemperature(static_cast<int>(sensor), static_cast<uint8_t>(value));
-    });
-    if (auto* pins = object("pins"))
-        for (auto& [line, level] : pins->items())
-            if (!chip->setPin(line, boardNumber(level, where + ": pins " + line, 1) != 0))
-                throw BoardError(fmt::format("{}: pins: no GPIO line '{}' on this chip", where, line));
+    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
     return chip;
 }
 

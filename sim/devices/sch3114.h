@@ -36,11 +36,8 @@
 // pin sees from outside (pins float high until set); pin gives the level on
 // the wire: the latch on an output pin, the outside level on an input pin.
 //
-// The protocol checker records: a data-port access while configuration mode
-// is closed, an access to a device register (0x30 and up) before a device
-// was selected in the current bracket, 0x55 written to the index port inside
-// an open bracket, an exit key while closed, a bracket left open, a monitor
-// index written twice with no data access between, and a monitor data
+// Besides the skeleton's checks (superio.h) the protocol checker records a
+// monitor index written twice with no data access between, and a monitor data
 // access with no index write before it. It also holds the chip to set-up
 // writes whose effect is not modelled: a watchdog count loaded before
 // runtime registers 0x67 and 0x68 were written, a monitor reading read
@@ -50,89 +47,62 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "sim/device.h"
+#include "sim/devices/countdown.h"
+#include "sim/devices/superio.h"
 
 namespace sim {
 
-class SCH3114 : public Device {
+class SCH3114 : public SuperIo {
 public:
-    static constexpr int kGlobal = -1;  // register file of the global registers
-
     SCH3114(uint16_t configPort, uint8_t id);
     // Hardware type "sch3114" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "sch3114"; }
-    bool claims(uint16_t port) const override;
-    uint8_t read(uint16_t port) override;
-    void write(uint16_t port, uint8_t value) override;
-    void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
-    std::vector<uint64_t> resets() const override;
     bool setPin(const std::string& line, bool level) override;
     std::optional<bool> pin(const std::string& line) const override;
 
     // ---- The chip's state as a test or board file sees it ---------------
-    // Configuration registers: kGlobal or a logical device number.
-    uint8_t reg(int device, uint8_t r) const;
-    void setReg(int device, uint8_t r, uint8_t value);
     // Runtime block registers by offset, as a read at the block would see
     // them (the monitor pair excepted: use hwm/setHwm).
     uint8_t runtime(uint8_t offset) const;
     void setRuntime(uint8_t offset, uint8_t value);
     uint8_t hwm(uint8_t r) const;  // as the monitor's data port reads it once the monitor was started
     void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm);           // fan 1..3
-    void setTemperature(int sensor, uint8_t value);  // sensor 1..3
-    void setGpioOutputs(int group, uint8_t pins);    // group 1..6: 1 = output
-    bool configOpen() const;
-    uint16_t runtimeBase() const;  // 0 while the block does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..3
+    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
+    void setGpioOutputs(int group, uint8_t pins);                              // group 1..6: 1 = output
+    uint16_t runtimeBase() const { return blockBase(); }  // 0 while the block does not decode
     uint8_t id() const { return id_; }
 
 private:
-    using RegFile = std::array<uint8_t, 256>;
+    Block blockLocked() const override;
+    uint8_t blockRead(uint16_t offset) override;
+    void blockWrite(uint16_t offset, uint8_t value) override;
+    void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    RegFile& file(int device);
-    const RegFile& file(int device) const;
-    uint16_t runtimeBaseLocked() const;
-    void indexWrite(uint8_t value);
-    uint8_t dataRead();
-    void dataWrite(uint8_t value);
     uint8_t runtimeReadLocked(uint8_t offset) const;
     void runtimeWriteLocked(uint8_t offset, uint8_t value);
-    void monitorAccess(bool index, uint16_t port);
+    void monitorAccess(bool index, uint16_t offset);
     void monitorWriteLocked(uint8_t r, uint8_t value);
     static bool isReading(uint8_t r);
     uint8_t hwmReadLocked(uint8_t r) const;
     uint8_t measuredLocked(uint8_t r) const;
     std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
-    void violation(std::string what);
 
-    mutable std::mutex mutex_;
-    const uint16_t indexPort_;
     const uint8_t id_;
-
-    // Configuration mode.
-    bool open_ = false;
-    bool selected_ = false;  // 0x07 written in the current bracket
-    uint8_t index_ = 0;
-    RegFile global_{};
-    std::map<int, RegFile> devices_;
 
     // Runtime block (offsets 0x00-0x7F), GPIO pins and watchdog.
     std::array<uint8_t, 128> runtime_{};
     std::array<uint8_t, 6> outputs_{};  // per group: pins the firmware made outputs
     std::array<uint8_t, 6> inputs_{};   // per group: levels outside drives
-    uint64_t unitElapsedMs_ = 0;
-    std::vector<uint64_t> resets_;
+    WatchdogClock clock_;
     std::array<bool, 2> wdtSetupWritten_{};  // 0x67, 0x68
 
     // Hardware monitor.
@@ -143,8 +113,6 @@ private:
     bool measured_ = false;      // 0x40 bit 0 was set: the readings are live
     bool specialSetUp_ = false;  // 0x7C written with 0x42
     bool readingReported_ = false;
-
-    std::vector<std::string> violations_;
 };
 
 }  // namespace sim

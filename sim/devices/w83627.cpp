@@ -5,22 +5,17 @@
 #include <algorithm>
 
 #include "sim/board.h"
-#include "sim/devices/superio_common.h"
 
 namespace sim {
 
 namespace {
 
-// Configuration mode opens with this key written twice to the index port.
-constexpr uint8_t kEntryKey = 0x87;
+// Configuration mode: 0x87 twice to open, 0xAA to close.
+constexpr SioKeys kKeys{{0x87, 0x87}, 2, false, "configuration mode opened again inside an open bracket"};
 
-// Global configuration registers.
-constexpr uint8_t kRegDevice = 0x07;
+// Configuration registers.
 constexpr uint8_t kRegId = 0x20;
-constexpr uint8_t kFirstDeviceReg = 0x30;
 constexpr uint8_t kRegActivate = 0x30;
-constexpr uint8_t kRegBaseHigh = 0x60;
-constexpr uint8_t kRegBaseLow = 0x61;
 constexpr uint8_t kRegMonitorOn = 0x40;  // device 0x0B: bit 0 decodes the monitor
 
 constexpr int kDeviceWdt = 8;
@@ -75,13 +70,12 @@ bool bankExists(int bank) {
 }  // namespace
 
 W83627::W83627(uint16_t configPort, uint8_t chipId)
-    : indexPort_(configPort),
+    : SuperIo(configPort, kKeys, {kRegId}),
       chipId_(chipId),
       wdt_(chipId == 0x60 || chipId == 0x68 ? WdtRegs{0xF3, 0xF4, 0xF5, 0x04}
-                                            : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}),
-      config_(configPort, kEntryKey) {
-    global_[kRegId] = chipId;
-    for (int bank : kBanks) banks_[bank].fill(0);
+                                            : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}) {
+    file(kGlobal)[kRegId] = chipId;
+    for (int bank : kBanks) bankHeld_[static_cast<size_t>(bank)] = true;
     for (const FanRegs& f : kFans) hwmCell(f.count, f.bank < 0 ? 0 : f.bank) = kFanNoReading;
     for (const FanDuty& d : kFanDuty) hwm_[d.output] = 0xFF;
     for (const GpioGroup& g : kGpioGroups) inputs_[g.group] = 0xFF;  // input pins float high
@@ -91,32 +85,19 @@ const W83627::GpioGroup W83627::kGpioGroups[] = {{1, 7, 0xF0, 0xF1}, {6, 7, 0xF4
 
 // ---- Bus side ------------------------------------------------------------------
 
-uint16_t W83627::monitorBaseLocked() const {
-    const RegFile& f = file(kDeviceHwm);
-    if ((f[kRegMonitorOn] & 1) == 0) return 0;
-    return static_cast<uint16_t>((f[kRegBaseHigh] << 8 | f[kRegBaseLow]) & 0xFFF8);
+SuperIo::Block W83627::blockLocked() const {
+    if ((file(kDeviceHwm)[kRegMonitorOn] & 1) == 0) return {};
+    return monitorPair(baseOf(kDeviceHwm) & 0xFFF8);
 }
 
-bool W83627::claims(uint16_t port) const {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_ || port == indexPort_ + 1) return true;
-    return blockDecodes(monitorBaseLocked(), 5, 2, port);
-}
-
-uint8_t W83627::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return config_.readIndex();
-    if (port == indexPort_ + 1) return dataRead();
-    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) return hwmIndex_;
+uint8_t W83627::blockRead(uint16_t offset) {
+    if (offset == 5) return hwmIndex_;
     hwmAccess(hwmIndex_);
     return hwmReadLocked(hwmIndex_, hwm_[kHwmBankSelect] & kHwmBankMask);
 }
 
-void W83627::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (port == indexPort_) return config_.writeIndex(value);
-    if (port == indexPort_ + 1) return dataWrite(value);
-    if (port == static_cast<uint16_t>(monitorBaseLocked() + 5)) {
+void W83627::blockWrite(uint16_t offset, uint8_t value) {
+    if (offset == 5) {
         hwmIndex_ = value;
         return;
     }
@@ -134,24 +115,16 @@ void W83627::hwmAccess(uint8_t r) {
         violation(fmt::format("monitor register 0x{:02x} accessed with bank {} selected", r, bank));
 }
 
-uint8_t W83627::dataRead() {
-    if (!config_.dataAccess(false)) return 0xFF;
-    const uint8_t r = config_.index();
-    return r < kFirstDeviceReg ? global_[r] : deviceRead(r);
+void W83627::deviceWrite(int device, uint8_t r, uint8_t value) {
+    if (device == kDeviceWdt && r == wdt_.count) clock_.restartUnit();  // a load restarts the unit
+    file(device)[r] = value;
+    preset(device, r);
 }
 
-void W83627::dataWrite(uint8_t value) {
-    if (!config_.dataAccess(true, value)) return;
-    const uint8_t r = config_.index();
-    if (r == kRegId) return;  // read-only
-    if (r < kFirstDeviceReg) {
-        global_[r] = value;
-        return;
-    }
-    const int device = global_[kRegDevice];
-    if (device == kDeviceWdt && r == wdt_.count) unitElapsedMs_ = 0;  // a load restarts the unit
+// Writing the control/status register, from either side, settles whether
+// its time-out bit came from this run.
+void W83627::preset(int device, uint8_t r) {
     if (device == kDeviceWdt && r == wdt_.control) statusFromTimeout_ = false;
-    file(device)[r] = value;
 }
 
 const W83627::GpioGroup* W83627::gpioAt(int device, uint8_t r) const {
@@ -160,8 +133,7 @@ const W83627::GpioGroup* W83627::gpioAt(int device, uint8_t r) const {
     return nullptr;
 }
 
-uint8_t W83627::deviceRead(uint8_t r) {
-    const int device = global_[kRegDevice];
+uint8_t W83627::deviceRead(int device, uint8_t r) {
     const RegFile& f = file(device);
     if (const GpioGroup* g = gpioAt(device, r)) {
         const uint8_t inputs = f[g->direction];
@@ -170,50 +142,45 @@ uint8_t W83627::deviceRead(uint8_t r) {
     return f[r];
 }
 
-bool W83627::watchdogRunning() const {
+// While device 8 is active and the count is nonzero it falls by one a unit.
+uint64_t W83627::watchdogUnitMs() const {
     const RegFile& f = file(kDeviceWdt);
-    return (f[kRegActivate] & 1) != 0 && f[wdt_.count] != 0;
+    if ((f[kRegActivate] & 1) == 0 || f[wdt_.count] == 0) return 0;
+    return (f[wdt_.mode] & wdt_.minutes) != 0 ? WatchdogClock::kMinuteMs : WatchdogClock::kSecondMs;
 }
 
-void W83627::advance(uint64_t fromMs, uint64_t ms) {
-    std::lock_guard lock(mutex_);
+void W83627::watchdogTick(uint64_t nowMs) {
     RegFile& f = file(kDeviceWdt);
-    uint64_t now = fromMs;
-    uint64_t left = ms;
-    while (watchdogRunning() && left != 0) {
-        const uint64_t unit = (f[wdt_.mode] & wdt_.minutes) != 0 ? 60000 : 1000;
-        const uint64_t step = std::min(left, unit - unitElapsedMs_);
-        unitElapsedMs_ += step;
-        now += step;
-        left -= step;
-        if (unitElapsedMs_ < unit) continue;
-        unitElapsedMs_ = 0;
-        if (--f[wdt_.count] == 0) {
-            // The time-out pulses WDTO# as it sets the status bit. A status
-            // found set (a time-out before this boot that nobody cleared)
-            // gives no new edge until it is written clear; one that a
-            // time-out of this run set does not hold it, as the reset
-            // recorded then stands for the board's restart. On ID 0x88 the
-            // pin carries WDTO# only while global 0x2D bit 0 is clear (set,
-            // it is a GPIO pin).
-            const bool held = (f[wdt_.control] & kWdtTimedOut) != 0 && !statusFromTimeout_;
-            const bool pinIsWdto = chipId_ != kIdWdtPinShared || (global_[kRegPinSelect] & 1) == 0;
-            f[wdt_.control] |= kWdtTimedOut;
-            statusFromTimeout_ = true;
-            if (!held && pinIsWdto) resets_.push_back(now);
-        }
-    }
+    if (--f[wdt_.count] != 0) return;
+    // The time-out pulses WDTO# as it sets the status bit. A status found
+    // set (a time-out before this boot that nobody cleared) gives no new
+    // edge until it is written clear; one that a time-out of this run set
+    // does not hold it, as the reset recorded then stands for the board's
+    // restart. On ID 0x88 the pin carries WDTO# only while global 0x2D bit 0
+    // is clear (set, it is a GPIO pin).
+    const bool held = (f[wdt_.control] & kWdtTimedOut) != 0 && !statusFromTimeout_;
+    const bool pinIsWdto = chipId_ != kIdWdtPinShared || (file(kGlobal)[kRegPinSelect] & 1) == 0;
+    f[wdt_.control] |= kWdtTimedOut;
+    statusFromTimeout_ = true;
+    if (!held && pinIsWdto) boardReset(nowMs);
+}
+
+void W83627::advanceLocked(uint64_t fromMs, uint64_t ms) {
+    clock_.run(
+        fromMs, ms, [&] { return watchdogUnitMs(); }, [&](uint64_t now) { watchdogTick(now); });
 }
 
 uint8_t& W83627::hwmCell(uint8_t r, int bank) {
     if (!banked(r)) return hwm_[r];
-    return banks_[bank][r - kFirstBanked];
+    const size_t b = static_cast<size_t>(bank) & 7;
+    bankHeld_[b] = true;
+    return banks_[b][r - kFirstBanked];
 }
 
 uint8_t W83627::hwmCellValue(uint8_t r, int bank) const {
     if (!banked(r)) return hwm_[r];
-    auto it = banks_.find(bank);
-    return it != banks_.end() ? it->second[r - kFirstBanked] : 0xFF;
+    const size_t b = static_cast<size_t>(bank) & 7;
+    return bankHeld_[b] ? banks_[b][r - kFirstBanked] : 0xFF;
 }
 
 uint8_t W83627::fanDivisorLocked(int fan) const {
@@ -237,20 +204,6 @@ uint8_t W83627::hwmReadLocked(uint8_t r, int bank) const {
         return static_cast<uint8_t>(std::min<uint32_t>(count, kFanNoReading));
     }
     return hwmCellValue(r, bank);
-}
-
-void W83627::violation(std::string what) { violations_.push_back(std::move(what)); }
-
-std::vector<std::string> W83627::violations() const {
-    std::lock_guard lock(mutex_);
-    auto out = violations_;
-    for (auto& v : config_.violations()) out.push_back(v);
-    return out;
-}
-
-std::vector<uint64_t> W83627::resets() const {
-    std::lock_guard lock(mutex_);
-    return resets_;
 }
 
 // ---- Pins ------------------------------------------------------------------------
@@ -288,27 +241,6 @@ std::optional<bool> W83627::pin(const std::string& line) const {
 
 // ---- Test and board side -------------------------------------------------------
 
-W83627::RegFile& W83627::file(int device) { return device == kGlobal ? global_ : devices_[device]; }
-
-const W83627::RegFile& W83627::file(int device) const {
-    static const RegFile kEmpty{};
-    if (device == kGlobal) return global_;
-    auto it = devices_.find(device);
-    return it != devices_.end() ? it->second : kEmpty;
-}
-
-uint8_t W83627::reg(int device, uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return file(device)[r];
-}
-
-void W83627::setReg(int device, uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (device == kGlobal && r == kRegId) return;  // the ID comes with the chip
-    if (device == kDeviceWdt && r == wdt_.control) statusFromTimeout_ = false;
-    file(device)[r] = value;
-}
-
 uint8_t W83627::hwm(uint8_t r, int bank) const {
     std::lock_guard lock(mutex_);
     return hwmReadLocked(r, bank);
@@ -319,21 +251,6 @@ void W83627::setHwm(uint8_t r, uint8_t value, int bank) {
     for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
         if (r == kFans[fan].count && (kFans[fan].bank < 0 || kFans[fan].bank == bank)) fanRpm_[fan].reset();
     hwmCell(r, bank) = value;
-}
-
-void W83627::setFanRpm(int fan, uint32_t rpm) {
-    std::lock_guard lock(mutex_);
-    if (fan >= 1 && fan <= static_cast<int>(fanRpm_.size())) fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
-}
-
-bool W83627::configOpen() const {
-    std::lock_guard lock(mutex_);
-    return config_.open();
-}
-
-uint16_t W83627::monitorBase() const {
-    std::lock_guard lock(mutex_);
-    return monitorBaseLocked();
 }
 
 // ---- Board file ------------------------------------------------------------------
@@ -348,53 +265,26 @@ std::unique_ptr<Device> W83627::fromBoard(const nlohmann::json& entry, const std
     auto chip = std::make_unique<W83627>(superIoPort(entry, where),
                                          static_cast<uint8_t>(superIoId(entry, where, 0x88, 0xFF)));
 
-    auto object = [&](const nlohmann::json& in, const std::string& key, const std::string& at) {
-        if (!in.is_object()) throw BoardError(fmt::format("{}: \"{}\" is an object", at, key));
-        return in.items();
-    };
-    auto byte = [](const nlohmann::json& v, const std::string& at) {
-        return static_cast<uint8_t>(boardNumber(v, at, 0xFF));
-    };
-    if (entry.contains("config")) {
-        for (auto& [device, regs] : object(entry["config"], "config", where)) {
-            const std::string at = fmt::format("{}: config {}", where, device);
-            const int d = device == "global" ? kGlobal : static_cast<int>(boardNumber(device, at, 0xFF));
-            for (auto& [r, v] : object(regs, device, at)) chip->setReg(d, byte(r, at), byte(v, at + " " + r));
-        }
-    }
-    if (entry.contains("hwm")) {
-        for (auto& [r, v] : object(entry["hwm"], "hwm", where)) {
-            const uint8_t reg = byte(r, where + ": hwm");
-            if (banked(reg))
+    if (auto* hwm = superIoObject(entry, "hwm", where))
+        for (auto& [r, v] : hwm->items())
+            if (banked(static_cast<uint8_t>(boardNumber(r, where + ": hwm", 0xFF))))
                 throw BoardError(
                     fmt::format("{}: hwm: register {} is banked, give it in \"hwm_banks\"", where, r));
-            chip->setHwm(reg, byte(v, where + ": hwm " + r));
-        }
-    }
-    if (entry.contains("hwm_banks")) {
-        for (auto& [bank, regs] : object(entry["hwm_banks"], "hwm_banks", where)) {
+    if (auto* banks = superIoObject(entry, "hwm_banks", where)) {
+        for (auto& [bank, regs] : banks->items()) {
             const std::string at = fmt::format("{}: hwm_banks {}", where, bank);
             const int b = static_cast<int>(boardNumber(bank, at, 0xFF));
             if (!bankExists(b)) throw BoardError(fmt::format("{}: the banks are 0, 1, 2 and 5", at));
-            for (auto& [r, v] : object(regs, bank, at)) {
-                const uint8_t reg = byte(r, at);
+            if (!regs.is_object()) throw BoardError(fmt::format("{}: registers are an object", at));
+            for (auto& [r, v] : regs.items()) {
+                const auto reg = static_cast<uint8_t>(boardNumber(r, at, 0xFF));
                 if (!banked(reg)) throw BoardError(fmt::format("{}: banked registers are 0x50 to 0x5f", at));
-                chip->setHwm(reg, byte(v, at + " " + r), b);
+                chip->setHwm(reg, static_cast<uint8_t>(boardNumber(v, at + " " + r, 0xFF)), b);
             }
         }
     }
-    if (entry.contains("fan_rpm")) {
-        for (auto& [fan, rpm] : object(entry["fan_rpm"], "fan_rpm", where)) {
-            const uint32_t n = boardNumber(fan, where + ": fan_rpm", 5);
-            if (n == 0) throw BoardError(fmt::format("{}: fan_rpm: fans are numbered 1 to 5", where));
-            chip->setFanRpm(static_cast<int>(n), boardNumber(rpm, where + ": fan_rpm " + fan, 100000));
-        }
-    }
-    if (entry.contains("pins")) {
-        for (auto& [line, level] : object(entry["pins"], "pins", where))
-            if (!chip->setPin(line, boardNumber(level, where + ": pins " + line, 1) != 0))
-                throw BoardError(fmt::format("{}: pins: no GPIO line '{}' on this chip", where, line));
-    }
+    // After the banks: a speed given in "fan_rpm" wins over a raw count.
+    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
     return chip;
 }
 

@@ -47,58 +47,43 @@
 // (0..7). setPin drives the level an input pin sees from outside (pins float
 // high until set); pin gives the level on the wire.
 //
-// The protocol checker records what SioConfigMode checks on the
-// configuration pair, and a banked monitor register accessed while a bank
-// the chip does not have is selected.
+// The skeleton (superio.h) checks the configuration pair; the chip adds a
+// banked monitor register accessed while a bank the chip does not have is
+// selected.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "sim/device.h"
-#include "sim/devices/sio_config_mode.h"
+#include "sim/devices/countdown.h"
+#include "sim/devices/superio.h"
 
 namespace sim {
 
-class W83627 : public Device {
+class W83627 : public SuperIo {
 public:
-    static constexpr int kGlobal = -1;  // register file of the global registers
-
     W83627(uint16_t configPort, uint8_t chipId);
     // Hardware type "w83627" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
     std::string type() const override { return "w83627"; }
-    bool claims(uint16_t port) const override;
-    uint8_t read(uint16_t port) override;
-    void write(uint16_t port, uint8_t value) override;
-    void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
-    std::vector<uint64_t> resets() const override;
     bool setPin(const std::string& line, bool level) override;
     std::optional<bool> pin(const std::string& line) const override;
 
     // ---- The chip's state as a test or board file sees it ---------------
-    // Configuration registers: kGlobal or a logical device number.
-    uint8_t reg(int device, uint8_t r) const;
-    void setReg(int device, uint8_t r, uint8_t value);
     // Monitor registers; `bank` matters for 0x50..0x5F only.
     uint8_t hwm(uint8_t r, int bank = 0) const;
     void setHwm(uint8_t r, uint8_t value, int bank = 0);
-    void setFanRpm(int fan, uint32_t rpm);  // fan 1..5
-    bool configOpen() const;
-    uint16_t monitorBase() const;  // 0 while the monitor does not decode
+    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..5
+    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
     uint8_t chipId() const { return chipId_; }
 
 private:
-    using RegFile = std::array<uint8_t, 256>;
     struct WdtRegs {
         uint8_t mode, count, control, minutes;
     };
@@ -109,12 +94,14 @@ private:
 
     static const GpioGroup kGpioGroups[3];
 
-    RegFile& file(int device);
-    const RegFile& file(int device) const;
-    uint16_t monitorBaseLocked() const;
-    uint8_t dataRead();
-    void dataWrite(uint8_t value);
-    uint8_t deviceRead(uint8_t r);
+    Block blockLocked() const override;
+    uint8_t blockRead(uint16_t offset) override;
+    void blockWrite(uint16_t offset, uint8_t value) override;
+    uint8_t deviceRead(int device, uint8_t r) override;
+    void deviceWrite(int device, uint8_t r, uint8_t value) override;
+    void preset(int device, uint8_t r) override;
+    void advanceLocked(uint64_t fromMs, uint64_t ms) override;
+
     uint8_t& hwmCell(uint8_t r, int bank);
     uint8_t hwmCellValue(uint8_t r, int bank) const;
     uint8_t hwmReadLocked(uint8_t r, int bank) const;
@@ -122,33 +109,25 @@ private:
     uint8_t fanDivisorLocked(int fan) const;
     const GpioGroup* gpioAt(int device, uint8_t r) const;
     const GpioGroup* parseLine(const std::string& line, int* pin) const;
-    bool watchdogRunning() const;
-    void violation(std::string what);
+    uint64_t watchdogUnitMs() const;  // 0 while it does not count
+    void watchdogTick(uint64_t nowMs);
 
-    mutable std::mutex mutex_;
-    const uint16_t indexPort_;
     const uint8_t chipId_;
     const WdtRegs wdt_;
-
-    SioConfigMode config_;
-    RegFile global_{};
-    std::map<int, RegFile> devices_;
 
     // Hardware monitor: registers outside 0x50..0x5F, and the banks.
     uint8_t hwmIndex_ = 0;
     RegFile hwm_{};
-    std::map<int, std::array<uint8_t, 16>> banks_;
+    std::array<std::array<uint8_t, 16>, 8> banks_{};  // by the three bank-select bits
+    std::array<bool, 8> bankHeld_{};                  // a bank is there once it held a value
     std::array<std::optional<uint32_t>, 5> fanRpm_{};
 
     // GPIO: levels outside drives onto the pins, by group number.
     std::map<int, uint8_t> inputs_;
 
     // Watchdog.
-    uint64_t unitElapsedMs_ = 0;
+    WatchdogClock clock_;
     bool statusFromTimeout_ = false;  // the status bit was set by a time-out of this run
-    std::vector<uint64_t> resets_;
-
-    std::vector<std::string> violations_;
 };
 
 }  // namespace sim
