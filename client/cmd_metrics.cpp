@@ -149,7 +149,7 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
     e.sample("zorvik_watchdog_running", "gauge", "1 when the keepalive last left the watchdog running.", {},
              k->running ? 1 : 0);
     e.sample("zorvik_watchdog_keepalive_interval_seconds", "gauge", "Period of the keepalive, in seconds.",
-             {}, static_cast<double>(k->everySeconds));
+             {}, static_cast<double>(k->periodSeconds));
     if (k->lastKeepalive != 0)
         e.sample("zorvik_watchdog_last_keepalive_timestamp_seconds", "gauge",
                  "Time of the last watchdog restart, in seconds since the epoch.", {},

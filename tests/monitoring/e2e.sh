@@ -12,6 +12,8 @@ zrvctl=$1
 src=$2
 board=$src/tests/monitoring/stalled-fan.json
 work=$(mktemp -d)
+# The keepalive state of these runs only, not the machine's.
+export ZRV_KEEPALIVE_STATE=$work/keepalive.state
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
