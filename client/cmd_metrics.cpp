@@ -168,7 +168,7 @@ std::string boardMetrics(Context& ctx, const KeepaliveState* keepalive) {
     } catch (const ClientError& error) {
         // The device could not be opened: nothing else is known.
         warn(ctx, "metrics", error.message);
-        ctx.worst(kExitRefused);
+        ctx.worst(error.code == kExitNoDriver ? kExitNoDriver : kExitRefused);
         Exposition down;
         down.sample("zorvik_up", "gauge", upHelp, {{"reason", downReason(error.message)}}, 0);
         return down.text();

@@ -27,6 +27,13 @@ samples "$work/linux/zorvik.prom" >"$work/linux.samples"
 bench_start_board "$bench_src/boards/default.json" || exit 1
 bench_start_session
 bench_import_registry
+not_installed() {
+  bench_wine "$zrvctl" metrics | tr -d '\r' >"$work/down.prom"
+  local rc=${PIPESTATUS[0]}
+  cat "$work/down.prom"
+  [ "$rc" -eq 4 ] && grep -qx 'zorvik_up{reason="not installed"} 0' "$work/down.prom"
+}
+check "before the driver starts: zorvik_up 0, not installed, exit 4" not_installed
 bench_start_service zorvik || { echo "FAIL  the driver did not start"; exit 1; }
 
 same_textfile() {
