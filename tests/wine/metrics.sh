@@ -2,8 +2,9 @@
 # zrvctl.exe metrics under Wine, on the real zorvik.sys and the emulated
 # default board: the textfile it writes has the same samples as the Linux
 # client's for the same board; --listen answers a scrape from the Linux
-# side with them; and the keepalive service started with --metrics writes
-# the file with the watchdog's series after its restarts.
+# side with them; the keepalive service started with --metrics writes the
+# file with the watchdog's series after its restarts; and before the driver
+# runs, metrics says zorvik_up 0 with the reason and exits 4.
 set -uo pipefail
 . "$(dirname "$0")/../../win/bench/bench.sh"
 bench_check_builds
