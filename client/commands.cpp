@@ -315,12 +315,16 @@ zrv_device* Context::lib() {
     return bridge->dev;
 }
 
-bool answered(Context& ctx, const char* command, int err) {
+void throwPending(Context& ctx) {
     if (ctx.bridge && ctx.bridge->pending) {
         const ClientError e = *ctx.bridge->pending;
         ctx.bridge->pending.reset();
         throw e;
     }
+}
+
+bool answered(Context& ctx, const char* command, int err) {
+    throwPending(ctx);
     if (err == ZRV_OK) return true;
     const int32_t status = zrv_last_status(ctx.lib());
     if (status != ZRV_STATUS_SUCCESS) {

@@ -188,6 +188,9 @@ void warn(Context& ctx, const char* command, const std::string& text);
 // driver's status ("COMMAND: not supported (0xc00000bb)") or the short
 // answer, and returns false. A usage error the back-end's device raised
 // during the call is thrown on.
+// The device's own failure behind the last library call (it could not be
+// opened), thrown as the ClientError it was; nothing when there was none.
+void throwPending(Context& ctx);
 bool answered(Context& ctx, const char* command, int err);
 
 // The watchdog daemon's loop (wdctl keepalive --every, the Windows
