@@ -25,6 +25,19 @@
 
 namespace zrvctl {
 
+std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, uint8_t mask, bool outputs) {
+    std::vector<std::pair<uint32_t, std::string>> lines;
+    for (uint32_t pin = 0; pin < profile.pins.size(); ++pin) {
+        int out = 0;
+        unsigned line = 0;
+        if (profile.pins[pin].empty() || zrv_dio_pin_line(mask, pin, &out, &line) != ZRV_OK ||
+            (out != 0) != outputs)
+            continue;
+        lines.emplace_back(line, profile.pins[pin]);
+    }
+    return lines;
+}
+
 namespace {
 
 constexpr uint32_t kCdOutputs = 15;  // highest output a CD set request can carry (one nibble)
@@ -51,20 +64,6 @@ struct LineRef {
     uint32_t number;
     bool byPin = false;  // resolved through the profile's pins: a declared line
 };
-
-// The line word bit of each pin on one side under the mask in effect.
-std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, uint8_t mask, bool outputs) {
-    std::vector<std::pair<uint32_t, std::string>> lines;
-    for (uint32_t pin = 0; pin < profile.pins.size(); ++pin) {
-        int out = 0;
-        unsigned line = 0;
-        if (profile.pins[pin].empty() || zrv_dio_pin_line(mask, pin, &out, &line) != ZRV_OK ||
-            (out != 0) != outputs)
-            continue;
-        lines.emplace_back(line, profile.pins[pin]);
-    }
-    return lines;
-}
 
 // Names and numbers to lines. Where the profile names pins, a name is
 // resolved to the line its pin is under the direction mask in effect, and

@@ -126,11 +126,19 @@ void addLines(Context& ctx, Exposition& e) {
     for (const Side& side : sides) {
         uint16_t word = 0;
         if (side.count == 0 || !readOk(ctx, side.read(ctx.lib(), &word), side.series)) continue;
-        for (unsigned line = 0; line < side.count && line < 16; ++line)
-            e.sample(
-                side.series, "gauge", side.help,
-                {{"line", std::to_string(line)}, {"name", line < side.names.size() ? side.names[line] : ""}},
-                (word >> line) & 1);
+        // Lines where the profile's pins are under the mask in effect; else
+        // the first `count` bits, named by the profile's line names (none
+        // where the profile names pins but the mask is not known).
+        std::vector<std::pair<uint32_t, std::string>> lines;
+        const bool outputSide = side.read == zrv_dio_read_outputs;
+        if (!ctx.profile.pins.empty() && ctx.run.direction)
+            lines = pinLines(ctx.profile, *ctx.run.direction, outputSide);
+        else
+            for (unsigned line = 0; line < side.count && line < 16; ++line)
+                lines.emplace_back(line, line < side.names.size() ? side.names[line] : "");
+        for (const auto& [line, name] : lines)
+            e.sample(side.series, "gauge", side.help, {{"line", std::to_string(line)}, {"name", name}},
+                     (word >> line) & 1);
     }
 }
 

@@ -210,6 +210,10 @@ struct Keepalive {
 };
 void keepalive(Context& ctx, const Keepalive& k);
 
+// The line-word bit and name of each pin the profile names on one side
+// (outputs or inputs) under direction mask `mask` (set bits are inputs).
+std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, uint8_t mask, bool outputs);
+
 // ---- Metrics -------------------------------------------------------------
 // The board's state in the Prometheus text exposition format (0.0.4).
 // `keepalive`: the state of this run's keepalive loop; null: the state file

@@ -31,6 +31,12 @@ for board in "$src"/boards/*.json; do
   case $board in *.profile.json) continue ;; esac
   name=$(basename "$board" .json)
   check "$name" "$board"
+  # The input lines' samples make the word gpioget reads (lines where the
+  # profile's pins are, gaps and all).
+  if word=$("$zrvctl" --sim "$board" gpioget 2>/dev/null | sed -n 's/^inputs: //p') && [ -n "$word" ]; then
+    got=$(python3 -c 'import re,sys; print("0x%04x" % sum(int(v) << int(l) for l, v in re.findall(r"^zorvik_gpio_input\{line=\"(\d+)\".*\} (\d)$", sys.stdin.read(), re.M)))' <"$work/$name.prom")
+    [ "$got" = "$word" ] || { echo "FAILED: $name: metrics' inputs $got, gpioget $word"; failed=$((failed + 1)); }
+  fi
   mkdir -p "$work/raw-$name"
   cp "$board" "$work/raw-$name/"
   reg=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1])).get("registry",""))' "$board")
