@@ -354,8 +354,14 @@ int ZRV_API zrv_sensors_profile(zrv_device* dev, const zrv_profile* profile, zrv
     HwmData d;
     const int err = zrv_hwm_read(dev, &d);
     if (err != ZRV_OK) return err;
+    return zrv_sensors_of(profile, &d, out, cap, count);
+}
+
+int ZRV_API zrv_sensors_of(const zrv_profile* profile, const HwmData* raw, zrv_sensor* out, size_t cap,
+                           size_t* count) {
+    if (raw == nullptr || (out == nullptr && cap != 0)) return ZRV_EINVAL;
     try {
-        const std::vector<zrv_sensor> all = zorvik::sensorsOf(profileOf(profile), d);
+        const std::vector<zrv_sensor> all = zorvik::sensorsOf(profileOf(profile), *raw);
         if (count != nullptr) *count = all.size();
         std::copy_n(all.begin(), std::min(cap, all.size()), out);
         return all.size() > cap ? ZRV_ERANGE : ZRV_OK;

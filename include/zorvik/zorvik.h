@@ -39,7 +39,7 @@ extern "C" {
 /* ---- Version ------------------------------------------------------------ */
 /* The interface's version. Programs built against 1.x run with any later 1.y. */
 #define ZRV_VERSION_MAJOR 1
-#define ZRV_VERSION_MINOR 0
+#define ZRV_VERSION_MINOR 1
 #define ZRV_VERSION_PATCH 0
 #define ZRV_VERSION ((ZRV_VERSION_MAJOR << 16) | (ZRV_VERSION_MINOR << 8) | ZRV_VERSION_PATCH)
 
@@ -174,6 +174,9 @@ ZRV_EXTERN int ZRV_API zrv_sensors(zrv_device *dev, const char *profile, zrv_sen
                                    size_t *count);
 ZRV_EXTERN int ZRV_API zrv_sensors_profile(zrv_device *dev, const zrv_profile *profile, zrv_sensor *out,
                                            size_t cap, size_t *count);
+/* The same for a record already read (zrv_hwm_read); sends nothing. */
+ZRV_EXTERN int ZRV_API zrv_sensors_of(const zrv_profile *profile, const HwmData *raw, zrv_sensor *out,
+                                      size_t cap, size_t *count);
 
 /* Fan control, fans counted from 0 as the record counts them (sensors'
  * fan1 is 0). zrv_fan_set: mode ZRV_FAN_MODE_ONOFF (data 0 off, else on) or

@@ -161,6 +161,14 @@ TEST(Libzorvik, TheDefaultBoardInVoltsAndDegreesWithItsProfile) {
     EXPECT_EQ(zrv_profile_load("/nonexistent.json", &p, why, sizeof why), ZRV_EINVAL);
     EXPECT_STREQ(why, "/nonexistent.json: cannot open profile");
     EXPECT_EQ(zrv_sensors(d.dev, "/nonexistent.json", s, 18, &n), ZRV_EINVAL);
+    // A record read before: the same channels, without a request.
+    HwmData raw{};
+    raw.Temp1 = 45;
+    ASSERT_EQ(zrv_profile_load(profile.c_str(), &p, nullptr, 0), ZRV_OK);
+    EXPECT_EQ(zrv_sensors_of(p, &raw, s, 18, &n), ZRV_OK);
+    EXPECT_DOUBLE_EQ(s[11].value, 45.0);
+    EXPECT_EQ(zrv_sensors_of(p, nullptr, s, 18, &n), ZRV_EINVAL);
+    zrv_profile_free(p);
 }
 
 TEST(Libzorvik, OpeningBoards) {
