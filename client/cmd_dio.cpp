@@ -38,6 +38,15 @@ std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, u
     return lines;
 }
 
+std::optional<uint8_t> directionInEffect(Context& ctx) {
+    if (ctx.run.direction) return ctx.run.direction;
+    // The W83627 GPIO back-end reads the group's I/O-selection register once
+    // at load and never writes it: its lines stay as the board came up.
+    const std::optional<uint32_t> chip = configuredChip(ctx, "digital I/O");
+    if (chip && (*chip == 1 || *chip == 2)) return ctx.profile.direction;
+    return std::nullopt;
+}
+
 namespace {
 
 constexpr uint32_t kCdOutputs = 15;  // highest output a CD set request can carry (one nibble)
@@ -74,6 +83,7 @@ std::vector<LineRef> resolveLines(Context& ctx, bool outputs, const std::vector<
     const Profile& profile = ctx.profile;
     const char* direction = outputs ? "output" : "input";
     std::vector<LineRef> lines;
+    const std::optional<uint8_t> mask = directionInEffect(ctx);
     for (const std::string& w : words) {
         const std::optional<uint32_t> n = profile.line(outputs, w);
         const auto pin = std::find(profile.pins.begin(), profile.pins.end(), w);
@@ -84,7 +94,7 @@ std::vector<LineRef> resolveLines(Context& ctx, bool outputs, const std::vector<
             lines.push_back({w, *n});
             continue;
         }
-        if (!ctx.run.direction) {
+        if (!mask) {
             if (pin == profile.pins.end()) {
                 lines.push_back({w, *n});  // by number, as the board counts its lines
                 continue;
@@ -95,19 +105,19 @@ std::vector<LineRef> resolveLines(Context& ctx, bool outputs, const std::vector<
                 "or the line's number",
                 w)};
         }
-        const auto on = pinLines(profile, *ctx.run.direction, outputs);
+        const auto on = pinLines(profile, *mask, outputs);
         if (pin != profile.pins.end()) {
             const auto it = std::find_if(on.begin(), on.end(), [&](const auto& l) { return l.second == w; });
             if (it == on.end())
                 throw ClientError{fmt::format("pin '{}' is not an {} under the direction mask 0x{:02x}", w,
-                                              direction, *ctx.run.direction)};
+                                              direction, *mask)};
             lines.push_back({w, it->first, true});
             continue;
         }
         const auto it = std::find_if(on.begin(), on.end(), [&](const auto& l) { return l.first == *n; });
         if (it == on.end())
             throw ClientError{fmt::format("{} line {} is no pin the profile names (direction mask 0x{:02x})",
-                                          direction, w, *ctx.run.direction)};
+                                          direction, w, *mask)};
         lines.push_back({w, *n, true});
     }
     return lines;
@@ -137,14 +147,15 @@ Builder defineGpioinfo(CLI::App&) {
         return [](Context& ctx) {
             const std::optional<DioConfig> c = lineCounts(ctx, "gpioinfo");
             if (!c) return;
+            const std::optional<uint8_t> mask = directionInEffect(ctx);
             nlohmann::json j = {{"inputs", nlohmann::json::array()}, {"outputs", nlohmann::json::array()}};
             std::string text;
             const auto rows = [&](const char* key, const char* direction, uint32_t count,
                                   const std::vector<std::string>& names, bool outputs) {
                 text += fmt::format("{}{}: {} lines", text.empty() ? "" : "\n", key, count);
-                if (!ctx.profile.pins.empty() && ctx.run.direction) {
+                if (!ctx.profile.pins.empty() && mask) {
                     // The lines where the pins are, with their bits.
-                    for (const auto& [line, name] : pinLines(ctx.profile, *ctx.run.direction, outputs)) {
+                    for (const auto& [line, name] : pinLines(ctx.profile, *mask, outputs)) {
                         const uint32_t pin = static_cast<uint32_t>(
                             std::find(ctx.profile.pins.begin(), ctx.profile.pins.end(), name) -
                             ctx.profile.pins.begin());
@@ -182,9 +193,10 @@ struct GetArgs {
 
 // The bits of the line word that are lines of one side.
 std::optional<uint16_t> lineMask(Context& ctx, const char* command, bool outputs) {
-    if (!ctx.profile.pins.empty() && ctx.run.direction) {
+    if (const std::optional<uint8_t> direction = directionInEffect(ctx);
+        !ctx.profile.pins.empty() && direction) {
         uint16_t mask = 0;
-        for (const auto& [line, _] : pinLines(ctx.profile, *ctx.run.direction, outputs))
+        for (const auto& [line, _] : pinLines(ctx.profile, *direction, outputs))
             mask = static_cast<uint16_t>(mask | 1u << line);
         return mask;
     }
@@ -324,20 +336,15 @@ Builder defineGpioset(CLI::App& app) {
 }
 
 Builder defineGpiodir(CLI::App& app) {
-    auto mask = std::make_shared<uint32_t>(0);
-    addNumber(app, "MASK", *mask, 0xFF, "direction mask; set bits are inputs");
-    app.get_option("MASK")->required();
-    return [mask] {
-        return [mask = static_cast<uint8_t>(*mask)](Context& ctx) {
-            if (!answered(ctx, "gpiodir", zrv_dio_set_direction(ctx.lib(), mask))) {
-                ctx.run.direction.reset();  // a refused write may have reached the register or not
-                return;
-            }
-            ctx.run.direction = mask;
-            answer(ctx, fmt::format("direction mask set to 0x{:02x} (set bits are inputs)", mask),
-                   {{"direction_mask", mask}});
-        };
-    };
+    return withByte(app, "MASK", "direction mask; set bits are inputs", [](Context& ctx, uint8_t mask) {
+        if (!answered(ctx, "gpiodir", zrv_dio_set_direction(ctx.lib(), mask))) {
+            ctx.run.direction.reset();  // a refused write may have reached the register or not
+            return;
+        }
+        ctx.run.direction = mask;
+        answer(ctx, fmt::format("direction mask set to 0x{:02x} (set bits are inputs)", mask),
+               {{"direction_mask", mask}});
+    });
 }
 
 Builder defineCdget(CLI::App& app) {
@@ -416,18 +423,13 @@ Builder defineCdset(CLI::App& app) {
 }
 
 Builder defineCdpulse(CLI::App& app) {
-    auto output = std::make_shared<uint32_t>(0);
-    addNumber(app, "OUTPUT", *output, 0xFF, "one CD output, from 1");
-    app.get_option("OUTPUT")->required();
-    return [output] {
-        return [output = static_cast<uint8_t>(*output)](Context& ctx) {
-            if (!cdSent(ctx, "cdpulse", output, [&] { return zrv_cd_pulse(ctx.lib(), output); }) ||
-                !cdOutputExists(ctx, "cdpulse", output))
-                return;
-            answer(ctx, fmt::format("cd output {} pulsed for 1 s", output),
-                   {{"cd_output", output}, {"pulsed_ms", 1000}});
-        };
-    };
+    return withByte(app, "OUTPUT", "one CD output, from 1", [](Context& ctx, uint8_t output) {
+        if (!cdSent(ctx, "cdpulse", output, [&] { return zrv_cd_pulse(ctx.lib(), output); }) ||
+            !cdOutputExists(ctx, "cdpulse", output))
+            return;
+        answer(ctx, fmt::format("cd output {} pulsed for 1 s", output),
+               {{"cd_output", output}, {"pulsed_ms", 1000}});
+    });
 }
 
 }  // namespace

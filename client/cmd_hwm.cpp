@@ -15,6 +15,7 @@
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -94,11 +95,7 @@ void showSensors(Context& ctx) {
     if (alarm) ctx.worst(kExitAlarm);
 }
 
-Builder defineSensors(CLI::App& app) {
-    auto r = std::make_shared<Repeat>();
-    addRepeat(app, *r);
-    return [r] { return [r = *r](Context& ctx) { repeat(ctx, r, [&] { showSensors(ctx); }); }; };
-}
+Builder defineSensors(CLI::App& app) { return repeating(app, showSensors); }
 
 // The settings `fan` offers, as FanCtrl modes.
 struct FanSetting {
@@ -114,11 +111,62 @@ const FanSetting kFanSettings[] = {
     {"auto", ZRV_FAN_MODE_AUTO, 0, 2, 4},
 };
 
+// What each chip's fan control takes, by chip code: the modes (as bits of
+// 1 << mode) and the most fans any chip of the family controls.
+struct FanChip {
+    uint32_t chip;
+    const char* name;
+    unsigned modes;
+    uint32_t fans;
+    const char* fewer;  // the members that control fewer
+};
+constexpr unsigned kOnOffDuty = 1u << ZRV_FAN_MODE_ONOFF | 1u << ZRV_FAN_MODE_DUTY;
+const FanChip kFanChips[] = {
+    {0, "IT87xx", kOnOffDuty | 1u << ZRV_FAN_MODE_AUTO, 5, "3 on monitors before version I"},
+    {1, "W83627", kOnOffDuty, 4, "3 or 2 on the older IDs"},
+    {2, "W83627", kOnOffDuty, 4, "3 or 2 on the older IDs"},
+    {5, "SCH3114", kOnOffDuty, 3, nullptr},
+    {6, "F81865", kOnOffDuty, 3, "2 on ID 0x0704"},
+};
+
+// Why a fan request is refused, where the configuration or the profile
+// tells: a mode the chip does not have, a fan beyond what it controls, a
+// fan the board profile does not list. Empty when none of them.
+std::string fanRefusal(Context& ctx, uint32_t fan, const FanSetting& s) {
+    const std::optional<uint32_t> chip = configuredChip(ctx, "hardware monitor");
+    for (const FanChip& f : kFanChips) {
+        if (!chip || f.chip != *chip) continue;
+        if (fan > f.fans)
+            return fmt::format("the {} controls fans 1 to {}{}", f.name, f.fans,
+                               f.fewer != nullptr ? fmt::format(" ({})", f.fewer) : "");
+        if ((f.modes & 1u << s.mode) == 0)
+            return fmt::format("the {} has no {} mode (it takes on, off and duty)", f.name,
+                               s.mode == ZRV_FAN_MODE_AUTO ? "automatic" : s.word);
+    }
+    if (!ctx.profile.loaded()) return "";
+    // The fans the profile lists are the ones the board wires.
+    const HwmData none{};
+    std::vector<zrv_sensor> channels(18);
+    size_t count = 0;
+    if (zrv_sensors_of(ctx.profile.handle.get(), &none, channels.data(), channels.size(), &count) != ZRV_OK)
+        return "";
+    std::vector<std::string> fans;
+    for (size_t i = 0; i < count; ++i)
+        if (channels[i].kind == ZRV_SENSOR_FAN) fans.push_back(channels[i].key);
+    const std::string key = fmt::format("fan{}", fan);
+    if (std::find(fans.begin(), fans.end(), key) != fans.end()) return "";
+    return fmt::format("the board profile lists no {} ({})", key,
+                       fans.empty() ? "no fans" : fmt::format("{}", fmt::join(fans, ", ")));
+}
+
 void setFan(Context& ctx, uint32_t fan, const FanSetting& s, const FanCtrl& c) {
     const int err = c.Mode == ZRV_FAN_MODE_AUTO
                         ? zrv_fan_auto(ctx.lib(), c.Fan, c.Limit1, c.Limit2, c.StartDuty, c.Slope)
                         : zrv_fan_set(ctx.lib(), c.Fan, c.Mode, c.Data);
-    if (!answered(ctx, "fan", err)) return;
+    // The back-end refuses what it cannot do as "unsuccessful"; any other
+    // status (no monitor bound) has its own reason.
+    const bool refused = err != ZRV_OK && zrv_last_status(ctx.lib()) == ZRV_STATUS_UNSUCCESSFUL;
+    if (!answered(ctx, "fan", err, refused ? fanRefusal(ctx, fan, s) : "")) return;
     nlohmann::json j = {{"fan", fan}, {"setting", s.word}};
     std::string text = fmt::format("fan{}: {}", fan, s.word);
     if (c.Mode == ZRV_FAN_MODE_DUTY) {

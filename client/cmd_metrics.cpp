@@ -131,8 +131,8 @@ void addLines(Context& ctx, Exposition& e) {
         // where the profile names pins but the mask is not known).
         std::vector<std::pair<uint32_t, std::string>> lines;
         const bool outputSide = side.read == zrv_dio_read_outputs;
-        if (!ctx.profile.pins.empty() && ctx.run.direction)
-            lines = pinLines(ctx.profile, *ctx.run.direction, outputSide);
+        if (const std::optional<uint8_t> mask = directionInEffect(ctx); !ctx.profile.pins.empty() && mask)
+            lines = pinLines(ctx.profile, *mask, outputSide);
         else
             for (unsigned line = 0; line < side.count && line < 16; ++line)
                 lines.emplace_back(line, line < side.names.size() ? side.names[line] : "");

@@ -72,18 +72,36 @@ Builder defineIoctl(CLI::App& app) {
 using Describe = std::function<bool(std::string& text, nlohmann::json& j)>;
 struct StatusProbe {
     const char* name;
-    int (*ask)(zrv_device* dev, Describe& describe);
+    int (*ask)(Context& ctx, Describe& describe);
 };
 
-int probeHwm(zrv_device* dev, Describe& describe) {
-    HwmData d;
-    const int err = zrv_hwm_read(dev, &d);
-    describe = [d](std::string& text, nlohmann::json& j) {
+int probeHwm(Context& ctx, Describe& describe) {
+    HwmData d{};
+    const int err = zrv_hwm_read(ctx.lib(), &d);
+    // With a profile, the temperatures it lists in °C by their labels.
+    std::vector<zrv_sensor> sensors(18);
+    size_t count = 0;
+    if (err != ZRV_OK || !ctx.profile.loaded() ||
+        zrv_sensors_of(ctx.profile.handle.get(), &d, sensors.data(), sensors.size(), &count) != ZRV_OK)
+        count = 0;
+    sensors.resize(count);
+    std::erase_if(sensors, [](const zrv_sensor& s) { return s.kind != ZRV_SENSOR_TEMPERATURE; });
+    describe = [d, sensors](std::string& text, nlohmann::json& j) {
         const std::vector<uint32_t> fans = {d.Fan1, d.Fan2, d.Fan3, d.Fan4, d.Fan5};
         const std::vector<uint8_t> temps = {d.Temp1, d.Temp2, d.Temp3};
         text = fmt::format("fans {} rpm, temperatures {} (raw)", fmt::join(fans, "/"), fmt::join(temps, "/"));
         j["fans_rpm"] = fans;
-        j["temps_raw"] = temps;
+        if (sensors.empty()) {
+            j["temps_raw"] = temps;
+        } else {
+            std::vector<std::string> shown;
+            j["temps_celsius"] = nlohmann::json::object();
+            for (const zrv_sensor& s : sensors) {
+                shown.push_back(fmt::format("{} {:+.1f}°C", s.label, s.value));
+                j["temps_celsius"][s.label] = s.value;
+            }
+            text = fmt::format("fans {} rpm, temperatures {}", fmt::join(fans, "/"), fmt::join(shown, ", "));
+        }
         return std::any_of(fans.begin(), fans.end(), [](uint32_t v) { return v != 0; }) ||
                std::any_of(std::begin(d.Volt), std::end(d.Volt), [](uint8_t v) { return v != 0; }) ||
                std::any_of(temps.begin(), temps.end(), [](uint8_t v) { return v != 0; });
@@ -91,23 +109,23 @@ int probeHwm(zrv_device* dev, Describe& describe) {
     return err;
 }
 
-int probeWdt(zrv_device* dev, Describe& describe) {
+int probeWdt(Context& ctx, Describe& describe) {
     unsigned count = 0, units = 0;
-    const int err = zrv_wdt_limits(dev, &count, &units);
+    const int err = zrv_wdt_limits(ctx.lib(), &count, &units);
     describe = [count, units](std::string& text, nlohmann::json& j) {
-        // Accepted unit codes as bits: 1 seconds, 2 minutes.
-        static const char* const kUnitSets[] = {"(no unit)", "seconds", "minutes", "seconds or minutes"};
-        text = fmt::format("timeout up to {} {}", count, kUnitSets[units & 3]);
-        j["max_timeout"] = count;
-        j["units"] = units;
-        return count != 0 && (units & 3) != 0;
+        const std::vector<std::string> names = watchdogUnits(units);
+        text = fmt::format("timeout up to {} {}", count,
+                           names.empty() ? "(no unit)" : fmt::format("{}", fmt::join(names, " or ")));
+        j["timeout_max"] = count;
+        j["units"] = names;
+        return count != 0 && !names.empty();
     };
     return err;
 }
 
-int probeDio(zrv_device* dev, Describe& describe) {
+int probeDio(Context& ctx, Describe& describe) {
     unsigned in = 0, out = 0;
-    const int err = zrv_dio_lines(dev, &in, &out);
+    const int err = zrv_dio_lines(ctx.lib(), &in, &out);
     describe = [in, out](std::string& text, nlohmann::json& j) {
         text = fmt::format("{} inputs, {} outputs", in, out);
         j["inputs"] = in;
@@ -117,9 +135,9 @@ int probeDio(zrv_device* dev, Describe& describe) {
     return err;
 }
 
-int probeCd(zrv_device* dev, Describe& describe) {
+int probeCd(Context& ctx, Describe& describe) {
     unsigned n = 0;
-    const int err = zrv_cd_outputs(dev, &n);
+    const int err = zrv_cd_outputs(ctx.lib(), &n);
     describe = [n](std::string& text, nlohmann::json& j) {
         text = fmt::format("{} outputs", n);
         j["outputs"] = n;
@@ -143,17 +161,15 @@ void showStatus(Context& ctx) {
     bool missing = false;
     for (const StatusProbe& p : kStatusProbes) {
         Describe describe;
-        const bool bound = p.ask(ctx.lib(), describe) == ZRV_OK;
+        const bool bound = p.ask(ctx, describe) == ZRV_OK;
         answered(ctx, p.name, ZRV_OK);  // a usage error of the device still stops the command
         nlohmann::json j = {{"bound", bound}};
         std::string text = "not available";
         if (!bound && std::find(configured.begin(), configured.end(), p.name) != configured.end()) {
-            // The driver tells no reason through its requests; zrvctl config
-            // says what the configuration asks for.
-            text =
-                "not bound, although the configuration names a back-end for it (reason unknown: see "
-                "zrvctl config and the driver's debugger output)";
+            const std::string why = unboundReason(ctx, p.name);
+            text = "not bound, although the configuration names a back-end for it: " + why;
             j["configured"] = true;
+            j["reason"] = why;
             missing = true;
         }
         if (bound) {
@@ -172,11 +188,7 @@ void showStatus(Context& ctx) {
     if (missing) ctx.worst(kExitRefused);
 }
 
-Builder defineStatus(CLI::App& app) {
-    auto r = std::make_shared<Repeat>();
-    addRepeat(app, *r);
-    return [r] { return [r = *r](Context& ctx) { repeat(ctx, r, [&] { showStatus(ctx); }); }; };
-}
+Builder defineStatus(CLI::App& app) { return repeating(app, showStatus); }
 
 }  // namespace
 

@@ -43,17 +43,21 @@ const UnitName* unitByCode(uint16_t code) {
     return nullptr;
 }
 
-std::string timeoutText(const WdtTimeout& t) {
-    const UnitName* u = unitByCode(t.Unit);
-    if (u == nullptr) return fmt::format("{} (unit {})", t.Count, t.Unit);
-    return fmt::format("{} {}", t.Count, t.Count == 1 ? u->singular : u->plural);
-}
+}  // namespace
 
-std::vector<std::string> unitNames(uint16_t units) {
+std::vector<std::string> watchdogUnits(unsigned units) {
     std::vector<std::string> names;
     for (const UnitName& u : kUnits)
         if ((units & u.code) != 0) names.push_back(u.plural);
     return names;
+}
+
+namespace {
+
+std::string timeoutText(const WdtTimeout& t) {
+    const UnitName* u = unitByCode(t.Unit);
+    if (u == nullptr) return fmt::format("{} (unit {})", t.Count, t.Unit);
+    return fmt::format("{} {}", t.Count, t.Count == 1 ? u->singular : u->plural);
 }
 
 // An epoch time as ISO 8601 in UTC.
@@ -77,7 +81,7 @@ std::string isoTime(int64_t epoch) {
 void showWatchdog(Context& ctx) {
     const std::optional<WdtTimeout> range = watchdogRange(ctx, "wdctl");
     if (!range) return;
-    const std::vector<std::string> units = unitNames(range->Unit);
+    const std::vector<std::string> units = watchdogUnits(range->Unit);
     const std::optional<KeepaliveState> state = readKeepaliveState();
     nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME}, {"timeout_min", 1},
                         {"timeout_max", range->Count},    {"units", units},
@@ -96,7 +100,7 @@ void showWatchdog(Context& ctx) {
             running += fmt::format(" (keepalive state: last keepalive {}, every {} s)",
                                    isoTime(state->lastKeepalive), state->periodSeconds);
             j["last_keepalive"] = isoTime(state->lastKeepalive);
-            j["last_keepalive_epoch"] = state->lastKeepalive;
+            j["last_keepalive_timestamp_seconds"] = state->lastKeepalive;
             j["every_seconds"] = state->periodSeconds;
         } else {
             running += " (keepalive state)";
@@ -141,7 +145,7 @@ std::optional<WdtTimeout> timeoutFor(Context& ctx, const char* command, uint64_t
         return t;
     fail(ctx, command,
          fmt::format("a timeout of {} is outside the watchdog's range (1-{} {})", seconds(ms), range.Count,
-                     fmt::join(unitNames(range.Unit), " or ")));
+                     fmt::join(watchdogUnits(range.Unit), " or ")));
     return std::nullopt;
 }
 
@@ -151,7 +155,7 @@ bool setTimeout(Context& ctx, const char* command, WdtTimeout t) {
     if (t.Count > range->Count || (range->Unit & t.Unit) == 0) {
         fail(ctx, command,
              fmt::format("{} is outside the watchdog's range (1-{} {}): not sent", timeoutText(t),
-                         range->Count, fmt::join(unitNames(range->Unit), " or ")),
+                         range->Count, fmt::join(watchdogUnits(range->Unit), " or ")),
              {{"error", "outside the range"}, {"timeout_max", range->Count}});
         return false;
     }
@@ -300,7 +304,9 @@ Builder defineWdctl(CLI::App& app) {
             if (t) {
                 if (!setTimeout(ctx, "wdctl", *t)) return;
                 answer(ctx, "timeout set to " + timeoutText(*t),
-                       {{"timeout", t->Count}, {"unit", unitByCode(t->Unit)->plural}});
+                       {{"timeout_seconds", t->Count * unitByCode(t->Unit)->ms / 1000},
+                        {"timeout_count", t->Count},
+                        {"unit", unitByCode(t->Unit)->plural}});
             }
             if (loop)
                 keepalive(ctx, k);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 
 namespace zrvctl {
 
@@ -178,6 +179,20 @@ void repeat(Context& ctx, const Repeat& r, const std::function<void()>& round) {
     ctx.run.stamp.reset();
 }
 
+Builder repeating(CLI::App& app, const std::function<void(Context&)>& round) {
+    auto r = std::make_shared<Repeat>();
+    addRepeat(app, *r);
+    return [r, round] { return [r = *r, round](Context& ctx) { repeat(ctx, r, [&] { round(ctx); }); }; };
+}
+
+Builder withByte(CLI::App& app, const std::string& name, const std::string& help,
+                 const std::function<void(Context&, uint8_t)>& run) {
+    auto value = std::make_shared<uint32_t>(0);
+    addNumber(app, name, *value, 0xFF, help);
+    app.get_option(name)->required();
+    return [value, run] { return [v = static_cast<uint8_t>(*value), run](Context& ctx) { run(ctx, v); }; };
+}
+
 std::vector<uint8_t> parseHex(const std::string& text) {
     if (text.size() % 2 != 0) throw ClientError{fmt::format("bad hex '{}': odd number of digits", text)};
     std::vector<uint8_t> out;
@@ -323,14 +338,18 @@ void throwPending(Context& ctx) {
     }
 }
 
-bool answered(Context& ctx, const char* command, int err) {
+bool answered(Context& ctx, const char* command, int err, const std::string& why) {
     throwPending(ctx);
     if (err == ZRV_OK) return true;
     const int32_t status = zrv_last_status(ctx.lib());
     if (status != ZRV_STATUS_SUCCESS) {
-        fail(ctx, command, fmt::format("{} (0x{:08x})", statusName(status), static_cast<uint32_t>(status)),
-             {{"error", statusName(status)},
-              {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(status))}});
+        nlohmann::json j = {{"error", statusName(status)},
+                            {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(status))}};
+        if (!why.empty()) j["reason"] = why;
+        fail(ctx, command,
+             fmt::format("{} (0x{:08x}){}", statusName(status), static_cast<uint32_t>(status),
+                         why.empty() ? "" : ": " + why),
+             j);
     } else if (err == ZRV_EPROTO) {
         const size_t bytes = zrv_last_returned(ctx.lib());
         fail(ctx, command, fmt::format("short answer ({} bytes)", bytes),

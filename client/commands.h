@@ -140,6 +140,13 @@ void addMetricsCommands(CommandTable& table);
 // The functions the configuration names a back-end for ("hardware monitor",
 // "watchdog", "digital I/O"), read as the driver reads it.
 std::vector<std::string> configuredFunctions(ConfigSource& source);
+// Why the driver did not bind `function` ("hardware monitor", ...) although
+// the configuration names a back-end for it: from the driver's debugger
+// lines at load where they can be read, else "unknown".
+std::string unboundReason(Context& ctx, const std::string& function);
+// The chip code the configuration selects for `function`, as the driver's
+// load reads it (16: the port back-ends); empty where it cannot be read.
+std::optional<uint32_t> configuredChip(Context& ctx, const std::string& function);
 // Commands of one client only (the Windows service); each back-end has it.
 void addPlatformCommands(CommandTable& table);
 
@@ -167,6 +174,12 @@ struct Repeat {
 void addRepeat(CLI::App& app, Repeat& r);
 // Runs `round` once, or every r.everyMs with a time stamp before each round.
 void repeat(Context& ctx, const Repeat& r, const std::function<void()>& round);
+// The builder of a command that runs `round` once or, with --watch, every
+// period.
+Builder repeating(CLI::App& app, const std::function<void(Context&)>& round);
+// The builder of a command of one required number 0..255.
+Builder withByte(CLI::App& app, const std::string& name, const std::string& help,
+                 const std::function<void(Context&, uint8_t)>& run);
 
 std::vector<uint8_t> parseHex(const std::string& text);
 std::string hex(const std::vector<uint8_t>& bytes);
@@ -191,7 +204,9 @@ void warn(Context& ctx, const char* command, const std::string& text);
 // The device's own failure behind the last library call (it could not be
 // opened), thrown as the ClientError it was; nothing when there was none.
 void throwPending(Context& ctx);
-bool answered(Context& ctx, const char* command, int err);
+// `why`, when not empty, is what the caller knows of the refusal, added to
+// the driver's status ("fan: unsuccessful (0xc0000001): WHY").
+bool answered(Context& ctx, const char* command, int err, const std::string& why = {});
 
 // The watchdog daemon's loop (wdctl keepalive --every, the Windows
 // service): set the timeout, start, restart every period until interrupted
@@ -210,6 +225,10 @@ struct Keepalive {
 };
 void keepalive(Context& ctx, const Keepalive& k);
 
+// The direction mask in effect where it is known: the one of this run
+// (RunState::direction), or the board's power-up mask where the back-end
+// cannot change it.
+std::optional<uint8_t> directionInEffect(Context& ctx);
 // The line-word bit and name of each pin the profile names on one side
 // (outputs or inputs) under direction mask `mask` (set bits are inputs).
 std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, uint8_t mask, bool outputs);
@@ -245,6 +264,9 @@ private:
     bool failed_ = false;
 };
 
+// The names of the watchdog units in a unit set (1 seconds, 2 minutes), as
+// JSON names them in "units".
+std::vector<std::string> watchdogUnits(unsigned units);
 // The watchdog's range (GetTimeout), asked once per run.
 std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command);
 

@@ -49,6 +49,9 @@ public:
     // Board resets the hardware caused so far (a watchdog that ran out), at
     // these virtual times in ms.
     virtual std::vector<uint64_t> resets() = 0;
+    // The driver's debugger lines printed while it loaded (without "\n"),
+    // where they can be read; empty where they cannot.
+    virtual std::optional<std::vector<std::string>> loadMessages() { return std::nullopt; }
 };
 
 // A client failure with a message for standard error.

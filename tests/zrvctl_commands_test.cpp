@@ -91,4 +91,42 @@ TEST(ZrvctlWatchdog, TimeoutsOutsideTheRangeAreNotSent) {
     }
 }
 
+// A client that cannot know the direction mask in effect (the Windows
+// client: the driver outlives its runs) resolves pin names only where the
+// back-end never changes the mask it read at load: the W83627's.
+TEST(ZrvctlLines, PinNamesWhereTheDirectionCannotChange) {
+    struct Config : ConfigSource {
+        uint32_t dioType, chip;
+        std::string where() override { return "test"; }
+        std::optional<std::vector<RegistryEntry>> values(const std::string& key) override {
+            if (key != "DIO") return std::vector<RegistryEntry>{};
+            const auto dword = [](const char* name, uint32_t v) {
+                return RegistryEntry{
+                    name, 4, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}};
+            };
+            return std::vector<RegistryEntry>{dword("DeviceType", dioType), dword("SuperIO", chip)};
+        }
+    };
+    const struct {
+        uint32_t dioType, chip;
+        int rc;  // 1: sent (and refused by the recorder); 2: refused by name before
+    } rows[] = {{1, 1, kExitRefused}, {1, 2, kExitRefused}, {1, 6, kExitUsage}, {0, 16, kExitUsage}};
+    const Profile profile = Profile::load(std::string(ZRV_SOURCE_DIR) + "/boards/w83627-60.profile.json");
+    for (const auto& row : rows) {
+        bool helped = false;
+        Action a = parseCommand(words("gpioset gpio66=1"), helped);
+        Recorder device;
+        NoClock clock;
+        Config config;
+        config.dioType = row.dioType;
+        config.chip = row.chip;
+        Context ctx{device, nullptr, clock, profile, &config, false, kExitOk, {}};
+        testing::internal::CaptureStderr();
+        a(ctx);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ctx.exitCode, row.rc) << row.chip;
+        EXPECT_EQ(device.sent.size(), row.rc == kExitUsage ? 0u : 1u) << row.chip;
+    }
+}
+
 }  // namespace

@@ -201,7 +201,10 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"wdctl -s 300", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
         {"wdctl -s 30 ';' wdctl start", 0, "watchdog started", ""},
         {"wdctl start", 0, "watchdog started", "warning: no timeout was set in this run"},
-        {"fan 4 on", 1, "", "fan: unsuccessful"},
+        {"fan 4 on", 1, "",
+         "fan: unsuccessful (0xc0000001): the F81865 controls fans 1 to 3 (2 on ID 0x0704)"},
+        {"fan 1 auto 40 60", 1, "", "the F81865 has no automatic mode (it takes on, off and duty)"},
+        {"--sim " + kPortPlain + " fan 1 on", 1, "", "fan: not supported (0xc00000bb)\n"},
         {"frobnicate", 2, "", "unknown command 'frobnicate'"},
         {"--json frobnicate", 2, "", R"({"error":"command line, command 1: unknown command 'frobnicate'"})"},
         {"wdctl -s 0", 2, "", "0 would never reset the board"},
@@ -212,7 +215,9 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"ioctl 0x88202013", 2, "", "the device takes buffered requests only"},
         {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
         // Options of the whole run stand before or after the commands.
-        {"status --json", 0, R"({"CD port":{"bound":false})", ""},
+        {"status --json", 0, R"("timeout_max":255,"units":["seconds","minutes"]})", ""},
+        {"status", 0, "temperatures CPU +45.0°C, System +38.0°C, VRM +52.0°C", ""},
+        {"wdctl -s 2m --json", 0, R"({"timeout_count":2,"timeout_seconds":120,"unit":"minutes"})", ""},
         {"status ';' sensors --sim " + b, 1, "hardware monitor: not bound, although",
          "sensors: not supported"},
     };
@@ -345,6 +350,58 @@ TEST_F(Zrvctl, ConfigReadsValuesAsTheDriverDoes) {
               std::string::npos);
 }
 
+// A function the configuration names but the driver did not bind: status
+// gives the reason from what the driver printed at load. The W83627 board's
+// chip under other configurations, and with its monitor's base low or 0.
+TEST_F(Zrvctl, StatusSaysWhyAConfiguredFunctionIsUnbound) {
+    const struct {
+        const char* hwmon;  // HWMON "SuperIO", or null: absent
+        const char* dio;    // DIO values
+        const char* base;   // the monitor's base as the firmware left it, or null
+        const char* line;   // in status's output
+    } rows[] = {
+        {"00000001",
+         "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n\"GPIOGroup\"=dword:00000003\n", nullptr,
+         "digital I/O:      not bound, although the configuration names a back-end for it: the GPIO group "
+         "is not enabled on the chip (its set-up test failed) (the driver: \"DIO_W83627_SelectGroup group 3"},
+        {"00000001",
+         "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n\"GPIOGroup\"=dword:00000007\n", nullptr,
+         "digital I/O:      not bound, although the configuration names a back-end for it: \"GPIOGroup\" 7 "
+         "is no group the W83627 back-end serves (1 to 6)"},
+        {"00000001", "", "0x80",
+         "hardware monitor: not bound, although the configuration names a back-end for it: "
+         "refused base: the monitor's base is below 0x100 or too high (the driver: "
+         "\"HWM_W83627_Detect BaseAddr 0x0080 is not a monitor base"},
+        {"00000006", "", nullptr,
+         "hardware monitor: not bound, although the configuration names a back-end for it: "
+         "not found: no F81865 answered its probe at 0x2E/0x2F or 0x4E/0x4F"},
+        {"00000001", "", "0x00",
+         "hardware monitor: not bound, although the configuration names a back-end for it: the monitor is "
+         "not set up: its base is 0 or logical device 0x0B does not decode"},
+        {nullptr, "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n\"GPIOGroup\"=dword:00000001\n",
+         nullptr,
+         "digital I/O:      not bound, although the configuration names a back-end for it: the "
+         "configuration load failed on a missing value"},
+    };
+    for (const auto& row : rows) {
+        auto board = nlohmann::json::parse(slurp(std::string(ZRV_SOURCE_DIR) + "/boards/w83627-88.json"));
+        if (row.base) board["hardware"][0]["config"]["0x0b"].update({{"0x60", "0x00"}, {"0x61", row.base}});
+        const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\";
+        board["registry"] =
+            write("r.reg", "Windows Registry Editor Version 5.00\n" + key + "HWMON]\n" +
+                               (row.hwmon ? "\"SuperIO\"=dword:" + std::string(row.hwmon) : "") + "\n" + key +
+                               "WDT]\n\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n" + key +
+                               "DIO]\n" + row.dio);
+        const Outcome r = run("--sim " + write("r.json", board.dump()) + " status");
+        EXPECT_EQ(r.rc, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find(row.line), std::string::npos) << row.line << "\n" << r.out;
+    }
+    // The monitor of an IT8783F at 0x4E is probed at 0x2E only.
+    const Outcome r = run("--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/it8783f-4e.json --json status");
+    EXPECT_EQ(nlohmann::json::parse(r.out)["hardware monitor"]["reason"],
+              "not found: no IT87xx answered its probe at 0x2E/0x2F, the only pair its monitor is probed at");
+}
+
 TEST_F(Zrvctl, MalformedFilesAndLinesEndWithAMessageNotACrash) {
     const std::string big = (dir / "big.zrv").string();
     std::ofstream(big) << std::string((1 << 20) + 1, '#');
@@ -416,9 +473,9 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
     EXPECT_EQ(j["timeout_seconds"], 300);
     EXPECT_EQ(j["running"], true);
     EXPECT_EQ(j["every_seconds"], 60);
-    EXPECT_LE(
-        std::abs(j["last_keepalive_epoch"].get<long long>() - static_cast<long long>(std::time(nullptr))),
-        60);
+    EXPECT_LE(std::abs(j["last_keepalive_timestamp_seconds"].get<long long>() -
+                       static_cast<long long>(std::time(nullptr))),
+              60);
     // Without --timeout the loop sets the service's default and says so;
     // stopped at the end, the state says so.
     r = run("wdctl keepalive --every 10s --count 1 ';' wdctl");

@@ -59,7 +59,8 @@ private:
 // The virtual board itself.
 class MachineBoard : public Board {
 public:
-    explicit MachineBoard(sim::Machine& m) : machine_(m) {}
+    MachineBoard(sim::Machine& m, std::vector<std::string> loadLines)
+        : machine_(m), loadLines_(std::move(loadLines)) {}
     void advance(uint64_t ms) override { machine_.advance(ms); }
     uint64_t nowMs() override { return machine_.clock().nowMs(); }
     bool setPin(const std::string& line, bool level) override {
@@ -81,9 +82,11 @@ public:
             for (uint64_t at : d->resets()) all.push_back(at);
         return all;
     }
+    std::optional<std::vector<std::string>> loadMessages() override { return loadLines_; }
 
 private:
     sim::Machine& machine_;
+    std::vector<std::string> loadLines_;
 };
 
 // The board's .reg file, as the virtual registry holds it.
@@ -200,7 +203,8 @@ public:
                                      static_cast<uint32_t>(loadStatus), statusName(loadStatus));
             rc = kExitNoDriver;
         } else {
-            MachineBoard board(machine);
+            // Kept apart from the later lines, which may push them out.
+            MachineBoard board(machine, machine.debugLines());
             BoardClock clock(board);
             SimConfig config(machine.registry(), info.registryFile);
             {
