@@ -60,7 +60,7 @@ not_registered() { ! bench_wine reg query "$service_key"; }
 runs() { bench_wine sc query zorvik | tee /dev/stderr | grep -q RUNNING; }
 same_status_as_native() {
   "$ZRV_LINUX_BUILD/zrvctl" --sim "$bench_src/boards/default.json" status >"$work/native" &&
-    bench_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" status >"$work/wine" && diff -u "$work/native" "$work/wine"
+    bench_wine 'C:\zorvik-dist\zrvctl.exe' status >"$work/wine" && diff -u "$work/native" "$work/wine"
 }
 # The installed zrvctl.exe finds the board's profile beside itself.
 sensors_in_volts() {
