@@ -5,6 +5,7 @@
 #   zrvctl.exe        the client, sending its requests to "\\.\ZRVDev" and
 #                     encoding and decoding them through zorvik.dll
 #   wdt_keepalive.exe, dio_lines.exe  the examples (examples/), on zorvik.dll
+#   zrvctl-testbed.exe  the client with the Wine testbed's board link; never shipped
 #   testbed/hal.dll   the Wine testbed's stand-in HAL (see win/wine-run)
 #   testbed/zrvsecprobe.sys  reads the control device's DACL back (Wine suite)
 # Included from the top CMakeLists.txt, which defines ZRV_DRIVER_SOURCES,
