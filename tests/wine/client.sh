@@ -7,7 +7,9 @@
 #     it reads from zorvik.sys's version resource;
 #   - its text is Windows text: every line ends in CRLF, and where the
 #     output is no console the degree sign is "deg" and other non-ASCII
-#     text "?", never UTF-8; with --json the text stays UTF-8.
+#     text "?", never UTF-8; on a console (a terminal, which Wine makes
+#     the program's console and shows in UTF-8) the degree sign is the
+#     console code page's or "deg"; with --json the text stays UTF-8.
 #
 #   client.sh VERSION   (the project's version)
 set -uo pipefail
@@ -43,6 +45,10 @@ sensors_text() {
 sensors_json() {
   client 0 --json sensors && windows_lines && grep -q '"Gehäuse"' "$work/out"
 }
+console_degree() {
+  LC_ALL=C.UTF-8 script -qec "wine '$zrvctl' sensors" "$work/typescript" </dev/null >/dev/null 2>&1
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/typescript" | tee /dev/stderr | grep -Eq '\+45\.0(°|deg)C'
+}
 version_lines() {
   client 0 --version && windows_lines && tr -d '\r' <"$work/out" >"$work/version" &&
     printf 'zrvctl %s\ndriver: zorvik.sys %s (C:\\windows\\system32\\drivers\\zorvik.sys)\n' "$version" "$version" |
@@ -64,6 +70,7 @@ testbed_import_registry
 testbed_start_service zorvik || { echo "FAIL  the driver did not start"; exit 1; }
 check "sensors: CRLF lines, the degree sign and the label in ASCII" sensors_text
 check "--json sensors: CRLF lines, the label in UTF-8" sensors_json
+check "sensors on a console: the degree sign as the console shows it" console_degree
 check "--version: the client's and the driver file's version" version_lines
 check "/?: the commands, none of the testbed's or the emulated board's" help_for_users
 check "--board-port is no option" refused board-port --board-port 5555 status
