@@ -88,6 +88,17 @@ std::string besideExecutable(const char* name) {
     return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + name;
 }
 
+// The board's profile: zorvik.profile.json beside this zrvctl.exe, else the
+// one install.cmd put in the system folder, so that every copy of the
+// client on the machine reads the board alike.
+std::string defaultProfile() {
+    const std::string beside = besideExecutable("zorvik.profile.json");
+    if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return beside;
+    char dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    return n > 0 && n < sizeof dir ? std::string(dir, n) + "\\zorvik.profile.json" : beside;
+}
+
 // The file the service "zorvik" loads: its ImagePath, as the service
 // manager stores it ("\SystemRoot\...", "System32\..." relative to the
 // Windows folder, or "\??\C:\..."); empty when there is no such service.
@@ -148,7 +159,9 @@ public:
 #endif
     }
 
-    std::string profileHint() const override { return "zorvik.profile.json beside zrvctl.exe"; }
+    std::string profileHint() const override {
+        return "zorvik.profile.json beside zrvctl.exe, else in the system folder";
+    }
 
     std::string driverVersion() const override {
         const std::string file = driverFile();
@@ -160,7 +173,7 @@ public:
 
     int run(const std::vector<Action>& actions, const RunOptions& options) override {
         if (options.json) ConsoleText::keepUtf8();
-        const Profile profile = chooseProfile(options.profile, besideExecutable("zorvik.profile.json"));
+        const Profile profile = chooseProfile(options.profile, defaultProfile());
         WinDevice device;
         WinConfig config;
         // config needs only the registry; every other command the device.

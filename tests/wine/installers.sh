@@ -72,9 +72,10 @@ same_status_as_native() {
     testbed_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" status | tr -d '\r' >"$work/wine" && diff -u "$work/native" "$work/wine"
 }
 installed='C:\windows\system32\zrvctl.exe'
-# The installed zrvctl.exe finds the board's profile beside itself.
+# zrvctl.exe (ZRVCTL) finds the installed profile: beside itself in
+# system32, or there from another folder.
 sensors_in_volts() {
-  testbed_wine "$installed" sensors | tr -d '\r' | tee /dev/stderr | grep -qx 'Vcore:         +1.12 V  (min = +0.80 V, max = +1.40 V)'
+  testbed_wine "$1" sensors | tr -d '\r' | tee /dev/stderr | grep -qx 'Vcore:         +1.12 V  (min = +0.80 V, max = +1.40 V)'
 }
 client_installed() { cmp "$sys32/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zrvctl.exe"; }
 # A .reg without a profile beside it: install.cmd says so, removes the old
@@ -162,7 +163,8 @@ check "the board's configuration is in the registry" config_present
 check "the service runs" runs
 check "zrvctl.exe status answers as zrvctl --sim does" same_status_as_native
 check "zrvctl.exe is in system32" client_installed
-check "zrvctl.exe in system32 reads in volts with the profile beside it" sensors_in_volts
+check "zrvctl.exe in system32 reads in volts with the profile beside it" sensors_in_volts "$installed"
+check "zrvctl.exe in the unpack folder reads in volts with the installed profile" sensors_in_volts 'C:\zorvik-dist\zrvctl.exe'
 check "install.cmd without a profile: raw readings, exit 0" raw_without_profile
 check "install.cmd again saves the configuration first and ends with zrvctl status" install_ends_with_status
 check "the service runs after the second install" runs
