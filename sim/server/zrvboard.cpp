@@ -12,7 +12,7 @@
 // in arrival order (see board_server.h). On "quit" it writes the port trace
 // and the device violations to their files and exits 0. With no request for
 // --idle-exit seconds (default 600) it gives up and exits 3, so that a
-// crashed bench run leaves no server behind.
+// crashed testbed run leaves no server behind.
 #include <arpa/inet.h>
 #include <fmt/format.h>
 #include <netinet/in.h>
