@@ -28,6 +28,8 @@ public:
     virtual void addOptions(CLI::App& app, RunOptions& options) = 0;
     // Where the profile is looked for when --profile is not given.
     virtual std::string profileHint() const = 0;
+    // For --version: which driver the commands would reach, and its version.
+    virtual std::string driverVersion() const = 0;
     // Runs the commands in order and returns the exit code (ExitCode).
     // Throws ClientError for a usage error (exit code 2).
     virtual int run(const std::vector<Action>& actions, const RunOptions& options) = 0;

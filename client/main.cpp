@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
     app.add_option(
         "--profile", options.profile,
         "the board profile (labels, scaling, limits, line names); default: " + backend->profileHint());
+    bool version = false;
+    app.add_flag("--version", version, "the client's version and the driver's");
     app.footer(commandList());
     // The options of the run are taken wherever they stand; everything else
     // (the commands, their arguments and the ';' between them) is left over
@@ -143,6 +145,10 @@ int main(int argc, char** argv) {
     }
     if (!rest.empty() && isHelp(rest[0])) {
         std::cout << app.help();
+        return kExitOk;
+    }
+    if (version) {
+        std::cout << "zrvctl " << ZRV_CLIENT_VERSION << "\n" << backend->driverVersion() << "\n";
         return kExitOk;
     }
 

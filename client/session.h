@@ -31,7 +31,7 @@ public:
 // The emulated board behind the driver, for the commands that act on the
 // hardware itself instead of going through the driver: moving virtual time,
 // driving input lines, reading output levels. It is the simulator in this
-// process on Linux, or the board server of the Wine test bench for the
+// process on Linux, or the board server of the Wine testbed for the
 // Windows client; a real machine has none. Commands reach it only through
 // this interface, never through the simulator's own classes, so that the
 // same command code builds into both clients.

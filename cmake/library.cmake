@@ -7,7 +7,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(ZRV_LIB_VERSION 1.1.0)
+set(ZRV_LIB_VERSION ${PROJECT_VERSION})
 add_library(zorvik SHARED lib/zorvik.cpp lib/profile.cpp lib/target_sim.cpp)
 add_library(zorvik::zorvik ALIAS zorvik)
 target_include_directories(zorvik PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>

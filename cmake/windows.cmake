@@ -5,8 +5,9 @@
 #   zrvctl.exe        the client, sending its requests to "\\.\ZRVDev" and
 #                     encoding and decoding them through zorvik.dll
 #   wdt_keepalive.exe, dio_lines.exe  the examples (examples/), on zorvik.dll
-#   bench/hal.dll     the Wine test bench's stand-in HAL (see win/wine-run)
-#   bench/zrvsecurity.exe  reads the control device's DACL back (Wine suite)
+#   zrvctl-testbed.exe  the client with the Wine testbed's board link; never shipped
+#   testbed/hal.dll   the Wine testbed's stand-in HAL (see win/wine-run)
+#   testbed/zrvsecprobe.sys  reads the control device's DACL back (Wine suite)
 # Included from the top CMakeLists.txt, which defines ZRV_DRIVER_SOURCES,
 # ZRV_WARNINGS and ZRV_FREESTANDING_FLAGS.
 
@@ -39,7 +40,8 @@ function(zrv_kernel_image target libs)
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/include
     ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${target} PRIVATE ZRV_KERNEL)
-  target_compile_options(${target} PRIVATE ${ZRV_WARNINGS} ${ZRV_KERNEL_FLAGS} -O2)
+  # (not for the version resource: windres takes none of them)
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:${ZRV_WARNINGS};${ZRV_KERNEL_FLAGS};-O2>")
   target_link_options(${target} PRIVATE
     -nostdlib -s
     -Wl,--subsystem,native:5.01
@@ -54,6 +56,22 @@ function(zrv_kernel_image target libs)
     VERBATIM)
 endfunction()
 
+# ---- Version resources -----------------------------------------------------------
+# Every image carries the project's version (project() in CMakeLists.txt) in
+# a version resource, which Explorer, the driver's service tools and
+# zrvctl --version read. TYPE and SUBTYPE are the resource's FILETYPE and
+# FILESUBTYPE.
+enable_language(RC)
+function(zrv_version_resource target filename type subtype description)
+  set(ZRV_RC_FILENAME ${filename})
+  set(ZRV_RC_TYPE ${type})
+  set(ZRV_RC_SUBTYPE ${subtype})
+  set(ZRV_RC_DESCRIPTION ${description})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/version/${filename}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/win/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
+
 # ---- zorvik.sys ----------------------------------------------------------------
 # The core and every back-end, found by the same glob as the Linux build, on
 # the kernel platform layer.
@@ -61,6 +79,7 @@ file(GLOB ZRV_KERNEL_LAYER_SOURCES CONFIGURE_DEPENDS driver/platform/kernel/*.cp
 add_executable(zorvik_sys ${ZRV_DRIVER_SOURCES} ${ZRV_KERNEL_LAYER_SOURCES})
 set_target_properties(zorvik_sys PROPERTIES OUTPUT_NAME zorvik)
 zrv_kernel_image(zorvik_sys "ntoskrnl;hal")
+zrv_version_resource(zorvik_sys zorvik.sys VFT_DRV VFT2_DRV_SYSTEM "Zorvik board-support driver")
 # The DDK headers only where the kernel's own types are used.
 set_source_files_properties(${ZRV_KERNEL_LAYER_SOURCES} PROPERTIES
   COMPILE_OPTIONS "-isystem;${ZRV_DDK_INCLUDE}")
@@ -93,21 +112,60 @@ target_include_directories(zorvik PUBLIC ${CMAKE_SOURCE_DIR}/include)
 target_include_directories(zorvik PRIVATE ${CMAKE_SOURCE_DIR})
 target_include_directories(zorvik SYSTEM PRIVATE ${ZRV_HOST_HEADERS})
 target_compile_definitions(zorvik PRIVATE FMT_HEADER_ONLY _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX)
-target_compile_options(zorvik PRIVATE ${ZRV_WARNINGS})
+target_compile_options(zorvik PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${ZRV_WARNINGS}>")
 target_link_options(zorvik PRIVATE -static -s -Wl,--subsystem,windows:5.01
   -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
 target_link_libraries(zorvik PRIVATE kernel32)
+zrv_version_resource(zorvik zorvik.dll VFT_DLL VFT2_UNKNOWN "Zorvik board-support library")
 
+# The client's commands and device back-end, compiled once for both builds
+# of the client below.
 file(GLOB ZRV_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS client/*.cpp client/win/*.cpp)
-add_executable(zrvctl ${ZRV_WIN_CLIENT_SOURCES})
-target_include_directories(zrvctl PRIVATE ${CMAKE_SOURCE_DIR} include)
-target_include_directories(zrvctl SYSTEM PRIVATE ${ZRV_HOST_HEADERS})
-target_compile_definitions(zrvctl PRIVATE FMT_HEADER_ONLY _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX)
-target_compile_options(zrvctl PRIVATE ${ZRV_WARNINGS})
-# One file to copy: no runtime DLLs of the toolchain. Runs on Windows XP.
-target_link_options(zrvctl PRIVATE -static -s -Wl,--subsystem,console:5.01
-  -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
-target_link_libraries(zrvctl PRIVATE zorvik ws2_32 kernel32)
+list(REMOVE_ITEM ZRV_WIN_CLIENT_SOURCES ${CMAKE_SOURCE_DIR}/client/win/backend_win.cpp)
+add_library(zrvctl_objects OBJECT ${ZRV_WIN_CLIENT_SOURCES})
+function(zrv_client target)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} include)
+  target_include_directories(${target} SYSTEM PRIVATE ${ZRV_HOST_HEADERS})
+  target_compile_definitions(${target} PRIVATE FMT_HEADER_ONLY _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX
+    ZRV_CLIENT_VERSION="${PROJECT_VERSION}")
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${ZRV_WARNINGS}>")
+endfunction()
+zrv_client(zrvctl_objects)
+
+# zrvctl.exe, the client that ships: the machine's own device, no board.
+# zrvctl-testbed.exe, the Wine testbed's: the same client with the board
+# link to the testbed's emulated board (win/testbed/board_remote.cpp,
+# --board-port). Never ship it.
+add_executable(zrvctl client/win/backend_win.cpp $<TARGET_OBJECTS:zrvctl_objects>)
+add_executable(zrvctl_testbed client/win/backend_win.cpp win/testbed/board_remote.cpp
+  $<TARGET_OBJECTS:zrvctl_objects>)
+set_target_properties(zrvctl_testbed PROPERTIES OUTPUT_NAME zrvctl-testbed)
+target_compile_definitions(zrvctl_testbed PRIVATE ZRV_TESTBED)
+foreach(client zrvctl zrvctl_testbed)
+  zrv_client(${client})
+  # One file to copy: no runtime DLLs of the toolchain. Runs on Windows XP.
+  target_link_options(${client} PRIVATE -static -s -Wl,--subsystem,console:5.01
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
+  target_link_libraries(${client} PRIVATE zorvik ws2_32 version kernel32)
+endforeach()
+# The keepalive service's event messages (win/events.mc), in both.
+string(REPLACE windres windmc ZRV_WINDMC ${CMAKE_RC_COMPILER})
+set(ZRV_EVENTS_DIR ${CMAKE_CURRENT_BINARY_DIR}/events)
+add_custom_command(OUTPUT ${ZRV_EVENTS_DIR}/events.rc.inc ${ZRV_EVENTS_DIR}/MSG00409.bin
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${ZRV_EVENTS_DIR}
+  COMMAND ${ZRV_WINDMC} -r ${ZRV_EVENTS_DIR} -h ${ZRV_EVENTS_DIR} ${CMAKE_SOURCE_DIR}/win/events.mc
+  COMMAND ${CMAKE_COMMAND} -E rename ${ZRV_EVENTS_DIR}/events.rc ${ZRV_EVENTS_DIR}/events.rc.inc
+  DEPENDS ${CMAKE_SOURCE_DIR}/win/events.mc VERBATIM)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/win/events.rc PROPERTIES
+  OBJECT_DEPENDS "${ZRV_EVENTS_DIR}/events.rc.inc;${ZRV_EVENTS_DIR}/MSG00409.bin")
+add_custom_target(zrv_events DEPENDS ${ZRV_EVENTS_DIR}/events.rc.inc)
+foreach(client zrvctl zrvctl_testbed)
+  add_dependencies(${client} zrv_events)
+  target_sources(${client} PRIVATE win/events.rc)
+  target_include_directories(${client} PRIVATE ${ZRV_EVENTS_DIR})
+endforeach()
+zrv_version_resource(zrvctl zrvctl.exe VFT_APP VFT2_UNKNOWN "Zorvik control client")
+zrv_version_resource(zrvctl_testbed zrvctl-testbed.exe VFT_APP VFT2_UNKNOWN "Zorvik control client, Wine testbed build")
 
 # The examples, C89 on zorvik.dll, beside it.
 foreach(example wdt_keepalive dio_lines)
@@ -119,8 +177,8 @@ foreach(example wdt_keepalive dio_lines)
   target_link_libraries(${example} PRIVATE zorvik kernel32)
 endforeach()
 
-# ---- The Wine test bench -------------------------------------------------------
-add_subdirectory(win/bench)
+# ---- The Wine testbed -------------------------------------------------------
+add_subdirectory(win/testbed)
 
 if(ZRV_BUILD_TESTS)
   enable_testing()

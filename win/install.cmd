@@ -6,20 +6,28 @@ rem Windows XP or later, run as an Administrator):
 rem   1. checks for administrator rights and a 32-bit x86 system;
 rem   2. saves the configuration already under HKLM\Software\Varnel\Zorvik
 rem      to zorvik-backup.reg beside this script, before changing anything;
-rem   3. imports the board's configuration (BOARD.reg, one of the
+rem   3. stops the keepalive service "zrvwdt" when it runs (Windows refuses
+rem      to stop a driver that a running service depends on), then the
+rem      driver;
+rem   4. imports the board's configuration (BOARD.reg, one of the
 rem      boards\*.reg files or the board integrator's own), replacing the
 rem      old one; when the import fails, shows reg's error text, puts the
-rem      saved configuration back and stops;
-rem   4. copies zorvik.sys (default: the one beside this script) to
-rem      %SystemRoot%\system32\drivers, zorvik.dll (beside this script,
-rem      where zrvctl.exe finds it) to %SystemRoot%\system32, where every
-rem      management program finds it, and the board's profile
-rem      (BOARD.profile.json beside BOARD.reg) beside zrvctl.exe as
-rem      zorvik.profile.json;
-rem   5. registers the kernel service "zorvik", started at every boot;
-rem   6. starts it now and shows zrvctl status.
+rem      saved configuration back, starts what it stopped and stops;
+rem   5. copies zorvik.sys (default: the one beside this script) to
+rem      %SystemRoot%\system32\drivers, and zorvik.dll and zrvctl.exe (beside
+rem      this script) and the board's profile (BOARD.profile.json beside
+rem      BOARD.reg) as zorvik.profile.json to %SystemRoot%\system32, where
+rem      every program finds the library, zrvctl.exe is on the PATH and finds
+rem      the profile beside itself, and the keepalive service runs from;
+rem      without a profile an older one is removed (sensors then shows raw
+rem      readings);
+rem   6. registers the kernel service "zorvik", started at every boot;
+rem   7. starts it now, and the keepalive service if it ran before, and
+rem      shows zrvctl status.
 rem The driver reads its configuration once, when it loads: after changing
 rem the configuration, run install.cmd again (it restarts the driver).
+rem ZRV_SC, when set, names the program used instead of sc (the tests log
+rem the order of the service-control calls through it).
 setlocal
 if "%~1"=="" goto usage
 if "%~1"=="/?" goto usage
@@ -29,6 +37,9 @@ set "DRIVER=%~2"
 if "%DRIVER%"=="" set "DRIVER=%~dp0zorvik.sys"
 set "BACKUP=%~dp0zorvik-backup.reg"
 set "ERRORS=%TEMP%\zorvik-install.txt"
+set "SCOUT=%TEMP%\zorvik-sc.txt"
+set "SYS32=%SystemRoot%\system32"
+if not defined ZRV_SC set "ZRV_SC=sc"
 if not exist "%BOARD_REG%" (echo install: %BOARD_REG% not found & exit /b 2)
 if not exist "%DRIVER%" (echo install: %DRIVER% not found & exit /b 2)
 
@@ -51,8 +62,28 @@ set "HAD_CONFIG=1"
 echo install: the old configuration is saved in %BACKUP%
 
 :import
-rem A running driver keeps its old configuration: stop it first.
-sc stop zorvik >nul 2>&1
+rem The keepalive service keeps the driver open, and Windows refuses to stop
+rem a driver that a running service depends on (error 1051): stop the
+rem service first, wait until it has stopped, and start it again last.
+set "KEEPALIVE="
+call %ZRV_SC% query zrvwdt >"%SCOUT%" 2>&1
+find "RUNNING" "%SCOUT%" >nul 2>&1
+if errorlevel 1 goto stopdriver
+set "KEEPALIVE=1"
+call %ZRV_SC% stop zrvwdt >nul 2>&1
+set "WAITED=0"
+:waitkeepalive
+call %ZRV_SC% query zrvwdt >"%SCOUT%" 2>&1
+find "STOPPED" "%SCOUT%" >nul 2>&1
+if not errorlevel 1 goto stopdriver
+set /a WAITED+=1
+if %WAITED% GEQ 30 (echo install: the zrvwdt service does not stop; nothing else changed & exit /b 1)
+ping -n 2 127.0.0.1 >nul 2>&1
+goto waitkeepalive
+
+:stopdriver
+rem A running driver keeps its old configuration: stop it.
+call %ZRV_SC% stop zorvik >nul 2>&1
 reg delete "HKLM\Software\Varnel\Zorvik" /f >nul 2>&1
 reg import "%BOARD_REG%" >"%ERRORS%" 2>&1
 if not errorlevel 1 goto imported
@@ -61,36 +92,49 @@ type "%ERRORS%"
 reg delete "HKLM\Software\Varnel\Zorvik" /f >nul 2>&1
 if defined HAD_CONFIG reg import "%BACKUP%" >nul 2>&1
 if defined HAD_CONFIG (echo install: the old configuration is back in place) else (echo install: there was no configuration before)
-sc start zorvik >nul 2>&1
+call %ZRV_SC% start zorvik >nul 2>&1
+if defined KEEPALIVE call %ZRV_SC% start zrvwdt >nul 2>&1
 exit /b 1
 
 :imported
-copy /y "%DRIVER%" "%SystemRoot%\system32\drivers\zorvik.sys" >nul
-if errorlevel 1 (echo install: cannot copy %DRIVER% to %SystemRoot%\system32\drivers & exit /b 1)
-if exist "%PROFILE%" copy /y "%PROFILE%" "%~dp0zorvik.profile.json" >nul
-if not exist "%~dp0zorvik.dll" goto service
-copy /y "%~dp0zorvik.dll" "%SystemRoot%\system32\zorvik.dll" >nul
-if errorlevel 1 (echo install: cannot copy zorvik.dll to %SystemRoot%\system32 & exit /b 1)
+copy /y "%DRIVER%" "%SYS32%\drivers\zorvik.sys" >nul
+if errorlevel 1 (echo install: cannot copy %DRIVER% to %SYS32%\drivers & exit /b 1)
+for %%f in (zorvik.dll zrvctl.exe) do (
+  if exist "%~dp0%%f" copy /y "%~dp0%%f" "%SYS32%\%%f" >nul
+  if errorlevel 1 (echo install: cannot copy %%f to %SYS32% & exit /b 1)
+)
+if exist "%PROFILE%" goto profile
+if exist "%SYS32%\zorvik.profile.json" del /f "%SYS32%\zorvik.profile.json"
+echo install: no board profile %PROFILE%: sensors shows raw readings
+goto service
+:profile
+copy /y "%PROFILE%" "%SYS32%\zorvik.profile.json" >nul
+if errorlevel 1 (echo install: cannot copy %PROFILE% to %SYS32% & exit /b 1)
 
 :service
 
-sc query zorvik >nul 2>&1
+call %ZRV_SC% query zorvik >nul 2>&1
 if errorlevel 1 goto create
 rem Registered by an earlier install: bring its settings back to ours, or,
 rem where sc has no "config", register it anew.
-sc config zorvik type= kernel start= auto error= normal binPath= "\SystemRoot\system32\drivers\zorvik.sys" >nul 2>&1
+call %ZRV_SC% config zorvik type= kernel start= auto error= normal binPath= "\SystemRoot\system32\drivers\zorvik.sys" >nul 2>&1
 if not errorlevel 1 goto start
-sc delete zorvik >nul
+call %ZRV_SC% delete zorvik >nul
 :create
-sc create zorvik type= kernel start= auto error= normal binPath= "\SystemRoot\system32\drivers\zorvik.sys" DisplayName= "Zorvik board support" >nul
+call %ZRV_SC% create zorvik type= kernel start= auto error= normal binPath= "\SystemRoot\system32\drivers\zorvik.sys" DisplayName= "Zorvik board support" >nul
 if errorlevel 1 (echo install: cannot register the zorvik service & exit /b 1)
 
 :start
 
-sc start zorvik >nul
+call %ZRV_SC% start zorvik >nul
 if errorlevel 1 (echo install: the driver did not start; see the system event log & exit /b 1)
 echo install: zorvik is running with the configuration of %BOARD_REG%
-if exist "%~dp0zrvctl.exe" "%~dp0zrvctl.exe" status
+if not defined KEEPALIVE goto status
+call %ZRV_SC% start zrvwdt >nul
+if errorlevel 1 (echo install: the keepalive service zrvwdt did not start again; see the event log & exit /b 1)
+echo install: the keepalive service zrvwdt runs again
+:status
+if exist "%SYS32%\zrvctl.exe" "%SYS32%\zrvctl.exe" status
 exit /b 0
 
 :wrongsystem

@@ -177,6 +177,9 @@ public:
     }
 
     std::string profileHint() const override { return "NAME.profile.json beside the board's NAME.reg"; }
+    std::string driverVersion() const override {
+        return "driver: the virtual board's, built into this zrvctl";
+    }
 
     int run(const std::vector<Action>& actions, const RunOptions& options) override {
         sim::Machine machine;

@@ -1,20 +1,24 @@
 // The Windows back-end: the requests go to "\\.\ZRVDev", the control device
-// of the zorvik.sys running on this machine. Board commands need the
-// emulated board of the Wine test bench (--board-port); on a real machine
-// there is none, and loops follow the wall clock.
-#include <fcntl.h>
+// of the zorvik.sys running on this machine. On a real machine there is no
+// board to command, and loops follow the wall clock. Only the Wine testbed's
+// build of the client (zrvctl-testbed.exe, ZRV_TESTBED) links the board
+// link: --board-port points the board commands at the emulated board.
 #include <fmt/format.h>
-#include <io.h>
 #include <windows.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <string_view>
 
 #include "client/backend.h"
-#include "client/win/board_remote.h"
+#include "client/win/console_text.h"
 #include "client/win/device_win.h"
+#ifdef ZRV_TESTBED
+#include "win/testbed/board_remote.h"
+#endif
 
 namespace zrvctl {
 
@@ -84,20 +88,92 @@ std::string besideExecutable(const char* name) {
     return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + name;
 }
 
+// The board's profile: zorvik.profile.json beside this zrvctl.exe, else the
+// one install.cmd put in the system folder, so that every copy of the
+// client on the machine reads the board alike.
+std::string defaultProfile() {
+    const std::string beside = besideExecutable("zorvik.profile.json");
+    if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return beside;
+    char dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    return n > 0 && n < sizeof dir ? std::string(dir, n) + "\\zorvik.profile.json" : beside;
+}
+
+// The file the service "zorvik" loads: its ImagePath, as the service
+// manager stores it ("\SystemRoot\...", "System32\..." relative to the
+// Windows folder, or "\??\C:\..."); empty when there is no such service.
+std::string driverFile() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\zorvik", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return {};
+    char value[MAX_PATH];
+    DWORD type = 0, length = sizeof value - 1;
+    const LONG read =
+        RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<BYTE*>(value), &length);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+    value[length] = '\0';
+    char expanded[MAX_PATH];
+    const DWORD n = ExpandEnvironmentStringsA(value, expanded, sizeof expanded);
+    std::string path = n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string(value);
+    char windows[MAX_PATH];
+    const UINT w = GetWindowsDirectoryA(windows, sizeof windows);
+    const std::string root = w > 0 && w < sizeof windows ? std::string(windows, w) : std::string();
+    auto startsWith = [&path](const char* prefix) {
+        return _strnicmp(path.c_str(), prefix, strlen(prefix)) == 0;
+    };
+    if (startsWith("\\??\\")) return path.substr(4);
+    if (startsWith("\\SystemRoot\\")) return root + path.substr(11);
+    if (path.size() > 1 && path[1] != ':' && path[0] != '\\') return root + "\\" + path;
+    return path;
+}
+
+// The file version in a file's version resource, "1.2.3" (the fourth part
+// when it is not 0); empty when the file has none.
+std::string fileVersion(const std::string& file) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoLength = 0;
+    if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &infoLength) || info == nullptr ||
+        infoLength < sizeof *info || info->dwSignature != VS_FFI_SIGNATURE)
+        return {};
+    std::string v = fmt::format("{}.{}.{}", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                                HIWORD(info->dwFileVersionLS));
+    if (LOWORD(info->dwFileVersionLS) != 0) v += fmt::format(".{}", LOWORD(info->dwFileVersionLS));
+    return v;
+}
+
 class WinBackend : public Backend {
 public:
-    void addOptions(CLI::App& app, RunOptions&) override {
-        app.add_option(
-               "--board-port", boardPort_,
-               "test bench only: the emulated board's server on 127.0.0.1:PORT, for the board commands")
+    void addOptions([[maybe_unused]] CLI::App& app, RunOptions&) override {
+#ifdef ZRV_TESTBED
+        app.add_option("--board-port", boardPort_,
+                       "the emulated board's server on 127.0.0.1:PORT, for the board commands")
             ->check(CLI::Range(1, 65535))
-            ->group("");  // the test bench's: not in the help a user reads
+            ->group("");  // the testbed's: not in the help a user reads
+#endif
     }
 
-    std::string profileHint() const override { return "zorvik.profile.json beside zrvctl.exe"; }
+    std::string profileHint() const override {
+        return "zorvik.profile.json beside zrvctl.exe, else in the system folder";
+    }
+
+    std::string driverVersion() const override {
+        const std::string file = driverFile();
+        if (file.empty()) return "driver: not installed (no service zorvik)";
+        const std::string version = fileVersion(file);
+        if (version.empty()) return fmt::format("driver: {}: no version found", file);
+        return fmt::format("driver: zorvik.sys {} ({})", version, file);
+    }
 
     int run(const std::vector<Action>& actions, const RunOptions& options) override {
-        const Profile profile = chooseProfile(options.profile, besideExecutable("zorvik.profile.json"));
+        if (options.json) ConsoleText::keepUtf8();
+        const Profile profile = chooseProfile(options.profile, defaultProfile());
         WinDevice device;
         WinConfig config;
         // config needs only the registry; every other command the device.
@@ -107,12 +183,17 @@ public:
             std::cerr << "zrvctl: " << e.message << "\n";
             if (options.needsDevice) return kExitNoDriver;
         }
+#ifdef ZRV_TESTBED
         std::unique_ptr<RemoteBoard> board;
         if (boardPort_ != 0) board = std::make_unique<RemoteBoard>(static_cast<uint16_t>(boardPort_));
-        RealClock real;
         std::unique_ptr<BoardClock> virtualTime;
         if (board) virtualTime = std::make_unique<BoardClock>(*board);
+        RealClock real;
         Clock& clock = board ? static_cast<Clock&>(*virtualTime) : real;
+#else
+        std::unique_ptr<Board> board;  // none on a real machine
+        RealClock clock;
+#endif
         Context ctx{device, board.get(), clock, profile, &config, options.json, kExitOk, {}};
         for (auto& a : actions) {
             if (interrupted()) break;
@@ -123,17 +204,32 @@ public:
         return ctx.exitCode;
     }
 
+#ifdef ZRV_TESTBED
 private:
     unsigned boardPort_ = 0;
+#endif
 };
 
 }  // namespace
 
+void addServiceCommand(CommandTable& table);  // service.cpp
+
 std::unique_ptr<Backend> makeBackend() {
-    // Answers are lines ending in "\n" on every system, as on Linux.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
+    // Windows lines in the console's code page, from the first word on.
+    static ConsoleText out(1), err(2);
     return std::make_unique<WinBackend>();
+}
+
+void addPlatformCommands(CommandTable& table) {
+#ifndef ZRV_TESTBED
+    // A real machine has no emulated board: its commands are the testbed's.
+    static constexpr std::string_view kBoardCommands[] = {"advance", "pinset", "pinget", "resets"};
+    std::erase_if(table, [](const Command& c) {
+        return std::find(std::begin(kBoardCommands), std::end(kBoardCommands), c.name) !=
+               std::end(kBoardCommands);
+    });
+#endif
+    addServiceCommand(table);
 }
 
 }  // namespace zrvctl

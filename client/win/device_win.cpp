@@ -4,27 +4,11 @@
 #include <windows.h>
 
 #include "client/commands.h"
+#include "win/last_status.h"
 
 namespace zrvctl {
 
 namespace {
-
-// Win32 errors back to kernel statuses, for a system whose ntdll cannot
-// tell the status itself. Only the statuses the driver and the I/O manager
-// give are listed.
-int32_t StatusFromWin32(DWORD error) {
-    switch (error) {
-        case ERROR_SUCCESS: return ZRV_STATUS_SUCCESS;
-        case ERROR_GEN_FAILURE: return ZRV_STATUS_UNSUCCESSFUL;
-        case ERROR_INVALID_FUNCTION: return ZRV_STATUS_NOT_IMPLEMENTED;
-        case ERROR_INVALID_PARAMETER: return ZRV_STATUS_INVALID_PARAMETER;
-        case ERROR_ACCESS_DENIED: return ZRV_STATUS_ACCESS_DENIED;
-        case ERROR_NO_SYSTEM_RESOURCES: return ZRV_STATUS_INSUFFICIENT_RESOURCES;
-        case ERROR_NOT_SUPPORTED: return ZRV_STATUS_NOT_SUPPORTED;
-        case ERROR_FILE_NOT_FOUND: return static_cast<int32_t>(0xC0000034u);    // object name not found
-        default: return static_cast<int32_t>(0xC0070000u | (error & 0xFFFFu));  // a Win32 error as a status
-    }
-}
 
 HANDLE OpenDevice(HandleAccess access) {
     const DWORD desired = access == HandleAccess::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
@@ -33,21 +17,6 @@ HANDLE OpenDevice(HandleAccess access) {
 }
 
 }  // namespace
-
-int32_t lastKernelStatus() {
-    const DWORD error = GetLastError();
-    // Windows XP's ntdll keeps the status a failed call ended with in the
-    // thread (RtlGetLastNtStatus); the Win32 error maps several statuses to
-    // one, so use it only when the status is not to be had.
-    using GetLastNtStatus = LONG(WINAPI*)();
-    static const GetLastNtStatus get = reinterpret_cast<GetLastNtStatus>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetLastNtStatus")));
-    if (get != nullptr) {
-        const int32_t status = static_cast<int32_t>(get());
-        if (status < 0) return status;
-    }
-    return StatusFromWin32(error);
-}
 
 // Why the device cannot be opened, in the words an operator acts on.
 static std::string openFailure(DWORD error) {
@@ -61,7 +30,8 @@ static std::string openFailure(DWORD error) {
             return fmt::format("run as administrator: only Administrators and the local system may open {}",
                                ZRV_USER_DEVICE_NAME);
         default:
-            return fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(lastKernelStatus()));
+            return fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME,
+                               statusName(zorvik::lastKernelStatus()));
     }
 }
 
@@ -88,7 +58,7 @@ Reply WinDevice::ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_
     const BOOL ok =
         DeviceIoControl(device, code, in.empty() ? nullptr : in.data(), static_cast<DWORD>(in.size()),
                         out.empty() ? nullptr : out.data(), outputLength, &returned, nullptr);
-    const int32_t status = ok ? ZRV_STATUS_SUCCESS : lastKernelStatus();
+    const int32_t status = ok ? ZRV_STATUS_SUCCESS : zorvik::lastKernelStatus();
     if (returned > outputLength) returned = outputLength;
     return Reply{status, static_cast<uint32_t>(returned),
                  std::vector<uint8_t>(out.begin(), out.begin() + returned)};

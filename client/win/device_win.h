@@ -30,7 +30,4 @@ private:
     HANDLE readWrite_ = INVALID_HANDLE_VALUE;
 };
 
-// The kernel status behind the calling thread's last failed call.
-int32_t lastKernelStatus();
-
 }  // namespace zrvctl

@@ -1,15 +1,22 @@
-// zrvctl.exe service install|remove|run: the watchdog keepalive loop as a
-// Windows service, "zrvwdt". install registers it with the service control
-// manager (started automatically at boot, after the driver's service, the
-// keepalive options stored in its command line) and starts it; remove stops
-// it and deletes it. The service manager starts "zrvctl.exe service run
-// --every ... --timeout ...", which runs the loop until the service is
+// zrvctl.exe service install|remove|status|run: the watchdog keepalive loop
+// as a Windows service, "zrvwdt". install registers it with the service
+// control manager (started automatically at boot, after the driver's
+// service, the keepalive options stored in its command line) and its event
+// source, and starts it; remove stops it and deletes both; status shows its
+// state and command line. The service manager starts "zrvctl.exe service
+// run --every ... --timeout ...", which runs the loop until the service is
 // stopped, and then stops the watchdog unless --leave-running was given.
+// The service has no console: what it would print on standard error (its
+// errors and warnings) goes to the Application event log, source "zrvwdt".
+// It runs the zrvctl.exe that install.cmd put in the system folder when
+// there is one, not the copy that installed it (an unpack folder may go).
 #include <fmt/format.h>
 #include <windows.h>
 
 #include <CLI/CLI.hpp>
+#include <iostream>
 #include <memory>
+#include <streambuf>
 
 #include "client/commands.h"
 
@@ -45,6 +52,37 @@ std::string executable() {
     return std::string(path, n);
 }
 
+// The copy of zrvctl.exe the service runs: install.cmd's, in the system
+// folder, else this one.
+std::string serviceExecutable() {
+    char dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    if (n > 0 && n < sizeof dir) {
+        const std::string installed = std::string(dir, n) + "\\zrvctl.exe";
+        if (GetFileAttributesA(installed.c_str()) != INVALID_FILE_ATTRIBUTES) return installed;
+    }
+    return executable();
+}
+
+constexpr const char* kEventSourceKey = "System\\CurrentControlSet\\Services\\Eventlog\\Application\\zrvwdt";
+
+// The event source "zrvwdt": its messages are zrvctl.exe's message table
+// (one message, the text as given).
+bool registerEventSource(const std::string& exe) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    const bool ok =
+        RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe.c_str()),
+                       static_cast<DWORD>(exe.size() + 1)) == ERROR_SUCCESS &&
+        RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                       sizeof types) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
 // Service handles closed on every path.
 struct ScHandle {
     SC_HANDLE h;
@@ -59,8 +97,9 @@ struct ScHandle {
 void install(Context& ctx, const ServiceArgs& a) {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (scm.h == nullptr) return fail(ctx, "service", systemError(GetLastError()));
-    std::string command = fmt::format("\"{}\" service run --every {} --timeout {}{}", executable(), a.every,
-                                      a.timeout, a.leaveRunning ? " --leave-running" : "");
+    const std::string exe = serviceExecutable();
+    std::string command = fmt::format("\"{}\" service run --every {} --timeout {}{}", exe, a.every, a.timeout,
+                                      a.leaveRunning ? " --leave-running" : "");
     if (!a.metrics.empty()) command += fmt::format(" --metrics \"{}\"", a.metrics);
     if (!a.listen.empty()) command += fmt::format(" --listen {}", a.listen);
     // Started after the driver's service, which it needs.
@@ -69,6 +108,7 @@ void install(Context& ctx, const ServiceArgs& a) {
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                     command.c_str(), nullptr, nullptr, kDependencies, nullptr, nullptr));
     if (service.h == nullptr) return fail(ctx, "service", systemError(GetLastError()));
+    if (!registerEventSource(exe)) warn(ctx, "service", "its errors cannot go to the event log");
     if (!StartServiceA(service.h, 0, nullptr))
         return fail(ctx, "service",
                     fmt::format("installed, but it did not start: {}", systemError(GetLastError())));
@@ -90,11 +130,84 @@ void remove(Context& ctx) {
             Sleep(100);
     }
     if (!DeleteService(service.h)) return fail(ctx, "service", systemError(GetLastError()));
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
     answer(ctx, fmt::format("service {} stopped and removed", kServiceName),
            {{"service", kServiceName}, {"installed", false}});
 }
 
+struct StateName {
+    DWORD state;
+    const char* name;
+};
+const StateName kStates[] = {
+    {SERVICE_STOPPED, "stopped"}, {SERVICE_START_PENDING, "starting"},    {SERVICE_STOP_PENDING, "stopping"},
+    {SERVICE_RUNNING, "running"}, {SERVICE_CONTINUE_PENDING, "resuming"}, {SERVICE_PAUSE_PENDING, "pausing"},
+    {SERVICE_PAUSED, "paused"},
+};
+
+void status(Context& ctx) {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (scm.h == nullptr) return fail(ctx, "service", systemError(GetLastError()));
+    ScHandle service(OpenServiceA(scm.h, kServiceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+    if (service.h == nullptr) return fail(ctx, "service", systemError(GetLastError()));
+    SERVICE_STATUS state{};
+    DWORD needed = 0;
+    QueryServiceConfigA(service.h, nullptr, 0, &needed);
+    std::vector<uint8_t> buffer(std::max<DWORD>(needed, sizeof(QUERY_SERVICE_CONFIGA)));
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (!QueryServiceStatus(service.h, &state) ||
+        !QueryServiceConfigA(service.h, config, static_cast<DWORD>(buffer.size()), &needed))
+        return fail(ctx, "service", systemError(GetLastError()));
+    const char* name = "unknown";
+    for (const StateName& s : kStates)
+        if (s.state == state.dwCurrentState) name = s.name;
+    const bool atBoot = config->dwStartType == SERVICE_AUTO_START;
+    const std::string command = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "";
+    answer(ctx,
+           fmt::format("service {}: {}, {}: {}", kServiceName, name,
+                       atBoot ? "started at boot" : "not started at boot", command),
+           {{"service", kServiceName}, {"state", name}, {"at_boot", atBoot}, {"command", command}});
+}
+
 // ---- The service itself ------------------------------------------------------
+
+// Standard error of the service, a line an event (std::cerr flushes after
+// every insertion, so a line is reported when it ends): warnings as
+// warnings, the rest as errors.
+class EventLogBuffer : public std::streambuf {
+public:
+    EventLogBuffer() : source_(RegisterEventSourceA(nullptr, kServiceName)) {}
+    ~EventLogBuffer() override {
+        report();
+        if (source_ != nullptr) DeregisterEventSource(source_);
+    }
+    EventLogBuffer(const EventLogBuffer&) = delete;
+    EventLogBuffer& operator=(const EventLogBuffer&) = delete;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        if (c == '\n')
+            report();
+        else
+            line_ += static_cast<char>(c);
+        return c;
+    }
+
+private:
+    void report() {
+        if (line_.empty() || source_ == nullptr) return;
+        const char* strings[] = {line_.c_str()};
+        const WORD type =
+            line_.find(": warning: ") != std::string::npos ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE;
+        ReportEventA(source_, type, 0, kEventText, nullptr, 1, 0, strings, nullptr);
+        line_.clear();
+    }
+
+    static constexpr DWORD kEventText = 1;  // the message table's one message: the text
+    HANDLE source_;
+    std::string line_;
+};
 
 Context* gContext = nullptr;
 Keepalive gKeepalive;
@@ -131,6 +244,12 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
 }
 
 void run(Context& ctx, const ServiceArgs& a) {
+    EventLogBuffer events;
+    std::streambuf* console = std::cerr.rdbuf(&events);
+    struct Restore {
+        std::streambuf* buffer;
+        ~Restore() { std::cerr.rdbuf(buffer); }
+    } restore{console};
     gContext = &ctx;
     gKeepalive = Keepalive{parseDuration(a.every, "every"),
                            parseDuration(a.timeout, "timeout"),
@@ -140,17 +259,19 @@ void run(Context& ctx, const ServiceArgs& a) {
                            a.listen};
     static char name[] = "zrvwdt";
     SERVICE_TABLE_ENTRYA table[] = {{name, serviceMain}, {nullptr, nullptr}};
-    if (!StartServiceCtrlDispatcherA(table))
+    if (!StartServiceCtrlDispatcherA(table)) {
+        std::cerr.rdbuf(console);
         fail(ctx, "service",
              "service run is for the service manager; use wdctl keepalive --every at a prompt");
+    }
 }
 
 Builder defineService(CLI::App& app) {
     auto a = std::make_shared<ServiceArgs>();
     app.add_option("ACTION", a->action,
-                   "install (and start), remove (stop and delete), run (the service manager's)")
+                   "install (and start), remove (stop and delete), status, run (the service manager's)")
         ->required()
-        ->check(CLI::IsMember({"install", "remove", "run"}));
+        ->check(CLI::IsMember({"install", "remove", "status", "run"}));
     app.add_option("--every", a->every, "restart the watchdog every DURATION (default 10s)");
     app.add_option("--timeout", a->timeout, "the watchdog's timeout (default 60s)");
     app.add_flag("--leave-running", a->leaveRunning, "do not stop the watchdog when the service stops");
@@ -169,6 +290,8 @@ Builder defineService(CLI::App& app) {
                 install(ctx, a);
             else if (a.action == "remove")
                 remove(ctx);
+            else if (a.action == "status")
+                status(ctx);
             else
                 run(ctx, a);
         };
@@ -177,9 +300,9 @@ Builder defineService(CLI::App& app) {
 
 }  // namespace
 
-void addPlatformCommands(CommandTable& table) {
+void addServiceCommand(CommandTable& table) {
     table.push_back(
-        {"service", "the watchdog keepalive as a Windows service: install, remove", defineService});
+        {"service", "the watchdog keepalive as a Windows service: install, remove, status", defineService});
 }
 
 }  // namespace zrvctl

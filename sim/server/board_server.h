@@ -1,7 +1,7 @@
 // The board server's requests: one emulated board (a sim::Machine with its
 // devices, no driver) answering port accesses and board commands, one
 // request line at a time. zrvboard puts it on a loopback TCP port for the
-// Wine test bench, where the stand-in hal.dll sends the driver's port
+// Wine testbed, where the stand-in hal.dll sends the driver's port
 // accesses and zrvctl.exe its board commands.
 //
 // Requests and answers (numbers in decimal or 0x-hex; answers "ok ..." or

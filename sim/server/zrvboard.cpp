@@ -1,5 +1,5 @@
 // zrvboard: serves one emulated board on a loopback TCP port, for the Wine
-// test bench (win/wine-run). The board file is the one zrvctl --sim takes;
+// testbed (win/wine-run). The board file is the one zrvctl --sim takes;
 // its registry export is not applied here (wine-run imports it into the
 // Wine registry) but its path is reported.
 //
@@ -12,7 +12,7 @@
 // in arrival order (see board_server.h). On "quit" it writes the port trace
 // and the device violations to their files and exits 0. With no request for
 // --idle-exit seconds (default 600) it gives up and exits 3, so that a
-// crashed bench run leaves no server behind.
+// crashed testbed run leaves no server behind.
 #include <arpa/inet.h>
 #include <fmt/format.h>
 #include <netinet/in.h>
@@ -78,7 +78,7 @@ int listenLoopback(uint16_t* port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"zrvboard: one emulated Zorvik board on a loopback port, for the Wine test bench"};
+    CLI::App app{"zrvboard: one emulated Zorvik board on a loopback port, for the Wine testbed"};
     std::string boardFile, infoFile, traceFile, violationsFile;
     int idleExit = 600;
     app.add_option("--board", boardFile, "board file (as zrvctl --sim takes)")->required();

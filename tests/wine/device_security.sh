@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Who may open the control device, as the kernel holds it: zorvik.sys is
-# started under Wine, then the bench's probe driver (zrvsecprobe.sys, same
+# started under Wine, then the testbed's probe driver (zrvsecprobe.sys, same
 # driver host) reads the security descriptor of "\Device\ZRV0" and prints
 # it. Only the local system and Administrators may have access, with every
 # right of a device, and the device type is 0x8820.
@@ -8,27 +8,27 @@
 # Wine keeps no device characteristics (FILE_DEVICE_SECURE_OPEN shows as 0
 # there), so that line is shown but not compared.
 set -uo pipefail
-. "$(dirname "$0")/../../win/bench/bench.sh"
-bench_check_builds
+. "$(dirname "$0")/../../win/testbed/testbed.sh"
+testbed_check_builds
 work=$(mktemp -d)
-trap 'bench_cleanup; rm -rf "$work"' EXIT
-bench_begin "$work"
-bench_start_board "$bench_src/boards/default.json" || exit 1
-bench_start_session
-bench_import_registry
+trap 'testbed_cleanup; rm -rf "$work"' EXIT
+testbed_begin "$work"
+testbed_start_board "$testbed_src/boards/default.json" || exit 1
+testbed_start_session
+testbed_import_registry
 status=0
-if ! bench_start_service zorvik; then
+if ! testbed_start_service zorvik; then
   echo "FAIL: zorvik did not start: $(cat "$work/sc-zorvik.out")"
   status=1
-elif ! bench_start_service zrvsecprobe; then
+elif ! testbed_start_service zrvsecprobe; then
   echo "FAIL: the probe did not start: $(cat "$work/sc-zrvsecprobe.out")"
   status=1
 fi
-bench_stop_service zrvsecprobe
-bench_stop_service zorvik
-bench_end_session
-bench_stop_board
-bench_debug_text | grep '^zrvsecprobe: ' >"$work/probe"
+testbed_stop_service zrvsecprobe
+testbed_stop_service zorvik
+testbed_end_session
+testbed_stop_board
+testbed_debug_text | grep '^zrvsecprobe: ' >"$work/probe"
 echo "what the probe saw:"
 cat "$work/probe"
 printf '%s\n' 'zrvsecprobe: type 0x8820' \

@@ -4,25 +4,25 @@
 # build prints on the virtual board (the same expected files), and the
 # driver must break no rule of the hardware.
 set -uo pipefail
-. "$(dirname "$0")/../../win/bench/bench.sh"
-bench_check_builds
+. "$(dirname "$0")/../../win/testbed/testbed.sh"
+testbed_check_builds
 for f in zorvik.dll wdt_keepalive.exe dio_lines.exe; do
-  [ -f "$ZRV_WINDOWS_BUILD/$f" ] || bench_die "$ZRV_WINDOWS_BUILD/$f is missing: build the windows-x86 preset"
+  [ -f "$ZRV_WINDOWS_BUILD/$f" ] || testbed_die "$ZRV_WINDOWS_BUILD/$f is missing: build the windows-x86 preset"
 done
-expected=$bench_src/tests/lib/expected
+expected=$testbed_src/tests/lib/expected
 work=$(mktemp -d)
-trap 'bench_cleanup; rm -rf "$work"' EXIT
-bench_begin "$work"
-bench_start_board "$bench_src/boards/default.json" || exit 2
-bench_start_session
-bench_import_registry
-bench_start_service zorvik || { echo "the driver did not load: $(cat "$work/sc-zorvik.out")"; exit 1; }
+trap 'testbed_cleanup; rm -rf "$work"' EXIT
+testbed_begin "$work"
+testbed_start_board "$testbed_src/boards/default.json" || exit 2
+testbed_start_session
+testbed_import_registry
+testbed_start_service zorvik || { echo "the driver did not load: $(cat "$work/sc-zorvik.out")"; exit 1; }
 
 status=0
 run() {  # expected-file program [args...]
   local want=$1
   shift
-  bench_wine "$@" 2>"$work/err" | tr -d '\r' >"$work/out"
+  testbed_wine "$@" 2>"$work/err" | tr -d '\r' >"$work/out"
   local rc=${PIPESTATUS[0]}
   if [ "$rc" -ne 0 ] || ! diff -u "$want" "$work/out"; then
     echo "FAILED ($rc): $*"
@@ -31,12 +31,12 @@ run() {  # expected-file program [args...]
   fi
 }
 run "$expected/wdt_keepalive.out" "$ZRV_WINDOWS_BUILD/wdt_keepalive.exe" \
-  "$(bench_winpath "$bench_src/boards/default.profile.json")" 2 0
+  "$(testbed_winpath "$testbed_src/boards/default.profile.json")" 2 0
 run "$expected/dio_lines.out" "$ZRV_WINDOWS_BUILD/dio_lines.exe"
 
-bench_stop_service zorvik
-bench_end_session
-bench_stop_board
+testbed_stop_service zorvik
+testbed_end_session
+testbed_stop_board
 if [ -s "$work/violations" ]; then
   sed 's/^/hardware protocol violation: /' "$work/violations"
   status=1

@@ -6,46 +6,46 @@
 # file with the watchdog's series after its restarts; and before the driver
 # runs, metrics says zorvik_up 0 with the reason and exits 4.
 set -uo pipefail
-. "$(dirname "$0")/../../win/bench/bench.sh"
-bench_check_builds
+. "$(dirname "$0")/../../win/testbed/testbed.sh"
+testbed_check_builds
 work=$(mktemp -d)
 listener=
-trap '[ -n "$listener" ] && kill "$listener" 2>/dev/null; bench_cleanup; rm -rf "$work"' EXIT
-bench_begin "$work"
+trap '[ -n "$listener" ] && kill "$listener" 2>/dev/null; testbed_cleanup; rm -rf "$work"' EXIT
+testbed_begin "$work"
 
 . "$(dirname "$0")/check.sh"
 samples() { grep -v '^#' "$1" | tr -d '\r' | grep -v '^zorvik_watchdog_' | sort; }
-zrvctl=C:\\zorvik-bench\\zrvctl.exe
-cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-bench/"
-cp -f "$bench_src/boards/default.profile.json" "$WINEPREFIX/drive_c/zorvik-bench/zorvik.profile.json"
-mkdir -p "$WINEPREFIX/drive_c/zorvik-bench/prom" "$work/linux"
-prom=$WINEPREFIX/drive_c/zorvik-bench/prom/zorvik.prom
+zrvctl=C:\\zorvik-testbed\\zrvctl.exe
+cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-testbed/"
+cp -f "$testbed_src/boards/default.profile.json" "$WINEPREFIX/drive_c/zorvik-testbed/zorvik.profile.json"
+mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed/prom" "$work/linux"
+prom=$WINEPREFIX/drive_c/zorvik-testbed/prom/zorvik.prom
 
-"$ZRV_LINUX_BUILD/zrvctl" --sim "$bench_src/boards/default.json" metrics --textfile "$work/linux" ||
-  bench_die "the Linux client wrote no metrics"
+"$ZRV_LINUX_BUILD/zrvctl" --sim "$testbed_src/boards/default.json" metrics --textfile "$work/linux" ||
+  testbed_die "the Linux client wrote no metrics"
 samples "$work/linux/zorvik.prom" >"$work/linux.samples"
 
-bench_start_board "$bench_src/boards/default.json" || exit 1
-bench_start_session
-bench_import_registry
+testbed_start_board "$testbed_src/boards/default.json" || exit 1
+testbed_start_session
+testbed_import_registry
 not_installed() {
-  bench_wine "$zrvctl" metrics | tr -d '\r' >"$work/down.prom"
+  testbed_wine "$zrvctl" metrics | tr -d '\r' >"$work/down.prom"
   local rc=${PIPESTATUS[0]}
   cat "$work/down.prom"
   [ "$rc" -eq 4 ] && grep -qx 'zorvik_up{reason="not installed"} 0' "$work/down.prom"
 }
 check "before the driver starts: zorvik_up 0, not installed, exit 4" not_installed
-bench_start_service zorvik || { echo "FAIL  the driver did not start"; exit 1; }
+testbed_start_service zorvik || { echo "FAIL  the driver did not start"; exit 1; }
 
 same_textfile() {
-  bench_wine "$zrvctl" metrics --textfile 'C:\zorvik-bench\prom' &&
+  testbed_wine "$zrvctl" metrics --textfile 'C:\zorvik-testbed\prom' &&
     samples "$prom" >"$work/wine.samples" && diff -u "$work/linux.samples" "$work/wine.samples"
 }
 check "metrics --textfile: the samples of the Linux client" same_textfile
 check "the written file ends in line feeds only (the exposition format)" bash -c "! grep -q $'\r' '$prom'"
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-timeout "$bench_timeout" wine "$zrvctl" metrics --listen 127.0.0.1:$port </dev/null >"$work/listen.log" 2>&1 &
+timeout "$testbed_timeout" wine "$zrvctl" metrics --listen 127.0.0.1:$port </dev/null >"$work/listen.log" 2>&1 &
 listener=$!
 scrape() {
   python3 - "$port" >"$work/scrape.prom" <<'PY'
@@ -77,11 +77,11 @@ keepalive_file() {
   cat "$prom"
   return 1
 }
-check "service install --metrics" bench_wine "$zrvctl" service install --every 1s --timeout 10s --metrics 'C:\zorvik-bench\prom'
+check "service install --metrics" testbed_wine "$zrvctl" service install --every 1s --timeout 10s --metrics 'C:\zorvik-testbed\prom'
 check "the service writes the watchdog's series after its restarts" keepalive_file
-check "service remove" bench_wine "$zrvctl" service remove
+check "service remove" testbed_wine "$zrvctl" service remove
 
-bench_stop_service zorvik
-bench_end_session
-bench_stop_board
+testbed_stop_service zorvik
+testbed_end_session
+testbed_stop_board
 check_summary

@@ -8,16 +8,16 @@
 # the watchdog: no reset however long the board runs on. The same with
 # --leave-running resets the board once the service is gone.
 set -uo pipefail
-. "$(dirname "$0")/../../win/bench/bench.sh"
-bench_check_builds
+. "$(dirname "$0")/../../win/testbed/testbed.sh"
+testbed_check_builds
 work=$(mktemp -d)
-trap 'bench_cleanup; rm -rf "$work"' EXIT
-bench_begin "$work"
+trap 'testbed_cleanup; rm -rf "$work"' EXIT
+testbed_begin "$work"
 
 . "$(dirname "$0")/check.sh"
 board() {  # one request to the board server; prints what follows "ok"
   local reply
-  exec 7<>"/dev/tcp/127.0.0.1/$bench_port" || return 1
+  exec 7<>"/dev/tcp/127.0.0.1/$testbed_port" || return 1
   printf '%s\n' "$1" >&7
   read -r -t 10 reply <&7
   exec 7>&-
@@ -31,23 +31,23 @@ follow_wall_clock() {  # SECONDS: the board runs two seconds a real second
 }
 no_resets() { [ -z "$(board resets | tr -d ' ')" ]; }
 one_reset() { [ "$(board resets | wc -w)" = 1 ]; }
-zrvctl=C:\\zorvik-bench\\zrvctl.exe
+zrvctl=C:\\zorvik-testbed\\zrvctl.exe
 # zrvctl.exe with the zorvik.dll it is built on, as an installation has them.
-cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-bench/"
-service_runs() { bench_wine sc query zrvwdt | tee /dev/stderr | grep -q RUNNING; }
+cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-testbed/"
+service_runs() { testbed_wine sc query zrvwdt | tee /dev/stderr | grep -q RUNNING; }
 registered_auto() {
-  bench_wine reg query 'HKLM\System\CurrentControlSet\Services\zrvwdt' | tr -d '\r' | tee /dev/stderr >"$work/svc" &&
+  testbed_wine reg query 'HKLM\System\CurrentControlSet\Services\zrvwdt' | tr -d '\r' | tee /dev/stderr >"$work/svc" &&
     grep -Eq 'Start +REG_DWORD +0x2$' "$work/svc" &&
     grep -Eq 'ImagePath +REG_(EXPAND_)?SZ +.*zrvctl\.exe" service run --every 1s --timeout 10s' "$work/svc"
 }
-install() { bench_wine "$zrvctl" service install --every 1s --timeout 10s "$@"; }
-remove() { bench_wine "$zrvctl" service remove; }
-not_registered() { ! bench_wine sc query zrvwdt; }
+install() { testbed_wine "$zrvctl" service install --every 1s --timeout 10s "$@"; }
+remove() { testbed_wine "$zrvctl" service remove; }
+not_registered() { ! testbed_wine sc query zrvwdt; }
 
-bench_start_board "$bench_src/boards/port-plain.json" || exit 1
-bench_start_session
-bench_import_registry
-bench_start_service zorvik || { echo "FAIL  the driver did not start"; exit 1; }
+testbed_start_board "$testbed_src/boards/port-plain.json" || exit 1
+testbed_start_session
+testbed_import_registry
+testbed_start_service zorvik || { echo "FAIL  the driver did not start"; exit 1; }
 
 check "service install" install
 check "registered to start automatically, with its options" registered_auto
@@ -66,7 +66,7 @@ check "service remove" remove
 check "thirty board seconds more" board 'advance 30000'
 check "left running, the watchdog resets the board" one_reset
 
-bench_stop_service zorvik
-bench_end_session
-bench_stop_board
+testbed_stop_service zorvik
+testbed_end_session
+testbed_stop_board
 check_summary

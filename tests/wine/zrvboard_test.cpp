@@ -1,4 +1,4 @@
-// zrvboard as the Wine bench runs it: a process serving a board file on a
+// zrvboard as the Wine testbed runs it: a process serving a board file on a
 // loopback port, several clients, the trace and violations written on quit.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

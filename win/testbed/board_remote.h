@@ -1,4 +1,4 @@
-// The emulated board of the Wine test bench, reached through its board
+// The emulated board of the Wine testbed, reached through its board
 // server (zrvboard) on a loopback port.
 #pragma once
 

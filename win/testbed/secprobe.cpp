@@ -1,4 +1,4 @@
-// zrvsecprobe.sys: a bench-only driver that looks at the control device
+// zrvsecprobe.sys: a testbed-only driver that looks at the control device
 // from inside the kernel, where its security descriptor lives, and prints
 // what it finds with DbgPrint:
 //

@@ -1,5 +1,5 @@
 /*
- * A stand-in hal.dll for running zorvik.sys under Wine (the test bench of
+ * A stand-in hal.dll for running zorvik.sys under Wine (the testbed of
  * win/wine-run, never a real machine). Wine's own HAL reads 0 from every
  * port; this one sends every byte access of the driver to the board server,
  * which routes it to the same emulated board as the Linux simulator and
@@ -28,14 +28,14 @@ static int LinkReady(void) {
         linkState = 1;
     } else {
         /* Ports then float as on an empty bus: reads 0xff, writes vanish. */
-        fprintf(stderr, "zorvik bench hal: no board server (port %u); the ports float\n", port);
+        fprintf(stderr, "zorvik testbed hal: no board server (port %u); the ports float\n", port);
         linkState = -1;
     }
     return linkState > 0;
 }
 
 static void LinkBroken(void) {
-    fprintf(stderr, "zorvik bench hal: the board server went away; the ports float\n");
+    fprintf(stderr, "zorvik testbed hal: the board server went away; the ports float\n");
     ZrvLinkClose(&boardLink);
     linkState = -1;
 }

@@ -1,10 +1,10 @@
-#include "client/win/board_remote.h"
+#include "win/testbed/board_remote.h"
 
 #include <fmt/format.h>
 
 #include <sstream>
 
-#include "win/bench/board_link.h"
+#include "win/testbed/board_link.h"
 
 namespace zrvctl {
 

@@ -1,5 +1,5 @@
 /*
- * The Windows side of the test bench's link to the board server (zrvboard,
+ * The Windows side of the testbed's link to the board server (zrvboard,
  * a Linux program serving one emulated board on a loopback TCP port). Used
  * by the stand-in hal.dll for port accesses and by zrvctl.exe for the board
  * commands. One request is one line; the answer is one line starting with
@@ -22,7 +22,7 @@
 
 /* Where wine-run leaves the board server's port for the driver host, whose
  * environment it does not control. */
-#define ZRV_BOARD_PORT_FILE "C:\\zorvik-bench\\board.port"
+#define ZRV_BOARD_PORT_FILE "C:\\zorvik-testbed\\board.port"
 
 typedef struct ZrvBoardLink {
     SOCKET sock;

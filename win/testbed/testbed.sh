@@ -1,0 +1,207 @@
+# The Wine testbed, sourced by win/wine-run and the Wine suite's scripts.
+#
+# One run: a board server (zrvboard, Linux) serves the emulated board; a
+# 32-bit Wine prefix has zorvik.sys installed as the kernel service
+# "zorvik" and the testbed's stand-in hal.dll, which sends every port access
+# of the driver to the board server; the board's .reg file is imported; the
+# service is started; Windows programs talk to "\\.\ZRVDev" through Wine's
+# I/O manager; the service is stopped and the server writes the port trace.
+#
+# Wine stops its services and driver hosts when the last Wine process of a
+# prefix exits, so a run keeps one process (a waiting cmd.exe) alive from
+# its start to its end. The driver's DbgPrint lines come out on the standard
+# error of the processes that this first process starts, as Wine's
+# "warn:debugstr" messages.
+#
+# Settings (environment):
+#   ZRV_LINUX_BUILD    Linux build with zrvboard     (default: build/default)
+#   ZRV_WINDOWS_BUILD  windows-x86 build             (default: build/windows-x86)
+#   WINEPREFIX         the testbed prefix, set up on first use and reused
+#                      (default: build/wine-prefix)
+# Only 127.0.0.1 is used for the board server.
+
+testbed_src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+: "${ZRV_LINUX_BUILD:=$testbed_src/build/default}"
+: "${ZRV_WINDOWS_BUILD:=$testbed_src/build/windows-x86}"
+: "${WINEPREFIX:=$testbed_src/build/wine-prefix}"
+export WINEPREFIX
+export WINEARCH=win32
+# Wine wants a home directory even with its prefix given.
+if [ -z "${HOME:-}" ]; then HOME=$(getent passwd "$(id -u)" | cut -d: -f6); fi
+export HOME
+# The stand-in hal.dll instead of Wine's own; no Mono or Gecko installs.
+export WINEDLLOVERRIDES="hal=n;mscoree=;mshtml="
+# Errors, and the debugger print. Setting WINEDEBUG at all also keeps
+# Debian's wrapper from switching every "fixme" message off and on again.
+export WINEDEBUG="-all,err+all,warn+debugstr"
+testbed_timeout=${ZRV_TESTBED_TIMEOUT:-120}
+
+testbed_die() {
+  echo "wine-run: $*" >&2
+  exit 2
+}
+
+# "Z:\path\to\file" for a Linux path (Wine maps Z: to /).
+testbed_winpath() {
+  local p
+  p=$(realpath -m -- "$1")
+  printf 'Z:%s' "${p//\//\\}"
+}
+
+# A Windows program with no input (a run may have no standard input at all).
+testbed_wine() { timeout "$testbed_timeout" wine "$@" </dev/null; }
+
+testbed_check_builds() {
+  local f
+  for f in "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zrvctl-testbed.exe" \
+    "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$ZRV_WINDOWS_BUILD/testbed/zrvsecprobe.sys"; do
+    [ -f "$f" ] || testbed_die "$f is missing: cmake --preset windows-x86 && cmake --build --preset windows-x86"
+  done
+  [ -x "$ZRV_LINUX_BUILD/zrvboard" ] || testbed_die "$ZRV_LINUX_BUILD/zrvboard is missing: build the Linux preset"
+  command -v wine >/dev/null || testbed_die "wine is not installed (see docs/developers.md: the Wine run)"
+}
+
+# Creates the prefix once: boot it, register the two kernel services. Both
+# share one driver host (service group), so that the security probe sees
+# the control device. Serialised between runs by the caller's lock.
+testbed_setup_prefix() {
+  [ -f "$WINEPREFIX/.zorvik-testbed" ] && return 0
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  echo "wine-run: setting up the Wine prefix $WINEPREFIX (once)" >&2
+  timeout 300 wineboot -i >"$WINEPREFIX/setup.log" 2>&1 || testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
+  timeout 120 wineserver -w
+  local svc
+  for svc in zorvik zrvsecprobe; do
+    testbed_wine sc create "$svc" type= kernel start= demand \
+      binpath= "\\SystemRoot\\system32\\drivers\\$svc.sys" >>"$WINEPREFIX/setup.log" 2>&1 ||
+      testbed_die "cannot create the $svc service (see $WINEPREFIX/setup.log)"
+  done
+  # Changes made with reg need the server to have stored the services first.
+  timeout 120 wineserver -w
+  for svc in zorvik zrvsecprobe; do
+    testbed_wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$svc" /v Group /t REG_SZ /d ZorvikTestbed /f \
+      >>"$WINEPREFIX/setup.log" 2>&1 || testbed_die "cannot set the service group of $svc"
+  done
+  timeout 120 wineserver -w
+  mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed"
+  touch "$WINEPREFIX/.zorvik-testbed"
+}
+
+# Puts the current builds into the prefix.
+testbed_install() {
+  local sys32=$WINEPREFIX/drive_c/windows/system32
+  cp -f "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/testbed/zrvsecprobe.sys" "$sys32/drivers/"
+  cp -f "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$sys32/hal.dll"
+}
+
+# testbed_begin WORKDIR: takes the prefix's lock for the rest of the shell,
+# sets the prefix up and installs the builds.
+testbed_begin() {
+  testbed_work=$1
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 8>"$WINEPREFIX.lock"
+  flock 8
+  testbed_setup_prefix
+  testbed_install
+  # A run that was cut short may have left its session behind.
+  timeout 60 wineserver -k 2>/dev/null || true
+  timeout 60 wineserver -w 2>/dev/null || true
+}
+
+# testbed_start_board BOARD.json: starts zrvboard; sets testbed_port and
+# testbed_registry (the board's .reg file, or empty).
+testbed_start_board() {
+  local info=$testbed_work/board.info
+  rm -f "$info"
+  "$ZRV_LINUX_BUILD/zrvboard" --board "$1" --info "$info" --trace "$testbed_work/trace" \
+    --violations "$testbed_work/violations" --idle-exit 300 2>"$testbed_work/zrvboard.err" &
+  testbed_board_pid=$!
+  local i
+  for ((i = 0; i < 200; i++)); do
+    [ -f "$info" ] && break
+    if ! kill -0 "$testbed_board_pid" 2>/dev/null; then
+      cat "$testbed_work/zrvboard.err" | sed 's/^zrvboard: /zrvctl: /' >&2
+      testbed_board_pid=
+      return 2
+    fi
+    sleep 0.05
+  done
+  [ -f "$info" ] || testbed_die "the board server did not start"
+  testbed_port=$(sed -n 's/^port //p' "$info")
+  testbed_registry=$(sed -n 's/^registry //p' "$info")
+  printf 'port %s\n' "$testbed_port" >"$WINEPREFIX/drive_c/zorvik-testbed/board.port"
+}
+
+# Asks the board server to write its files and stop.
+testbed_stop_board() {
+  [ -n "${testbed_board_pid:-}" ] || return 0
+  if exec 7<>"/dev/tcp/127.0.0.1/$testbed_port"; then
+    printf 'quit\n' >&7
+    read -r -t 10 _ <&7 || true
+    exec 7>&-
+  fi
+  wait "$testbed_board_pid" 2>/dev/null || true
+  testbed_board_pid=
+}
+
+# Starts the session's keep-alive process and waits until it runs.
+testbed_start_session() {
+  rm -f "$testbed_work/hold"
+  mkfifo "$testbed_work/hold"
+  timeout "$testbed_timeout" wine cmd /c "echo ready& set /p _=" <"$testbed_work/hold" \
+    >"$testbed_work/hold.out" 2>"$testbed_work/wine.err" &
+  testbed_hold_pid=$!
+  exec 9>"$testbed_work/hold"
+  local i
+  for ((i = 0; i < 600; i++)); do
+    grep -q ready "$testbed_work/hold.out" 2>/dev/null && return 0
+    kill -0 "$testbed_hold_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  testbed_die "the Wine session did not start (see $testbed_work/wine.err)"
+}
+
+# Ends the session: the keep-alive process reads its end of input, and the
+# server, the services and the driver host go away.
+testbed_end_session() {
+  [ -n "${testbed_hold_pid:-}" ] || return 0
+  exec 9>&-
+  wait "$testbed_hold_pid" 2>/dev/null || true
+  testbed_hold_pid=
+  timeout 60 wineserver -w 2>/dev/null || true
+}
+
+# The board's configuration in the Wine registry, replacing the last run's.
+testbed_import_registry() {
+  testbed_wine reg delete 'HKLM\Software\Varnel\Zorvik' /f >/dev/null 2>&1 || true
+  if [ -n "$testbed_registry" ]; then
+    testbed_wine reg import "$(testbed_winpath "$testbed_registry")" >"$testbed_work/reg.out" 2>&1 ||
+      testbed_die "reg import of $testbed_registry failed: $(cat "$testbed_work/reg.out")"
+  fi
+}
+
+# Starts a kernel service; 0 when it runs.
+testbed_start_service() {
+  testbed_wine sc start "$1" >"$testbed_work/sc-$1.out" 2>&1 &&
+    grep -q 'RUNNING' "$testbed_work/sc-$1.out"
+}
+
+testbed_stop_service() { testbed_wine sc stop "$1" >/dev/null 2>&1 || true; }
+
+# The debugger output of the session, as the driver printed it: Wine
+# writes each DbgPrint as "TID:warn:debugstr:vDbgPrintExWithPrefix
+# ID:LEVEL: TEXT", one message a line (the driver's messages end in "\n").
+testbed_debug_text() {
+  sed -n 's/^[0-9a-f]*:warn:debugstr:vDbgPrintExWithPrefix [0-9a-f]*:[0-9a-f]*: //p' "$testbed_work/wine.err"
+}
+
+# Ends whatever is still running; for an EXIT trap.
+testbed_cleanup() {
+  if [ -n "${testbed_board_pid:-}" ]; then kill "$testbed_board_pid" 2>/dev/null || true; fi
+  if [ -n "${testbed_hold_pid:-}" ]; then
+    exec 9>&- 2>/dev/null || true
+    kill "$testbed_hold_pid" 2>/dev/null || true
+    timeout 30 wineserver -k 2>/dev/null || true
+  fi
+}
