@@ -44,6 +44,10 @@ public:
         in(base_ + offset, value);
         return *this;
     }
+    // A read-modify-write of one runtime register.
+    RtTrace& rmw(uint8_t offset, uint8_t read, uint8_t written) {
+        return rin(offset, read).rout(offset, written);
+    }
     // The probe's bracket at a pair where the chip answered `id`.
     RtTrace& found(uint8_t id) {
         enter().rd(0x20, id).select(0x0A).rd(0x60, static_cast<uint8_t>(base_ >> 8));
@@ -97,8 +101,7 @@ protected:
     }
     // Loads with `registry`, then forgets the load's traces and debugger lines.
     void loadQuiet(const std::string& registry) {
-        board.reg(registry);
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(registry), ZRV_STATUS_SUCCESS);
         clearSeen();
     }
 };
