@@ -25,8 +25,7 @@ struct OneChip {
     OneChip(uint16_t port, uint8_t id, uint32_t group, const std::vector<Preset>& presets) {
         chip = &board.attach(std::make_unique<sim::W83627>(port, id));
         for (const Preset& p : presets) chip->setReg(p.device, p.reg, p.value);
-        board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(group));
-        EXPECT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(group)), ZRV_STATUS_SUCCESS);
     }
     uint16_t word(uint32_t code) {
         const auto r = board.ioctl(code, {}, 2);
@@ -48,8 +47,7 @@ TEST_F(W83627Dio, GroupOneWholeTraceAndLines) {
     chip->setReg(7, 0x30, 0x01);
     chip->setReg(7, 0xF0, 0x0F);
     chip->setPin("gpio11", false);
-    board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1));
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1)), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.trace(),
               Trace(0x2E).enter().rd(0x20, 0x88).select(7).rd(0x30, 0x01).rd(0xF0, 0x0F).exit().lines());
     clearSeen();
@@ -84,8 +82,7 @@ TEST_F(W83627Dio, ProbeAtTheSecondPair) {
     addChip(0x4E, 0x68);
     chip->setReg(7, 0x30, 0x01);
     chip->setReg(7, 0xF0, 0xF0);
-    board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1));
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1)), ZRV_STATUS_SUCCESS);
     const Lines expected = Trace(0x2E)
                                .enter()
                                .rd(0x20, 0xFF)
