@@ -87,10 +87,9 @@ TEST(F81865Emulator, ProtocolCheckerRecordsEachKindOfBreach) {
     chip.write(0x2F, 0x09);  // selected: fine
     EXPECT_EQ(chip.reg(7, 0xF6), 0x09);
 
-    const Lines breaches = {"read while configuration mode is closed", "exit key",
-                            "register 0xf5 written before a logical device was selected",
-                            "opened again inside an open bracket"};
-    zrvtest::expectBreachesThenClose(chip, breaches);
+    zrvtest::expectBreachesThenClose(chip, {"read while configuration mode is closed", "exit key",
+                                            "register 0xf5 written before a logical device was selected",
+                                            "opened again inside an open bracket"});
 }
 
 TEST(F81865Emulator, BoardFileSetsPairIdPresetsAndRefusesOtherPairs) {

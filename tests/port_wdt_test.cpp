@@ -185,13 +185,11 @@ TEST_F(PortWdt, ValuesOfAnotherTypeReadAsZero) {
 TEST(PortWdtSelection, DeviceTypeOtherThanOneBindsThePortWatchdog) {
     for (const char* type : {"00000000", "00000002"}) {
         SimBoard board;
-        ASSERT_EQ(
-            board.load(
-                std::string(
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:") +
-                type + "\n\"SuperIO\"=dword:00000006\n\"Start\"=dword:00000443\n"),
-            ZRV_STATUS_SUCCESS);
+        // A later "DeviceType" line replaces the one portRegistry writes.
+        const std::string wdt =
+            std::string("\"DeviceType\"=dword:") + type + "\n\"SuperIO\"=dword:00000006\n";
+        ASSERT_EQ(board.load(zrvtest::portRegistry("WDT", wdt + "\"Start\"=dword:00000443\n")),
+                  ZRV_STATUS_SUCCESS);
         const auto r = board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4);
         EXPECT_EQ(r.data, (std::vector<uint8_t>{0xFF, 0x00, 0x01, 0x00})) << type;
         board.clearTrace();

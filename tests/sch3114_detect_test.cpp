@@ -120,13 +120,11 @@ TEST(SCH3114Emulator, ProtocolCheckerRecordsEachKindOfBreach) {
     chip.read(0x0AF1);
     chip.read(0x0AF1);  // data without a fresh index
 
-    const Lines breaches = {"read while configuration mode is closed",
-                            "exit key",
-                            "register 0x60 read before a logical device was selected",
-                            "entry key 0x55 written inside an open bracket",
-                            "index port 0xaf0 written twice",
-                            "data port 0xaf1 accessed with no index write"};
-    zrvtest::expectBreachesThenClose(chip, breaches);
+    zrvtest::expectBreachesThenClose(
+        chip, {"read while configuration mode is closed", "exit key",
+               "register 0x60 read before a logical device was selected",
+               "entry key 0x55 written inside an open bracket", "index port 0xaf0 written twice",
+               "data port 0xaf1 accessed with no index write"});
 }
 
 TEST(SCH3114Emulator, BoardFilePresetsTheChipAndRefusesWhatItLacks) {
