@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/devices/sch3114.h"
+#include "tests/support/board_rows.h"
 #include "tests/support/sio.h"
 
 namespace sch3114test {
@@ -72,22 +73,16 @@ private:
 // A board of its own with one SCH3114 whose runtime block is at `base`, for
 // tables that need a fresh load per row. It ends unloaded, with no rule
 // broken.
-struct Bench {
-    zrvtest::SimBoard board;
-    sim::SCH3114& chip;
+struct Bench : zrvtest::OneDevice<sim::SCH3114> {
     explicit Bench(uint16_t port, uint8_t id = 0x7C, uint16_t base = kBase)
-        : chip(board.attach(std::make_unique<sim::SCH3114>(port, id))) {
+        : OneDevice(port, id), chip(device) {
         chip.setReg(0x0A, 0x60, static_cast<uint8_t>(base >> 8));
         chip.setReg(0x0A, 0x61, static_cast<uint8_t>(base));
-    }
-    ~Bench() {
-        board.unload();
-        const auto v = board.violations();
-        EXPECT_TRUE(v.empty()) << v.front();
     }
     ZrvStatus status(uint32_t code, uint32_t outputLength) {
         return board.ioctl(code, {}, outputLength).status;
     }
+    sim::SCH3114& chip;
 };
 
 // A virtual board with one emulated SCH3114: addChip(configPort, id).

@@ -2,6 +2,7 @@
 // logical device 0x0B at either pair and its refusals, the fan divisors, the
 // readings and bank selections of one request per chip ID, and fan control.
 #include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 #include "tests/w83627_board.h"
 
 namespace {
@@ -111,16 +112,15 @@ TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
           "W83627GetChipID-"}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        monitorAt(b.attach(std::make_unique<sim::W83627>(0x2E, c.id)), c.base, c.on);
+        zrvtest::OneDevice<sim::W83627> row(0x2E, c.id);
+        auto& b = row.board;
+        monitorAt(row.device, c.base, c.on);
         ASSERT_EQ(b.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
         for (const auto& line : b.trace())
             EXPECT_TRUE(line.find(" 0x002") != std::string::npos || line.find(" 0x004") != std::string::npos)
                 << line;
         EXPECT_EQ(b.debugLines(), c.debug) << std::hex << int(c.id) << " " << c.base;
         EXPECT_EQ(b.ioctl(IOCTL_HWM_GET_DATA, {}, 36).status, ZRV_STATUS_NOT_SUPPORTED);
-        b.unload();
-        EXPECT_TRUE(b.violations().empty());
     }
 }
 
@@ -163,8 +163,8 @@ TEST(W83627HwmPerChip, ReadingsAndDivisorsPerChipId) {
         {0x60, 0, 0x65, 0x66, 0, 1350000, 0, {0x21, 0x52, 0x3F, 0x53, 0x59, 0x4C}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        auto& w = b.attach(std::make_unique<sim::W83627>(0x2E, c.id));
+        zrvtest::OneDevice<sim::W83627> row(0x2E, c.id);
+        auto& [b, w] = row;
         monitorAt(w, 0x0290);
         presetReadings(w);
         ASSERT_EQ(b.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
@@ -180,8 +180,6 @@ TEST(W83627HwmPerChip, ReadingsAndDivisorsPerChipId) {
         EXPECT_EQ(d.Temp1 * 10000 + d.Temp2 * 100 + d.Temp3, 404142) << at;
         for (uint8_t r : c.notRead)
             for (const auto& line : b.trace()) EXPECT_NE(line, fmt::format("out 0x0295 0x{:02x}", r)) << at;
-        b.unload();
-        EXPECT_TRUE(b.violations().empty()) << at;
     }
 }
 
@@ -226,18 +224,16 @@ TEST(W83627HwmPerChip, FanControlPerChipId) {
         {0xA2, 2, 1, 1, kRefused, {}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        auto& w = b.attach(std::make_unique<sim::W83627>(0x2E, c.id));
+        zrvtest::OneDevice<sim::W83627> row(0x2E, c.id);
+        auto& [b, w] = row;
         monitorAt(w, 0x0290);
         for (uint8_t r : {0x04, 0x12, 0x62}) w.setHwm(r, 0xFF);
         ASSERT_EQ(b.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
         b.clearTrace();
-        const auto r = b.ioctl(IOCTL_HWM_FAN_CONTROL, {c.fan, c.mode, c.data, 0, 0, 0, 0, 0}, 8);
+        const auto r = b.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(c.fan, c.mode, c.data), 8);
         const std::string at = fmt::format("ID {:02x} fan {} mode {} data {}", c.id, c.fan, c.mode, c.data);
         EXPECT_EQ(r.status, c.status) << at;
         EXPECT_EQ(b.trace(), c.trace) << at;
-        b.unload();
-        EXPECT_TRUE(b.violations().empty()) << at;
     }
 }
 

@@ -4,10 +4,13 @@
 // answers (and touched), and the board resets a watchdog caused.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/harness.h"
@@ -46,6 +49,22 @@ void run(const BoardRow& row);
 // A board-file hardware entry of `type` at `port` with this chip ID and
 // more of the entry's members (`body`, without braces).
 std::string chip(const char* type, uint32_t id, const std::string& body, uint16_t port = 0x2E);
+
+// A board of its own with one emulated device, for table rows that need a
+// fresh load each: it ends unloaded, with no rule broken.
+template <typename Device>
+struct OneDevice {
+    template <typename... Args>
+    explicit OneDevice(Args&&... args)
+        : device(board.attach(std::make_unique<Device>(std::forward<Args>(args)...))) {}
+    ~OneDevice() {
+        board.unload();
+        const auto v = board.violations();
+        EXPECT_TRUE(v.empty()) << v.front();
+    }
+    SimBoard board;
+    Device& device;
+};
 
 // The emulator that one board-file hardware entry makes, as its own type.
 template <typename Chip>
