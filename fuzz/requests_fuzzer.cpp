@@ -35,12 +35,15 @@ namespace {
 
 const uint32_t kCodes[] = {ZRV_REQUESTS(ZRV_REQUEST_CODE)};
 
-// Requests that read and change nothing: asked twice, they answer alike.
-const uint32_t kReadOnly[] = {
-    IOCTL_HWM_GET_DATA,    IOCTL_SPARE_1,           IOCTL_SPARE_2,
-    IOCTL_DIO_GET_CONFIG,  IOCTL_DIO_GET_INPUT,     IOCTL_DIO_GET_OUTPUT,
-    IOCTL_WDT_GET_TIMEOUT, IOCTL_DIO_CD_GET_INPUTS, IOCTL_DIO_CD_GET_OUTPUT_COUNT,
-};
+// Requests that read and change nothing: those of no back-end (they echo
+// their record) and those that take no record and answer with data. Asked
+// twice, they answer alike.
+bool readsOnly(uint32_t code) {
+    static const ZrvRequestInfo requests[] = {ZRV_REQUESTS(ZRV_REQUEST_INFO)};
+    for (const ZrvRequestInfo& q : requests)
+        if (q.Code == code) return q.Function == ZRV_REQUEST_NONE || (q.MinInput == 0 && q.MinOutput > 0);
+    return false;
+}
 
 // Every value the configuration and the port back-ends read.
 struct KeyValues {
@@ -283,7 +286,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (r.bytes > outputLength || r.data.size() != r.bytes)
             fail(what + ": more bytes than the output length");
         if (!ZRV_SUCCESS(r.status) && r.bytes != 0) fail(what + ": a failed request returned bytes");
-        if (std::find(std::begin(kReadOnly), std::end(kReadOnly), code) != std::end(kReadOnly)) {
+        if (readsOnly(code)) {
             machine.setPoison(static_cast<uint8_t>(~poison));
             const sim::IoResult again = machine.ioctl(handle, code, input, outputLength);
             ++counts.requests;

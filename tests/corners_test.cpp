@@ -7,7 +7,12 @@
 #include <algorithm>
 
 #include "sim/board.h"
+#include "tests/f81865_board.h"
 #include "tests/it87_board.h"
+#include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
+#include "tests/support/ports.h"
+#include "tests/w83627_board.h"
 
 namespace {
 
@@ -16,72 +21,15 @@ using zrvtest::le16;
 using zrvtest::le32;
 using zrvtest::timeoutRecord;
 
-const Lines kAny = {"*"};  // not compared
-constexpr ZrvStatus kOk = ZRV_STATUS_SUCCESS;
-constexpr ZrvStatus kNotBound = ZRV_STATUS_NOT_SUPPORTED;
+using zrvtest::chip;
+using zrvtest::kAny;
+using zrvtest::kNotBound;
+using zrvtest::kOk;
+using zrvtest::portKey;
+using zrvtest::run;
+using zrvtest::with;
+using Corner = zrvtest::BoardRow;
 
-struct Request {
-    uint32_t code;
-    std::vector<uint8_t> input;
-    uint32_t outLen;
-    ZrvStatus status;
-    std::vector<uint8_t> reply = {};  // the answer's first bytes
-    Lines trace = kAny;
-};
-struct Corner {
-    std::string what;
-    std::string hardware;  // board-file hardware entries
-    std::string registry;
-    Lines loadTrace;
-    Lines loadDebug;
-    std::vector<Request> requests;
-    uint64_t runMs = 0;  // virtual time after the requests
-    size_t resets = 0;   // board resets by then, none a millisecond earlier
-};
-
-void run(const Corner& c) {
-    SCOPED_TRACE(c.what);
-    zrvtest::SimBoard b;
-    b.reg(c.registry);
-    sim::loadBoardText(b.machine(), "{\"hardware\": [" + c.hardware + "]}", "corner.json");
-    ASSERT_EQ(b.load(), kOk);
-    if (c.loadTrace != kAny) {
-        EXPECT_EQ(b.trace(), c.loadTrace);
-    }
-    if (c.loadDebug != kAny) {
-        EXPECT_EQ(b.debugLines(), c.loadDebug);
-    }
-    for (const Request& r : c.requests) {
-        b.clearTrace();
-        const sim::IoResult got = b.ioctl(r.code, r.input, r.outLen);
-        EXPECT_EQ(got.status, r.status) << std::hex << r.code;
-        const size_t n = std::min(got.data.size(), r.reply.size());
-        EXPECT_EQ(std::vector<uint8_t>(got.data.begin(), got.data.begin() + static_cast<ptrdiff_t>(n)),
-                  r.reply);
-        if (r.trace != kAny) {
-            EXPECT_EQ(b.trace(), r.trace) << std::hex << r.code;
-        }
-    }
-    const auto resets = [&b] {
-        size_t n = 0;
-        for (const auto& device : b.machine().bus().devices()) n += device->resets().size();
-        return n;
-    };
-    if (c.runMs != 0) {
-        b.machine().advance(c.runMs - 1);
-        EXPECT_EQ(resets(), 0u) << "none before the full time";
-        b.machine().advance(1);
-    }
-    EXPECT_EQ(resets(), c.resets);
-    b.unload();
-    const auto v = b.violations();
-    EXPECT_TRUE(v.empty()) << v.front();
-}
-
-std::string chip(const char* type, uint32_t id, const std::string& body, uint16_t port = 0x2E) {
-    return fmt::format(R"({{"type": "{}", "config_port": "{:#x}", "id": "{:#x}"{}{}}})", type, port, id,
-                       body.empty() ? "" : ", ", body);
-}
 // Monitor at 0x290 with fan 1 at 9000 rpm; GPIO group 1, lines 0..3 inputs.
 const std::string kW83627Body =
     R"("config": {"0x0b": {"0x60": "0x02", "0x61": "0x90", "0x40": "0x01"}, "7": {"0x30": "0x01", "0xf0": "0x0f"}},
@@ -89,11 +37,6 @@ const std::string kW83627Body =
 const std::string kIt87Body = R"("config": {"4": {"0x60": "0x02", "0x61": "0x90", "0x30": "0x01"}})";
 const std::string kSchBody = R"("config": {"0x0a": {"0x60": "0x0a", "0x61": "0x00"}})";
 
-std::string portKey(const char* subkey, const std::string& values) {
-    return fmt::format(
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\{}]\n\"DeviceType\"=dword:00000000\n{}", subkey,
-        values);
-}
 const std::string kPortWatchdog =
     R"({"type": "port-watchdog", "start": {"access": "write", "port": "0x443"},
         "refresh": {"access": "write", "port": "0x443"}, "stop": {"access": "read", "port": "0x843"}})";
@@ -232,7 +175,9 @@ TEST(Corners, It8712fOnlyAt4E) {
 // watchdog without a stop action refuses the stop and fires; port line
 // counts beyond the line word refuse the port digital I/O.
 TEST(Corners, RandomBoardFindings) {
-    const std::string w83627At295 =
+    Trace w83627At295(0x2E, 0x0290);
+    w83627test::monitorProbe(w83627At295, 0x88, 0x0295, 0, 0, 0).hrd(0x59, 0x00).hrd(0x4C, 0x00);
+    const std::string w83627Base295 =
         R"("config": {"0x0b": {"0x60": "0x02", "0x61": "0x95", "0x40": "0x01"}}, "fan_rpm": {"1": 9000})";
     const auto it87At = [](uint16_t base, uint8_t active) {
         return fmt::format(R"("config": {{"4": {{"0x60": "{:#x}", "0x61": "{:#x}", "0x30": "{:#x}"}}}})",
@@ -245,31 +190,29 @@ TEST(Corners, RandomBoardFindings) {
         if (monitor != 0) t.hwr(0x0C, 0x37);
         return t.lines();
     };
-    const std::string it87Hwm = hwmKey(0) + wdtKey(kNoChip) + noDio();
+    // An IT8718F whose device 4 has this base and activation, the monitor
+    // alone bound: the load's set-up accesses, with the monitor at `monitor`.
+    const auto it87Row = [&](uint16_t base, uint8_t active, uint16_t monitor, const Lines& debug,
+                             const std::vector<zrvtest::RowRequest>& requests) {
+        return Corner{fmt::format("it87 base {:#x} active {:#x}", base, active),
+                      chip("it87", 0x8718, it87At(base, active)),
+                      hwmKey(0) + wdtKey(kNoChip) + noDio(),
+                      it87Load(base, active, monitor),
+                      debug,
+                      requests};
+    };
     const std::string itInactive =
         "HWM_IT87 logical device 4 is not active (0x02), hardware monitor not bound";
-    const Lines f81865Load = Trace(0x2E)
-                                 .enter()
-                                 .rd(0x20, 0x10)
-                                 .rd(0x21, 0x10)
-                                 .exit()
-                                 .enter()
-                                 .select(4)
-                                 .rd(0x60, 0x0A)
-                                 .rd(0x61, 0x00)
-                                 .rd(0x30, 0x00)
-                                 .exit();
-    const Lines f81865Debug = {"Detect_F81865+",
-                               "Detect_F81865 Detecting master device ID 1010",
-                               "Detect_F81865 F81865 detected",
-                               "Detect_F81865-",
-                               "HWM_F81865_SetDefault+",
-                               "HWM_F81865 BaseAddr = 0x0a00",
-                               "HWM_F81865 logical device 4 is not active (0x00), hardware monitor not bound",
-                               "HWM_F81865_SetDefault-"};
-    const std::vector<Request> startThenStop = {{IOCTL_WDT_SET_TIMEOUT, timeoutRecord(60, 1), 0, kOk},
-                                                {IOCTL_WDT_START, {}, 0, kOk, {}, {"out 0x0443 0x3c"}},
-                                                {IOCTL_WDT_STOP, {}, 0, kNotBound, {}, {}}};
+    Trace f81865Load(0x2E);
+    f81865test::monitorReads(f81865test::probed(f81865Load, 0x1010), 0x0A00, 0x00).exit();
+    const Lines f81865Debug =
+        with(f81865test::detectLines(0x1010, 0, true),
+             f81865test::monitorLines(
+                 0x0A00, "HWM_F81865 logical device 4 is not active (0x00), hardware monitor not bound"));
+    const std::vector<zrvtest::RowRequest> startThenStop = {
+        {IOCTL_WDT_SET_TIMEOUT, timeoutRecord(60, 1), 0, kOk},
+        {IOCTL_WDT_START, {}, 0, kOk, {}, {"out 0x0443 0x3c"}},
+        {IOCTL_WDT_STOP, {}, 0, kNotBound, {}, {}}};
     const std::string portDio = hwmKey(kNoChip) + wdtKey(kNoChip);
     const char* wordRefusal = "DIO_Port {} {} is more than a line word carries, digital I/O not bound";
     // A monitor block below 0x100, or whose pair would run past 0xFFFF, is
@@ -287,16 +230,6 @@ TEST(Corners, RandomBoardFindings) {
     };
     const char* notMonitor = "{} BaseAddr 0x{:04x} is not a monitor base, hardware monitor not bound";
     const char* notRuntime = "Detect_SCH3114 RuntimeBase 0x{:04x} is not a runtime block, SCH3114 not bound";
-    const Lines f81865Found = {"Detect_F81865+",
-                               "Detect_F81865 Detecting master device ID 0704",
-                               "Detect_F81865 F81865 detected",
-                               "Detect_F81865-",
-                               "HWM_F81865_SetDefault+",
-                               "HWM_F81865 BaseAddr = 0x00f8"};
-    const auto with = [](Lines lines, std::initializer_list<std::string> more) {
-        lines.insert(lines.end(), more);
-        return lines;
-    };
     const Corner rows[] = {
         monitorAt("w83627", 0x88, 1, "0x0b", R"(, "0x40": "0x01")", 0x00F8,
                   {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 00f8", "W83627GetChipID-",
@@ -304,70 +237,34 @@ TEST(Corners, RandomBoardFindings) {
                   kNotBound),
         monitorAt("it87", 0x8718, 0, "4", R"(, "0x30": "0x01")", 0x00F8,
                   {fmt::format(fmt::runtime(notMonitor), "HWM_IT87", 0xF8)}, kNotBound),
-        monitorAt("f81865", 0x0704, 6, "4", R"(, "0x30": "0x01")", 0x00F8,
-                  with(f81865Found,
-                       {fmt::format(fmt::runtime(notMonitor), "HWM_F81865", 0xF8), "HWM_F81865_SetDefault-"}),
-                  kNotBound),
+        monitorAt(
+            "f81865", 0x0704, 6, "4", R"(, "0x30": "0x01")", 0x00F8,
+            with(f81865test::detectLines(0x0704, 0, true),
+                 f81865test::monitorLines(0xF8, fmt::format(fmt::runtime(notMonitor), "HWM_F81865", 0xF8))),
+            kNotBound),
         monitorAt("sch3114", 0x7D, 5, "0x0a", "", 0x00F8, {fmt::format(fmt::runtime(notRuntime), 0xF8)},
                   kNotBound),
         monitorAt("sch3114", 0x7D, 5, "0x0a", "", 0xFFA0, {fmt::format(fmt::runtime(notRuntime), 0xFFA0)},
                   kNotBound),
         monitorAt("sch3114", 0x7D, 5, "0x0a", "", 0xFF8E, {}, kOk),
         {"w83627 base 0x0295",
-         chip("w83627", 0x88, w83627At295),
+         chip("w83627", 0x88, w83627Base295),
          hwmKey(1) + wdtKey(kNoChip) + noDio(),
-         Trace(0x2E, 0x0290)
-             .enter()
-             .rd(0x20, 0x88)
-             .select(0x0B)
-             .rd(0x61, 0x95)
-             .rd(0x60, 0x02)
-             .rd(0x40, 0x01)
-             .exit()
-             .hwr(0x4E, 0x00)
-             .hrd(0x47, 0x00)
-             .hrd(0x5D, 0x00)
-             .hrd(0x4B, 0x00)
-             .hrd(0x59, 0x00)
-             .hrd(0x4C, 0x00),
+         w83627At295.lines(),
          {"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0290", "W83627GetChipID-"},
          {{IOCTL_HWM_GET_DATA, {}, 36, kOk, le32(9000)}}},
-        {"it87 base 0x0295",
-         chip("it87", 0x8718, it87At(0x0295, 1)),
-         it87Hwm,
-         it87Load(0x0295, 1, 0x0290),
-         {},
-         {}},
-        {"it87 base 0xfffa",
-         chip("it87", 0x8718, it87At(0xFFFA, 1)),
-         it87Hwm,
-         it87Load(0xFFFA, 1, 0xFFF8),
-         {},
-         {}},
-        {"it87 base 0xffff",
-         chip("it87", 0x8718, it87At(0xFFFF, 1)),
-         it87Hwm,
-         it87Load(0xFFFF, 1, 0xFFF8),
-         {},
-         {}},
-        {"it87 device 4 inactive",
-         chip("it87", 0x8718, it87At(0x0290, 2)),
-         it87Hwm,
-         it87Load(0x0290, 2, 0),
-         {itInactive},
-         {{IOCTL_HWM_GET_DATA, {}, 36, kNotBound},
-          {IOCTL_HWM_FAN_CONTROL, {0, 0, 1, 0, 0, 0, 0, 0}, 8, kNotBound}}},
-        {"it87 device 4 active with more bits",
-         chip("it87", 0x8718, it87At(0x0290, 3)),
-         it87Hwm,
-         it87Load(0x0290, 3, 0x0290),
-         {},
-         {{IOCTL_HWM_GET_DATA, {}, 36, kOk}}},
+        it87Row(0x0295, 1, 0x0290, {}, {}),
+        it87Row(0xFFFA, 1, 0xFFF8, {}, {}),
+        it87Row(0xFFFF, 1, 0xFFF8, {}, {}),
+        it87Row(0x0290, 2, 0, {itInactive},
+                {{IOCTL_HWM_GET_DATA, {}, 36, kNotBound},
+                 {IOCTL_HWM_FAN_CONTROL, {0, 0, 1, 0, 0, 0, 0, 0}, 8, kNotBound}}),
+        it87Row(0x0290, 3, 0x0290, {}, {{IOCTL_HWM_GET_DATA, {}, 36, kOk}}),  // active with more bits
         {"f81865 device 4 inactive",
          chip("f81865", 0x1010,
               R"("config": {"4": {"0x30": "0x00", "0x60": "0x0a"}}, "fan_rpm": {"1": 2000})"),
          hwmKey(6) + wdtKey(kNoChip) + noDio(),
-         f81865Load,
+         f81865Load.lines(),
          f81865Debug,
          {{IOCTL_HWM_GET_DATA, {}, 36, kNotBound},
           {IOCTL_HWM_FAN_CONTROL, {0, 0, 1, 0, 0, 0, 0, 0}, 8, kNotBound}}},

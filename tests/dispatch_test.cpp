@@ -23,10 +23,7 @@ const char* kFailingConfig = R"(
 
 class UnboundBoard : public ::testing::Test {
 protected:
-    void SetUp() override {
-        board.reg(kFailingConfig);
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-    }
+    void SetUp() override { ASSERT_EQ(board.load(kFailingConfig), ZRV_STATUS_SUCCESS); }
     void TearDown() override {
         board.unload();
         EXPECT_TRUE(board.violations().empty()) << board.violations().front();

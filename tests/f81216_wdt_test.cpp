@@ -6,11 +6,14 @@
 #include <thread>
 
 #include "sim/devices/f81216.h"
+#include "tests/support/answers.h"
 #include "tests/support/sio.h"
 
 namespace {
 
 using namespace siotest;
+using zrvtest::keepAlive;
+using zrvtest::startWatchdog;
 using zrvtest::timeoutRecord;
 
 constexpr uint32_t kF81216 = 4;
@@ -95,8 +98,7 @@ TEST_P(F81216Probe, FindsTheChipWithItsKeyAndOpensEveryLaterBracketWithIt) {
     EXPECT_EQ(chip->reg(8, 0x30), 0x01);
 
     clearSeen();
-    ASSERT_EQ(setTimeout(9, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 9, 1), ZRV_STATUS_SUCCESS);
     Trace later(c.port);
     bracket(later.keys({key, key}), {{0xF1, 0x00}, {0xF0, 0x02}});
     EXPECT_EQ(board.trace(), bracket(later, {{0xF1, 0x09}, {0xF1, 0x09}}).lines());
@@ -192,8 +194,7 @@ TEST_F(F81216Board, FiresOnlyWhenNotRestartedInTime) {
     load(0x2E, 0xA0);
     const auto resets = [&] { return chip->resets(); };
 
-    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
     for (int i = 0; i < 10; ++i) {  // kept alive
         board.machine().advance(4999);
         ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
@@ -205,16 +206,14 @@ TEST_F(F81216Board, FiresOnlyWhenNotRestartedInTime) {
 
     // Minutes. A new timeout stops a running countdown, and a count of 0
     // never runs.
-    ASSERT_EQ(setTimeout(1, 2), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 1, 2), ZRV_STATUS_SUCCESS);
     board.machine().advance(59999);
     ASSERT_EQ(setTimeout(0, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(600000);
     ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
     board.machine().advance(600000);
     EXPECT_EQ(resets().size(), 1u);
-    ASSERT_EQ(setTimeout(1, 2), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 1, 2), ZRV_STATUS_SUCCESS);
     board.machine().advance(60000);
     EXPECT_EQ(resets().size(), 2u);
 }

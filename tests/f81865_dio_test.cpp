@@ -2,30 +2,26 @@
 // in the line layout: what reaches the GPIO registers and pins, and what the
 // caller reads back.
 #include "tests/f81865_board.h"
+#include "tests/support/answers.h"
 
 namespace {
 
 using namespace f81865test;
 using zrvtest::le16;
-
-uint16_t word(const sim::IoResult& r) {
-    EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
-    return r.data.size() == 2 ? static_cast<uint16_t>(r.data[0] | r.data[1] << 8) : 0xDEAD;
-}
+using zrvtest::lineWord;
 
 class F81865Dio : public ChipBoard {
 protected:
     // Loads with the digital I/O alone bound, then forgets the load's traces.
     void bind(uint16_t port, uint16_t id, const std::string& dioKey) {
         if (chip == nullptr) addChip(port, id);
-        board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey);
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey), ZRV_STATUS_SUCCESS);
         loadDebug = newDebugLines();
         board.clearTrace();
     }
-    uint16_t config() { return word(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2)); }
-    uint16_t inputs() { return word(board.ioctl(IOCTL_DIO_GET_INPUT, {}, 2)); }
-    uint16_t outputs() { return word(board.ioctl(IOCTL_DIO_GET_OUTPUT, {}, 2)); }
+    uint16_t config() { return lineWord(board, IOCTL_DIO_GET_CONFIG); }
+    uint16_t inputs() { return lineWord(board, IOCTL_DIO_GET_INPUT); }
+    uint16_t outputs() { return lineWord(board, IOCTL_DIO_GET_OUTPUT); }
     void set(uint16_t lines) {
         ASSERT_EQ(board.ioctl(IOCTL_DIO_SET_OUTPUT, le16(lines)).status, ZRV_STATUS_SUCCESS);
     }
@@ -119,8 +115,8 @@ TEST(F81865DioGroups, GroupsOutOfRangeForTheChipAreRefused) {
     for (const Case& c : cases) {
         zrvtest::SimBoard board;
         board.attach(std::make_unique<sim::F81865>(0x2E, c.id));
-        board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioGroupKey(kF81865, c.in, c.out));
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioGroupKey(kF81865, c.in, c.out)),
+                  ZRV_STATUS_SUCCESS);
         const auto r = board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2);
         EXPECT_EQ(r.status, c.bound ? ZRV_STATUS_SUCCESS : ZRV_STATUS_NOT_SUPPORTED)
             << std::hex << c.id << " " << c.in << "/" << c.out;
@@ -241,8 +237,8 @@ TEST(F81865DioLines, LinesNamingMissingGroupsAreRefused) {
     for (const Case& c : cases) {
         zrvtest::SimBoard board;
         board.attach(std::make_unique<sim::F81865>(0x2E, c.id));
-        board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioLinesKey(kF81865, c.in, c.out));
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioLinesKey(kF81865, c.in, c.out)),
+                  ZRV_STATUS_SUCCESS);
         EXPECT_EQ(board.debugLines().back(), c.line);
         EXPECT_EQ(board.trace().size(), 7u) << "only the probe ran";
         EXPECT_EQ(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2).status, ZRV_STATUS_NOT_SUPPORTED);

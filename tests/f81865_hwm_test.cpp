@@ -1,24 +1,17 @@
 // F81865 hardware monitor and fan control through the request interface:
 // the monitor set-up, readings from emulated registers with their zero
 // rules, and fan control in both modes.
-#include <cstring>
-
 #include "tests/f81865_board.h"
+#include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 
 namespace {
 
+using zrvtest::expectReadings;
+using zrvtest::fanControl;
+using zrvtest::hwmData;
+using zrvtest::with;
 using namespace f81865test;
-
-HwmData decode(const sim::IoResult& r) {
-    HwmData d{};
-    EXPECT_EQ(r.bytes, sizeof(HwmData));
-    if (r.data.size() == sizeof(HwmData)) std::memcpy(&d, r.data.data(), sizeof d);
-    return d;
-}
-
-std::vector<uint8_t> fanCtrl(uint8_t fan, uint8_t mode, uint8_t data) {
-    return {fan, mode, data, 0, 0, 0, 0, 0};
-}
 
 class F81865Hwm : public ChipBoard {
 protected:
@@ -28,79 +21,44 @@ protected:
         chip->setReg(4, 0x60, 0x0A);
         chip->setReg(4, 0x61, 0x00);
         chip->setHwm(0x01, startBits);
-        board.reg(hwmKey(kF81865) + wdtKey(kNoChip) + noDio());
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kF81865) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
     }
-    HwmData getData() { return decode(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36)); }
+    HwmData getData() { return hwmData(board); }
 };
 
-TEST_F(F81865Hwm, SetUpStartsAStoppedMonitorAtTheBaseWithItsLowBitsCleared) {
-    addChip(0x2E, 0x0704);
-    chip->setReg(4, 0x60, 0x02);
-    chip->setReg(4, 0x61, 0x95);
-    chip->setHwm(0x01, 0x01);  // only one start bit
-    chip->setHwm(0x96, 0x30);
-    board.reg(hwmKey(kF81865) + wdtKey(kNoChip) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-
-    const Lines expected = Trace(0x2E, 0x0290)
-                               .enter()
-                               .rd(0x20, 0x07)
-                               .rd(0x21, 0x04)
-                               .exit()
-                               .enter()
-                               .select(4)
-                               .rd(0x60, 0x02)
-                               .rd(0x61, 0x95)
-                               .rd(0x30, 0x01)
-                               .hrd(0x01, 0x01)
-                               .hwr(0x96, 0x0F)
-                               .hwr(0x01, 0x03)
-                               .exit();
-    EXPECT_EQ(board.trace(), expected);
-    const auto dbg = newDebugLines();
-    EXPECT_EQ(Lines(dbg.end() - 3, dbg.end()),
-              (Lines{"HWM_F81865_SetDefault+", "HWM_F81865 BaseAddr = 0x0290", "HWM_F81865_SetDefault-"}));
-    EXPECT_EQ(chip->hwm(0x96), 0x0F);
-    EXPECT_EQ(chip->hwm(0x01), 0x03);
-}
-
-TEST_F(F81865Hwm, RunningMonitorKeepsItsFanModes) {
-    addChip(0x2E, 0x1010);
-    chip->setReg(4, 0x60, 0x0A);
-    chip->setHwm(0x01, 0x07);
-    chip->setHwm(0x96, 0x15);
-    board.reg(hwmKey(kF81865) + wdtKey(kNoChip) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(chip->hwm(0x96), 0x15);
-    EXPECT_EQ(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36).status, ZRV_STATUS_SUCCESS);
-}
-
-// Logical device 4 left without a base by the firmware: the monitor's pair
-// would land on the DMA controller. Nothing but the configuration reads.
-TEST_F(F81865Hwm, MonitorWithoutBaseIsNotBound) {
-    addChip(0x2E, 0x1010);
-    board.reg(hwmKey(kF81865) + wdtKey(kNoChip) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-
-    const Lines expected = Trace(0x2E)
-                               .enter()
-                               .rd(0x20, 0x10)
-                               .rd(0x21, 0x10)
-                               .exit()
-                               .enter()
-                               .select(4)
-                               .rd(0x60, 0x00)
-                               .rd(0x61, 0x00)
-                               .rd(0x30, 0x01)
-                               .exit();
-    EXPECT_EQ(board.trace(), expected);
-    const auto dbg = newDebugLines();
-    EXPECT_EQ(Lines(dbg.end() - 4, dbg.end()),
-              (Lines{"HWM_F81865_SetDefault+", "HWM_F81865 BaseAddr = 0x0000",
-                     "HWM_F81865 BaseAddr 0x0000 is not a monitor base, hardware monitor not bound",
-                     "HWM_F81865_SetDefault-"}));
-    EXPECT_EQ(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36).status, ZRV_STATUS_NOT_SUPPORTED);
+// The monitor set-up: the base from logical device 4, then the start bits.
+TEST(F81865HwmSetUp, BaseActivationAndStartBits) {
+    // The chip at 0x2E, the monitor alone bound; `load` and `debug` are the
+    // set-up's part of the load, after the probe.
+    const auto row = [](const char* what, uint16_t id, const std::string& body, const Trace& load,
+                        const Lines& debug, ZrvStatus status) {
+        Trace probe(0x2E);
+        Lines trace = probed(probe, id).lines();
+        trace.insert(trace.end(), load.lines().begin(), load.lines().end());
+        return zrvtest::BoardRow{
+            what,  zrvtest::chip("f81865", id, body),     hwmKey(kF81865) + wdtKey(kNoChip) + noDio(),
+            trace, with(detectLines(id, 0, true), debug), {{IOCTL_HWM_GET_DATA, {}, 36, status}}};
+    };
+    Trace stopped(0x2E, 0x0290), running(0x2E, 0x0A00), noBase(0x2E);
+    // One start bit: the fan modes are set, then both bits. The low bits of
+    // the base are not the chip's.
+    monitorReads(stopped, 0x0295, 0x01).hrd(0x01, 0x01).hwr(0x96, 0x0F).hwr(0x01, 0x03).exit();
+    // Running: its fan modes are kept.
+    monitorReads(running, 0x0A00, 0x01).hrd(0x01, 0x07).exit();
+    // Device 4 left without a base by the firmware: the monitor's pair would
+    // land on the DMA controller. Nothing but the configuration reads.
+    monitorReads(noBase, 0x0000, 0x01).exit();
+    const char* refused = "HWM_F81865 BaseAddr 0x0000 is not a monitor base, hardware monitor not bound";
+    const zrvtest::BoardRow rows[] = {
+        row("stopped", 0x0704,
+            R"("config": {"4": {"0x60": "0x02", "0x61": "0x95"}}, "hwm": {"0x01": "0x01", "0x96": "0x30"})",
+            stopped, monitorLines(0x0290), zrvtest::kOk),
+        row("running", 0x1010,
+            R"("config": {"4": {"0x60": "0x0a"}}, "hwm": {"0x01": "0x07", "0x96": "0x15"})", running,
+            monitorLines(0x0A00), zrvtest::kOk),
+        row("no base", 0x1010, "", noBase, monitorLines(0, refused), zrvtest::kNotBound),
+    };
+    for (const auto& r : rows) zrvtest::run(r);
 }
 
 TEST_F(F81865Hwm, ReadingsOnTheLargerChipWithTheZeroRules) {
@@ -117,18 +75,8 @@ TEST_F(F81865Hwm, ReadingsOnTheLargerChipWithTheZeroRules) {
     chip->setHwm(0xC1, 0x00);
     clearSeen();
 
-    const HwmData d = getData();
-    EXPECT_EQ(d.Fan1, 0u);
-    EXPECT_EQ(d.Fan2, 2000u);
-    EXPECT_EQ(d.Fan3, 366u);
-    EXPECT_EQ(d.Fan4, 0u);
-    EXPECT_EQ(d.Fan5, 0u);
-    const uint8_t volts[10] = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0, 0};
-    EXPECT_EQ(0, std::memcmp(d.Volt, volts, 10));
-    EXPECT_EQ(d.Temp1, 0);
-    EXPECT_EQ(d.Temp2, 0x41);
-    EXPECT_EQ(d.Temp3, 0x80);
-    EXPECT_EQ(d.Reserved[0] | d.Reserved[1] | d.Reserved[2], 0);
+    expectReadings(getData(), {0, 2000, 366, 0, 0}, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0, 0},
+                   {0, 0x41, 0x80});
 
     Trace t(0x4E, 0x0A00);
     for (uint8_t r = 0x20; r <= 0x27; ++r) t.hrd(r, static_cast<uint8_t>(0x80 + r));
@@ -151,15 +99,8 @@ TEST_F(F81865Hwm, SmallerChipLeavesTheThirdFanVoltageEightAndTemperatureThreeAtZ
     chip->setFanRpm(3, 1000);
     clearSeen();
 
-    const HwmData d = getData();
-    EXPECT_EQ(d.Fan1, 3000u);
-    EXPECT_EQ(d.Fan2, 1500u);
-    EXPECT_EQ(d.Fan3, 0u);
-    EXPECT_EQ(d.Volt[6], 0x55);
-    EXPECT_EQ(d.Volt[7] | d.Volt[8] | d.Volt[9], 0);
-    EXPECT_EQ(d.Temp1, 0x30);
-    EXPECT_EQ(d.Temp2, 0);
-    EXPECT_EQ(d.Temp3, 0);
+    expectReadings(getData(), {3000, 1500, 0, 0, 0}, {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0, 0, 0},
+                   {0x30, 0, 0});
     // No access to voltage 8 (0x27), temperature 3 (0x7E) or fan 3 (0xC0/0xC1).
     Trace t(0x2E, 0x0A00);
     for (uint8_t r = 0x20; r <= 0x26; ++r) t.hrd(r, 0x55);
@@ -189,9 +130,9 @@ TEST_F(F81865Hwm, SoftwareDutySetsTheFanModeThenTheDuty) {
     start(0x4E, 0x1010);
     chip->setHwm(0x96, 0x01);
     clearSeen();
-    auto r = board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(2, 1, 64), 8);
+    auto r = board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(2, 1, 64), 8);
     EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(r.data, fanCtrl(2, 1, 64));
+    EXPECT_EQ(r.data, fanControl(2, 1, 64));
     EXPECT_EQ(board.trace(), Trace(0x4E, 0x0A00).hrd(0x96, 0x01).hwr(0x96, 0x31).hwr(0xC3, 0x80).lines());
     EXPECT_EQ(newDebugLines(),
               (Lines{"HWM_F81865_FanControl+", "HWM_F81865_FanControl SW mode FAN 2, Data 64",
@@ -199,7 +140,7 @@ TEST_F(F81865Hwm, SoftwareDutySetsTheFanModeThenTheDuty) {
 
     const std::pair<uint8_t, uint8_t> duty[] = {{0, 0x00}, {1, 0x02}, {126, 0xFC}, {127, 0xFF}};
     for (auto [data, reg] : duty) {
-        ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(0, 1, data), 8).status, ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(0, 1, data), 8).status, ZRV_STATUS_SUCCESS);
         EXPECT_EQ(chip->hwm(0xA3), reg) << int(data);
     }
     EXPECT_EQ(chip->hwm(0x96), 0x33);
@@ -211,12 +152,12 @@ TEST_F(F81865Hwm, OnOffModeDrivesTheFanFullyOnOrOff) {
     chip->setHwm(0xB3, 0x40);
     EXPECT_EQ(getData().Fan2, 2400u) << "the chip's own control runs the fan";
 
-    ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(1, 0, 5), 8).status, ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(1, 0, 5), 8).status, ZRV_STATUS_SUCCESS);
     EXPECT_EQ(chip->hwm(0xB3), 0xFF);
     EXPECT_EQ(chip->hwm(0x96), 0x0C);
     EXPECT_EQ(getData().Fan2, 2400u);
     clearSeen();
-    ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(1, 0, 0), 8).status, ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(1, 0, 0), 8).status, ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.trace(), Trace(0x2E, 0x0A00).hrd(0x96, 0x0C).hwr(0x96, 0x0C).hwr(0xB3, 0x00).lines());
     EXPECT_EQ(newDebugLines()[1], "HWM_F81865_FanControl OnOff mode FAN 1, Data 0");
     EXPECT_EQ(getData().Fan2, 0u) << "a stopped fan reads no speed";
@@ -226,15 +167,15 @@ TEST_F(F81865Hwm, RefusedFanRequests) {
     start(0x2E, 0x0704);
     clearSeen();
     // Fan 3 does not exist on this chip: only the entry line, no port.
-    auto r = board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(2, 1, 10), 8);
+    auto r = board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(2, 1, 10), 8);
     EXPECT_EQ(r.status, ZRV_STATUS_UNSUCCESSFUL);
     EXPECT_EQ(r.bytes, 0u);
     EXPECT_EQ(newDebugLines(), Lines{"HWM_F81865_FanControl+"});
     // Automatic mode is not offered.
-    EXPECT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(0, 2, 10), 8).status, ZRV_STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(0, 2, 10), 8).status, ZRV_STATUS_UNSUCCESSFUL);
     EXPECT_EQ(newDebugLines(), (Lines{"HWM_F81865_FanControl+", "HWM_F81865_FanControl-"}));
     // Duty data of 128 and more never reaches the back-end.
-    EXPECT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(0, 0, 0x80), 8).status,
+    EXPECT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(0, 0, 0x80), 8).status,
               ZRV_STATUS_INVALID_PARAMETER);
     EXPECT_TRUE(newDebugLines().empty());
     EXPECT_TRUE(board.trace().empty());
@@ -243,7 +184,7 @@ TEST_F(F81865Hwm, RefusedFanRequests) {
 TEST_F(F81865Hwm, DutyFollowsIntoTheEmulatedFanSpeed) {
     start(0x4E, 0x1010);
     chip->setFanRpm(3, 3000);
-    ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(2, 1, 64), 8).status, ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(2, 1, 64), 8).status, ZRV_STATUS_SUCCESS);
     // Duty 0x80 of 0xFF turns 3000 rpm into 1505: count 996, read back as 1506.
     EXPECT_EQ(getData().Fan3, 1506u);
 }

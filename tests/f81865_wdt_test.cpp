@@ -1,18 +1,20 @@
 // F81865 watchdog through the request interface: the brackets each request
 // makes, its refusals, and the emulated countdown firing or being held off.
 #include "tests/f81865_board.h"
+#include "tests/support/answers.h"
 
 namespace {
 
 using namespace f81865test;
+using zrvtest::keepAlive;
+using zrvtest::startWatchdog;
 using zrvtest::timeoutRecord;
 
 class F81865Wdt : public ChipBoard {
 protected:
     void SetUp() override {
         addChip(0x2E, 0x0704);
-        board.reg(hwmKey(kNoChip) + wdtKey(kF81865) + noDio());
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kF81865) + noDio()), ZRV_STATUS_SUCCESS);
         clearSeen();
     }
     ZrvStatus setTimeout(uint16_t count, uint16_t unit) {
@@ -73,8 +75,7 @@ TEST_F(F81865Wdt, GetTimeoutIsAFixedAnswerWithoutPortAccess) {
 }
 
 TEST_F(F81865Wdt, FiresWhenNotRestartedInTime) {
-    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(4999);
     EXPECT_TRUE(resets().empty());
     board.machine().advance(1);
@@ -92,12 +93,8 @@ TEST_F(F81865Wdt, FiresWhenNotRestartedInTime) {
 }
 
 TEST_F(F81865Wdt, DoesNotFireWhileRestartedOrStopped) {
-    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    for (int i = 0; i < 10; ++i) {
-        board.machine().advance(4000);
-        ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
-    }
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
+    keepAlive(board, 10, 4000);
     EXPECT_TRUE(resets().empty());
     ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
     board.machine().advance(600000);
@@ -105,8 +102,7 @@ TEST_F(F81865Wdt, DoesNotFireWhileRestartedOrStopped) {
 }
 
 TEST_F(F81865Wdt, SetTimeoutStopsARunningCountdown) {
-    ASSERT_EQ(setTimeout(3, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 3, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(2000);
     ASSERT_EQ(setTimeout(3, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(10000);
@@ -115,8 +111,7 @@ TEST_F(F81865Wdt, SetTimeoutStopsARunningCountdown) {
 }
 
 TEST_F(F81865Wdt, MinutesAndAStopStartPairKeepTheUnitAndCount) {
-    ASSERT_EQ(setTimeout(2, 2), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 2, 2), ZRV_STATUS_SUCCESS);
     ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
     clearSeen();
     ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);

@@ -28,8 +28,7 @@ protected:
     void loadWith(uint16_t port, uint16_t id, uint8_t version, const std::string& registry) {
         addChip(port, id);
         chip->setReg(sim::It87::kGlobal, 0x22, version);
-        board.reg(registry);
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(registry), ZRV_STATUS_SUCCESS);
     }
 };
 

@@ -2,27 +2,23 @@
 // detection and set-up per chip, the refused bases, readings with their
 // divisors and zero rules per chip and version letter, and every fan-control
 // mode with the 'K' chips' slope table.
-#include <cstring>
-
 #include "tests/it87_board.h"
+#include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 
 namespace {
 
+using zrvtest::fanControl;
+using zrvtest::hwmData;
 using namespace it87test;
 
 const std::string kHwmOnly = hwmKey(kIt87) + wdtKey(kNoChip) + noDio();
 constexpr uint16_t kBase = 0x0290;
 
-HwmData decode(const sim::IoResult& r) {
-    HwmData d{};
-    EXPECT_EQ(r.bytes, sizeof(HwmData));
-    if (r.data.size() == sizeof(HwmData)) std::memcpy(&d, r.data.data(), sizeof d);
-    return d;
-}
-
+// Fan-control records with the unused byte set: it must change nothing.
 std::vector<uint8_t> fanCtrl(uint8_t fan, uint8_t mode, uint8_t data, uint8_t limit1 = 0, uint8_t limit2 = 0,
                              uint8_t startDuty = 0, uint8_t slope = 0) {
-    return {fan, mode, data, limit1, limit2, 0xEE, startDuty, slope};
+    return fanControl(fan, mode, data, limit1, limit2, startDuty, slope, 0xEE);
 }
 
 class It87Hwm : public ChipBoard {
@@ -34,10 +30,9 @@ protected:
         chip->setReg(4, 0x61, static_cast<uint8_t>(base));
         chip->setReg(4, 0x30, active);
         chip->setReg(sim::It87::kGlobal, 0x22, version);
-        board.reg(kHwmOnly);
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(kHwmOnly), ZRV_STATUS_SUCCESS);
     }
-    HwmData getData() { return decode(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36)); }
+    HwmData getData() { return hwmData(board); }
     ZrvStatus fan(const std::vector<uint8_t>& record) {
         return board.ioctl(IOCTL_HWM_FAN_CONTROL, record, 8).status;
     }
@@ -92,13 +87,12 @@ TEST(It87HwmBase, InactiveDeviceOrLowBaseLeavesTheMonitorUnbound) {
         {0x00F0, 0x01, {"HWM_IT87 BaseAddr 0x00f0 is not a monitor base, hardware monitor not bound"}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        auto& it87 = b.attach(std::make_unique<sim::It87>(0x2E, 0x8718));
+        zrvtest::OneDevice<sim::It87> row(0x2E, 0x8718);
+        auto& [b, it87] = row;
         it87.setReg(4, 0x60, static_cast<uint8_t>(c.base >> 8));
         it87.setReg(4, 0x61, static_cast<uint8_t>(c.base));
         it87.setReg(4, 0x30, c.active);
-        b.reg(kHwmOnly);
-        ASSERT_EQ(b.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(b.load(kHwmOnly), ZRV_STATUS_SUCCESS);
         Trace t = it87Trace(0x2E);
         t.enter().rd(0x20, 0x87).rd(0x21, 0x18).select(4);
         t.rd(0x61, static_cast<uint8_t>(c.base))
@@ -107,8 +101,6 @@ TEST(It87HwmBase, InactiveDeviceOrLowBaseLeavesTheMonitorUnbound) {
         EXPECT_EQ(b.trace(), t.exit().lines()) << c.base;
         EXPECT_EQ(b.debugLines(), c.lines);
         EXPECT_EQ(b.ioctl(IOCTL_HWM_GET_DATA, {}, 36).status, ZRV_STATUS_NOT_SUPPORTED);
-        b.unload();
-        EXPECT_TRUE(b.violations().empty());
     }
 }
 
@@ -132,18 +124,13 @@ TEST_P(It87Readings, FanSpeedsVoltagesAndTemperatures) {
     chip->setReg(4, 0x61, 0x90);
     chip->setReg(4, 0x30, 0x01);
     chip->setReg(sim::It87::kGlobal, 0x22, c.version);
-    board.reg(kHwmOnly);
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(kHwmOnly), ZRV_STATUS_SUCCESS);
     for (int i = 0; i < 5; ++i) setCount(i, c.counts[i]);
     for (uint8_t r = 0x20; r <= 0x2B; ++r) chip->setHwm(r, static_cast<uint8_t>(r + 0x40));
     clearSeen();
 
-    const HwmData d = getData();
-    const uint32_t fans[] = {d.Fan1, d.Fan2, d.Fan3, d.Fan4, d.Fan5};
-    EXPECT_EQ(std::vector<uint32_t>(fans, fans + 5), std::vector<uint32_t>(c.rpm, c.rpm + 5));
-    const uint8_t volts[10] = {0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x00};
-    EXPECT_EQ(0, std::memcmp(d.Volt, volts, 10));
-    EXPECT_EQ((std::vector<uint8_t>{d.Temp1, d.Temp2, d.Temp3}), (std::vector<uint8_t>{0x69, 0x6A, 0x6B}));
+    zrvtest::expectReadings(getData(), std::vector<uint32_t>(c.rpm, c.rpm + 5),
+                            {0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0}, {0x69, 0x6A, 0x6B});
 
     Trace t(0x2E, kBase);
     for (uint8_t reg = 0x20; reg <= 0x2B; ++reg) t.hrd(reg, static_cast<uint8_t>(reg + 0x40));
@@ -154,50 +141,16 @@ TEST_P(It87Readings, FanSpeedsVoltagesAndTemperatures) {
     EXPECT_TRUE(newDebugLines().empty());
 }
 
-// 1,350,000 / (count x divisor); 0 and 0xFFFF read 0, and 0x00FF on 'D' chips.
-INSTANTIATE_TEST_SUITE_P(Chips, It87Readings,
-                         ::testing::Values(ReadingCase{"IT8718F_K",
-                                                       0x8718,
-                                                       0x00,
-                                                       0x3F,
-                                                       {0x00FF, 0xFFFF, 0x0000, 0x0177, 0x02A3},
-                                                       {2647, 0, 0, 1800, 1000},
-                                                       5},
-                                           ReadingCase{"IT8783F_H",
-                                                       0x8783,
-                                                       0x00,
-                                                       0x3F,
-                                                       {0x0177, 0x00FF, 0x0001, 0x0177, 0x0177},
-                                                       {1800, 2647, 675000, 0, 0},
-                                                       3},
-                                           ReadingCase{"IT8712F_D",
-                                                       0x8712,
-                                                       0x04,
-                                                       0x49,
-                                                       {0x00FF, 0x0177, 0x0177, 0x0177, 0x0177},
-                                                       {0, 1800, 450, 0, 0},
-                                                       3},
-                                           ReadingCase{"IT8712F_G",
-                                                       0x8712,
-                                                       0x25,
-                                                       0x09,
-                                                       {0x00FF, 0xFFFF, 0x0177, 0x0177, 0x0177},
-                                                       {2647, 0, 1800, 0, 0},
-                                                       3},
-                                           ReadingCase{"IT8712F_I",
-                                                       0x8712,
-                                                       0x07,
-                                                       0x52,
-                                                       {0x0177, 0x00FF, 0x0177, 0x0177, 0x0000},
-                                                       {900, 1323, 450, 1800, 0},
-                                                       5},
-                                           ReadingCase{"IT8712F_Z",
-                                                       0x8712,
-                                                       0x19,
-                                                       0x12,
-                                                       {0x0177, 0x00FF, 0x0177, 0x0177, 0xFFFF},
-                                                       {900, 1323, 1800, 1800, 0},
-                                                       5}),
+// 1,350,000 / (count x divisor); counts 0 and 65535 read 0, and 255 on 'D' chips.
+const ReadingCase kReadings[] = {
+    {"IT8718F_K", 0x8718, 0x00, 0x3F, {255, 65535, 0, 375, 675}, {2647, 0, 0, 1800, 1000}, 5},
+    {"IT8783F_H", 0x8783, 0x00, 0x3F, {375, 255, 1, 375, 375}, {1800, 2647, 675000, 0, 0}, 3},
+    {"IT8712F_D", 0x8712, 0x04, 0x49, {255, 375, 375, 375, 375}, {0, 1800, 450, 0, 0}, 3},
+    {"IT8712F_G", 0x8712, 0x25, 0x09, {255, 65535, 375, 375, 375}, {2647, 0, 1800, 0, 0}, 3},
+    {"IT8712F_I", 0x8712, 0x07, 0x52, {375, 255, 375, 375, 0}, {900, 1323, 450, 1800, 0}, 5},
+    {"IT8712F_Z", 0x8712, 0x19, 0x12, {375, 255, 375, 375, 65535}, {900, 1323, 1800, 1800, 0}, 5},
+};
+INSTANTIATE_TEST_SUITE_P(Chips, It87Readings, ::testing::ValuesIn(kReadings),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // Fan control: what each mode writes, after the read of register 0x13
@@ -238,76 +191,33 @@ TEST_P(It87Fan, WritesOfEachMode) {
 }
 
 constexpr int kRd = -1;
-INSTANTIATE_TEST_SUITE_P(
-    Modes, It87Fan,
-    ::testing::Values(
-        FanCase{
-            "OnFan0", 0x8718, 0, fanCtrl(0, 0, 1), 0, {{0x13, kRd}, {0x13, 0x76}, {0x14, kRd}, {0x14, 0x03}}},
-        FanCase{"OffFan1",
-                0x8718,
-                0,
-                fanCtrl(1, 0, 0),
-                0,
-                {{0x13, kRd}, {0x13, 0x75}, {0x14, kRd}, {0x14, 0x00}}},
-        FanCase{"OnFan3", 0x8718, 0, fanCtrl(3, 0, 1), 0, {{0x13, kRd}, {0x88, 0x7F}}},
-        FanCase{"OffFan4", 0x8718, 0, fanCtrl(4, 0, 0), 0, {{0x13, kRd}, {0x89, 0x00}}},
-        FanCase{"DutyFan1", 0x8718, 0, fanCtrl(1, 1, 0x50), 0, {{0x13, kRd}, {0x13, 0x77}, {0x16, 0x50}}},
-        FanCase{"DutyFan4", 0x8718, 0, fanCtrl(4, 1, 0x7F), 0, {{0x13, kRd}, {0x89, 0x7F}}},
-        FanCase{"AutoFan0K",
-                0x8718,
-                0,
-                fanCtrl(0, 2, 0, 0x32, 0x46, 0x20, 4),
-                0,
-                {{0x13, kRd},
-                 {0x13, 0x77},
-                 {0x15, 0x80},
-                 {0x60, 0x32},
-                 {0x61, 0x46},
-                 {0x62, 0x3C},
-                 {0x63, 0xA0},
-                 {0x64, 0x00}}},
-        FanCase{"AutoFan2KSlope0",
-                0x8718,
-                0,
-                fanCtrl(2, 2, 0, 0x28, 0x50, 0xFF, 0x08),
-                0,
-                {{0x13, kRd},
-                 {0x13, 0x77},
-                 {0x17, 0x82},
-                 {0x70, 0x28},
-                 {0x71, 0x50},
-                 {0x72, 0x3C},
-                 {0x74, 0x00},
-                 {0x73, 0x7F}}},
-        FanCase{"AutoFan4I",
-                0x8712,
-                0x07,
-                fanCtrl(4, 2, 0, 0x30, 0x40, 0x90, 0x0D),
-                0,
-                {{0x13, kRd},
-                 {0x89, 0x80},
-                 {0x98, 0x30},
-                 {0x99, 0x40},
-                 {0x9A, 0x3C},
-                 {0x9B, 0x10},
-                 {0x9C, 0x05}}},
-        FanCase{"AutoFan1H",
-                0x8783,
-                0,
-                fanCtrl(1, 2, 0, 0x30, 0x40, 0x85, 0x04),
-                0,
-                {{0x13, kRd},
-                 {0x13, 0x77},
-                 {0x16, 0x81},
-                 {0x68, 0x30},
-                 {0x69, 0x40},
-                 {0x6A, 0x3C},
-                 {0x6B, 0x05},
-                 {0x6C, 0x04}}},
-        FanCase{"Mode3ReadsOnly", 0x8718, 0, fanCtrl(0, 3, 1), -1, {{0x13, kRd}}},
-        FanCase{"Fan5Refused", 0x8718, 0, fanCtrl(5, 1, 1), -1, {}},
-        FanCase{"Fan3RefusedOnD", 0x8712, 0x04, fanCtrl(3, 1, 1), -1, {}}),
-    [](const auto& p) { return std::string(p.param.name); });
+// clang-format off
+// name, chip, version, record, result, the accesses after the record
+const FanCase kFans[] = {
+    {"OnFan0", 0x8718, 0, fanCtrl(0, 0, 1), 0, {{0x13, kRd}, {0x13, 0x76}, {0x14, kRd}, {0x14, 0x03}}},
+    {"OffFan1", 0x8718, 0, fanCtrl(1, 0, 0), 0, {{0x13, kRd}, {0x13, 0x75}, {0x14, kRd}, {0x14, 0x00}}},
+    {"OnFan3", 0x8718, 0, fanCtrl(3, 0, 1), 0, {{0x13, kRd}, {0x88, 0x7F}}},
+    {"OffFan4", 0x8718, 0, fanCtrl(4, 0, 0), 0, {{0x13, kRd}, {0x89, 0x00}}},
+    {"DutyFan1", 0x8718, 0, fanCtrl(1, 1, 0x50), 0, {{0x13, kRd}, {0x13, 0x77}, {0x16, 0x50}}},
+    {"DutyFan4", 0x8718, 0, fanCtrl(4, 1, 0x7F), 0, {{0x13, kRd}, {0x89, 0x7F}}},
+    {"AutoFan0K", 0x8718, 0, fanCtrl(0, 2, 0, 0x32, 0x46, 0x20, 4), 0,
+     {{0x13, kRd}, {0x13, 0x77}, {0x15, 0x80}, {0x60, 0x32},
+      {0x61, 0x46}, {0x62, 0x3C}, {0x63, 0xA0}, {0x64, 0x00}}},
+    {"AutoFan2KSlope0", 0x8718, 0, fanCtrl(2, 2, 0, 0x28, 0x50, 0xFF, 0x08), 0,
+     {{0x13, kRd}, {0x13, 0x77}, {0x17, 0x82}, {0x70, 0x28},
+      {0x71, 0x50}, {0x72, 0x3C}, {0x74, 0x00}, {0x73, 0x7F}}},
+    {"AutoFan4I", 0x8712, 0x07, fanCtrl(4, 2, 0, 0x30, 0x40, 0x90, 0x0D), 0,
+     {{0x13, kRd}, {0x89, 0x80}, {0x98, 0x30}, {0x99, 0x40}, {0x9A, 0x3C}, {0x9B, 0x10}, {0x9C, 0x05}}},
+    {"AutoFan1H", 0x8783, 0, fanCtrl(1, 2, 0, 0x30, 0x40, 0x85, 0x04), 0,
+     {{0x13, kRd}, {0x13, 0x77}, {0x16, 0x81}, {0x68, 0x30},
+      {0x69, 0x40}, {0x6A, 0x3C}, {0x6B, 0x05}, {0x6C, 0x04}}},
+    {"Mode3ReadsOnly", 0x8718, 0, fanCtrl(0, 3, 1), -1, {{0x13, kRd}}},
+    {"Fan5Refused", 0x8718, 0, fanCtrl(5, 1, 1), -1, {}},
+    {"Fan3RefusedOnD", 0x8712, 0x04, fanCtrl(3, 1, 1), -1, {}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Modes, It87Fan, ::testing::ValuesIn(kFans),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // The 'K' chips' slope table on fan 1: Auto 4 (0x6B) and Auto 5 (0x6C) by
 // slope code; only the low three bits of Slope count.

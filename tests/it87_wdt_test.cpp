@@ -2,10 +2,13 @@
 // 16-bit counts per chip and version, the bits of register 0x72, and the
 // emulated countdown firing or being held off.
 #include "tests/it87_board.h"
+#include "tests/support/answers.h"
 
 namespace {
 
 using namespace it87test;
+using zrvtest::keepAlive;
+using zrvtest::startWatchdog;
 using zrvtest::timeoutRecord;
 
 const std::string kWdtOnly = hwmKey(kNoChip) + wdtKey(kIt87) + noDio();
@@ -26,18 +29,17 @@ protected:
 // Each pair gets its own fourth key byte; the version register is read at
 // every pair tried, and no watchdog register is touched.
 struct ProbeCase {
-    uint16_t port;
-    uint16_t id;
+    uint16_t port, id;
     bool bound;
 };
 class It87WdtProbe : public It87Wdt, public ::testing::WithParamInterface<ProbeCase> {};
 
 TEST_P(It87WdtProbe, FirstPairThenSecond) {
-    const ProbeCase c = GetParam();
-    loadWith(c.port, c.id, 0x07, kWdtOnly);
-    const uint8_t idHigh = static_cast<uint8_t>(c.id >> 8), idLow = static_cast<uint8_t>(c.id);
+    const auto& [port, id, bound] = GetParam();
+    loadWith(port, id, 0x07, kWdtOnly);
+    const uint8_t idHigh = static_cast<uint8_t>(id >> 8), idLow = static_cast<uint8_t>(id);
     Trace t = it87Trace(0x2E);
-    if (c.port == 0x4E) {
+    if (port == 0x4E) {
         t.enter().rd(0x20, 0xFF).rd(0x21, 0xFF).rd(0x22, 0xFF).exit();
         t.at(0x4E).keys({0x87, 0x01, 0x55, 0xAA}).exitByRegister(0x02, 0x02);
     }
@@ -45,7 +47,7 @@ TEST_P(It87WdtProbe, FirstPairThenSecond) {
     EXPECT_EQ(board.trace(), t.lines());
     EXPECT_TRUE(newDebugLines().empty());
     EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status,
-              c.bound ? ZRV_STATUS_SUCCESS : ZRV_STATUS_NOT_SUPPORTED);
+              bound ? ZRV_STATUS_SUCCESS : ZRV_STATUS_NOT_SUPPORTED);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, It87WdtProbe,
@@ -139,8 +141,7 @@ TEST_F(It87Wdt, RefusalsTouchNothingAndKeepTheStoredCount) {
 // again; Stop clears it and leaves the count registers as they are.
 TEST_F(It87Wdt, ResetReloadsTheFullCountAndStopKeepsIt) {
     start(0x4E, 0x8718, 0x01);
-    ASSERT_EQ(setTimeout(0x0123, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 0x0123, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(0x20 * 1000);
     EXPECT_EQ(chip->reg(7, 0x73), 0x03);
     clearSeen();
@@ -160,12 +161,8 @@ TEST_F(It87Wdt, ResetReloadsTheFullCountAndStopKeepsIt) {
 
 TEST_F(It87Wdt, KeptAliveItNeverFiresAndLeftAloneItDoes) {
     start(0x2E, 0x8712, 0x04);
-    ASSERT_EQ(setTimeout(2, 2), ZRV_STATUS_SUCCESS);  // two minutes
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    for (int i = 0; i < 10; ++i) {
-        board.machine().advance(119000);
-        ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
-    }
+    ASSERT_EQ(startWatchdog(board, 2, 2), ZRV_STATUS_SUCCESS);  // two minutes
+    keepAlive(board, 10, 119000);
     EXPECT_TRUE(resets().empty());
     // A SetTimeout while running stops it until the next Start.
     ASSERT_EQ(setTimeout(30, 1), ZRV_STATUS_SUCCESS);

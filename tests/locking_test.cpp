@@ -99,8 +99,7 @@ class F81865CountAndUnit : public f81865test::ChipBoard {};
 TEST_F(F81865CountAndUnit, AStartNeverLoadsANewCountWithTheOldUnit) {
     using namespace f81865test;
     addChip(0x2E, 0x0704);
-    board.reg(hwmKey(kNoChip) + wdtKey(kF81865) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kF81865) + noDio()), ZRV_STATUS_SUCCESS);
     struct Step {
         uint16_t count, unit;
     };

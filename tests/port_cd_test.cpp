@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "sim/devices/cd_port.h"
-#include "tests/support/harness.h"
+#include "tests/support/ports.h"
 
 using sim::CdPort;
 using zrvtest::SimBoard;
@@ -16,12 +16,6 @@ using Edges = std::vector<CdPort::Edge>;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string cdRegistry(const std::string& values) {
-    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000000\n" +
-           values;
-}
 
 CdPort::Config sharedPort(uint8_t inputs, uint8_t outputs, uint8_t latch = 0) {
     CdPort::Config c;
@@ -32,12 +26,10 @@ CdPort::Config sharedPort(uint8_t inputs, uint8_t outputs, uint8_t latch = 0) {
     return c;
 }
 
-class PortCd : public ::testing::Test {
+class PortCd : public zrvtest::PortTest<CdPort> {
 protected:
     CdPort& boot(const std::string& values, CdPort::Config hw) {
-        board.reg(cdRegistry(values));
-        CdPort& cd = board.attach(std::make_unique<CdPort>(std::move(hw)));
-        EXPECT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        CdPort& cd = PortTest::boot("DIO", values, std::move(hw));
         EXPECT_TRUE(board.trace().empty()) << "loading touches no CD port";
         return cd;
     }
@@ -55,11 +47,6 @@ protected:
     void pulse(uint8_t output) {
         EXPECT_EQ(board.ioctl(IOCTL_DIO_CD_PULSE_OUTPUT, {output}).status, ZRV_STATUS_SUCCESS);
     }
-    void TearDown() override {
-        board.unload();
-        EXPECT_TRUE(board.violations().empty()) << board.violations().front();
-    }
-    SimBoard board;
 };
 
 TEST_F(PortCd, OutputsAreNumberedFromTheLowestLineAndChangeOnlyTheirOwnBit) {
@@ -206,8 +193,7 @@ TEST_F(PortCd, OutPortWithZeroLowBitsIsNoPort) {
 // the port back-end answers every CD request.
 TEST(PortCdDispatch, EveryCdRequestSucceedsWithoutCdValues) {
     SimBoard board;
-    board.reg(cdRegistry(""));
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(zrvtest::portRegistry("DIO", "")), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.ioctl(IOCTL_DIO_CD_GET_INPUTS, {}, 1).data, std::vector<uint8_t>{0});
     EXPECT_EQ(board.ioctl(IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1).data, std::vector<uint8_t>{0});
     EXPECT_EQ(board.ioctl(IOCTL_DIO_CD_SET_OUTPUT, {0x11}).status, ZRV_STATUS_SUCCESS);

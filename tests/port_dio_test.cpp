@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "sim/devices/dio_ports.h"
-#include "tests/support/harness.h"
+#include "tests/support/answers.h"
+#include "tests/support/ports.h"
 
 using sim::DioPorts;
 using zrvtest::le16;
@@ -14,38 +15,24 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string dioRegistry(const std::string& values) {
-    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000000\n" +
-           values;
-}
-
-class PortDio : public ::testing::Test {
+class PortDio : public zrvtest::PortTest<DioPorts> {
 protected:
     DioPorts& boot(const std::string& values, DioPorts::Config hw) {
-        board.reg(dioRegistry(values));
-        DioPorts& dio = board.attach(std::make_unique<DioPorts>(std::move(hw)));
-        EXPECT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-        return dio;
+        return PortTest::boot("DIO", values, std::move(hw));
     }
-    uint16_t word(uint32_t code) {
-        const auto r = board.ioctl(code, {}, 2);
-        EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
-        EXPECT_EQ(r.bytes, 2u);
-        return r.data.size() == 2 ? static_cast<uint16_t>(r.data[0] | r.data[1] << 8) : 0xDEAD;
+    uint16_t config() { return zrvtest::lineWord(board, IOCTL_DIO_GET_CONFIG); }
+    uint16_t inputs() { return zrvtest::lineWord(board, IOCTL_DIO_GET_INPUT); }
+    uint16_t outputs() { return zrvtest::lineWord(board, IOCTL_DIO_GET_OUTPUT); }
+    // The input word with these levels outside the two input ports.
+    uint16_t inputs(DioPorts& dio, uint8_t first, uint8_t second) {
+        dio.setLevels(0x300, first);
+        dio.setLevels(0x302, second);
+        return inputs();
     }
-    uint16_t config() { return word(IOCTL_DIO_GET_CONFIG); }
-    uint16_t inputs() { return word(IOCTL_DIO_GET_INPUT); }
-    uint16_t outputs() { return word(IOCTL_DIO_GET_OUTPUT); }
     void set(uint16_t value) {
         EXPECT_EQ(board.ioctl(IOCTL_DIO_SET_OUTPUT, le16(value)).status, ZRV_STATUS_SUCCESS);
     }
     ZrvStatus mask(uint8_t m) { return board.ioctl(IOCTL_DIO_SET_SPECIFIC_MASK, {m}).status; }
-    void TearDown() override {
-        board.unload();
-        EXPECT_TRUE(board.violations().empty()) << board.violations().front();
-    }
-    SimBoard board;
 };
 
 DioPorts::Config plainPorts() {
@@ -82,9 +69,8 @@ TEST_F(PortDio, SecondInputPortContinuesTheWordAboveTheFirst) {
         "\"InMask2\"=dword:0000000f\n\"InBits\"=dword:00000008\n\"OutBits\"=dword:00000004\n",
         plainPorts());
     EXPECT_EQ(config(), 0x0408);
-    dio.setLevels(0x300, 0xA5);  // lines 0..3 carry 0x5, the rest are masked off
-    dio.setLevels(0x302, 0x3C);  // lines 0..3 carry 0xC
-    EXPECT_EQ(inputs(), 0x00C5);
+    // Lines 0..3 of each port carry 0x5 and 0xC, the rest are masked off.
+    EXPECT_EQ(inputs(dio, 0xA5, 0x3C), 0x00C5);
     EXPECT_EQ(board.trace(), (Lines{"in 0x0302 0x3c", "in 0x0300 0xa5"})) << "the second port is read first";
 }
 
@@ -116,9 +102,7 @@ TEST_F(PortDio, EmptyFirstMaskPutsTheSecondPortAtBitZero) {
         "\"IOBaseIn\"=dword:00000300\n\"InMask\"=dword:00000000\n\"IOBaseIn2\"=dword:00000302\n"
         "\"InMask2\"=dword:0000000f\n",
         plainPorts());
-    dio.setLevels(0x300, 0xFF);
-    dio.setLevels(0x302, 0xF6);
-    EXPECT_EQ(inputs(), 0x0006);
+    EXPECT_EQ(inputs(dio, 0xFF, 0xF6), 0x0006);
 }
 
 TEST_F(PortDio, NoFirstInputPortMeansNoInputsAndNoRead) {
@@ -139,9 +123,7 @@ TEST_F(PortDio, SecondPortBeyondTheWordAddsNothingAndIsWrittenZero) {
         "\"InMask2\"=dword:000000f0\n\"IOBaseOut\"=dword:00000301\n\"OutMask\"=dword:00000003\n"
         "\"IOBaseOut2\"=dword:00000303\n\"OutMask2\"=dword:00000080\n",
         plainPorts());
-    dio.setLevels(0x300, 0x01);
-    dio.setLevels(0x302, 0xF0);
-    EXPECT_EQ(inputs(), 0x0001);
+    EXPECT_EQ(inputs(dio, 0x01, 0xF0), 0x0001);
     EXPECT_EQ(board.trace(), (Lines{"in 0x0302 0xf0", "in 0x0300 0x01"}));
     board.clearTrace();
     set(0xFFFF);
@@ -235,24 +217,6 @@ TEST_F(PortDio, SpecificLayoutWithoutDirectionRegisterLeavesTheLinesOff) {
     set(0xFF);
     EXPECT_EQ(mask(0x0F), ZRV_STATUS_NOT_SUPPORTED);
     EXPECT_TRUE(board.trace().empty());
-}
-
-// The key path comes from pool; without it there is no digital I/O.
-TEST(PortDioSelection, PathAllocationFailureLeavesTheDigitalIoUnbound) {
-    const std::string reg = dioRegistry("\"IOBaseOut\"=dword:00000301\n\"OutMask\"=dword:000000ff\n");
-    const uint32_t allocations = zrvtest::allocationsOfLoad(reg);
-    ASSERT_GT(allocations, 1u);
-    SimBoard board;
-    board.reg(reg);
-    board.machine().failAllocation(allocations);  // the digital-I/O loader's, the last one
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2).status, ZRV_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(board.ioctl(IOCTL_DIO_SET_OUTPUT, le16(1)).status, ZRV_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status, ZRV_STATUS_SUCCESS)
-        << "the watchdog still loads";
-    EXPECT_TRUE(board.trace().empty());
-    board.unload();
-    EXPECT_EQ(board.machine().outstandingAllocations(), 0u);
 }
 
 }  // namespace

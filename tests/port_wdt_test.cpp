@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "sim/devices/port_watchdog.h"
-#include "tests/support/harness.h"
+#include "tests/support/answers.h"
+#include "tests/support/ports.h"
 
 using sim::PortWatchdog;
+using zrvtest::keepAlive;
 using zrvtest::SimBoard;
+using zrvtest::startWatchdog;
 using zrvtest::timeoutRecord;
 using Lines = std::vector<std::string>;
 
@@ -16,21 +19,11 @@ namespace {
 constexpr auto Read = PortWatchdog::Access::Read;
 constexpr auto Write = PortWatchdog::Access::Write;
 
-// The registry of a board whose watchdog is the port watchdog, with the given
-// values under "WDT" (one "Name"=dword:... line each).
-std::string wdtRegistry(const std::string& values) {
-    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:00000000\n" +
-           values;
-}
-
-class PortWdt : public ::testing::Test {
+class PortWdt : public zrvtest::PortTest<PortWatchdog> {
 protected:
     // Loads the driver on a board with these "WDT" values and this watchdog.
     PortWatchdog& boot(const std::string& values, PortWatchdog::Config hw) {
-        board.reg(wdtRegistry(values));
-        PortWatchdog& dog = board.attach(std::make_unique<PortWatchdog>(hw));
-        EXPECT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        PortWatchdog& dog = PortTest::boot("WDT", values, hw);
         EXPECT_TRUE(board.trace().empty()) << "loading touches no watchdog port";
         return dog;
     }
@@ -40,20 +33,23 @@ protected:
     ZrvStatus setTimeout(uint16_t count, uint16_t unit = 1) {
         return request(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(count, unit));
     }
-    void TearDown() override {
-        board.unload();
-        EXPECT_TRUE(board.violations().empty()) << board.violations().front();
-    }
-    SimBoard board;
 };
 
+using MaybeAccess = std::optional<PortWatchdog::PortAccess>;
+// A watchdog started by `start`, kept alive and stopped by the accesses given
+// (none: that action does nothing), with its count written to `countPort`.
+PortWatchdog::Config wiring(PortWatchdog::PortAccess start, MaybeAccess refresh = {}, MaybeAccess stop = {},
+                            uint16_t countPort = 0) {
+    PortWatchdog::Config c;
+    c.start = start;
+    c.refresh = refresh;
+    c.stop = stop;
+    c.countPort = countPort;
+    return c;
+}
 // Write 0x443 with the count to start and keep alive, read 0x843 to stop.
 PortWatchdog::Config writeStartReadStop() {
-    PortWatchdog::Config c;
-    c.start = {Write, 0x443};
-    c.refresh = PortWatchdog::PortAccess{Write, 0x443};
-    c.stop = PortWatchdog::PortAccess{Read, 0x843};
-    return c;
+    return wiring({Write, 0x443}, {{Write, 0x443}}, {{Read, 0x843}});
 }
 
 TEST_F(PortWdt, WriteStartCarriesTheCountAndTheWatchdogFiresWhenNotKeptAlive) {
@@ -73,13 +69,9 @@ TEST_F(PortWdt, WriteStartCarriesTheCountAndTheWatchdogFiresWhenNotKeptAlive) {
 
 TEST_F(PortWdt, KeptAliveInTimeItNeverFiresAndStopEndsIt) {
     PortWatchdog& dog = boot("\"Start\"=dword:00008443\n\"Stop\"=dword:00000843\n", writeStartReadStop());
-    ASSERT_EQ(setTimeout(10), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    for (int i = 0; i < 12; ++i) {
-        board.machine().advance(9000);
-        // No "Reset" value: Reset performs the Start action.
-        ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
-    }
+    ASSERT_EQ(startWatchdog(board, 10, 1), ZRV_STATUS_SUCCESS);
+    // No "Reset" value: Reset performs the Start action.
+    keepAlive(board, 12, 9000);
     EXPECT_TRUE(dog.resets().empty());
     EXPECT_EQ(board.trace(), Lines(13, "out 0x0443 0x0a"));
 
@@ -92,10 +84,7 @@ TEST_F(PortWdt, KeptAliveInTimeItNeverFiresAndStopEndsIt) {
 }
 
 TEST_F(PortWdt, ReadTypeStartWithTimeoutPortAndStopBeforeReset) {
-    PortWatchdog::Config hw;
-    hw.start = {Read, 0x443};
-    hw.stop = PortWatchdog::PortAccess{Read, 0x445};
-    hw.countPort = 0x444;
+    const auto hw = wiring({Read, 0x443}, {}, {{Read, 0x445}}, 0x444);
     PortWatchdog& dog = boot(
         "\"Start\"=dword:00000443\n\"Stop\"=dword:00000445\n\"Timeout\"=dword:00000444\n"
         "\"StopBeforeReset\"=dword:00000001\n",
@@ -119,16 +108,12 @@ TEST_F(PortWdt, ReadTypeStartWithTimeoutPortAndStopBeforeReset) {
 }
 
 TEST_F(PortWdt, ResetPortAndOnlyTheLow16BitsOfStopBeforeReset) {
-    PortWatchdog::Config hw;
-    hw.start = {Write, 0x443};
-    hw.refresh = PortWatchdog::PortAccess{Read, 0x441};
-    hw.stop = PortWatchdog::PortAccess{Read, 0x843};
+    const auto hw = wiring({Write, 0x443}, {{Read, 0x441}}, {{Read, 0x843}});
     PortWatchdog& dog = boot(
         "\"Start\"=dword:00008443\n\"Stop\"=dword:00000843\n\"Reset\"=dword:00000441\n"
         "\"StopBeforeReset\"=dword:00010000\n",
         hw);
-    ASSERT_EQ(setTimeout(5), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(4000);
     board.clearTrace();
     ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
@@ -140,14 +125,10 @@ TEST_F(PortWdt, ResetPortAndOnlyTheLow16BitsOfStopBeforeReset) {
 }
 
 TEST_F(PortWdt, WriteTypeStopWritesZeroAndWriteTypeResetWritesTheCount) {
-    PortWatchdog::Config hw;
-    hw.start = {Write, 0x443};
-    hw.refresh = PortWatchdog::PortAccess{Write, 0x443};
-    hw.stop = PortWatchdog::PortAccess{Write, 0x443};
+    const auto hw = wiring({Write, 0x443}, {{Write, 0x443}}, {{Write, 0x443}});
     PortWatchdog& dog =
         boot("\"Start\"=dword:00008443\n\"Stop\"=dword:00008443\n\"Reset\"=dword:00008443\n", hw);
-    ASSERT_EQ(setTimeout(200), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 200, 1), ZRV_STATUS_SUCCESS);
     ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
     ASSERT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.trace(), (Lines{"out 0x0443 0xc8", "out 0x0443 0xc8", "out 0x0443 0x00"}));
@@ -157,10 +138,7 @@ TEST_F(PortWdt, WriteTypeStopWritesZeroAndWriteTypeResetWritesTheCount) {
 }
 
 TEST_F(PortWdt, RefusedTimeoutsChangeNothingAndTheRangeIsSecondsTo255) {
-    PortWatchdog::Config hw;
-    hw.start = {Write, 0x443};
-    hw.countPort = 0x444;
-    boot("\"Start\"=dword:00008443\n\"Timeout\"=dword:00000444\n", hw);
+    boot("\"Start\"=dword:00008443\n\"Timeout\"=dword:00000444\n", wiring({Write, 0x443}, {}, {}, 0x444));
     // Before any timeout the stored count is 0.
     ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.trace(), Lines{"out 0x0443 0x00"});
@@ -185,10 +163,8 @@ TEST_F(PortWdt, RefusedTimeoutsChangeNothingAndTheRangeIsSecondsTo255) {
 }
 
 TEST_F(PortWdt, AbsentValuesAndPortZeroTouchNothing) {
-    PortWatchdog::Config hw;
-    hw.start = {Write, 0x443};
     // "Start" = 0x8000 names a write to port 0, the DMA controller: no port.
-    boot("\"Start\"=dword:00008000\n\"Reset\"=dword:00000000\n", hw);
+    boot("\"Start\"=dword:00008000\n\"Reset\"=dword:00000000\n", wiring({Write, 0x443}));
     ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
     for (uint32_t code : {IOCTL_WDT_START, IOCTL_WDT_RESET})
         EXPECT_EQ(request(code), ZRV_STATUS_SUCCESS) << std::hex << code;
@@ -197,9 +173,7 @@ TEST_F(PortWdt, AbsentValuesAndPortZeroTouchNothing) {
 }
 
 TEST_F(PortWdt, ValuesOfAnotherTypeReadAsZero) {
-    PortWatchdog::Config hw;
-    hw.start = {Write, 0x443};
-    boot("\"Start\"=\"0x8443\"\n\"Stop\"=hex:43,84,00,00\n", hw);
+    boot("\"Start\"=\"0x8443\"\n\"Stop\"=hex:43,84,00,00\n", wiring({Write, 0x443}));
     ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_NOT_SUPPORTED);
@@ -211,11 +185,11 @@ TEST_F(PortWdt, ValuesOfAnotherTypeReadAsZero) {
 TEST(PortWdtSelection, DeviceTypeOtherThanOneBindsThePortWatchdog) {
     for (const char* type : {"00000000", "00000002"}) {
         SimBoard board;
-        board.reg(
-            std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:") +
-            type + "\n\"SuperIO\"=dword:00000006\n\"Start\"=dword:00000443\n");
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        // A later "DeviceType" line replaces the one portRegistry writes.
+        const std::string wdt =
+            std::string("\"DeviceType\"=dword:") + type + "\n\"SuperIO\"=dword:00000006\n";
+        ASSERT_EQ(board.load(zrvtest::portRegistry("WDT", wdt + "\"Start\"=dword:00000443\n")),
+                  ZRV_STATUS_SUCCESS);
         const auto r = board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4);
         EXPECT_EQ(r.data, (std::vector<uint8_t>{0xFF, 0x00, 0x01, 0x00})) << type;
         board.clearTrace();
@@ -228,33 +202,56 @@ TEST(PortWdtSelection, DeviceTypeOtherThanOneBindsThePortWatchdog) {
 // nothing. The board's other functions are not affected.
 TEST(PortWdtSelection, NoWdtKeyBindsAWatchdogWithoutPorts) {
     SimBoard board;
-    board.reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n");
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(
+        board.load("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"),
+        ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.ioctl(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(30, 1)).status, ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.ioctl(IOCTL_WDT_RESET).status, ZRV_STATUS_SUCCESS);
     EXPECT_TRUE(board.trace().empty());
 }
 
-// The key path comes from pool; without it no watchdog is bound and nothing
-// is left allocated.
-TEST(PortWdtSelection, PathAllocationFailureLeavesTheWatchdogUnbound) {
-    const std::string reg = wdtRegistry("\"Start\"=dword:00008443\n");
-    const uint32_t allocations = zrvtest::allocationsOfLoad(reg);
-    ASSERT_GT(allocations, 1u);
-    // The digital-I/O loader allocates its path and query block last, the
-    // watchdog's just before them.
-    SimBoard board;
-    board.reg(reg);
-    board.machine().failAllocation(allocations - 3);
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(board.ioctl(IOCTL_WDT_GET_TIMEOUT, {}, 4).status, ZRV_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2).status, ZRV_STATUS_SUCCESS)
-        << "the digital I/O still loads";
-    EXPECT_TRUE(board.trace().empty());
-    board.unload();
-    EXPECT_EQ(board.machine().outstandingAllocations(), 0u);
+// The key path of each port back-end comes from pool; without it that
+// function is not bound, the other one still is, and nothing is left
+// allocated. The digital-I/O loader allocates its path and query block last,
+// the watchdog's just before them.
+TEST(PortSelection, PathAllocationFailureLeavesThatFunctionUnbound) {
+    struct Row {
+        const char* subkey;
+        const char* values;
+        uint32_t fromEnd;  // the failing allocation, counted back from the load's last
+        uint32_t unbound[2];
+        uint32_t stillBound;
+    };
+    const Row rows[] = {
+        {"WDT",
+         "\"Start\"=dword:00008443\n",
+         3,
+         {IOCTL_WDT_START, IOCTL_WDT_GET_TIMEOUT},
+         IOCTL_DIO_GET_CONFIG},
+        {"DIO",
+         "\"IOBaseOut\"=dword:00000301\n\"OutMask\"=dword:000000ff\n",
+         0,
+         {IOCTL_DIO_GET_CONFIG, IOCTL_DIO_SET_OUTPUT},
+         IOCTL_WDT_GET_TIMEOUT},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.subkey);
+        const std::string reg = zrvtest::portRegistry(row.subkey, row.values);
+        const uint32_t allocations = zrvtest::allocationsOfLoad(reg);
+        ASSERT_GT(allocations, row.fromEnd + 1);
+        SimBoard board;
+        board.machine().failAllocation(allocations - row.fromEnd);
+        ASSERT_EQ(board.load(reg), ZRV_STATUS_SUCCESS);
+        for (uint32_t code : row.unbound)
+            EXPECT_EQ(board.ioctl(code, {0x01, 0x00}, 4).status, ZRV_STATUS_NOT_SUPPORTED)
+                << std::hex << code;
+        EXPECT_EQ(board.ioctl(row.stillBound, {}, 4).status, ZRV_STATUS_SUCCESS)
+            << "the other function still loads";
+        EXPECT_TRUE(board.trace().empty());
+        board.unload();
+        EXPECT_EQ(board.machine().outstandingAllocations(), 0u);
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/devices/sch3114.h"
+#include "tests/support/board_rows.h"
 #include "tests/support/sio.h"
 
 namespace sch3114test {
@@ -44,6 +45,10 @@ public:
         in(base_ + offset, value);
         return *this;
     }
+    // A read-modify-write of one runtime register.
+    RtTrace& rmw(uint8_t offset, uint8_t read, uint8_t written) {
+        return rin(offset, read).rout(offset, written);
+    }
     // The probe's bracket at a pair where the chip answered `id`.
     RtTrace& found(uint8_t id) {
         enter().rd(0x20, id).select(0x0A).rd(0x60, static_cast<uint8_t>(base_ >> 8));
@@ -68,22 +73,16 @@ private:
 // A board of its own with one SCH3114 whose runtime block is at `base`, for
 // tables that need a fresh load per row. It ends unloaded, with no rule
 // broken.
-struct Bench {
-    zrvtest::SimBoard board;
-    sim::SCH3114& chip;
+struct Bench : zrvtest::OneDevice<sim::SCH3114> {
     explicit Bench(uint16_t port, uint8_t id = 0x7C, uint16_t base = kBase)
-        : chip(board.attach(std::make_unique<sim::SCH3114>(port, id))) {
+        : OneDevice(port, id), chip(device) {
         chip.setReg(0x0A, 0x60, static_cast<uint8_t>(base >> 8));
         chip.setReg(0x0A, 0x61, static_cast<uint8_t>(base));
-    }
-    ~Bench() {
-        board.unload();
-        const auto v = board.violations();
-        EXPECT_TRUE(v.empty()) << v.front();
     }
     ZrvStatus status(uint32_t code, uint32_t outputLength) {
         return board.ioctl(code, {}, outputLength).status;
     }
+    sim::SCH3114& chip;
 };
 
 // A virtual board with one emulated SCH3114: addChip(configPort, id).
@@ -97,8 +96,7 @@ protected:
     }
     // Loads with `registry`, then forgets the load's traces and debugger lines.
     void loadQuiet(const std::string& registry) {
-        board.reg(registry);
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(registry), ZRV_STATUS_SUCCESS);
         clearSeen();
     }
 };

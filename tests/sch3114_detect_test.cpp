@@ -2,6 +2,8 @@
 // one probe shared by the three functions, the runtime block's base, and the
 // emulator's protocol checker.
 #include "tests/sch3114_board.h"
+#include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 
 namespace {
 
@@ -118,27 +120,20 @@ TEST(SCH3114Emulator, ProtocolCheckerRecordsEachKindOfBreach) {
     chip.read(0x0AF1);
     chip.read(0x0AF1);  // data without a fresh index
 
-    const auto v = chip.violations();
-    ASSERT_EQ(v.size(), 7u);
-    EXPECT_NE(v[0].find("read while configuration mode is closed"), std::string::npos) << v[0];
-    EXPECT_NE(v[1].find("exit key"), std::string::npos) << v[1];
-    EXPECT_NE(v[2].find("register 0x60 read before a logical device was selected"), std::string::npos)
-        << v[2];
-    EXPECT_NE(v[3].find("entry key 0x55 written inside an open bracket"), std::string::npos) << v[3];
-    EXPECT_NE(v[4].find("index port 0xaf0 written twice"), std::string::npos) << v[4];
-    EXPECT_NE(v[5].find("data port 0xaf1 accessed with no index write"), std::string::npos) << v[5];
-    EXPECT_EQ(v[6], "configuration mode left open");
-    chip.write(0x2E, 0xAA);
-    EXPECT_EQ(chip.violations().size(), 6u);
+    zrvtest::expectBreachesThenClose(
+        chip, {"read while configuration mode is closed", "exit key",
+               "register 0x60 read before a logical device was selected",
+               "entry key 0x55 written inside an open bracket", "index port 0xaf0 written twice",
+               "data port 0xaf1 accessed with no index write"});
 }
 
 TEST(SCH3114Emulator, BoardFilePresetsTheChipAndRefusesWhatItLacks) {
-    const auto entry = nlohmann::json::parse(R"({"type": "sch3114", "config_port": "0x4e", "id": "0x7f",
+    const auto device =
+        zrvtest::fromEntry<sim::SCH3114>(R"({"type": "sch3114", "config_port": "0x4e", "id": "0x7f",
         "config": {"0x0a": {"0x60": "0x02", "0x61": "0x80"}, "global": {"0x26": "0x4e"}},
         "runtime": {"0x50": "0xe3", "0x66": "0x05"}, "gpio_outputs": {"6": "0x0f"},
         "hwm": {"0x20": "0x8c"}, "fan_rpm": {"2": 3000}, "temperature": {"3": 52}, "pins": {"gp67": 0}})");
-    auto device = sim::SCH3114::fromBoard(entry, "b.json: hardware[0]");
-    auto& chip = static_cast<sim::SCH3114&>(*device);
+    auto& chip = *device;
     EXPECT_TRUE(chip.claims(0x4E));
     EXPECT_FALSE(chip.claims(0x2E));
     EXPECT_EQ(chip.id(), 0x7F);

@@ -2,16 +2,13 @@
 // one runtime read per line in Get, one read-modify-write per line in Set,
 // what reaches the pins, and the line maps refused at set-up.
 #include "tests/sch3114_board.h"
+#include "tests/support/answers.h"
 
 namespace {
 
 using namespace sch3114test;
 using zrvtest::le16;
-
-uint16_t word(const sim::IoResult& r) {
-    EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS);
-    return r.data.size() == 2 ? static_cast<uint16_t>(r.data[0] | r.data[1] << 8) : 0xDEAD;
-}
+using zrvtest::lineWord;
 
 // Inputs: GP10 and GP11 (one register), GP32|GP33, GP57. Outputs: GP60 and
 // GP61 (one register, with GP67 an output that is no line), GP44+GP45
@@ -29,8 +26,8 @@ protected:
         chip->setRuntime(0x50, 0x80);  // GP67 high
         loadQuiet(hwmKey(kNoChip) + wdtKey(kNoChip) + dioLinesKey(kSCH3114, in, out));
     }
-    uint16_t inputs() { return word(board.ioctl(IOCTL_DIO_GET_INPUT, {}, 2)); }
-    uint16_t outputs() { return word(board.ioctl(IOCTL_DIO_GET_OUTPUT, {}, 2)); }
+    uint16_t inputs() { return lineWord(board, IOCTL_DIO_GET_INPUT); }
+    uint16_t outputs() { return lineWord(board, IOCTL_DIO_GET_OUTPUT); }
     void set(uint16_t lines) {
         ASSERT_EQ(board.ioctl(IOCTL_DIO_SET_OUTPUT, le16(lines)).status, ZRV_STATUS_SUCCESS);
     }
@@ -38,7 +35,7 @@ protected:
 
 TEST_F(SCH3114Dio, GetReadsEachLinesRegisterOnce) {
     bind(kIn, kOut);
-    EXPECT_EQ(word(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2)), 0x0404);
+    EXPECT_EQ(lineWord(board, IOCTL_DIO_GET_CONFIG), 0x0404);
     EXPECT_EQ(newDebugLines(), Lines{"DIO_SCH3114_GetConfig: 404"});
 
     EXPECT_EQ(inputs(), 0x000F);  // inputs float high
@@ -57,15 +54,9 @@ TEST_F(SCH3114Dio, GetReadsEachLinesRegisterOnce) {
 TEST_F(SCH3114Dio, SetIsOneReadModifyWritePerLineAndKeepsOtherBits) {
     bind(kIn, kOut);
     set(0x0002);
-    const Lines expected = RtTrace()
-                               .rin(0x50, 0xFC)  // GP62-66 are inputs and float high
-                               .rout(0x50, 0xFC)
-                               .rin(0x50, 0xFC)
-                               .rout(0x50, 0xFE)
-                               .rin(0x4E, 0xCF)
-                               .rout(0x4E, 0xCF)
-                               .rin(0x4C, 0x7F)
-                               .rout(0x4C, 0x7F);
+    // GP62-66 are inputs and float high.
+    const Lines expected =
+        RtTrace().rmw(0x50, 0xFC, 0xFC).rmw(0x50, 0xFC, 0xFE).rmw(0x4E, 0xCF, 0xCF).rmw(0x4C, 0x7F, 0x7F);
     EXPECT_EQ(board.trace(), expected);
     board.clearTrace();
     EXPECT_EQ(outputs(), 0x0002);
@@ -88,7 +79,7 @@ TEST_F(SCH3114Dio, SetIsOneReadModifyWritePerLineAndKeepsOtherBits) {
 
 TEST_F(SCH3114Dio, NoLinesMeansNoPortAccess) {
     bind({}, {});
-    EXPECT_EQ(word(board.ioctl(IOCTL_DIO_GET_CONFIG, {}, 2)), 0);
+    EXPECT_EQ(lineWord(board, IOCTL_DIO_GET_CONFIG), 0);
     EXPECT_EQ(inputs(), 0);
     EXPECT_EQ(outputs(), 0);
     set(0xFFFF);

@@ -1,33 +1,22 @@
 // SCH3114 hardware monitor and fan control through the request interface:
 // the start-up writes, the readings with their fan and temperature rules,
 // and fan control in each mode.
-#include <cstring>
-
 #include "tests/sch3114_board.h"
+#include "tests/support/answers.h"
 
 namespace {
 
+using zrvtest::fanControl;
+using zrvtest::hwmData;
 using namespace sch3114test;
-
-HwmData decode(const sim::IoResult& r) {
-    HwmData d{};
-    EXPECT_EQ(r.bytes, sizeof(HwmData));
-    if (r.data.size() == sizeof(HwmData)) std::memcpy(&d, r.data.data(), sizeof d);
-    return d;
-}
-
-std::vector<uint8_t> fanCtrl(uint8_t fan, uint8_t mode, uint8_t data) {
-    return {fan, mode, data, 0, 0, 0, 0, 0};
-}
 
 class SCH3114Hwm : public ChipBoard {
 protected:
     void SetUp() override {
         addAt(0x4E, 0x7C);
-        board.reg(hwmKey(kSCH3114) + wdtKey(kNoChip) + noDio());
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kSCH3114) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
     }
-    HwmData getData() { return decode(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36)); }
+    HwmData getData() { return hwmData(board); }
     void setCount(uint16_t count) {
         chip->setHwm(0x28, static_cast<uint8_t>(count));
         chip->setHwm(0x29, static_cast<uint8_t>(count >> 8));
@@ -46,12 +35,8 @@ TEST_F(SCH3114Hwm, ReadingsAreOneSequenceInRegisterOrder) {
     chip->setHwm(0x2D, 0x00);  // 0x00FF: 21176 rpm
     clearSeen();
 
-    const HwmData d = getData();
-    EXPECT_EQ((std::vector<uint32_t>{d.Fan1, d.Fan2, d.Fan3, d.Fan4, d.Fan5}),
-              (std::vector<uint32_t>{1500, 5400000, 21176, 0, 0}));
-    EXPECT_EQ(std::vector<uint8_t>(d.Volt, d.Volt + 10),
-              (std::vector<uint8_t>{0x60, 0x61, 0x62, 0x63, 0x64, 0xD9, 0xDA, 0, 0, 0}));
-    EXPECT_EQ((std::vector<uint8_t>{d.Temp1, d.Temp2, d.Temp3}), (std::vector<uint8_t>{0, 0x7F, 0x81}));
+    zrvtest::expectReadings(getData(), {1500, 5400000, 21176, 0, 0},
+                            {0x60, 0x61, 0x62, 0x63, 0x64, 0xD9, 0xDA, 0, 0, 0}, {0, 0x7F, 0x81});
 
     RtTrace t;
     for (uint8_t r : volts) t.hrd(r, static_cast<uint8_t>(r + 0x40));
@@ -92,7 +77,7 @@ TEST_F(SCH3114Hwm, FanControlInEachMode) {
     for (const Case& c : cases) {
         if (c.fan < 3) chip->setHwm(static_cast<uint8_t>(0x5C + c.fan), c.config);
         clearSeen();
-        const auto r = board.ioctl(IOCTL_HWM_FAN_CONTROL, fanCtrl(c.fan, c.mode, c.data), 8);
+        const auto r = board.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(c.fan, c.mode, c.data), 8);
         EXPECT_EQ(r.status, c.status) << int(c.fan) << "/" << int(c.mode);
         EXPECT_EQ(r.bytes, c.status == ZRV_STATUS_SUCCESS ? 8u : 0u);
         EXPECT_EQ(board.trace(), c.trace) << int(c.fan) << "/" << int(c.mode);

@@ -2,10 +2,13 @@
 // of each request, its refusals, and the emulated countdown firing or being
 // held off.
 #include "tests/sch3114_board.h"
+#include "tests/support/answers.h"
 
 namespace {
 
 using namespace sch3114test;
+using zrvtest::keepAlive;
+using zrvtest::startWatchdog;
 using zrvtest::timeoutRecord;
 
 class SCH3114Wdt : public ChipBoard {
@@ -57,8 +60,7 @@ TEST_F(SCH3114Wdt, EachRequestIsOneRuntimeWrite) {
 }
 
 TEST_F(SCH3114Wdt, FiresWhenNotRestartedInTime) {
-    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
     advance(4999);
     EXPECT_TRUE(chip->resets().empty());
     advance(1);
@@ -69,8 +71,7 @@ TEST_F(SCH3114Wdt, FiresWhenNotRestartedInTime) {
 }
 
 TEST_F(SCH3114Wdt, DoesNotFireWhileRestartedOrStopped) {
-    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
     for (int i = 0; i < 10; ++i) {
         advance(4000);
         ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
@@ -84,8 +85,7 @@ TEST_F(SCH3114Wdt, DoesNotFireWhileRestartedOrStopped) {
 // The unit is written at once, the count only at the next Start or Reset:
 // a countdown loaded in minutes goes on in seconds.
 TEST_F(SCH3114Wdt, NewUnitAppliesAtOnceNewCountAtTheNextReload) {
-    ASSERT_EQ(setTimeout(2, 2), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 2, 2), ZRV_STATUS_SUCCESS);
     advance(60000);
     EXPECT_EQ(chip->runtime(0x66), 1);
     ASSERT_EQ(setTimeout(30, 1), ZRV_STATUS_SUCCESS);

@@ -20,4 +20,13 @@ inline Trace& emptyProbe(Trace& t, uint16_t indexPort) {
     return t.at(indexPort).enter().rd(0x20, 0xFF).exit();
 }
 
+// The monitor probe at the pair `t` is on, where the chip answered `id`:
+// logical device 0x0B's base (low byte first) and activation, then bank 0
+// and the divisor registers 0x47, 0x5D and 0x4B with the values read.
+inline Trace& monitorProbe(Trace& t, uint8_t id, uint16_t base, uint8_t r47, uint8_t r5D, uint8_t r4B) {
+    t.enter().rd(0x20, id).select(0x0B).rd(0x61, static_cast<uint8_t>(base));
+    t.rd(0x60, static_cast<uint8_t>(base >> 8)).rd(0x40, 0x01).exit();
+    return t.hwr(0x4E, 0x00).hrd(0x47, r47).hrd(0x5D, r5D).hrd(0x4B, r4B);
+}
+
 }  // namespace w83627test

@@ -2,6 +2,8 @@
 // value, the probe with the group set-up at either pair, the direction byte
 // read once, line masks and shifts with gaps, and the groups the back-end
 // refuses to bind.
+#include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 #include "tests/w83627_board.h"
 
 namespace {
@@ -19,25 +21,14 @@ struct Preset {
 };
 
 // One board per table row (one virtual board at a time).
-struct OneChip {
-    zrvtest::SimBoard board;
-    sim::W83627* chip;
-    OneChip(uint16_t port, uint8_t id, uint32_t group, const std::vector<Preset>& presets) {
-        chip = &board.attach(std::make_unique<sim::W83627>(port, id));
+struct OneChip : zrvtest::OneDevice<sim::W83627> {
+    OneChip(uint16_t port, uint8_t id, uint32_t group, const std::vector<Preset>& presets)
+        : OneDevice(port, id), chip(&device) {
         for (const Preset& p : presets) chip->setReg(p.device, p.reg, p.value);
-        board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(group));
-        EXPECT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(group)), ZRV_STATUS_SUCCESS);
     }
-    uint16_t word(uint32_t code) {
-        const auto r = board.ioctl(code, {}, 2);
-        EXPECT_EQ(r.status, ZRV_STATUS_SUCCESS) << std::hex << code;
-        return r.data.size() == 2 ? static_cast<uint16_t>(r.data[0] | r.data[1] << 8) : 0xDEAD;
-    }
-    ~OneChip() {
-        board.unload();
-        const auto v = board.violations();
-        EXPECT_TRUE(v.empty()) << v.front();
-    }
+    uint16_t word(uint32_t code) { return zrvtest::lineWord(board, code); }
+    sim::W83627* chip;
 };
 
 class W83627Dio : public ChipBoard {};
@@ -48,8 +39,7 @@ TEST_F(W83627Dio, GroupOneWholeTraceAndLines) {
     chip->setReg(7, 0x30, 0x01);
     chip->setReg(7, 0xF0, 0x0F);
     chip->setPin("gpio11", false);
-    board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1));
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1)), ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.trace(),
               Trace(0x2E).enter().rd(0x20, 0x88).select(7).rd(0x30, 0x01).rd(0xF0, 0x0F).exit().lines());
     clearSeen();
@@ -84,8 +74,7 @@ TEST_F(W83627Dio, ProbeAtTheSecondPair) {
     addChip(0x4E, 0x68);
     chip->setReg(7, 0x30, 0x01);
     chip->setReg(7, 0xF0, 0xF0);
-    board.reg(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1));
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kNoChip) + dioKey(1)), ZRV_STATUS_SUCCESS);
     const Lines expected = Trace(0x2E)
                                .enter()
                                .rd(0x20, 0xFF)

@@ -1,20 +1,15 @@
 // W83627 hardware monitor through the request interface: the probe through
 // logical device 0x0B at either pair and its refusals, the fan divisors, the
 // readings and bank selections of one request per chip ID, and fan control.
-#include <cstring>
-
+#include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 #include "tests/w83627_board.h"
 
 namespace {
 
+using zrvtest::fanControl;
+using zrvtest::hwmData;
 using namespace w83627test;
-
-HwmData decode(const sim::IoResult& r) {
-    HwmData d{};
-    EXPECT_EQ(r.bytes, sizeof(HwmData));
-    if (r.data.size() == sizeof(HwmData)) std::memcpy(&d, r.data.data(), sizeof d);
-    return d;
-}
 
 // A chip whose firmware put the monitor at `base` and turned it on.
 void monitorAt(sim::W83627& c, uint16_t base, uint8_t on = 0x01) {
@@ -51,29 +46,16 @@ protected:
         addChip(port, id);
         monitorAt(*chip, base);
         presetReadings(*chip);
-        board.reg(hwmKey(kW83627) + wdtKey(kNoChip) + noDio());
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
     }
-    HwmData getData() { return decode(board.ioctl(IOCTL_HWM_GET_DATA, {}, 36)); }
+    HwmData getData() { return hwmData(board); }
 };
 
 TEST_F(W83627Hwm, ProbeAndDivisorsOnTheLargestChip) {
     start(0x2E, 0x88);
-    const Lines expected = Trace(0x2E, 0x0290)
-                               .enter()
-                               .rd(0x20, 0x88)
-                               .select(0x0B)
-                               .rd(0x61, 0x90)
-                               .rd(0x60, 0x02)
-                               .rd(0x40, 0x01)
-                               .exit()
-                               .hwr(0x4E, 0x00)
-                               .hrd(0x47, 0x90)
-                               .hrd(0x5D, 0x80)
-                               .hrd(0x4B, 0x40)
-                               .hrd(0x59, 0x06)
-                               .hrd(0x4C, 0x80);
-    EXPECT_EQ(board.trace(), expected);
+    Trace expected(0x2E, 0x0290);
+    monitorProbe(expected, 0x88, 0x0290, 0x90, 0x80, 0x40).hrd(0x59, 0x06).hrd(0x4C, 0x80);
+    EXPECT_EQ(board.trace(), expected.lines());
     EXPECT_EQ(newDebugLines(),
               (Lines{"W83627GetChipID+", "W83627GetChipID HWM BASE Addr 0290", "W83627GetChipID-"}));
 }
@@ -84,22 +66,9 @@ TEST_F(W83627Hwm, ProbeAtTheSecondPairClearsTheFanInputBitOn82) {
     addChip(0x4E, 0x82);
     monitorAt(*chip, 0x0A00);
     chip->setHwm(0x18, 0x03);
-    board.reg(hwmKey(kW83627Alt) + wdtKey(kNoChip) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kW83627Alt) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
     Trace t(0x2E, 0x0A00);
-    emptyProbe(t, 0x2E)
-        .at(0x4E)
-        .enter()
-        .rd(0x20, 0x82)
-        .select(0x0B)
-        .rd(0x61, 0x00)
-        .rd(0x60, 0x0A)
-        .rd(0x40, 0x01)
-        .exit()
-        .hwr(0x4E, 0x00)
-        .hrd(0x47, 0x00)
-        .hrd(0x5D, 0x00)
-        .hrd(0x4B, 0x00)
+    monitorProbe(emptyProbe(t, 0x2E).at(0x4E), 0x82, 0x0A00, 0x00, 0x00, 0x00)
         .hrd(0x18, 0x03)
         .hwr(0x18, 0x02);
     EXPECT_EQ(board.trace(), t.lines());
@@ -143,17 +112,15 @@ TEST(W83627HwmPerChip, ChipsWithoutAUsableMonitorAreRefused) {
           "W83627GetChipID-"}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        monitorAt(b.attach(std::make_unique<sim::W83627>(0x2E, c.id)), c.base, c.on);
-        b.reg(hwmKey(kW83627) + wdtKey(kNoChip) + noDio());
-        ASSERT_EQ(b.load(), ZRV_STATUS_SUCCESS);
+        zrvtest::OneDevice<sim::W83627> row(0x2E, c.id);
+        auto& b = row.board;
+        monitorAt(row.device, c.base, c.on);
+        ASSERT_EQ(b.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
         for (const auto& line : b.trace())
             EXPECT_TRUE(line.find(" 0x002") != std::string::npos || line.find(" 0x004") != std::string::npos)
                 << line;
         EXPECT_EQ(b.debugLines(), c.debug) << std::hex << int(c.id) << " " << c.base;
         EXPECT_EQ(b.ioctl(IOCTL_HWM_GET_DATA, {}, 36).status, ZRV_STATUS_NOT_SUPPORTED);
-        b.unload();
-        EXPECT_TRUE(b.violations().empty());
     }
 }
 
@@ -196,13 +163,12 @@ TEST(W83627HwmPerChip, ReadingsAndDivisorsPerChipId) {
         {0x60, 0, 0x65, 0x66, 0, 1350000, 0, {0x21, 0x52, 0x3F, 0x53, 0x59, 0x4C}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        auto& w = b.attach(std::make_unique<sim::W83627>(0x2E, c.id));
+        zrvtest::OneDevice<sim::W83627> row(0x2E, c.id);
+        auto& [b, w] = row;
         monitorAt(w, 0x0290);
         presetReadings(w);
-        b.reg(hwmKey(kW83627) + wdtKey(kNoChip) + noDio());
-        ASSERT_EQ(b.load(), ZRV_STATUS_SUCCESS);
-        const HwmData d = decode(b.ioctl(IOCTL_HWM_GET_DATA, {}, 36));
+        ASSERT_EQ(b.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
+        const HwmData d = hwmData(b.ioctl(IOCTL_HWM_GET_DATA, {}, 36));
         const std::string at = fmt::format("ID {:02x}", c.id);
         EXPECT_EQ(d.Fan1, 4500u) << at;  // count 150, divisor 2
         EXPECT_EQ(d.Fan2, 4500u) << at;  // count 75, divisor 4
@@ -214,8 +180,6 @@ TEST(W83627HwmPerChip, ReadingsAndDivisorsPerChipId) {
         EXPECT_EQ(d.Temp1 * 10000 + d.Temp2 * 100 + d.Temp3, 404142) << at;
         for (uint8_t r : c.notRead)
             for (const auto& line : b.trace()) EXPECT_NE(line, fmt::format("out 0x0295 0x{:02x}", r)) << at;
-        b.unload();
-        EXPECT_TRUE(b.violations().empty()) << at;
     }
 }
 
@@ -260,19 +224,16 @@ TEST(W83627HwmPerChip, FanControlPerChipId) {
         {0xA2, 2, 1, 1, kRefused, {}},
     };
     for (const Case& c : cases) {
-        zrvtest::SimBoard b;
-        auto& w = b.attach(std::make_unique<sim::W83627>(0x2E, c.id));
+        zrvtest::OneDevice<sim::W83627> row(0x2E, c.id);
+        auto& [b, w] = row;
         monitorAt(w, 0x0290);
         for (uint8_t r : {0x04, 0x12, 0x62}) w.setHwm(r, 0xFF);
-        b.reg(hwmKey(kW83627) + wdtKey(kNoChip) + noDio());
-        ASSERT_EQ(b.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(b.load(hwmKey(kW83627) + wdtKey(kNoChip) + noDio()), ZRV_STATUS_SUCCESS);
         b.clearTrace();
-        const auto r = b.ioctl(IOCTL_HWM_FAN_CONTROL, {c.fan, c.mode, c.data, 0, 0, 0, 0, 0}, 8);
+        const auto r = b.ioctl(IOCTL_HWM_FAN_CONTROL, fanControl(c.fan, c.mode, c.data), 8);
         const std::string at = fmt::format("ID {:02x} fan {} mode {} data {}", c.id, c.fan, c.mode, c.data);
         EXPECT_EQ(r.status, c.status) << at;
         EXPECT_EQ(b.trace(), c.trace) << at;
-        b.unload();
-        EXPECT_TRUE(b.violations().empty()) << at;
     }
 }
 

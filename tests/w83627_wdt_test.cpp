@@ -1,11 +1,14 @@
 // W83627 watchdog through the request interface, in both register layouts:
 // the probe at either pair, the set-up, the bracket of every request, the
 // refusals, and the emulated countdown firing or being held off.
+#include "tests/support/answers.h"
 #include "tests/w83627_board.h"
 
 namespace {
 
 using namespace w83627test;
+using zrvtest::keepAlive;
+using zrvtest::startWatchdog;
 using zrvtest::timeoutRecord;
 
 // A chip and the watchdog registers its ID implies.
@@ -31,8 +34,7 @@ protected:
         chip->setReg(sim::W83627::kGlobal, 0x2D, 0x5B);
         chip->setReg(8, l.mode, 0x31);  // bits the driver must keep
         chip->setReg(8, l.control, 0xFF);
-        board.reg(hwmKey(kNoChip) + wdtKey(l.code) + noDio());
-        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(l.code) + noDio()), ZRV_STATUS_SUCCESS);
     }
     ZrvStatus setTimeout(uint16_t count, uint16_t unit) {
         return board.ioctl(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(count, unit)).status;
@@ -100,12 +102,8 @@ TEST_P(W83627Wdt, StartBeforeAnyTimeoutLoadsZero) {
 }
 
 TEST_P(W83627Wdt, FiresWhenNotRestartedInTimeAndNotWhenKeptAliveOrStopped) {
-    ASSERT_EQ(setTimeout(5, 1), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    for (int i = 0; i < 5; ++i) {
-        board.machine().advance(4900);
-        ASSERT_EQ(request(IOCTL_WDT_RESET), ZRV_STATUS_SUCCESS);
-    }
+    ASSERT_EQ(startWatchdog(board, 5, 1), ZRV_STATUS_SUCCESS);
+    keepAlive(board, 5, 4900);
     EXPECT_TRUE(resets().empty());
     board.machine().advance(4999);
     EXPECT_TRUE(resets().empty());
@@ -114,8 +112,7 @@ TEST_P(W83627Wdt, FiresWhenNotRestartedInTimeAndNotWhenKeptAliveOrStopped) {
     EXPECT_EQ(chip->reg(8, GetParam().control) & 0x10, 0x10);
 
     // Minutes; a SetTimeout stops a running countdown, so does Stop.
-    ASSERT_EQ(setTimeout(2, 2), ZRV_STATUS_SUCCESS);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(startWatchdog(board, 2, 2), ZRV_STATUS_SUCCESS);
     board.machine().advance(119999);
     EXPECT_EQ(resets().size(), 1u);
     board.machine().advance(1);
@@ -140,8 +137,7 @@ class W83627WdtProbe : public ChipBoard {};
 
 TEST_F(W83627WdtProbe, UnknownIdIsNotBound) {
     addChip(0x4E, 0x77);
-    board.reg(hwmKey(kNoChip) + wdtKey(kW83627) + noDio());
-    ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(board.load(hwmKey(kNoChip) + wdtKey(kW83627) + noDio()), ZRV_STATUS_SUCCESS);
     Trace t(0x2E);
     emptyProbe(t, 0x2E).at(0x4E).enter().rd(0x20, 0x77).exit();
     EXPECT_EQ(board.trace(), t.lines());

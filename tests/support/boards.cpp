@@ -1,5 +1,8 @@
 #include "tests/support/boards.h"
 
+#include <gtest/gtest.h>
+
+#include "sim/board.h"
 #include "tests/support/board_files.h"
 
 namespace zrvtest {
@@ -8,6 +11,19 @@ std::vector<std::string> exampleBoards() {
     std::vector<std::string> boards;
     for (const auto& path : boardFilesIn(ZRV_SOURCE_DIR "/boards")) boards.push_back(path.string());
     return boards;
+}
+
+void onEveryBoard(const std::function<void(SimBoard&)>& body) {
+    for (const std::string& file : exampleBoards()) {
+        SCOPED_TRACE(file);
+        SimBoard board;
+        sim::loadBoard(board.machine(), file);
+        ASSERT_EQ(board.load(), ZRV_STATUS_SUCCESS);
+        body(board);
+        board.unload();
+        const auto v = board.violations();
+        EXPECT_TRUE(v.empty()) << v.front();
+    }
 }
 
 std::vector<sim::IoResult> probeFunctions(SimBoard& board) {

@@ -3,6 +3,7 @@
 // as it is there.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ namespace zrvtest {
 
 // boards/*.json of the source tree, sorted.
 std::vector<std::string> exampleBoards();
+
+// Runs `body` on each example board with the driver loaded; then the driver
+// is unloaded, and no platform or hardware rule may have been broken.
+void onEveryBoard(const std::function<void(SimBoard&)>& body);
 
 // One request to each function that every bound back-end answers with
 // success and unbound ones with STATUS_NOT_SUPPORTED: the monitor readings,

@@ -31,6 +31,11 @@ public:
     }
 
     ZrvStatus load();
+    // Adds `registry` (as reg() does), then loads.
+    ZrvStatus load(const std::string& registry) {
+        reg(registry);
+        return load();
+    }
     void unload();
     // One request on a fresh handle with that access.
     sim::IoResult ioctl(uint32_t code, const std::vector<uint8_t>& input = {}, uint32_t outputLength = 0,

@@ -4,31 +4,33 @@
 #include <filesystem>
 
 #include "tests/support/board_files.h"
-#include "zorvik/ioctl.h"
+#include "zorvik/requests.h"
 
 namespace zrvtest {
 
+std::vector<uint8_t> wellFormedRecord(uint32_t code) {
+    switch (code) {
+        case IOCTL_HWM_FAN_CONTROL: return {0, 1, 0x40, 0, 0, 0, 0, 0};  // fan 1, duty 0x40
+        case IOCTL_SPARE_1:
+        case IOCTL_SPARE_2: return {0x34, 0x12};
+        case IOCTL_DIO_SET_OUTPUT: return {0x05, 0x00};
+        case IOCTL_WDT_SET_TIMEOUT: return {30, 0, 1, 0};  // 30 seconds
+        case IOCTL_DIO_CD_SET_OUTPUT: return {0x11};       // output 1 on
+        case IOCTL_DIO_CD_PULSE_OUTPUT: return {0x01};
+        case IOCTL_DIO_SET_SPECIFIC_MASK: return {0x0F};
+        default: return {};
+    }
+}
+
 const std::vector<RequestKind>& requestKinds() {
-    static const std::vector<RequestKind> kinds = {
-        {"IOCTL_HWM_GET_DATA", IOCTL_HWM_GET_DATA, {}, 36},
-        {"IOCTL_HWM_FAN_CONTROL", IOCTL_HWM_FAN_CONTROL, {0, 1, 0x40, 0, 0, 0, 0, 0}, 8},
-        {"IOCTL_SPARE_1", IOCTL_SPARE_1, {0x34, 0x12}, 2},
-        {"IOCTL_SPARE_2", IOCTL_SPARE_2, {0x34, 0x12}, 2},
-        {"IOCTL_DIO_GET_CONFIG", IOCTL_DIO_GET_CONFIG, {}, 2},
-        {"IOCTL_DIO_GET_INPUT", IOCTL_DIO_GET_INPUT, {}, 2},
-        {"IOCTL_DIO_SET_OUTPUT", IOCTL_DIO_SET_OUTPUT, {0x05, 0x00}, 0},
-        {"IOCTL_DIO_GET_OUTPUT", IOCTL_DIO_GET_OUTPUT, {}, 2},
-        {"IOCTL_WDT_SET_TIMEOUT", IOCTL_WDT_SET_TIMEOUT, {30, 0, 1, 0}, 0},
-        {"IOCTL_WDT_GET_TIMEOUT", IOCTL_WDT_GET_TIMEOUT, {}, 4},
-        {"IOCTL_WDT_START", IOCTL_WDT_START, {}, 0},
-        {"IOCTL_WDT_RESET", IOCTL_WDT_RESET, {}, 0},
-        {"IOCTL_WDT_STOP", IOCTL_WDT_STOP, {}, 0},
-        {"IOCTL_DIO_CD_GET_INPUTS", IOCTL_DIO_CD_GET_INPUTS, {}, 1},
-        {"IOCTL_DIO_CD_GET_OUTPUT_COUNT", IOCTL_DIO_CD_GET_OUTPUT_COUNT, {}, 1},
-        {"IOCTL_DIO_CD_SET_OUTPUT", IOCTL_DIO_CD_SET_OUTPUT, {0x11}, 0},
-        {"IOCTL_DIO_CD_PULSE_OUTPUT", IOCTL_DIO_CD_PULSE_OUTPUT, {0x01}, 0},
-        {"IOCTL_DIO_SET_SPECIFIC_MASK", IOCTL_DIO_SET_SPECIFIC_MASK, {0x0F}, 0},
-    };
+    static const std::vector<RequestKind> kinds = [] {
+        static const ZrvRequestInfo requests[] = {ZRV_REQUESTS(ZRV_REQUEST_INFO)};
+        std::vector<RequestKind> out;
+        for (const ZrvRequestInfo& q : requests)
+            out.push_back(
+                {q.Name, q.Code, wellFormedRecord(q.Code), std::max<uint32_t>(q.MinOutput, q.MinInput)});
+        return out;
+    }();
     return kinds;
 }
 

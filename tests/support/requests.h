@@ -8,8 +8,14 @@
 
 namespace zrvtest {
 
-// One request code with a well-formed record. The list runs in this order
-// on one loaded board: the watchdog is given its timeout before it starts.
+// A record every back-end takes for this request code; none for the codes
+// that take no input.
+std::vector<uint8_t> wellFormedRecord(uint32_t code);
+
+// One request code with a well-formed record, for each code of the request
+// list in its order (the watchdog is given its timeout before it starts).
+// The output buffer is as long as the record or the smallest answer, so
+// requests that echo their record get it back.
 struct RequestKind {
     const char* name;  // the code's name, "IOCTL_HWM_GET_DATA"
     uint32_t code;
