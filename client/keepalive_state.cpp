@@ -7,6 +7,8 @@
 #include <sstream>
 #ifdef _WIN32
 #include <windows.h>
+// windows.h first: shlobj.h needs its types.
+#include <shlobj.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,9 +53,18 @@ bool replaceFile(const std::string& from, const std::string& to) {
 std::string keepaliveStatePath() {
     if (std::string p = environment(kKeepaliveStateVariable); !p.empty()) return p;
 #ifdef _WIN32
-    std::string base = environment("ALLUSERSPROFILE");
-    if (base.empty()) base = "C:\\Documents and Settings\\All Users";
-    return base + "\\Application Data\\Zorvik\\keepalive.state";
+    // The machine's common application data folder as the shell names it:
+    // "All Users\Application Data" on XP, ProgramData on later systems,
+    // where the old name is a junction that refuses new files.
+    char folder[MAX_PATH] = {};
+    std::string base;
+    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder))) base = folder;
+    if (base.empty()) {
+        base = environment("ALLUSERSPROFILE");
+        if (base.empty()) base = "C:\\Documents and Settings\\All Users";
+        base += "\\Application Data";
+    }
+    return base + "\\Zorvik\\keepalive.state";
 #else
     if (std::string run = environment("XDG_RUNTIME_DIR"); !run.empty())
         return run + "/zorvik-keepalive.state";

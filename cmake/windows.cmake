@@ -146,7 +146,7 @@ foreach(client zrvctl zrvctl_testbed)
   # One file to copy: no runtime DLLs of the toolchain. Runs on Windows XP.
   target_link_options(${client} PRIVATE -static -s -Wl,--subsystem,console:5.01
     -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
-  target_link_libraries(${client} PRIVATE zorvik ws2_32 version kernel32)
+  target_link_libraries(${client} PRIVATE zorvik ws2_32 version shell32 kernel32)
 endforeach()
 # The keepalive service's event messages (win/events.mc), in both.
 string(REPLACE windres windmc ZRV_WINDMC ${CMAKE_RC_COMPILER})

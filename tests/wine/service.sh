@@ -43,6 +43,12 @@ registered_auto() {
 install() { testbed_wine "$zrvctl" service install --every 1s --timeout 10s "$@"; }
 remove() { testbed_wine "$zrvctl" service remove; }
 not_registered() { ! testbed_wine sc query zrvwdt; }
+# The service records its state where wdctl, run by anybody, reads it.
+state_shown() {
+  testbed_wine "$zrvctl" wdctl | tr -d '\r' | tee /dev/stderr >"$work/wdctl" &&
+    grep -qx 'Timeout:       10 s (keepalive state)' "$work/wdctl" &&
+    grep -Eq '^Running: +yes \(keepalive state: last keepalive .*, every 1 s\)$' "$work/wdctl"
+}
 
 testbed_start_board "$testbed_src/boards/port-plain.json" || exit 1
 testbed_start_session
@@ -54,6 +60,7 @@ check "registered to start automatically, with its options" registered_auto
 check "the service runs" service_runs
 check "twenty board seconds on the wall clock" follow_wall_clock 10
 check "the service kept the watchdog from firing" no_resets
+check "wdctl shows the service's timeout and its last keepalive" state_shown
 check "service remove" remove
 check "the service is gone" not_registered
 check "sixty board seconds more" board 'advance 60000'
