@@ -1,10 +1,15 @@
 // zrvctl config: the board's configuration as the driver will read it at
 // its next load, from the three keys under its registry root (the board's
 // .reg file on the virtual board, the registry on Windows): the back-end
-// each function selects, the ports and masks, and every problem the driver
-// would not report itself: a value of another type than REG_DWORD (read as
-// 0), a name the driver does not read (likely a typo), a port of 0 where a
-// port is used, a line count above 16, a group number the back-end refuses.
+// each function selects and whether the load will bind it, the ports and
+// masks, and every problem the driver would not report itself: a value of
+// another type than REG_DWORD (read as 0), a name the driver does not read
+// (likely a typo), a port of 0 where a port is used, a line count above 16,
+// a group number the back-end refuses. The names, chip codes, layouts and
+// GPIO groups come from zorvik/registry.h, the rows the driver is built
+// against; a chip back-end binds only where its chip answers, which the
+// registry cannot say, so config names the configuration pair or chip ID a
+// binding depends on.
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
