@@ -1,61 +1,64 @@
 // zrvctl config: the board's configuration as the driver will read it at
 // its next load, from the three keys under its registry root (the board's
 // .reg file on the virtual board, the registry on Windows): the back-end
-// each function selects, the ports and masks, and every problem the driver
-// would not report itself: a value of another type than REG_DWORD (read as
-// 0), a name the driver does not read (likely a typo), a port of 0 where a
-// port is used, a line count above 16, a group number the back-end refuses.
+// each function selects and whether the load will bind it, the ports and
+// masks, and every problem the driver would not report itself: a value of
+// another type than REG_DWORD (read as 0), a name the driver does not read
+// (likely a typo), a port of 0 where a port is used, a line count above 16,
+// a group number the back-end refuses. The names, chip codes, layouts and
+// GPIO groups come from zorvik/registry.h, the rows the driver is built
+// against; a chip back-end binds only where its chip answers, which the
+// registry cannot say, so config names the configuration pair or chip ID a
+// binding depends on.
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
+#include "zorvik/registry.h"
 
 namespace zrvctl {
 
 namespace {
 
-constexpr uint32_t kRegDword = 4;
-constexpr uint32_t kPortChip = 16;  // chip code of the port back-ends
-constexpr uint32_t kMaxLines = 16;  // lines of a line word
-
-struct ChipName {
+// What each chip code binds, as the driver's selection does.
+struct ChipRow {
     uint32_t code;
     const char* name;
-    bool hwm, wdt, dio;  // the functions it has a back-end for
+    uint32_t pairs[3];  // per function (hardware monitor, watchdog, digital I/O); 0: no back-end
+    unsigned long layouts, groups, extraGroups;
+    uint32_t extraId;
 };
-const ChipName kChips[] = {
-    {0, "IT87xx", true, true, false},          {1, "W83627", true, true, true},
-    {2, "W83627", true, true, true},           {4, "F81216", false, true, false},
-    {5, "SCH3114", true, true, true},          {6, "F81865", true, true, true},
-    {16, "port back-ends", false, true, true},
-};
+#define ZRV_CHIP_ROW(code, name, hwm, wdt, dio, layouts, groups, extra, id) \
+    {code, name, {hwm, wdt, dio}, layouts, groups, extra, id},
+const ChipRow kChips[] = {ZRV_CHIP_ROWS(ZRV_CHIP_ROW)};
+#undef ZRV_CHIP_ROW
 
-const ChipName* chipByCode(uint32_t code) {
-    for (const ChipName& c : kChips)
+enum Function { kHwm = 0, kWdt = 1, kDio = 2 };
+
+const ChipRow* chipByCode(uint32_t code) {
+    for (const ChipRow& c : kChips)
         if (c.code == code) return &c;
     return nullptr;
 }
 
 // Value names the driver reads, by key. The per-line names ("InAddr0") are
 // matched by their stems.
-const std::map<std::string, std::vector<std::string>> kKnownValues = {
-    {"HWMON", {"SuperIO"}},
-    {"WDT", {"DeviceType", "SuperIO", "Start", "Stop", "Reset", "Timeout", "StopBeforeReset"}},
-    {"DIO", {"DeviceType",     "SuperIO",       "GPIOGroup",
-             "GPIOOutGroup",   "InBits",        "OutBits",
-             "IOBaseIn",       "IOBaseOut",     "InMask",
-             "OutMask",        "IOBaseIn2",     "IOBaseOut2",
-             "InMask2",        "OutMask2",      "CDPort",
-             "CDOutPort",      "CDInMask",      "CDOutMask",
-             "CDIsOutInvert",  "CDIsInInvert",  "UseSpecificSetting",
-             "SpecificMaskIo", "SpecificDataIo"}},
+struct KnownValue {
+    const char* key;
+    const char* name;
 };
-const char* const kLineStems[] = {"InAddr", "InMask", "OutAddr", "OutMask"};
+#define ZRV_KNOWN_VALUE(key, name) {key, name},
+const KnownValue kKnownValues[] = {ZRV_REG_VALUES(ZRV_KNOWN_VALUE)};
+#undef ZRV_KNOWN_VALUE
+#define ZRV_LINE_STEM(name) name,
+const char* const kLineStems[] = {ZRV_REG_LINE_STEMS(ZRV_LINE_STEM)};
+#undef ZRV_LINE_STEM
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -110,13 +113,25 @@ public:
     }
     bool present() const { return present_; }
     bool has(const std::string& value) const { return values_.count(lower(value)) != 0; }
+    // Whether the configuration reader finds the value: present, and its
+    // full information fits the reader's buffer.
+    bool readable(const std::string& value) const {
+        auto it = values_.find(lower(value));
+        if (it == values_.end()) return false;
+        const size_t offset = (ZRV_REG_VALUE_INFO_HEADER + 2 * it->second.name.size() + 3) & ~size_t{3};
+        return offset + it->second.data.size() <= ZRV_REG_VALUE_INFO_BYTES;
+    }
     uint32_t dword(const std::string& value) const {
         auto it = values_.find(lower(value));
         // As the driver: a REG_DWORD of exactly four bytes, else 0.
-        if (it == values_.end() || it->second.type != kRegDword || it->second.data.size() != 4) return 0;
+        if (it == values_.end() || it->second.type != ZRV_REG_TYPE_DWORD ||
+            it->second.data.size() != ZRV_REG_DWORD_BYTES)
+            return 0;
         const auto& d = it->second.data;
         return d[0] | d[1] << 8 | d[2] << 16 | static_cast<uint32_t>(d[3]) << 24;
     }
+    // As the configuration reader: 0 when it does not find the value.
+    uint32_t read(const std::string& value) const { return readable(value) ? dword(value) : 0; }
     const std::string& name() const { return name_; }
     const std::map<std::string, RegistryEntry>& values() const { return values_; }
 
@@ -126,25 +141,39 @@ private:
     std::map<std::string, RegistryEntry> values_;
 };
 
+// What the driver's load will do with one function: bind a back-end or not.
+// A chip back-end binds only when its chip answers; `onlyPair` and `onlyId`
+// narrow that to a configuration pair and a chip ID.
+struct Binding {
+    std::string name;
+    std::string text;
+    bool bound = false;
+    uint32_t onlyPair = 0;  // ZRV_PAIR_2E when the chip is looked for there only
+    uint32_t onlyId = 0;    // the chip ID the configuration needs; 0 any
+    uint32_t chip = 0;      // chip code of the bound back-end
+};
+
 struct Report {
-    std::vector<std::pair<std::string, std::string>> functions;  // name, description
+    std::vector<Binding> functions;
     std::vector<std::string> problems;
     void problem(std::string text) { problems.push_back(std::move(text)); }
 };
 
 void checkNames(const Key& k, Report& r) {
     if (!k.present()) return;
-    const std::vector<std::string>& known = kKnownValues.at(k.name());
+    std::vector<std::string> known;
+    for (const KnownValue& v : kKnownValues)
+        if (k.name() == v.key) known.push_back(v.name);
     for (const auto& [_, v] : k.values()) {
-        if (v.type != kRegDword)
+        if (v.type != ZRV_REG_TYPE_DWORD)
             r.problem(fmt::format("{} \"{}\" is {}, not REG_DWORD: the driver reads it as 0", k.name(),
                                   v.name, typeName(v.type)));
-        else if (v.data.size() != 4)
+        else if (v.data.size() != ZRV_REG_DWORD_BYTES)
             r.problem(fmt::format("{} \"{}\" is a REG_DWORD of {} bytes, not 4: the driver reads it as 0",
                                   k.name(), v.name, v.data.size()));
         const bool isKnown = std::any_of(known.begin(), known.end(),
                                          [&](const std::string& n) { return lower(n) == lower(v.name); }) ||
-                             (k.name() == "DIO" && isLineName(v.name));
+                             (k.name() == ZRV_REG_KEY_DIO && isLineName(v.name));
         if (isKnown) continue;
         std::string hint;
         size_t best = 3;  // suggest names at most two edits away
@@ -159,69 +188,158 @@ void checkNames(const Key& k, Report& r) {
     }
 }
 
-std::string chipText(uint32_t code, bool ChipName::*has) {
-    const ChipName* c = chipByCode(code);
-    if (c == nullptr) return fmt::format("nothing: chip code {} names no chip", code);
-    if (!(c->*has))
-        return fmt::format("nothing: the {} (chip code {}) has no back-end for it", c->name, code);
-    return fmt::format("{} (chip code {})", c->name, code);
+Binding nothing(const char* name, std::string why) { return {name, "nothing: " + std::move(why)}; }
+
+// The back-end a chip code selects for a function, before any group checks.
+Binding chipBinding(const char* name, uint32_t code, Function f) {
+    const ChipRow* c = chipByCode(code);
+    if (c == nullptr) return nothing(name, fmt::format("chip code {} names no chip", code));
+    if (c->pairs[f] == 0)
+        return nothing(name, fmt::format("the {} (chip code {}) has no back-end for it", c->name, code));
+    Binding b{name, fmt::format("{} (chip code {})", c->name, code), true, 0, 0, code};
+    if (c->pairs[f] == ZRV_PAIR_2E) {
+        b.text += ", looked for at 0x2E/0x2F only: a chip at 0x4E/0x4F is not found";
+        b.onlyPair = ZRV_PAIR_2E;
+    }
+    return b;
 }
 
 // A port action of the port watchdog: 0 nothing, bit 15 a write, else a read.
 std::string portAction(uint32_t v, const char* what, Report& r) {
     const uint32_t a = v & 0xFFFF;
     if (a == 0) return "nothing";
-    if ((a & 0x8000) != 0) {
-        if ((a & 0x7FFF) == 0) r.problem(fmt::format("WDT \"{}\" 0x{:x} writes to port 0", what, v));
-        return fmt::format("write 0x{:x}", a & 0x7FFF);
+    if ((a & ZRV_PORT_ACTION_WRITE) != 0) {
+        if ((a & ZRV_PORT_ACTION_PORT_MASK) == 0)
+            r.problem(fmt::format("WDT \"{}\" 0x{:x} writes to port 0", what, v));
+        return fmt::format("write 0x{:x}", a & ZRV_PORT_ACTION_PORT_MASK);
     }
     return fmt::format("read 0x{:x}", a);
 }
 
-void describeWdt(const Key& wdt, Report& r) {
-    const uint32_t type = wdt.dword("DeviceType");
-    if (type == 1) {
-        r.functions.push_back({"watchdog", chipText(wdt.dword("SuperIO"), &ChipName::wdt)});
-        return;
-    }
-    const std::string start = portAction(wdt.dword("Start"), "Start", r);
-    const std::string stop = portAction(wdt.dword("Stop"), "Stop", r);
+Binding describeWdt(const Key& wdt, Report& r) {
+    if (wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP)
+        return chipBinding("watchdog", wdt.read(ZRV_REG_SUPERIO), kWdt);
+    const uint32_t startValue = wdt.dword(ZRV_REG_START), resetValue = wdt.dword(ZRV_REG_RESET);
+    const std::string start = portAction(startValue, ZRV_REG_START, r);
+    const std::string stop = portAction(wdt.dword(ZRV_REG_STOP), ZRV_REG_STOP, r);
     const std::string reset =
-        wdt.dword("Reset") & 0xFFFF ? portAction(wdt.dword("Reset"), "Reset", r) : "the start action";
-    const uint32_t timeout = wdt.dword("Timeout") & 0xFFFF;
-    r.functions.push_back(
-        {"watchdog", fmt::format("port watchdog: start {}, stop {}, restart {}{}, timeout port {}", start,
-                                 stop, reset, wdt.dword("StopBeforeReset") & 0xFFFF ? " after a stop" : "",
-                                 timeout ? fmt::format("0x{:x}", timeout) : "none")});
-    if ((wdt.dword("Start") & 0xFFFF) == 0)
-        r.problem("WDT \"Start\" is absent or 0: the watchdog cannot be started");
+        resetValue & 0xFFFF ? portAction(resetValue, ZRV_REG_RESET, r) : "the start action";
+    const uint32_t timeout = wdt.dword(ZRV_REG_TIMEOUT) & 0xFFFF;
+    if ((startValue & 0xFFFF) == 0) r.problem("WDT \"Start\" is absent or 0: the watchdog cannot be started");
+    return {"watchdog",
+            fmt::format("port watchdog: start {}, stop {}, restart {}{}, timeout port {}", start, stop, reset,
+                        wdt.dword(ZRV_REG_STOP_BEFORE_RESET) & 0xFFFF ? " after a stop" : "",
+                        timeout ? fmt::format("0x{:x}", timeout) : "none"),
+            true,
+            0,
+            0,
+            ZRV_CHIP_PORTS};
 }
 
-void checkCount(const char* name, uint32_t v, Report& r) {
-    if ((v & 0xFF) > kMaxLines)
-        r.problem(fmt::format("DIO \"{}\" {} is above {}: a line word has {} lines", name, v & 0xFF,
-                              kMaxLines, kMaxLines));
+// Whether a chip's digital I/O serves a GPIO group: always, only on the
+// row's chip ID, or not at all.
+enum class Served { kAlways, kOnId, kNo };
+Served groupServed(const ChipRow& c, uint32_t group) {
+    if (group >= 8 * sizeof(unsigned long)) return Served::kNo;
+    if (c.groups >> group & 1ul) return Served::kAlways;
+    if (c.extraGroups >> group & 1ul) return Served::kOnId;
+    return Served::kNo;
 }
 
-// The group numbers each chip's digital I/O accepts.
-struct GroupRange {
-    uint32_t chip;
-    uint32_t low, high;
+std::string groupList(const ChipRow& c) {
+    std::vector<uint32_t> all, extra;
+    for (uint32_t g = 0; g < 8 * sizeof(unsigned long); ++g) {
+        if (c.groups >> g & 1ul) all.push_back(g);
+        if (c.extraGroups >> g & 1ul) extra.push_back(g);
+    }
+    std::string s = fmt::format("{}", fmt::join(all, ", "));
+    if (!extra.empty())
+        s += fmt::format(", and {} on chip ID 0x{:x} only", fmt::join(extra, ", "), c.extraId);
+    return s;
+}
+
+// Applies one group number to the binding: refused, or served on one chip
+// ID only.
+void checkGroup(const ChipRow& c, const std::string& what, uint32_t group, Binding& b, Report& r) {
+    if (!b.bound) return;
+    switch (groupServed(c, group)) {
+        case Served::kAlways: return;
+        case Served::kOnId:
+            // Not a problem: the board's chip may well be that one.
+            b.onlyId = c.extraId;
+            b.text += fmt::format(" (group {} on chip ID 0x{:x} only)", group, c.extraId);
+            return;
+        case Served::kNo:
+            b.bound = false;
+            b.text = fmt::format("nothing: {}", b.text);
+            const unsigned long all = c.groups | c.extraGroups;
+            const uint32_t low = static_cast<uint32_t>(std::countr_zero(all));
+            const uint32_t high = static_cast<uint32_t>(8 * sizeof(unsigned long)) - 1 -
+                                  static_cast<uint32_t>(std::countl_zero(all));
+            if (group < low || group > high)
+                r.problem(fmt::format("DIO {} is group {}: the {} has groups {} to {}", what, group, c.name,
+                                      low, high));
+            else
+                r.problem(
+                    fmt::format("DIO {} is group {}: the {} digital I/O has no data register for it "
+                                "(it serves groups {})",
+                                what, group, c.name, groupList(c)));
+            return;
+    }
+}
+
+// A line count as the per-line map keeps it: the low byte, at most 16.
+uint32_t mapCount(const Key& dio, const char* name, Report& r) {
+    const uint32_t n = dio.read(name) & 0xFF;
+    if (n <= ZRV_MAX_LINES) return n;
+    r.problem(fmt::format("DIO \"{}\" {} is above {}: the driver keeps {} lines", name, n, ZRV_MAX_LINES,
+                          ZRV_MAX_LINES));
+    return ZRV_MAX_LINES;
+}
+
+// The per-line map as the driver loads it: the lines in order, inputs first;
+// at the first value it does not find the map stops and every later entry
+// stays group 0, mask 0.
+struct LineEntry {
+    uint32_t group = 0, mask = 0;
 };
-const GroupRange kGroupRanges[] = {{1, 1, 6}, {2, 1, 6}, {5, 0, 7}, {6, 0, 8}};
-
-void checkGroup(uint32_t chip, const std::string& what, uint32_t group, Report& r) {
-    for (const GroupRange& g : kGroupRanges)
-        if (g.chip == chip && (group < g.low || group > g.high))
-            r.problem(fmt::format("DIO {} is group {}: the {} has groups {} to {}", what, group,
-                                  chipByCode(chip)->name, g.low, g.high));
+std::string describeLines(const Key& dio, const ChipRow* chip, Binding& b, Report& r) {
+    // Without both counts the driver keeps no lines at all.
+    const bool counts = dio.readable(ZRV_REG_IN_BITS) && dio.readable(ZRV_REG_OUT_BITS);
+    if (!counts) r.problem("DIO \"InBits\" or \"OutBits\" is absent: the line layout has no lines");
+    const uint32_t in = counts ? mapCount(dio, ZRV_REG_IN_BITS, r) : 0;
+    const uint32_t out = counts ? mapCount(dio, ZRV_REG_OUT_BITS, r) : 0;
+    std::string text = fmt::format(", line layout: {} inputs, {} outputs", in, out);
+    bool stopped = false;
+    const auto side = [&](const char* addrStem, const char* maskStem, uint32_t n) {
+        std::vector<LineEntry> lines(n);
+        std::vector<std::string> parts;
+        for (uint32_t i = 0; i < n; ++i) {
+            const std::string a = fmt::format("{}{}", addrStem, i), m = fmt::format("{}{}", maskStem, i);
+            if (!stopped && (!dio.readable(a) || !dio.readable(m))) {
+                r.problem(fmt::format("DIO \"{}\" or \"{}\" is absent: the map stops there", a, m));
+                if (dio.readable(a)) lines[i].group = dio.dword(a) & 0xFFFF;
+                stopped = true;
+            } else if (!stopped) {
+                lines[i] = {dio.dword(a) & 0xFFFF, dio.dword(m) & 0xFF};
+            }
+            if (chip != nullptr) checkGroup(*chip, "\"" + a + "\"", lines[i].group, b, r);
+            parts.push_back(fmt::format("{}:0x{:02x}", lines[i].group, lines[i].mask));
+        }
+        return fmt::format("{}", fmt::join(parts, " "));
+    };
+    if (in != 0) text += fmt::format("; inputs (group:mask) {}", side(ZRV_REG_IN_ADDR, ZRV_REG_IN_MASK, in));
+    if (out != 0)
+        text += fmt::format("; outputs (group:mask) {}", side(ZRV_REG_OUT_ADDR, ZRV_REG_OUT_MASK, out));
+    return text;
 }
 
-void describePortDio(const Key& dio, Report& r) {
+Binding describePortDio(const Key& dio, Report& r) {
     std::string text;
-    if (dio.dword("UseSpecificSetting") != 0) {
-        const uint32_t data = dio.dword("SpecificDataIo") & 0xFFFF,
-                       dir = dio.dword("SpecificMaskIo") & 0xFFFF;
+    bool bound = true;
+    if (dio.dword(ZRV_REG_USE_SPECIFIC_SETTING) != 0) {
+        const uint32_t data = dio.dword(ZRV_REG_SPECIFIC_DATA_IO) & 0xFFFF,
+                       dir = dio.dword(ZRV_REG_SPECIFIC_MASK_IO) & 0xFFFF;
         text = fmt::format("port digital I/O, data port 0x{:x} split by the direction register 0x{:x}", data,
                            dir);
         if (data == 0) r.problem("DIO \"SpecificDataIo\" is port 0");
@@ -232,7 +350,12 @@ void describePortDio(const Key& dio, Report& r) {
             const uint32_t p = dio.dword(base) & 0xFFFF, m = dio.dword(mask) & 0xFF;
             const uint32_t p2 = dio.dword(base2) & 0xFFFF, m2 = dio.dword(mask2) & 0xFF;
             const uint32_t n = dio.dword(bits) & 0xFF;
-            checkCount(bits, dio.dword(bits), r);
+            if (n > ZRV_MAX_LINES) {
+                // The port digital I/O refuses the whole layout.
+                r.problem(fmt::format("DIO \"{}\" {} is above {}: a line word has {} lines", bits, n,
+                                      ZRV_MAX_LINES, ZRV_MAX_LINES));
+                bound = false;
+            }
             if (n != 0 && p == 0)
                 r.problem(fmt::format("DIO \"{}\" is port 0 but \"{}\" is {}", base, bits, n));
             std::string s = fmt::format("{} {} lines", n, dir);
@@ -241,69 +364,74 @@ void describePortDio(const Key& dio, Report& r) {
             return s;
         };
         text = fmt::format("port digital I/O, plain layout: {}; {}",
-                           side("input", "IOBaseIn", "InMask", "IOBaseIn2", "InMask2", "InBits"),
-                           side("output", "IOBaseOut", "OutMask", "IOBaseOut2", "OutMask2", "OutBits"));
+                           side("input", ZRV_REG_IO_BASE_IN, ZRV_REG_IN_MASK, ZRV_REG_IO_BASE_IN2,
+                                ZRV_REG_IN_MASK2, ZRV_REG_IN_BITS),
+                           side("output", ZRV_REG_IO_BASE_OUT, ZRV_REG_OUT_MASK, ZRV_REG_IO_BASE_OUT2,
+                                ZRV_REG_OUT_MASK2, ZRV_REG_OUT_BITS));
     }
-    const uint32_t cd = dio.dword("CDPort") & 0xFFFF, cdOut = dio.dword("CDOutPort") & 0xFFFF;
-    const uint32_t cdIn = dio.dword("CDInMask") & 0xFF, cdOutMask = dio.dword("CDOutMask") & 0xFF;
+    const uint32_t cd = dio.dword(ZRV_REG_CD_PORT) & 0xFFFF, cdOut = dio.dword(ZRV_REG_CD_OUT_PORT) & 0xFFFF;
+    const uint32_t cdIn = dio.dword(ZRV_REG_CD_IN_MASK) & 0xFF,
+                   cdOutMask = dio.dword(ZRV_REG_CD_OUT_MASK) & 0xFF;
     if (cd != 0 || cdOut != 0)
-        text +=
-            fmt::format("; CD port 0x{:x} inputs 0x{:02x}, outputs 0x{:02x} on 0x{:x}{}", cd, cdIn, cdOutMask,
-                        cdOut ? cdOut : cd, dio.dword("CDIsOutInvert") & 0xFF ? " (active low)" : "");
+        text += fmt::format("; CD port 0x{:x} inputs 0x{:02x}, outputs 0x{:02x} on 0x{:x}{}", cd, cdIn,
+                            cdOutMask, cdOut ? cdOut : cd,
+                            dio.dword(ZRV_REG_CD_IS_OUT_INVERT) & 0xFF ? " (active low)" : "");
     if (cd == 0 && cdIn != 0) r.problem("DIO \"CDPort\" is port 0 but \"CDInMask\" names lines");
     if (cd == 0 && cdOut == 0 && cdOutMask != 0)
         r.problem("DIO \"CDPort\" is port 0 but \"CDOutMask\" names lines");
-    r.functions.push_back({"digital I/O", text});
+    if (!bound) text = "nothing: the port digital I/O refuses a line count above 16; " + text;
+    return {"digital I/O", text, bound, 0, 0, ZRV_CHIP_PORTS};
 }
 
-void describeDio(const Key& dio, Report& r) {
-    const uint32_t type = dio.dword("DeviceType");
-    if (type != 1 && type != 3) {
-        if (type == 4) {
+Binding describeDio(const Key& dio, Report& r) {
+    const uint32_t type = dio.read(ZRV_REG_DEVICE_TYPE);
+    if (type != ZRV_DIO_TYPE_GROUPS && type != ZRV_DIO_TYPE_LINES) {
+        if (type == ZRV_DIO_TYPE_PORTS_MAP) {
             r.problem("DIO \"DeviceType\" 4 loads the per-line map, which the port digital I/O does not use");
-        } else if (type != 0) {
+        } else if (type != ZRV_DIO_TYPE_PORTS) {
             r.problem(fmt::format(
                 "DIO \"DeviceType\" {} is not a layout (0, 1, 3 or 4): the port digital I/O it is", type));
         }
-        describePortDio(dio, r);
-        return;
+        return describePortDio(dio, r);
     }
-    const uint32_t chip = dio.dword("SuperIO");
-    std::string text = chipText(chip, &ChipName::dio);
-    if (type == 1) {
-        const uint32_t in = dio.dword("GPIOGroup") & 0xFF, out = dio.dword("GPIOOutGroup") & 0xFF;
-        text += fmt::format(", group layout: inputs group {}, outputs group {}", in, out);
-        checkGroup(chip, "\"GPIOGroup\"", in, r);
-        if (chip != 1 && chip != 2) checkGroup(chip, "\"GPIOOutGroup\"", out, r);
-        if (chip == 5) r.problem("the SCH3114 digital I/O takes only the line layout (DIO \"DeviceType\" 3)");
-    } else {
-        const uint32_t in = dio.dword("InBits") & 0xFF, out = dio.dword("OutBits") & 0xFF;
-        checkCount("InBits", dio.dword("InBits"), r);
-        checkCount("OutBits", dio.dword("OutBits"), r);
-        text += fmt::format(", line layout: {} inputs, {} outputs", in, out);
-        const auto lines = [&](const char* addr, const char* mask, uint32_t n) {
-            std::vector<std::string> parts;
-            for (uint32_t i = 0; i < n; ++i) {
-                const std::string a = fmt::format("{}{}", addr, i), m = fmt::format("{}{}", mask, i);
-                if (!dio.has(a) || !dio.has(m))
-                    r.problem(fmt::format("DIO \"{}\" or \"{}\" is absent: the map stops there", a, m));
-                checkGroup(chip, "\"" + a + "\"", dio.dword(a) & 0xFFFF, r);
-                parts.push_back(fmt::format("{}:0x{:02x}", dio.dword(a) & 0xFFFF, dio.dword(m) & 0xFF));
-            }
-            return fmt::format("{}", fmt::join(parts, " "));
-        };
-        if (in != 0) text += fmt::format("; inputs (group:mask) {}", lines("InAddr", "InMask", in));
-        if (out != 0) text += fmt::format("; outputs (group:mask) {}", lines("OutAddr", "OutMask", out));
-        if (chip != 5 && chip != 6)
-            r.problem(fmt::format(
-                "the line layout is served by the SCH3114 and the F81865 only, not chip code {}", chip));
+    const uint32_t code = dio.read(ZRV_REG_SUPERIO);
+    Binding b = chipBinding("digital I/O", code, kDio);
+    const ChipRow* chip = chipByCode(code);
+    if (!b.bound) return b;
+    if ((chip->layouts & ZRV_DIO_LAYOUT_BIT(type)) == 0) {
+        r.problem(fmt::format("the {} digital I/O does not take DIO \"DeviceType\" {}; it is not bound",
+                              chip->name, type));
+        return nothing("digital I/O", fmt::format("the {} digital I/O does not take DIO \"DeviceType\" {}",
+                                                  chip->name, type));
     }
-    r.functions.push_back({"digital I/O", text});
+    if (code == ZRV_CHIP_W83627 || code == ZRV_CHIP_W83627_ALT) {
+        // The W83627 GPIO reads "GPIOGroup" itself, as a full number, in
+        // either layout.
+        if (!dio.readable(ZRV_REG_GPIO_GROUP)) {
+            r.problem("DIO \"GPIOGroup\" is absent: the W83627 digital I/O is not bound");
+            return nothing("digital I/O", "the W83627 digital I/O has no \"GPIOGroup\"");
+        }
+        const uint32_t group = dio.dword(ZRV_REG_GPIO_GROUP);
+        b.text += fmt::format(", GPIO group {} (directions as the firmware set them)", group);
+        checkGroup(*chip, "\"GPIOGroup\"", group, b, r);
+        return b;
+    }
+    if (type == ZRV_DIO_TYPE_GROUPS) {
+        const uint32_t in = dio.read(ZRV_REG_GPIO_GROUP) & 0xFF,
+                       out = dio.read(ZRV_REG_GPIO_OUT_GROUP) & 0xFF;
+        b.text += fmt::format(", group layout: inputs group {}, outputs group {}", in, out);
+        checkGroup(*chip, "\"GPIOGroup\"", in, b, r);
+        checkGroup(*chip, "\"GPIOOutGroup\"", out, b, r);
+        return b;
+    }
+    b.text += describeLines(dio, chip, b, r);
+    return b;
 }
 
 Report examine(ConfigSource& source) {
-    const Key hwm("HWMON", source.values("HWMON")), wdt("WDT", source.values("WDT")),
-        dio("DIO", source.values("DIO"));
+    const Key hwm(ZRV_REG_KEY_HWMON, source.values(ZRV_REG_KEY_HWMON)),
+        wdt(ZRV_REG_KEY_WDT, source.values(ZRV_REG_KEY_WDT)),
+        dio(ZRV_REG_KEY_DIO, source.values(ZRV_REG_KEY_DIO));
     Report r;
     for (const Key* k : {&hwm, &wdt, &dio}) {
         if (!k->present()) r.problem(fmt::format("the key {} is absent", k->name()));
@@ -311,20 +439,23 @@ Report examine(ConfigSource& source) {
     }
     // A failed read of these fails the whole load unless the digital I/O is
     // the port layout (DIO "DeviceType" 0).
-    const uint32_t dioType = dio.dword("DeviceType");
+    const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
     std::vector<std::string> missing;
-    if (!hwm.has("SuperIO")) missing.push_back("HWMON \"SuperIO\"");
-    if (!wdt.has("DeviceType")) missing.push_back("WDT \"DeviceType\"");
-    if (wdt.dword("DeviceType") == 1 && !wdt.has("SuperIO")) missing.push_back("WDT \"SuperIO\"");
-    if (!dio.has("DeviceType")) missing.push_back("DIO \"DeviceType\"");
-    if (!missing.empty() && dioType != 0) {
+    if (!hwm.readable(ZRV_REG_SUPERIO)) missing.push_back("HWMON \"SuperIO\"");
+    if (!wdt.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("WDT \"DeviceType\"");
+    if (wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP && !wdt.readable(ZRV_REG_SUPERIO))
+        missing.push_back("WDT \"SuperIO\"");
+    if (!dio.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("DIO \"DeviceType\"");
+    if (!missing.empty() && dioType != ZRV_DIO_TYPE_PORTS) {
         r.problem(fmt::format("{} absent: with DIO \"DeviceType\" {} the load fails and no function is bound",
                               fmt::join(missing, ", "), dioType));
+        for (const char* name : {"hardware monitor", "watchdog", "digital I/O"})
+            r.functions.push_back(nothing(name, "the configuration load fails"));
+        return r;
     }
-    const uint32_t hwmChip = hwm.dword("SuperIO");
-    r.functions.push_back({"hardware monitor", chipText(hwmChip, &ChipName::hwm)});
-    describeWdt(wdt, r);
-    describeDio(dio, r);
+    r.functions.push_back(chipBinding("hardware monitor", hwm.read(ZRV_REG_SUPERIO), kHwm));
+    r.functions.push_back(describeWdt(wdt, r));
+    r.functions.push_back(describeDio(dio, r));
     return r;
 }
 
@@ -338,9 +469,14 @@ Builder defineConfig(CLI::App&) {
             const Report r = examine(*ctx.config);
             nlohmann::json j = {{"source", ctx.config->where()}, {"problems", r.problems}};
             std::string text = fmt::format("configuration: {}", ctx.config->where());
-            for (const auto& [name, what] : r.functions) {
-                text += fmt::format("\n{:<17} {}", name + ":", what);
-                j["functions"][name] = what;
+            for (const Binding& f : r.functions) {
+                text += fmt::format("\n{:<17} {}", f.name + ":", f.text);
+                j["functions"][f.name] = f.text;
+                nlohmann::json& b = j["binds"][f.name];
+                b["bound"] = f.bound;
+                if (f.bound) b["chip"] = f.chip;
+                if (f.onlyPair == ZRV_PAIR_2E) b["only_at"] = "0x2e";
+                if (f.onlyId != 0) b["only_id"] = fmt::format("0x{:x}", f.onlyId);
             }
             if (r.problems.empty()) text += "\nno problems found";
             for (const std::string& p : r.problems) text += "\nproblem: " + p;
@@ -354,8 +490,8 @@ Builder defineConfig(CLI::App&) {
 
 std::vector<std::string> configuredFunctions(ConfigSource& source) {
     std::vector<std::string> names;
-    for (const auto& [name, what] : examine(source).functions)
-        if (what.rfind("nothing", 0) != 0) names.push_back(name);
+    for (const Binding& f : examine(source).functions)
+        if (f.bound) names.push_back(f.name);
     return names;
 }
 

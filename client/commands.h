@@ -15,6 +15,7 @@
 #include "client/keepalive_state.h"
 #include "client/profile.h"
 #include "client/session.h"
+#include "zorvik/registry.h"
 #include "zorvik/zorvik.h"
 
 namespace CLI {
@@ -60,7 +61,7 @@ private:
 
 // The board's configuration as the driver reads it: the registry keys under
 // the driver's root, by subkey name ("HWMON", "WDT", "DIO").
-constexpr const char* kConfigRoot = "\\Registry\\Machine\\Software\\Varnel\\Zorvik\\";
+constexpr const char* kConfigRoot = ZRV_REG_ROOT_KERNEL;
 struct RegistryEntry {
     std::string name;
     uint32_t type = 0;  // 4 REG_DWORD

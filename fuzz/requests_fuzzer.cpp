@@ -29,6 +29,7 @@
 
 #include "sim/board.h"
 #include "tests/support/board_files.h"
+#include "zorvik/registry.h"
 #include "zorvik/requests.h"
 
 namespace {
@@ -52,20 +53,17 @@ struct KeyValues {
 };
 
 std::vector<KeyValues> registryValues() {
-    std::vector<KeyValues> keys = {
-        {"HWMON", {"SuperIO"}},
-        {"WDT", {"DeviceType", "SuperIO", "Start", "Stop", "Timeout", "Reset", "StopBeforeReset"}},
-        {"DIO", {"DeviceType",     "SuperIO",       "GPIOGroup",
-                 "GPIOOutGroup",   "InBits",        "OutBits",
-                 "IOBaseIn",       "IOBaseOut",     "InMask",
-                 "OutMask",        "IOBaseIn2",     "IOBaseOut2",
-                 "InMask2",        "OutMask2",      "CDPort",
-                 "CDOutPort",      "CDInMask",      "CDOutMask",
-                 "CDIsOutInvert",  "CDIsInInvert",  "UseSpecificSetting",
-                 "SpecificMaskIo", "SpecificDataIo"}},
+    std::vector<KeyValues> keys = {{ZRV_REG_KEY_HWMON, {}}, {ZRV_REG_KEY_WDT, {}}, {ZRV_REG_KEY_DIO, {}}};
+    const auto add = [&](const char* key, const char* name) {
+        for (KeyValues& k : keys)
+            if (std::string(k.key) == key) k.names.push_back(name);
     };
+#define ZRV_FUZZ_VALUE(key, name) add(key, name);
+    ZRV_REG_VALUES(ZRV_FUZZ_VALUE)
+#undef ZRV_FUZZ_VALUE
+    // Two indexes past the 16 lines the driver keeps.
     for (int i = 0; i < 18; ++i)
-        for (const char* stem : {"InAddr", "InMask", "OutAddr", "OutMask"})
+        for (const char* stem : {ZRV_REG_IN_ADDR, ZRV_REG_IN_MASK, ZRV_REG_OUT_ADDR, ZRV_REG_OUT_MASK})
             keys[2].names.push_back(fmt::format("{}{}", stem, i));
     return keys;
 }
@@ -90,7 +88,7 @@ void randomRegistry(FuzzedDataProvider& in, sim::Registry& registry) {
     registry = sim::Registry{};
     for (const KeyValues& k : keys) {
         if (in.ConsumeIntegralInRange<int>(0, 7) == 0) continue;  // no such key
-        const std::string path = fmt::format("\\Registry\\Machine\\Software\\Varnel\\Zorvik\\{}", k.key);
+        const std::string path = fmt::format("{}{}", ZRV_REG_ROOT_KERNEL, k.key);
         registry.createKey(path);
         for (const std::string& name : k.names) {
             const int kind = in.ConsumeIntegralInRange<int>(0, 15);

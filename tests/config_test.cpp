@@ -3,6 +3,13 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/harness.h"
 
@@ -283,3 +290,111 @@ TEST(PortLoaderQuery, ItsPoolBlockCanFailAndLeavesOnlyThatFunctionUnbound) {
 }
 
 }  // namespace
+
+// zrvctl config and a driver load on the same registries: what config says
+// each function will bind (a chip back-end only where its chip answers, at
+// the pair and with the ID config names) is what the load binds.
+namespace prediction {
+
+namespace fs = std::filesystem;
+
+nlohmann::json zrvctlJson(const std::string& args) {
+    FILE* p = ::popen((std::string(ZRV_ZRVCTL) + " --json " + args + " 2>/dev/null").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) != 0;) out.append(buf, n);
+    ::pclose(p);
+    return nlohmann::json::parse(out);
+}
+
+// The board's chip of a chip code, if it has one where config says it is looked for.
+bool chipAnswers(const nlohmann::json& board, const nlohmann::json& bind) {
+    const std::map<uint32_t, std::string> types = {{0, "it87"},   {1, "w83627"},  {2, "w83627"},
+                                                   {4, "f81216"}, {5, "sch3114"}, {6, "f81865"}};
+    const uint32_t code = bind["chip"];
+    if (code == ZRV_CHIP_PORTS) return true;
+    for (const auto& hw : board["hardware"]) {
+        if (hw["type"] != types.at(code)) continue;
+        if (bind.contains("only_at") && hw.value("config_port", "0x2e") != bind["only_at"]) continue;
+        if (bind.contains("only_id") && std::stoul(hw.value("id", "0"), nullptr, 16) !=
+                                            std::stoul(bind["only_id"].get<std::string>(), nullptr, 16))
+            continue;
+        return true;
+    }
+    return false;
+}
+
+TEST(ConfigPrediction, ConfigSaysWhatTheLoadBinds) {
+    struct Crafted {
+        const char* hardwareOf;  // board whose hardware it runs on
+        std::string reg;
+    };
+    const std::string dioW =
+        kHwmon + "\"SuperIO\"=dword:1\n" + kWdt + "\"DeviceType\"=dword:0\n" + kDio + "\"SuperIO\"=dword:1\n";
+    const std::string sch = kHwmon + "\"SuperIO\"=dword:5\n" + kWdt + "\"DeviceType\"=dword:1\n" +
+                            "\"SuperIO\"=dword:5\n" + kDio + "\"SuperIO\"=dword:5\n";
+    const std::string f0704 =
+        kHwmon + "\"SuperIO\"=dword:6\n" + kWdt + "\"DeviceType\"=dword:0\n" + kDio + "\"SuperIO\"=dword:6\n";
+    const std::string lines =
+        "\"DeviceType\"=dword:3\n\"InBits\"=dword:2\n\"OutBits\"=dword:1\n"
+        "\"InAddr0\"=dword:1\n\"InMask0\"=dword:1\n\"InMask1\"=dword:2\n"
+        "\"OutAddr0\"=dword:6\n\"OutMask0\"=dword:1\n";
+    const Crafted crafted[] = {
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:2\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:3\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:4\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:5\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:7\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:3\n\"GPIOGroup\"=dword:1\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=\"1\"\n"},
+        {"w83627-88", dioW + "\"DeviceType\"=dword:1\n"},
+        {"sch3114", sch + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:1\n"},
+        {"sch3114", sch + lines},
+        {"sch3114", sch + lines + "\"InAddr1\"=dword:7\n"},
+        {"sch3114", sch + lines + "\"InAddr1\"=dword:2\n"},
+        {"sch3114", sch + "\"DeviceType\"=\"3\"\n"},
+        {"sch3114", kHwmon + "\"SuperIO\"=hex:05,00,00,00\n" + kWdt + "\"DeviceType\"=dword:1\n" + kDio +
+                        "\"DeviceType\"=dword:3\n\"SuperIO\"=dword:5\n"},
+        {"sch3114", kHwmon + "\"SuperIO\"=\"a long text that does not fit\"\n" + kWdt +
+                        "\"DeviceType\"=dword:1\n\"SuperIO\"=dword:5\n" + kDio + "\"DeviceType\"=dword:3\n"},
+        {"f81865-0704-lines",
+         f0704 + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:1\n\"GPIOOutGroup\"=dword:8\n"},
+        {"f81865-0704-lines", f0704 + "\"DeviceType\"=dword:1\n\"GPIOOutGroup\"=dword:6\n"},
+        {"f81865-1010-groups", f0704 + "\"DeviceType\"=dword:1\n\"GPIOGroup\"=dword:9\n"},
+        {"f81865-0704-lines", f0704 + lines + "\"InAddr1\"=dword:7\n"},
+        {"port-plain", kDio + "\"InBits\"=dword:00000011\n"},
+        {"port-plain",
+         kDio + "\"DeviceType\"=dword:5\n\"UseSpecificSetting\"=dword:1\n\"OutBits\"=dword:20\n"},
+    };
+    std::vector<std::string> boards;
+    for (const auto& e : fs::directory_iterator(fs::path(ZRV_SOURCE_DIR) / "boards"))
+        if (e.path().extension() == ".json" && e.path().string().find(".profile.") == std::string::npos)
+            boards.push_back(e.path().string());
+    const fs::path dir = fs::temp_directory_path() / ("zrv-config-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (size_t i = 0; i < std::size(crafted); ++i) {
+        const std::string source = std::string(ZRV_SOURCE_DIR) + "/boards/" + crafted[i].hardwareOf + ".json";
+        nlohmann::json board = nlohmann::json::parse(std::ifstream(source));
+        board["registry"] = fmt::format("c{}.reg", i);
+        std::ofstream(dir / fmt::format("c{}.reg", i)) << "Windows Registry Editor Version 5.00\n"
+                                                       << crafted[i].reg;
+        std::ofstream(dir / fmt::format("c{}.json", i)) << board.dump();
+        boards.push_back((dir / fmt::format("c{}.json", i)).string());
+    }
+    for (const std::string& file : boards) {
+        SCOPED_TRACE(file);
+        const nlohmann::json board = nlohmann::json::parse(std::ifstream(file));
+        const nlohmann::json config = zrvctlJson("--sim " + file + " config");
+        const nlohmann::json status = zrvctlJson("--sim " + file + " status");
+        for (const char* function : {"hardware monitor", "watchdog", "digital I/O"}) {
+            const nlohmann::json& bind = config["binds"][function];
+            const bool predicted = bind["bound"].get<bool>() && chipAnswers(board, bind);
+            EXPECT_EQ(predicted, status[function]["bound"].get<bool>())
+                << function << ": " << config["functions"][function] << "\n"
+                << config["problems"];
+        }
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace prediction

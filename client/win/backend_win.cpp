@@ -77,7 +77,7 @@ public:
     }
 
 private:
-    static constexpr const char* kKeyPath = "Software\\Varnel\\Zorvik\\";
+    static constexpr const char* kKeyPath = ZRV_REG_ROOT_USER;
 };
 
 std::string besideExecutable(const char* name) {

@@ -4,6 +4,7 @@
 // first; the pair it answered at and its ID then serve all three back-ends.
 #include "chips/f81865.h"
 
+#include "core/config.h"
 #include "core/rows.h"
 
 ZRV_GLOBAL F81865StateRecord F81865State;
@@ -18,10 +19,15 @@ const SioKeys kF81865Keys = {kEnterKeys, 2, kExitKeys, 1};
 
 // The accepted chip IDs. ID 0x1010 adds a third fan, an eighth voltage
 // input, a third temperature and GPIO groups 7 and 8.
-const F81865Variant kVariants[] = {
+constexpr F81865Variant kVariants[] = {
     {0x0704, 1, 7, false, 6},
     {0x1010, 2, 8, true, 8},
 };
+static_assert(GroupsUpTo(kVariants[0].MaxGpioGroup) == ChipGroups(CHIP_F81865) &&
+                  kVariants[1].ChipId == ChipExtraId(CHIP_F81865) &&
+                  GroupsUpTo(kVariants[1].MaxGpioGroup) ==
+                      (ChipGroups(CHIP_F81865) | ChipExtraGroups(CHIP_F81865)),
+              "the F81865's GPIO groups are those zrvctl config is told of");
 
 // Log line of the ID read at each configuration pair, in probe order.
 ZRV_INIT_DATA const char* const kIdLines[] = {

@@ -76,3 +76,9 @@ ZRV_INIT bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataO
     pair->Lock = HW_LOCK_MONITOR;
     return true;
 }
+
+ZRV_INIT int32_t SioDetectAndSetUp(bool (*present)(), void (*setUp)()) {
+    if (!present()) return -1;
+    setUp();
+    return 0;
+}

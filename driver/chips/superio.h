@@ -60,6 +60,11 @@ void SioWriteRegs(const Io& io, const SioRegWrite (&writes)[N]) {
     for (uint32_t i = 0; i < N; ++i) io.WriteReg(writes[i].Reg, writes[i].Value);
 }
 
+// The detect entry of a back-end whose chip is probed once for all its
+// functions: when `present` finds the chip, `setUp` prepares this function
+// and the table is to be bound (0); otherwise -1 and nothing is written.
+int32_t SioDetectAndSetUp(bool (*present)(), void (*setUp)());
+
 // Register access through an index/data pair. The pair's lock is held from
 // construction to destruction, so a read-modify-write made through one
 // object cannot interleave with another sequence on the same pair.

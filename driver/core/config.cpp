@@ -6,16 +6,16 @@
 ZRV_GLOBAL BoardConfigRecord BoardConfig;
 ZRV_GLOBAL uint8_t ConfigLoaded;
 
-const ZrvWChar kRegistryPrefix[] = u"\\Registry\\Machine\\Software\\Varnel\\Zorvik\\";
-const ZrvWChar kSubkeyHwmon[] = u"HWMON";
-const ZrvWChar kSubkeyWdt[] = u"WDT";
-const ZrvWChar kSubkeyDio[] = u"DIO";
+const ZrvWChar kRegistryPrefix[] = ZRV_WIDE(ZRV_REG_ROOT_KERNEL);
+const ZrvWChar kSubkeyHwmon[] = ZRV_WIDE(ZRV_REG_KEY_HWMON);
+const ZrvWChar kSubkeyWdt[] = ZRV_WIDE(ZRV_REG_KEY_WDT);
+const ZrvWChar kSubkeyDio[] = ZRV_WIDE(ZRV_REG_KEY_DIO);
 
 namespace {
 
 // Room for the full information of every value this driver reads: header,
 // the longest value name and four bytes of data.
-constexpr uint32_t kValueInfoBytes = 58;
+constexpr uint32_t kValueInfoBytes = ZRV_REG_VALUE_INFO_BYTES;
 // Per-line value names ("OutMask15" and shorter), terminator included.
 constexpr uint32_t kLineNameChars = 10;
 
@@ -31,7 +31,7 @@ uint32_t DwordFromFullInfo(const uint8_t* info) {
     const uint32_t type = ReadLe32(info + 4);
     const uint32_t offset = ReadLe32(info + 8);
     const uint32_t length = ReadLe32(info + 12);
-    if (type != ZRV_REG_DWORD || length != 4 || offset > kValueInfoBytes - 4) return 0;
+    if (type != ZRV_REG_TYPE_DWORD || length != ZRV_REG_DWORD_BYTES || offset > kValueInfoBytes - 4) return 0;
     return ReadLe32(info + offset);
 }
 
@@ -155,9 +155,9 @@ ZRV_INIT ZrvStatus LoadLineMap() {
     // The counts are stored only together with arrays of that size, so that
     // no count ever promises entries that were not allocated.
     uint8_t inCount = 0, outCount = 0;
-    ZrvStatus status = ReadLineCount(u"InBits", &inCount);
+    ZrvStatus status = ReadLineCount(ZRV_WIDE(ZRV_REG_IN_BITS), &inCount);
     if (!ZRV_SUCCESS(status)) return status;
-    status = ReadLineCount(u"OutBits", &outCount);
+    status = ReadLineCount(ZRV_WIDE(ZRV_REG_OUT_BITS), &outCount);
     if (!ZRV_SUCCESS(status)) return status;
 
     // A repeated load (the previous one failed, so nothing uses the old
@@ -185,41 +185,43 @@ ZRV_INIT ZrvStatus LoadLineMap() {
     BoardConfig.InBits = inCount;
     BoardConfig.OutBits = outCount;
 
-    status = ReadLines(u"InAddr", u"InMask", in, BoardConfig.InAddr, BoardConfig.InMask);
+    status = ReadLines(ZRV_WIDE(ZRV_REG_IN_ADDR), ZRV_WIDE(ZRV_REG_IN_MASK), in, BoardConfig.InAddr,
+                       BoardConfig.InMask);
     if (!ZRV_SUCCESS(status)) return status;
-    return ReadLines(u"OutAddr", u"OutMask", out, BoardConfig.OutAddr, BoardConfig.OutMask);
+    return ReadLines(ZRV_WIDE(ZRV_REG_OUT_ADDR), ZRV_WIDE(ZRV_REG_OUT_MASK), out, BoardConfig.OutAddr,
+                     BoardConfig.OutMask);
 }
 
 ZRV_INIT bool LoadBoardConfig() {
     ConfigLoad load;
-    load.Read(kSubkeyHwmon, u"SuperIO", &BoardConfig.HwmChip, true);
-    load.Read(kSubkeyWdt, u"DeviceType", &BoardConfig.WdtDeviceType, true);
-    if (BoardConfig.WdtDeviceType == 1) {
-        load.Read(kSubkeyWdt, u"SuperIO", &BoardConfig.WdtChip, true);
+    load.Read(kSubkeyHwmon, ZRV_WIDE(ZRV_REG_SUPERIO), &BoardConfig.HwmChip, true);
+    load.Read(kSubkeyWdt, ZRV_WIDE(ZRV_REG_DEVICE_TYPE), &BoardConfig.WdtDeviceType, true);
+    if (BoardConfig.WdtDeviceType == ZRV_WDT_TYPE_CHIP) {
+        load.Read(kSubkeyWdt, ZRV_WIDE(ZRV_REG_SUPERIO), &BoardConfig.WdtChip, true);
     } else {
         BoardConfig.WdtChip = CHIP_PORTS;
     }
-    load.Read(kSubkeyDio, u"DeviceType", &BoardConfig.DioDeviceType, true);
+    load.Read(kSubkeyDio, ZRV_WIDE(ZRV_REG_DEVICE_TYPE), &BoardConfig.DioDeviceType, true);
 
     // The digital I/O's chip, line map and groups are not needed: a missing
     // one leaves the digital I/O without lines or without a back-end.
     const uint32_t dioType = BoardConfig.DioDeviceType;
-    if (dioType == 1 || dioType == 3) {
-        load.Read(kSubkeyDio, u"SuperIO", &BoardConfig.DioChip, false);
+    if (dioType == ZRV_DIO_TYPE_GROUPS || dioType == ZRV_DIO_TYPE_LINES) {
+        load.Read(kSubkeyDio, ZRV_WIDE(ZRV_REG_SUPERIO), &BoardConfig.DioChip, false);
     } else {
         BoardConfig.DioChip = CHIP_PORTS;
     }
-    if (dioType == 3 || dioType == 4) load.Take(LoadLineMap(), false);
-    if (dioType == 1) {
+    if (dioType == ZRV_DIO_TYPE_LINES || dioType == ZRV_DIO_TYPE_PORTS_MAP) load.Take(LoadLineMap(), false);
+    if (dioType == ZRV_DIO_TYPE_GROUPS) {
         uint32_t group = BoardConfig.GPIOGroup;
-        if (load.Read(kSubkeyDio, u"GPIOGroup", &group, false))
+        if (load.Read(kSubkeyDio, ZRV_WIDE(ZRV_REG_GPIO_GROUP), &group, false))
             BoardConfig.GPIOGroup = static_cast<uint8_t>(group);
         uint32_t outGroup = BoardConfig.GPIOOutGroup;
-        if (load.Read(kSubkeyDio, u"GPIOOutGroup", &outGroup, false))
+        if (load.Read(kSubkeyDio, ZRV_WIDE(ZRV_REG_GPIO_OUT_GROUP), &outGroup, false))
             BoardConfig.GPIOOutGroup = static_cast<uint8_t>(outGroup);
     }
     if (load.Failed) return false;
-    return dioType == 0 ? true : load.Complete;
+    return dioType == ZRV_DIO_TYPE_PORTS ? true : load.Complete;
 }
 
 void SetLineBit(uint16_t* word, uint32_t registerValue, uint32_t bit, uint32_t mask) {

@@ -3,20 +3,44 @@
 #pragma once
 
 #include "core/ops.h"
+#include "zorvik/registry.h"
 
 // Chip codes, the values of the three "SuperIO" registry values.
 enum ChipType : uint32_t {
-    CHIP_IT87XX = 0,
-    CHIP_W83627 = 1,
-    CHIP_W83627_ALT = 2,
-    CHIP_F81216 = 4,
-    CHIP_SCH3114 = 5,
-    CHIP_F81865 = 6,
-    CHIP_PORTS = 16,  // port back-ends configured in the registry
+    CHIP_IT87XX = ZRV_CHIP_IT87XX,
+    CHIP_W83627 = ZRV_CHIP_W83627,
+    CHIP_W83627_ALT = ZRV_CHIP_W83627_ALT,
+    CHIP_F81216 = ZRV_CHIP_F81216,
+    CHIP_SCH3114 = ZRV_CHIP_SCH3114,
+    CHIP_F81865 = ZRV_CHIP_F81865,
+    CHIP_PORTS = ZRV_CHIP_PORTS,  // port back-ends configured in the registry
 };
 
-// The most lines a line word carries; larger per-line counts are cut to it.
-#define ZRV_MAX_LINES 16u
+// A registry name of zorvik/registry.h as the wide string the registry
+// routines take.
+#define ZRV_WIDE(name) u"" name
+
+// The GPIO groups (bit n: group n) that zorvik/registry.h says a chip's
+// digital I/O serves on every chip ID, and those it serves on one chip ID
+// only. zrvctl predicts the binding from the same rows; the back-ends check
+// their register tables against them at compile time.
+constexpr unsigned long ChipGroups(uint32_t chip) {
+#define ZRV_GROUPS_OF(code, name, hwm, wdt, dio, layouts, groups, extra, id) chip == (code) ? (groups):
+    return ZRV_CHIP_ROWS(ZRV_GROUPS_OF) 0ul;
+#undef ZRV_GROUPS_OF
+}
+constexpr unsigned long ChipExtraGroups(uint32_t chip) {
+#define ZRV_EXTRA_OF(code, name, hwm, wdt, dio, layouts, groups, extra, id) chip == (code) ? (extra):
+    return ZRV_CHIP_ROWS(ZRV_EXTRA_OF) 0ul;
+#undef ZRV_EXTRA_OF
+}
+constexpr uint32_t ChipExtraId(uint32_t chip) {
+#define ZRV_EXTRA_ID_OF(code, name, hwm, wdt, dio, layouts, groups, extra, id) chip == (code) ? (id):
+    return ZRV_CHIP_ROWS(ZRV_EXTRA_ID_OF) 0u;
+#undef ZRV_EXTRA_ID_OF
+}
+// Groups 0..n.
+constexpr unsigned long GroupsUpTo(uint32_t n) { return (2ul << n) - 1ul; }
 
 struct BoardConfigRecord {
     uint32_t HwmChip;

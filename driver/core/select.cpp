@@ -28,9 +28,6 @@ ZRV_INIT_DATA const BackendRow kBackends[] = {
     {CHIP_W83627,       HWM_W83627_Detect, &W83627HwmOps,
                         WDT_W83627_Detect, &W83627WdtOps,
                         DIO_W83627_Detect, &W83627DioOps},
-    {CHIP_W83627_ALT,   HWM_W83627_Detect, &W83627HwmOps,
-                        WDT_W83627_Detect, &W83627WdtOps,
-                        DIO_W83627_Detect, &W83627DioOps},
     {CHIP_F81216,       nullptr, nullptr,  WDT_F81216_Detect, &F81216WdtOps,  nullptr, nullptr},
     {CHIP_SCH3114,      HWM_SCH3114_Detect, &SCH3114HwmOps,
                         WDT_SCH3114_Detect, &SCH3114WdtOps,
@@ -44,7 +41,10 @@ ZRV_INIT_DATA const BackendRow kBackends[] = {
 };
 // clang-format on
 
-ZRV_INIT const BackendRow* FindBackend(uint32_t chip) { return FindRow(kBackends, &BackendRow::Chip, chip); }
+// Codes 1 and 2 both name the W83627 family, served by the same row.
+ZRV_INIT const BackendRow* FindBackend(uint32_t chip) {
+    return FindRow(kBackends, &BackendRow::Chip, chip == CHIP_W83627_ALT ? uint32_t{CHIP_W83627} : chip);
+}
 
 // Loads the configuration on first use; a failed load is tried again by the
 // next selection.

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr uint32_t kDioLayoutGroup = 1;
-constexpr uint32_t kDioLayoutLine = 3;
+constexpr uint32_t kDioLayoutGroup = ZRV_DIO_TYPE_GROUPS;
+constexpr uint32_t kDioLayoutLine = ZRV_DIO_TYPE_LINES;
 
 // GPIO registers of a group, in logical device 6.
 struct GpioGroupRegs {

@@ -15,11 +15,20 @@ namespace {
 // GPIO data register of each group number, as an offset in the runtime
 // block. Groups 0 and 7 have no data register: their 0x00 is the block's
 // first register, which is no GPIO data.
-const uint8_t SCH3114GpioRegs[] = {0x00, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x00};
+constexpr uint8_t SCH3114GpioRegs[] = {0x00, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x00};
 constexpr uint32_t kGpioGroups = sizeof(SCH3114GpioRegs) / sizeof(SCH3114GpioRegs[0]);
 constexpr uint8_t kNoDataRegister = 0x00;
 
-constexpr uint32_t kDioLineLayout = 3;
+constexpr unsigned long GroupsWithRegister() {
+    unsigned long groups = 0;
+    for (uint32_t g = 0; g < kGpioGroups; ++g)
+        if (SCH3114GpioRegs[g] != kNoDataRegister) groups |= 1ul << g;
+    return groups;
+}
+static_assert(GroupsWithRegister() == ChipGroups(CHIP_SCH3114) && ChipExtraGroups(CHIP_SCH3114) == 0,
+              "the SCH3114's GPIO groups are those zrvctl config is told of");
+
+constexpr uint32_t kDioLineLayout = ZRV_DIO_TYPE_LINES;
 
 // True when the group number has a GPIO data register in the table.
 bool GroupHasRegister(uint16_t group) {

@@ -34,7 +34,7 @@ struct W83627GpioGroup {
     uint8_t DirectionReg;
 };
 // clang-format off
-ZRV_INIT_DATA const W83627GpioGroup kGroups[] = {
+ZRV_INIT_DATA constexpr W83627GpioGroup kGroups[] = {
     // group id    device                activate  extra test          data  direction
     {1, 0,    W83627_DEVICE_GPIO_A, 0x01, {0, 0, 0},          0xF1, 0xF0},
     {2, 0xA2, W83627_DEVICE_GPIO_B, 0x02, {0, 0, 0},          0xE5, 0xE4},
@@ -45,6 +45,25 @@ ZRV_INIT_DATA const W83627GpioGroup kGroups[] = {
     {6, 0,    W83627_DEVICE_GPIO_A, 0x08, {0x29, 0x08, 0x08}, 0xF5, 0xF4},
 };
 // clang-format on
+
+// The groups with a data register on a chip of ID `id` (0: an ID that no
+// row names), as the lookup below finds them.
+constexpr unsigned long GroupsServed(uint8_t id) {
+    unsigned long groups = 0;
+    for (uint32_t g = 0; g <= kLastGroup; ++g) {
+        for (const W83627GpioGroup& row : kGroups) {
+            if (row.Group != g || (row.OnlyId != 0 && row.OnlyId != id)) continue;
+            if (row.DataReg != 0) groups |= 1ul << g;
+            break;
+        }
+    }
+    return groups;
+}
+static_assert(GroupsServed(0) == ChipGroups(CHIP_W83627) &&
+                  GroupsServed(ChipExtraId(CHIP_W83627)) ==
+                      (ChipGroups(CHIP_W83627) | ChipExtraGroups(CHIP_W83627)) &&
+                  ChipGroups(CHIP_W83627_ALT) == ChipGroups(CHIP_W83627),
+              "the W83627's GPIO groups are those zrvctl config is told of");
 
 struct W83627GpioStateRecord {
     const SioPortPair* Pair;  // configuration pair of the last probe
@@ -142,7 +161,8 @@ ZRV_INIT bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeSt
 // nothing but configuration register 0x00 of logical device 0 to address.
 ZRV_INIT int32_t DIO_W83627_Detect() {
     uint32_t group = 0;
-    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, u"GPIOGroup", &group)) || group == 0 || group > kLastGroup)
+    if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, ZRV_WIDE(ZRV_REG_GPIO_GROUP), &group)) || group == 0 ||
+        group > kLastGroup)
         return -1;
     S.Group = group;
     SioProbeStep found;

@@ -112,12 +112,6 @@ int32_t HWM_SCH3114_FanControl(FanCtrl* control) {
     return 0;
 }
 
-}  // namespace
-
-const HwmOps SCH3114HwmOps = {HWM_SCH3114_GetData, HWM_SCH3114_FanControl, nullptr};
-
-namespace {
-
 ZRV_INIT void HWM_SCH3114_Init() {
     SCH3114Monitor monitor;
     SioWriteRegs(monitor, kInitWrites);
@@ -125,8 +119,6 @@ ZRV_INIT void HWM_SCH3114_Init() {
 
 }  // namespace
 
-ZRV_INIT int32_t HWM_SCH3114_Detect() {
-    if (!SCH3114_ChipPresent()) return -1;
-    HWM_SCH3114_Init();
-    return 0;
-}
+const HwmOps SCH3114HwmOps = {HWM_SCH3114_GetData, HWM_SCH3114_FanControl, nullptr};
+
+ZRV_INIT int32_t HWM_SCH3114_Detect() { return SioDetectAndSetUp(SCH3114_ChipPresent, HWM_SCH3114_Init); }

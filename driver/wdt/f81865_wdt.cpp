@@ -84,14 +84,6 @@ void WDT_F81865_GetTimeout(WdtTimeout* timeout) {
     DbgPrint("WDT_F81865 GetTimeout\n");
 }
 
-}  // namespace
-
-const WdtOps F81865WdtOps = {
-    WDT_F81865_SetTimeout, WDT_F81865_Start, WDT_F81865_Stop, WDT_F81865_Start, WDT_F81865_GetTimeout,
-};
-
-namespace {
-
 ZRV_INIT void WDT_F81865_Init() {
     F81865Config config(F81865_DEVICE_WDT);
     SioWriteRegs(config, kInitWrites);
@@ -99,8 +91,8 @@ ZRV_INIT void WDT_F81865_Init() {
 
 }  // namespace
 
-ZRV_INIT int32_t WDT_F81865_Detect() {
-    if (!F81865_ChipPresent()) return -1;
-    WDT_F81865_Init();
-    return 0;
-}
+const WdtOps F81865WdtOps = {
+    WDT_F81865_SetTimeout, WDT_F81865_Start, WDT_F81865_Stop, WDT_F81865_Start, WDT_F81865_GetTimeout,
+};
+
+ZRV_INIT int32_t WDT_F81865_Detect() { return SioDetectAndSetUp(F81865_ChipPresent, WDT_F81865_Init); }

@@ -16,8 +16,8 @@ namespace {
 // A port action as the registry stores it: 0 nothing; bit 15 set, write one
 // byte to the port in bits 0..14; otherwise read the port and discard the
 // byte, the read itself being the signal.
-constexpr uint16_t kActionWrite = 0x8000;
-constexpr uint16_t kActionPortMask = 0x7FFF;
+constexpr uint16_t kActionWrite = ZRV_PORT_ACTION_WRITE;
+constexpr uint16_t kActionPortMask = ZRV_PORT_ACTION_PORT_MASK;
 
 // The largest count and the units this watchdog takes: seconds only.
 constexpr uint16_t kMaxCount = 255;
@@ -96,11 +96,11 @@ ZRV_INIT int32_t WDT_Port_LoadConfig() {
     // value is 0 and the bound watchdog touches no port.
     uint32_t start = 0, stop = 0, timeoutPort = 0, reset = 0, stopBeforeReset = 0;
     const PlatRegDwordEntry entries[] = {
-        {u"Start", &start},
-        {u"Stop", &stop},
-        {u"Timeout", &timeoutPort},
-        {u"Reset", &reset},
-        {u"StopBeforeReset", &stopBeforeReset},
+        {ZRV_WIDE(ZRV_REG_START), &start},
+        {ZRV_WIDE(ZRV_REG_STOP), &stop},
+        {ZRV_WIDE(ZRV_REG_TIMEOUT), &timeoutPort},
+        {ZRV_WIDE(ZRV_REG_RESET), &reset},
+        {ZRV_WIDE(ZRV_REG_STOP_BEFORE_RESET), &stopBeforeReset},
     };
     const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
     PlatFree(path);

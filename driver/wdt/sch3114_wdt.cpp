@@ -48,26 +48,21 @@ ZrvStatus WDT_SCH3114_SetTimeout(WdtTimeout* timeout) {
     return ZRV_STATUS_SUCCESS;
 }
 
+// The count register in one runtime sequence: a count starts or reloads the
+// countdown, 0 stops it.
+void WriteCount(uint8_t count) {
+    SCH3114Runtime runtime;
+    runtime.WriteReg(kWdtRegCount, count);
+}
+
 // Start and Reset: load the full count. A count of 0 is the same write as
 // Stop.
-void WDT_SCH3114_Start() {
-    SCH3114Runtime runtime;
-    runtime.WriteReg(kWdtRegCount, SCH3114State.WdtCount);
-}
+void WDT_SCH3114_Start() { WriteCount(SCH3114State.WdtCount); }
 
 int32_t WDT_SCH3114_Stop() {
-    SCH3114Runtime runtime;
-    runtime.WriteReg(kWdtRegCount, 0x00);
+    WriteCount(0x00);
     return 0;
 }
-
-}  // namespace
-
-const WdtOps SCH3114WdtOps = {
-    WDT_SCH3114_SetTimeout, WDT_SCH3114_Start, WDT_SCH3114_Stop, WDT_SCH3114_Start, WDT_W83627_GetTimeout,
-};
-
-namespace {
 
 ZRV_INIT void WDT_SCH3114_Init() {
     SCH3114Runtime runtime;
@@ -76,8 +71,8 @@ ZRV_INIT void WDT_SCH3114_Init() {
 
 }  // namespace
 
-ZRV_INIT int32_t WDT_SCH3114_Detect() {
-    if (!SCH3114_ChipPresent()) return -1;
-    WDT_SCH3114_Init();
-    return 0;
-}
+const WdtOps SCH3114WdtOps = {
+    WDT_SCH3114_SetTimeout, WDT_SCH3114_Start, WDT_SCH3114_Stop, WDT_SCH3114_Start, WDT_W83627_GetTimeout,
+};
+
+ZRV_INIT int32_t WDT_SCH3114_Detect() { return SioDetectAndSetUp(SCH3114_ChipPresent, WDT_SCH3114_Init); }

@@ -15,42 +15,46 @@
 #include <vector>
 
 #include "tests/support/harness.h"
+#include "zorvik/registry.h"
 
 namespace siotest {
 
 // Registry sections. A function given chip code 0x10000 has no back-end, so
 // a test can bind exactly the functions it is about.
+inline std::string regKey(const char* key) {
+    return fmt::format("[HKEY_LOCAL_MACHINE\\{}{}]\n", ZRV_REG_ROOT_USER, key);
+}
+inline std::string regDword(const char* name, uint32_t value) {
+    return fmt::format("\"{}\"=dword:{:08x}\n", name, value);
+}
 inline std::string hwmKey(uint32_t chip) {
-    return fmt::format("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:{:08x}\n",
-                       chip);
+    return regKey(ZRV_REG_KEY_HWMON) + regDword(ZRV_REG_SUPERIO, chip);
 }
 inline std::string wdtKey(uint32_t chip) {
-    return fmt::format(
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"DeviceType\"=dword:00000001\n"
-        "\"SuperIO\"=dword:{:08x}\n",
-        chip);
+    return regKey(ZRV_REG_KEY_WDT) + regDword(ZRV_REG_DEVICE_TYPE, ZRV_WDT_TYPE_CHIP) +
+           regDword(ZRV_REG_SUPERIO, chip);
 }
 inline std::string dioGroupKey(uint32_t chip, uint32_t inGroup, uint32_t outGroup) {
-    return fmt::format(
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000001\n"
-        "\"SuperIO\"=dword:{:08x}\n\"GPIOGroup\"=dword:{:08x}\n\"GPIOOutGroup\"=dword:{:08x}\n",
-        chip, inGroup, outGroup);
+    return regKey(ZRV_REG_KEY_DIO) + regDword(ZRV_REG_DEVICE_TYPE, ZRV_DIO_TYPE_GROUPS) +
+           regDword(ZRV_REG_SUPERIO, chip) + regDword(ZRV_REG_GPIO_GROUP, inGroup) +
+           regDword(ZRV_REG_GPIO_OUT_GROUP, outGroup);
 }
 struct Line {
     uint32_t group;
     uint32_t mask;
 };
 inline std::string dioLinesKey(uint32_t chip, const std::vector<Line>& in, const std::vector<Line>& out) {
-    std::string s = fmt::format(
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000003\n"
-        "\"SuperIO\"=dword:{:08x}\n\"InBits\"=dword:{:08x}\n\"OutBits\"=dword:{:08x}\n",
-        chip, in.size(), out.size());
-    for (size_t i = 0; i < in.size(); ++i)
-        s += fmt::format("\"InAddr{0}\"=dword:{1:08x}\n\"InMask{0}\"=dword:{2:08x}\n", i, in[i].group,
-                         in[i].mask);
-    for (size_t i = 0; i < out.size(); ++i)
-        s += fmt::format("\"OutAddr{0}\"=dword:{1:08x}\n\"OutMask{0}\"=dword:{2:08x}\n", i, out[i].group,
-                         out[i].mask);
+    std::string s = regKey(ZRV_REG_KEY_DIO) + regDword(ZRV_REG_DEVICE_TYPE, ZRV_DIO_TYPE_LINES) +
+                    regDword(ZRV_REG_SUPERIO, chip) +
+                    regDword(ZRV_REG_IN_BITS, static_cast<uint32_t>(in.size())) +
+                    regDword(ZRV_REG_OUT_BITS, static_cast<uint32_t>(out.size()));
+    const auto lines = [&s](const char* addr, const char* mask, const std::vector<Line>& side) {
+        for (size_t i = 0; i < side.size(); ++i)
+            s += regDword(fmt::format("{}{}", addr, i).c_str(), side[i].group) +
+                 regDword(fmt::format("{}{}", mask, i).c_str(), side[i].mask);
+    };
+    lines(ZRV_REG_IN_ADDR, ZRV_REG_IN_MASK, in);
+    lines(ZRV_REG_OUT_ADDR, ZRV_REG_OUT_MASK, out);
     return s;
 }
 constexpr uint32_t kNoChip = 0x10000;
