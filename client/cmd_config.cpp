@@ -488,9 +488,24 @@ Builder defineConfig(CLI::App&) {
 
 }  // namespace
 
+// A function is configured when its values name a back-end the driver has,
+// whether or not the load then binds it (a failed load, a refused group or
+// layout): those are the cases status must explain.
 std::vector<std::string> configuredFunctions(ConfigSource& source) {
+    const Key hwm(ZRV_REG_KEY_HWMON, source.values(ZRV_REG_KEY_HWMON)),
+        wdt(ZRV_REG_KEY_WDT, source.values(ZRV_REG_KEY_WDT)),
+        dio(ZRV_REG_KEY_DIO, source.values(ZRV_REG_KEY_DIO));
+    Report scratch;
+    const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
+    const bool dioOnChip = dioType == ZRV_DIO_TYPE_GROUPS || dioType == ZRV_DIO_TYPE_LINES;
+    const Binding named[] = {
+        chipBinding("hardware monitor", hwm.read(ZRV_REG_SUPERIO), kHwm),
+        describeWdt(wdt, scratch),
+        dioOnChip ? chipBinding("digital I/O", dio.read(ZRV_REG_SUPERIO), kDio)
+                  : Binding{"digital I/O", "port digital I/O", true},
+    };
     std::vector<std::string> names;
-    for (const Binding& f : examine(source).functions)
+    for (const Binding& f : named)
         if (f.bound) names.push_back(f.name);
     return names;
 }
