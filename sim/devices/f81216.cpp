@@ -126,7 +126,7 @@ std::unique_ptr<Device> F81216::fromBoard(const nlohmann::json& entry, const std
         throw BoardError(fmt::format("{}: entry_key is 0x77, 0xa0, 0x87 or 0x67, not {:#x}", where, key));
     auto chip = std::make_unique<F81216>(superIoPort(entry, where), superIoId(entry, where, 0x0216),
                                          static_cast<uint8_t>(key));
-    applySuperIoPresets(*chip, entry, where, 0);
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

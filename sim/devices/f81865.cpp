@@ -43,13 +43,14 @@ constexpr uint8_t kFanCountHigh[] = {0xA0, 0xB0, 0xC0};
 constexpr uint8_t kFanDuty[] = {0xA3, 0xB3, 0xC3};
 constexpr uint8_t kFanModeReg = 0x96;
 constexpr uint8_t kTempRegs[] = {0x72, 0x74, 0x7E};
+constexpr MonitorSuperIo::FanCount kFanCounts[] = {{0xA1, 0xA0, -1}, {0xB1, 0xB0, -1}, {0xC1, 0xC0, -1}};
 constexpr uint32_t kFanClock = 1500000;
 constexpr uint16_t kFanStopped = 0x0FFF;
 
 }  // namespace
 
 F81865::F81865(uint16_t configPort, uint16_t chipId)
-    : SuperIo(configPort, kKeys, {kRegIdHigh, kRegIdLow}),
+    : MonitorSuperIo(configPort, kKeys, {kRegIdHigh, kRegIdLow}, kFanCounts, kTempRegs),
       chipId_(chipId),
       gpioGroups_(chipId == 0x0704 ? 7 : 9) {
     file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
@@ -70,7 +71,7 @@ SuperIo::Block F81865::blockLocked() const {
     return monitorPair(baseOf(kDeviceHwm) & 0xFFF8);
 }
 
-uint8_t F81865::blockRead(uint16_t offset) { return offset == 5 ? hwmIndex_ : hwmReadLocked(hwmIndex_); }
+uint8_t F81865::blockRead(uint16_t offset) { return offset == 5 ? hwmIndex_ : measuredLocked(hwmIndex_); }
 
 void F81865::blockWrite(uint16_t offset, uint8_t value) {
     if (offset == 5)
@@ -148,16 +149,10 @@ void F81865::advanceLocked(uint64_t fromMs, uint64_t ms) {
         });
 }
 
-uint8_t F81865::hwmReadLocked(uint8_t r) const {
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
-        const uint8_t high = kFanCountHigh[fan];
-        if ((r != high && r != high + 1) || !fanRpm_[fan]) continue;
-        uint32_t rpm = *fanRpm_[fan];
-        if (((hwm_[kFanModeReg] >> (2 * fan)) & 3) == 3) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
-        const uint32_t count = rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, 0xFFFF);
-        return static_cast<uint8_t>(r == high ? count >> 8 : count);
-    }
-    return hwm_[r];
+// Both mode bits set: the duty register scales the speed.
+uint16_t F81865::fanCountAt(size_t fan, uint32_t rpm) const {
+    if (((hwm_[kFanModeReg] >> (2 * fan)) & 3) == 3) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
+    return static_cast<uint16_t>(rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, 0xFFFF));
 }
 
 // ---- Pins ------------------------------------------------------------------------
@@ -190,25 +185,6 @@ std::optional<bool> F81865::pin(const std::string& line) const {
     return ((output ? f[block + kGpioData] : inputs_[at->first]) & bit) != 0;
 }
 
-// ---- Test and board side -------------------------------------------------------
-
-uint8_t F81865::hwm(uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return hwmReadLocked(r);
-}
-
-void F81865::setHwm(uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
-        if (r == kFanCountHigh[fan] || r == kFanCountHigh[fan] + 1) fanRpm_[fan].reset();
-    hwm_[r] = value;
-}
-
-void F81865::setTemperature(int sensor, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
-}
-
 // ---- Board file ------------------------------------------------------------------
 //
 //   {"type": "f81865", "config_port": "0x4e", "id": "0x1010",
@@ -218,7 +194,7 @@ void F81865::setTemperature(int sensor, uint8_t value) {
 
 std::unique_ptr<Device> F81865::fromBoard(const nlohmann::json& entry, const std::string& where) {
     auto chip = std::make_unique<F81865>(superIoPort(entry, where), superIoId(entry, where, 0x1010));
-    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

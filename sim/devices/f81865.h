@@ -46,7 +46,7 @@
 
 namespace sim {
 
-class F81865 : public SuperIo {
+class F81865 : public MonitorSuperIo {
 public:
     F81865(uint16_t configPort, uint16_t chipId);
     // Hardware type "f81865" of the board file.
@@ -57,10 +57,7 @@ public:
     std::optional<bool> pin(const std::string& line) const override;
 
     // ---- The chip's state as a test or board file sees it ---------------
-    uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
-    void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..3
-    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
+    // Monitor registers: hwm/setHwm, fans 1..3 and temperatures 1..3.
     uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
     uint16_t chipId() const { return chipId_; }
 
@@ -72,7 +69,7 @@ private:
     void deviceWrite(int device, uint8_t r, uint8_t value) override;
     void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    uint8_t hwmReadLocked(uint8_t r) const;
+    uint16_t fanCountAt(size_t fan, uint32_t rpm) const override;
     int gpioGroupOf(uint8_t r, int* kind) const;  // kind 0 enable, 1 data, 2 status
     std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
     void watchdogWriteControl(uint8_t value);
@@ -81,11 +78,6 @@ private:
 
     const uint16_t chipId_;
     const int gpioGroups_;
-
-    // Hardware monitor.
-    uint8_t hwmIndex_ = 0;
-    RegFile hwm_{};
-    std::array<std::optional<uint32_t>, 3> fanRpm_{};
 
     // GPIO: levels outside drives onto the pins, per group.
     std::array<uint8_t, 9> inputs_{};

@@ -21,14 +21,12 @@ bool SuperIo::claims(uint16_t port) const {
 }
 
 uint8_t SuperIo::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
     if (port == indexPort_) return config_.readIndex();
     if (port == indexPort_ + 1) return dataRead();
     return blockRead(blockOffset(block_.base, port));
 }
 
 void SuperIo::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
     if (port == indexPort_) return indexWrite(value);
     if (port == indexPort_ + 1) return dataWrite(value);
     blockWrite(blockOffset(block_.base, port), value);
@@ -110,6 +108,48 @@ bool SuperIo::configOpen() const {
 uint16_t SuperIo::blockBase() const {
     std::lock_guard lock(mutex_);
     return blockBaseLocked();
+}
+
+// ---- Hardware monitor ------------------------------------------------------------
+
+MonitorSuperIo::MonitorSuperIo(uint16_t configPort, const SioKeys& keys,
+                               std::initializer_list<uint8_t> idRegs, std::span<const FanCount> fanCounts,
+                               std::span<const uint8_t> temperatures)
+    : SuperIo(configPort, keys, idRegs), fanCounts_(fanCounts), temperatures_(temperatures) {}
+
+uint8_t MonitorSuperIo::measuredLocked(uint8_t r, int bank) const {
+    for (size_t fan = 0; fan < fanCounts_.size(); ++fan) {
+        const FanCount& c = fanCounts_[fan];
+        if (!c.holds(r, bank) || !fanRpm_[fan]) continue;
+        const uint16_t count = fanCountAt(fan, *fanRpm_[fan]);
+        return static_cast<uint8_t>(r == c.high ? count >> 8 : count);
+    }
+    return hwmCellValue(r, bank);
+}
+
+uint8_t MonitorSuperIo::hwm(uint8_t r, int bank) const {
+    std::lock_guard lock(mutex_);
+    return measuredLocked(r, bank);
+}
+
+void MonitorSuperIo::setHwm(uint8_t r, uint8_t value, int bank) {
+    std::lock_guard lock(mutex_);
+    for (size_t fan = 0; fan < fanCounts_.size(); ++fan)
+        if (fanCounts_[fan].holds(r, bank)) fanRpm_[fan].reset();
+    hwmPreset(r, value);
+    hwmCell(r, bank) = value;
+}
+
+void MonitorSuperIo::setFanRpm(int fan, uint32_t rpm) {
+    std::lock_guard lock(mutex_);
+    if (fan >= 1 && static_cast<size_t>(fan) <= fanCounts_.size())
+        fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
+}
+
+void MonitorSuperIo::setTemperature(int sensor, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (sensor >= 1 && static_cast<size_t>(sensor) <= temperatures_.size())
+        hwm_[temperatures_[static_cast<size_t>(sensor - 1)]] = value;
 }
 
 // ---- Board file ------------------------------------------------------------------

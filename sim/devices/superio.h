@@ -35,6 +35,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -145,14 +146,7 @@ protected:
     void violation(std::string what) { violations_.push_back(std::move(what)); }
     void boardReset(uint64_t atMs) { resets_.push_back(atMs); }
     uint16_t blockBaseLocked() const { return block_.size == 0 ? 0 : block_.base; }
-    // A fan (1..N) given a speed in rpm; others are left.
-    template <size_t N>
-    void setFanRpmIn(std::array<std::optional<uint32_t>, N>& rpms, int fan, uint32_t rpm) {
-        std::lock_guard lock(mutex_);
-        if (fan >= 1 && fan <= static_cast<int>(N)) rpms[static_cast<size_t>(fan - 1)] = rpm;
-    }
 
-    mutable std::mutex mutex_;
     const uint16_t indexPort_;
     SioConfigMode config_;
 
@@ -164,6 +158,69 @@ private:
     std::vector<uint8_t> readOnly_;
     Block block_;
     std::vector<uint64_t> resets_;
+};
+
+// A chip with a hardware monitor: its registers (behind an index/data
+// pair), fans whose counts follow the speed a test or board file gives them,
+// and temperature readings. A raw value stored in a fan's count replaces the
+// speed given to that fan.
+class MonitorSuperIo : public SuperIo {
+public:
+    static constexpr size_t kMaxFans = 5;
+    // Where a fan's count reads: its low byte and, for a 16-bit count, its
+    // high byte (-1: an 8-bit count), in one bank (-1: in any).
+    struct FanCount {
+        uint8_t low;
+        int high;
+        int bank;
+        bool holds(uint8_t r, int inBank) const {
+            return (r == low || r == high) && (bank < 0 || bank == inBank);
+        }
+    };
+
+    // Monitor registers as measured. `bank` matters only for the registers
+    // of a chip that banks some (W83627's 0x50..0x5F).
+    uint8_t hwm(uint8_t r, int bank = 0) const;
+    void setHwm(uint8_t r, uint8_t value, int bank = 0);
+    void setFanRpm(int fan, uint32_t rpm);           // fan 1..fans(); others are left
+    void setTemperature(int sensor, uint8_t value);  // sensor 1..temperatures(); others are left
+    size_t fans() const { return fanCounts_.size(); }
+    size_t temperatures() const { return temperatures_.size(); }
+
+protected:
+    MonitorSuperIo(uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> idRegs,
+                   std::span<const FanCount> fanCounts, std::span<const uint8_t> temperatures);
+
+    // ---- Hooks, under the lock ------------------------------------------
+    // The count fan `fan` (from 0) shows running at `rpm`, by the chip's
+    // clock, divisor and fan control.
+    virtual uint16_t fanCountAt(size_t fan, uint32_t rpm) const = 0;
+    // A register's cell, and what it holds; a chip with banks overrides both.
+    virtual uint8_t& hwmCell(uint8_t r, int bank) {
+        (void)bank;
+        return hwm_[r];
+    }
+    virtual uint8_t hwmCellValue(uint8_t r, int bank) const {
+        (void)bank;
+        return hwm_[r];
+    }
+    // A register set from outside, before it is stored.
+    virtual void hwmPreset(uint8_t r, uint8_t value) {
+        (void)r;
+        (void)value;
+    }
+
+    // A register as measured: a fan's count where the fan was given a speed,
+    // else the cell.
+    uint8_t measuredLocked(uint8_t r, int bank = 0) const;
+
+    uint8_t hwmIndex_ = 0;
+    RegFile hwm_{};
+
+private:
+    std::span<const FanCount> fanCounts_;
+    std::span<const uint8_t> temperatures_;
+    std::array<std::optional<uint32_t>, kMaxFans> fanRpm_{};
 };
 
 // ---- Board file ------------------------------------------------------------------
@@ -188,10 +245,10 @@ void superIoNumbered(const nlohmann::json* items, const std::string& where, cons
     }
 }
 
-// The presets a chip has: "config" always, "hwm", "fan_rpm" (fans 1 to
-// `fans`), "temperature" and "pins" where the chip has such things.
+// The presets a chip has: "config" always, "hwm", "fan_rpm", "temperature"
+// and "pins" where the chip has such things.
 template <typename Chip>
-void applySuperIoPresets(Chip& chip, const nlohmann::json& entry, const std::string& where, uint32_t fans) {
+void applySuperIoPresets(Chip& chip, const nlohmann::json& entry, const std::string& where) {
     if (auto* config = superIoObject(entry, "config", where)) {
         for (auto& [device, regs] : config->items()) {
             const std::string at = fmt::format("{}: config {}", where, device);
@@ -210,12 +267,15 @@ void applySuperIoPresets(Chip& chip, const nlohmann::json& entry, const std::str
                             static_cast<uint8_t>(boardNumber(v, where + ": hwm " + r, 0xFF)));
     }
     if constexpr (requires { chip.setFanRpm(1, uint32_t{}); })
-        superIoNumbered(superIoObject(entry, "fan_rpm", where), where, "fan_rpm", fans, 100000,
+        superIoNumbered(superIoObject(entry, "fan_rpm", where), where, "fan_rpm",
+                        static_cast<uint32_t>(chip.fans()), 100000,
                         [&](int fan, uint32_t rpm) { chip.setFanRpm(fan, rpm); });
     if constexpr (requires { chip.setTemperature(1, uint8_t{}); })
-        superIoNumbered(
-            superIoObject(entry, "temperature", where), where, "temperature", 3, 0xFF,
-            [&](int sensor, uint32_t v) { chip.setTemperature(sensor, static_cast<uint8_t>(v)); });
+        if (chip.temperatures() != 0)
+            superIoNumbered(superIoObject(entry, "temperature", where), where, "temperature",
+                            static_cast<uint32_t>(chip.temperatures()), 0xFF, [&](int sensor, uint32_t v) {
+                                chip.setTemperature(sensor, static_cast<uint8_t>(v));
+                            });
     if (auto* pins = superIoObject(entry, "pins", where))
         for (auto& [line, level] : pins->items())
             if (!chip.setPin(line, boardNumber(level, where + ": pins " + line, 1) != 0))
