@@ -39,10 +39,8 @@ SioKeys keysFor(uint8_t entryKey) {
 }  // namespace
 
 F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
-    : SuperIo(configPort, keysFor(entryKey), {kRegIdHigh, kRegIdLow}), chipId_(chipId), entryKey_(entryKey) {
-    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
-}
+    : SuperIo("f81216", configPort, keysFor(entryKey), {kRegIdHigh, kRegIdLow}, chipId),
+      entryKey_(entryKey) {}
 
 // ---- Bus side ------------------------------------------------------------------
 

@@ -50,18 +50,14 @@ constexpr uint16_t kFanStopped = 0x0FFF;
 }  // namespace
 
 F81865::F81865(uint16_t configPort, uint16_t chipId)
-    : MonitorSuperIo(configPort, kKeys, {kRegIdHigh, kRegIdLow}, kFanCounts, kTempRegs),
-      chipId_(chipId),
+    : MonitorSuperIo("f81865", configPort, kKeys, {kRegIdHigh, kRegIdLow}, chipId, kFanCounts, kTempRegs),
       gpioGroups_(chipId == 0x0704 ? 7 : 9) {
-    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
     file(kDeviceHwm)[kRegActivate] = 0x01;  // the monitor decodes from power-on
     for (uint8_t duty : kFanDuty) hwm_[duty] = 0xFF;
     for (uint8_t high : kFanCountHigh) {  // no fan: full-scale count
         hwm_[high] = static_cast<uint8_t>(kFanStopped >> 8);
         hwm_[high + 1] = static_cast<uint8_t>(kFanStopped);
     }
-    inputs_.fill(0xFF);  // input pins float high
 }
 
 // ---- Bus side ------------------------------------------------------------------
@@ -99,7 +95,7 @@ uint8_t F81865::deviceRead(int device, uint8_t r) {
         if (g >= 0 && kind == kGpioStatus) {
             const uint8_t enable = f[kGpioBlocks[g] + kGpioEnable];
             const uint8_t data = f[kGpioBlocks[g] + kGpioData];
-            return static_cast<uint8_t>((enable & data) | (~enable & inputs_[g]));
+            return wires(static_cast<size_t>(g), enable, data);
         }
     }
     return f[r];
@@ -157,32 +153,16 @@ uint16_t F81865::fanCountAt(size_t fan, uint32_t rpm) const {
 
 // ---- Pins ------------------------------------------------------------------------
 
-std::optional<std::pair<int, int>> F81865::parseLine(const std::string& line) const {
-    if (line.size() != 6 || line.rfind("gpio", 0) != 0) return std::nullopt;
-    const int group = line[4] - '0';
-    const int pin = line[5] - '0';
-    if (group < 0 || group >= gpioGroups_ || pin < 0 || pin > 7) return std::nullopt;
-    return std::make_pair(group, pin);
+std::optional<SuperIo::GpioPin> F81865::gpioPin(const std::string& line) const {
+    const auto at = splitLine(line, "gpio");
+    if (!at || at->first < 0 || at->first >= gpioGroups_) return std::nullopt;
+    return GpioPin{static_cast<size_t>(at->first), at->second};
 }
 
-bool F81865::setPin(const std::string& line, bool level) {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return false;
-    const uint8_t bit = static_cast<uint8_t>(1u << at->second);
-    inputs_[at->first] = static_cast<uint8_t>(level ? inputs_[at->first] | bit : inputs_[at->first] & ~bit);
-    return true;
-}
-
-std::optional<bool> F81865::pin(const std::string& line) const {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return std::nullopt;
+uint8_t F81865::gpioWires(size_t group) const {
     const RegFile& f = file(kDeviceGpio);
-    const uint8_t block = kGpioBlocks[at->first];
-    const uint8_t bit = static_cast<uint8_t>(1u << at->second);
-    const bool output = (f[block + kGpioEnable] & bit) != 0;
-    return ((output ? f[block + kGpioData] : inputs_[at->first]) & bit) != 0;
+    const uint8_t block = kGpioBlocks[group];
+    return wires(group, f[block + kGpioEnable], f[block + kGpioData]);
 }
 
 // ---- Board file ------------------------------------------------------------------

@@ -33,15 +33,6 @@
 // The skeleton (superio.h) checks the configuration pair.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <utility>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
@@ -52,14 +43,9 @@ public:
     // Hardware type "f81865" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "f81865"; }
-    bool setPin(const std::string& line, bool level) override;
-    std::optional<bool> pin(const std::string& line) const override;
-
     // ---- The chip's state as a test or board file sees it ---------------
     // Monitor registers: hwm/setHwm, fans 1..3 and temperatures 1..3.
     uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
-    uint16_t chipId() const { return chipId_; }
 
 private:
     Block blockLocked() const override;
@@ -71,18 +57,13 @@ private:
 
     uint16_t fanCountAt(size_t fan, uint32_t rpm) const override;
     int gpioGroupOf(uint8_t r, int* kind) const;  // kind 0 enable, 1 data, 2 status
-    std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
+    std::optional<GpioPin> gpioPin(const std::string& line) const override;
+    uint8_t gpioWires(size_t group) const override;
     void watchdogWriteControl(uint8_t value);
     bool watchdogRunning() const;
     void watchdogFire(uint64_t nowMs);
 
-    const uint16_t chipId_;
     const int gpioGroups_;
-
-    // GPIO: levels outside drives onto the pins, per group.
-    std::array<uint8_t, 9> inputs_{};
-
-    WatchdogClock clock_;
 };
 
 }  // namespace sim

@@ -63,10 +63,8 @@ bool isFanCount(uint8_t r) {
 }  // namespace
 
 It87::It87(uint16_t configPort, uint16_t chipId)
-    : MonitorSuperIo(configPort, keysFor(configPort), {kRegIdHigh, kRegIdLow}, kEcFanCounts, kEcTemps),
-      chipId_(chipId) {
-    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
+    : MonitorSuperIo("it87", configPort, keysFor(configPort), {kRegIdHigh, kRegIdLow}, chipId, kEcFanCounts,
+                     kEcTemps) {
     file(kGlobal)[kRegVersion] = chipId == kNarrowCountChip ? 0x07 : 0x01;
     hwm_[kEcFanDivisor] = 0x09;  // fans 1 and 2 divide by 2
     hwm_[kEcFanMain] = 0x07;     // fans 1 to 3 under PWM, full duty

@@ -40,14 +40,6 @@
 // monitor register 0x0C was written with 0x37.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
@@ -58,12 +50,9 @@ public:
     // Hardware type "it87" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "it87"; }
-
     // ---- The chip's state as a test or board file sees it ---------------
     // Monitor registers: hwm/setHwm, fans 1..5 and temperatures 1..3.
     uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
-    uint16_t chipId() const { return chipId_; }
 
 private:
     Block blockLocked() const override;
@@ -80,8 +69,6 @@ private:
     bool watchdogRunning() const;
     void watchdogTick(uint64_t nowMs);
 
-    const uint16_t chipId_;
-
     // Hardware monitor.
     bool fanCountsSetUp_ = false;  // 0x0C written with 0x37
     bool fanReadReported_ = false;
@@ -89,7 +76,6 @@ private:
     // Watchdog.
     bool wdtGlobalSet_ = false;        // global 0x23 written with bit 4 set
     bool controlBit5Cleared_ = false;  // 0x72 written with bit 5 clear
-    WatchdogClock clock_;
 };
 
 }  // namespace sim

@@ -51,14 +51,12 @@ bool isGpio(uint8_t offset) { return offset >= kGpioFirst && offset < kGpioFirst
 }  // namespace
 
 SCH3114::SCH3114(uint16_t configPort, uint8_t id)
-    : MonitorSuperIo(configPort, kKeys, {kRegDeviceId}, kTachs, kTempRegs), id_(id) {
-    file(kGlobal)[kRegDeviceId] = id;
+    : MonitorSuperIo("sch3114", configPort, kKeys, {kRegDeviceId}, id, kTachs, kTempRegs) {
     runtime_[kWdtUnit] = kWdtUnitSeconds;
     for (const FanCount& c : kTachs) {  // no fan: full-scale count
         hwm_[c.low] = 0xFF;
         hwm_[static_cast<uint8_t>(c.high)] = 0xFF;
     }
-    inputs_.fill(0xFF);  // input pins float high
 }
 
 // ---- Bus side ------------------------------------------------------------------
@@ -93,7 +91,7 @@ void SCH3114::blockWrite(uint16_t offset, uint8_t value) {
 uint8_t SCH3114::runtimeReadLocked(uint8_t offset) const {
     if (isGpio(offset)) {
         const size_t g = offset - kGpioFirst;
-        return static_cast<uint8_t>((runtime_[offset] & outputs_[g]) | (inputs_[g] & ~outputs_[g]));
+        return gpioWires(g);
     }
     return runtime_[offset];
 }
@@ -174,32 +172,14 @@ uint16_t SCH3114::fanCountAt(size_t fan, uint32_t rpm) const {
 
 // ---- Pins ------------------------------------------------------------------------
 
-std::optional<std::pair<int, int>> SCH3114::parseLine(const std::string& line) const {
-    if (line.size() != 4 || line.rfind("gp", 0) != 0) return std::nullopt;
-    const int group = line[2] - '0';
-    const int pin = line[3] - '0';
-    if (group < 1 || group > kGpioGroups || pin < 0 || pin > 7) return std::nullopt;
-    return std::make_pair(group - 1, pin);
+std::optional<SuperIo::GpioPin> SCH3114::gpioPin(const std::string& line) const {
+    const auto at = splitLine(line, "gp");
+    if (!at || at->first < 1 || at->first > kGpioGroups) return std::nullopt;
+    return GpioPin{static_cast<size_t>(at->first - 1), at->second};
 }
 
-bool SCH3114::setPin(const std::string& line, bool level) {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return false;
-    const auto bit = static_cast<uint8_t>(1u << at->second);
-    uint8_t& in = inputs_[static_cast<size_t>(at->first)];
-    in = static_cast<uint8_t>(level ? in | bit : in & ~bit);
-    return true;
-}
-
-std::optional<bool> SCH3114::pin(const std::string& line) const {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return std::nullopt;
-    const auto g = static_cast<size_t>(at->first);
-    const auto bit = static_cast<uint8_t>(1u << at->second);
-    const bool output = (outputs_[g] & bit) != 0;
-    return ((output ? runtime_[kGpioFirst + g] : inputs_[g]) & bit) != 0;
+uint8_t SCH3114::gpioWires(size_t group) const {
+    return wires(group, outputs_[group], runtime_[kGpioFirst + group]);
 }
 
 // ---- Test and board side -------------------------------------------------------

@@ -9,8 +9,17 @@ constexpr uint8_t kRegBaseHigh = 0x60;
 constexpr uint8_t kRegBaseLow = 0x61;
 }  // namespace
 
-SuperIo::SuperIo(uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> readOnly)
-    : indexPort_(configPort), config_(configPort, keys, violations_), readOnly_(readOnly) {}
+SuperIo::SuperIo(const char* type, uint16_t configPort, const SioKeys& keys,
+                 std::initializer_list<uint8_t> idRegs, uint16_t chipId)
+    : indexPort_(configPort),
+      chipId_(chipId),
+      config_(configPort, keys, violations_),
+      type_(type),
+      readOnly_(idRegs) {
+    gpioInputs_.fill(0xFF);  // input pins float high
+    size_t shift = 8 * idRegs.size();
+    for (uint8_t r : idRegs) file(kGlobal)[r] = static_cast<uint8_t>(chipId >> (shift -= 8));
+}
 
 // ---- Bus side ------------------------------------------------------------------
 
@@ -87,6 +96,30 @@ std::vector<uint64_t> SuperIo::resets() const {
 
 // ---- Test and board side -------------------------------------------------------
 
+bool SuperIo::setPin(const std::string& line, bool level) {
+    std::lock_guard lock(mutex_);
+    const auto at = gpioPin(line);
+    if (!at) return false;
+    uint8_t& in = gpioInputs_[at->group];
+    in = static_cast<uint8_t>(level ? in | at->bit : in & ~at->bit);
+    return true;
+}
+
+std::optional<bool> SuperIo::pin(const std::string& line) const {
+    std::lock_guard lock(mutex_);
+    const auto at = gpioPin(line);
+    if (!at) return std::nullopt;
+    return (gpioWires(at->group) & at->bit) != 0;
+}
+
+std::optional<std::pair<int, uint8_t>> SuperIo::splitLine(const std::string& line, const char* prefix) {
+    const size_t n = std::char_traits<char>::length(prefix);
+    if (line.size() != n + 2 || line.compare(0, n, prefix) != 0) return std::nullopt;
+    const int pin = line[n + 1] - '0';
+    if (pin < 0 || pin > 7) return std::nullopt;
+    return std::make_pair(line[n] - '0', static_cast<uint8_t>(1u << pin));
+}
+
 uint8_t SuperIo::reg(int device, uint8_t r) const {
     std::lock_guard lock(mutex_);
     return file(device)[r];
@@ -112,10 +145,10 @@ uint16_t SuperIo::blockBase() const {
 
 // ---- Hardware monitor ------------------------------------------------------------
 
-MonitorSuperIo::MonitorSuperIo(uint16_t configPort, const SioKeys& keys,
-                               std::initializer_list<uint8_t> idRegs, std::span<const FanCount> fanCounts,
-                               std::span<const uint8_t> temperatures)
-    : SuperIo(configPort, keys, idRegs), fanCounts_(fanCounts), temperatures_(temperatures) {}
+MonitorSuperIo::MonitorSuperIo(const char* type, uint16_t configPort, const SioKeys& keys,
+                               std::initializer_list<uint8_t> idRegs, uint16_t chipId,
+                               std::span<const FanCount> fanCounts, std::span<const uint8_t> temperatures)
+    : SuperIo(type, configPort, keys, idRegs, chipId), fanCounts_(fanCounts), temperatures_(temperatures) {}
 
 uint8_t MonitorSuperIo::measuredLocked(uint8_t r, int bank) const {
     for (size_t fan = 0; fan < fanCounts_.size(); ++fan) {

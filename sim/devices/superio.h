@@ -37,10 +37,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/board.h"
 #include "sim/device.h"
+#include "sim/devices/countdown.h"
 #include "sim/devices/sio_config_mode.h"
 
 namespace sim {
@@ -75,6 +77,7 @@ class SuperIo : public Device {
 public:
     static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
 
+    std::string type() const final { return type_; }
     bool claims(uint16_t port) const override;
     bool cachesDecode() const override { return true; }
     uint8_t read(uint16_t port) override;
@@ -82,6 +85,11 @@ public:
     void advance(uint64_t fromMs, uint64_t ms) override;
     std::vector<std::string> violations() const override;
     std::vector<uint64_t> resets() const override;
+    // GPIO lines by the chip's own names for them (none on a chip without
+    // GPIO). setPin drives the level an input pin sees from outside; pin
+    // gives the level on the wire.
+    bool setPin(const std::string& line, bool level) final;
+    std::optional<bool> pin(const std::string& line) const final;
 
     // ---- The chip's state as a test or board file sees it ---------------
     // Configuration registers: kGlobal or a logical device number. The ID
@@ -90,6 +98,7 @@ public:
     void setReg(int device, uint8_t r, uint8_t value);
     bool configOpen() const;
     uint16_t blockBase() const;  // 0 while the chip's block does not decode
+    uint16_t chipId() const { return chipId_; }
 
 protected:
     using RegFile = SioRegisterFiles::RegFile;
@@ -102,7 +111,10 @@ protected:
     static Block monitorPair(uint16_t base) { return Block{base, 5, 2}; }
 
     // `idRegs`: the global registers that hold the chip's ID (read-only).
-    SuperIo(uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> idRegs);
+    // `type`: the chip's hardware type in board files. `idRegs`: the global
+    // registers that hold `chipId` (read-only), the high byte first.
+    SuperIo(const char* type, uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> idRegs,
+            uint16_t chipId);
 
     // ---- Hooks, under the lock ------------------------------------------
     // The register block as the registers place it now.
@@ -129,6 +141,21 @@ protected:
         (void)device;
         (void)r;
     }
+    // The GPIO pin a line names: its group (from 0) and its bit; none when
+    // the chip has no such line.
+    struct GpioPin {
+        size_t group;
+        uint8_t bit;
+    };
+    virtual std::optional<GpioPin> gpioPin(const std::string& line) const {
+        (void)line;
+        return std::nullopt;
+    }
+    // The levels on a group's wires (see wires() below).
+    virtual uint8_t gpioWires(size_t group) const {
+        (void)group;
+        return 0xFF;
+    }
     // Virtual time for the chip's watchdog.
     virtual void advanceLocked(uint64_t fromMs, uint64_t ms) {
         (void)fromMs;
@@ -144,14 +171,27 @@ protected:
     // Re-reads blockLocked() and tells the bus when the block moved.
     void refreshDecode();
     void violation(std::string what) { violations_.push_back(std::move(what)); }
+    // A line named `prefix`, a group digit and a pin digit (0..7): the group
+    // digit's value and the pin's bit.
+    static std::optional<std::pair<int, uint8_t>> splitLine(const std::string& line, const char* prefix);
+    // A group's wires: the latch on output pins, on input pins the levels
+    // outside drives (they float high until set).
+    uint8_t wires(size_t group, uint8_t outputs, uint8_t latch) const {
+        return static_cast<uint8_t>((latch & outputs) | (gpioInputs_[group] & ~outputs));
+    }
     void boardReset(uint64_t atMs) { resets_.push_back(atMs); }
     uint16_t blockBaseLocked() const { return block_.size == 0 ? 0 : block_.base; }
 
     const uint16_t indexPort_;
+    const uint16_t chipId_;
     SioConfigMode config_;
+    WatchdogClock clock_;                // every chip has a watchdog
+    std::array<uint8_t, 9> gpioInputs_;  // per GPIO group: levels outside drives
 
 private:
     bool readOnly(uint8_t r) const;
+
+    const char* const type_;
 
     std::vector<std::string> violations_;  // config_ adds its own here, in order
     SioRegisterFiles regs_;
@@ -188,7 +228,8 @@ public:
     size_t temperatures() const { return temperatures_.size(); }
 
 protected:
-    MonitorSuperIo(uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> idRegs,
+    MonitorSuperIo(const char* type, uint16_t configPort, const SioKeys& keys,
+                   std::initializer_list<uint8_t> idRegs, uint16_t chipId,
                    std::span<const FanCount> fanCounts, std::span<const uint8_t> temperatures);
 
     // ---- Hooks, under the lock ------------------------------------------

@@ -68,15 +68,12 @@ bool bankExists(int bank) {
 }  // namespace
 
 W83627::W83627(uint16_t configPort, uint8_t chipId)
-    : MonitorSuperIo(configPort, kKeys, {kRegId}, kFanCounts, {}),
-      chipId_(chipId),
+    : MonitorSuperIo("w83627", configPort, kKeys, {kRegId}, chipId, kFanCounts, {}),
       wdt_(chipId == 0x60 || chipId == 0x68 ? WdtRegs{0xF3, 0xF4, 0xF5, 0x04}
                                             : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}) {
-    file(kGlobal)[kRegId] = chipId;
     for (int bank : kBanks) bankHeld_[static_cast<size_t>(bank)] = true;
     for (const FanCount& c : kFanCounts) hwmCell(c.low, c.bank < 0 ? 0 : c.bank) = kFanNoReading;
     for (const FanDuty& d : kFanDuty) hwm_[d.output] = 0xFF;
-    for (const GpioGroup& g : kGpioGroups) inputs_[g.group] = 0xFF;  // input pins float high
 }
 
 const W83627::GpioGroup W83627::kGpioGroups[] = {{1, 7, 0xF0, 0xF1}, {6, 7, 0xF4, 0xF5}, {2, 9, 0xE4, 0xE5}};
@@ -133,10 +130,7 @@ const W83627::GpioGroup* W83627::gpioAt(int device, uint8_t r) const {
 
 uint8_t W83627::deviceRead(int device, uint8_t r) {
     const RegFile& f = file(device);
-    if (const GpioGroup* g = gpioAt(device, r)) {
-        const uint8_t inputs = f[g->direction];
-        return static_cast<uint8_t>((f[r] & ~inputs) | (inputs_.at(g->group) & inputs));
-    }
+    if (const GpioGroup* g = gpioAt(device, r)) return gpioWires(static_cast<size_t>(g - kGpioGroups));
     return f[r];
 }
 
@@ -200,35 +194,20 @@ uint16_t W83627::fanCountAt(size_t fan, uint32_t rpm) const {
 
 // ---- Pins ------------------------------------------------------------------------
 
-const W83627::GpioGroup* W83627::parseLine(const std::string& line, int* pin) const {
-    if (line.size() != 6 || line.rfind("gpio", 0) != 0) return nullptr;
-    *pin = line[5] - '0';
-    if (*pin < 0 || *pin > 7) return nullptr;
-    for (const GpioGroup& g : kGpioGroups)
-        if (line[4] - '0' == g.group) return &g;
-    return nullptr;
+// Groups by the order of kGpioGroups; a line names its group by number.
+std::optional<SuperIo::GpioPin> W83627::gpioPin(const std::string& line) const {
+    const auto at = splitLine(line, "gpio");
+    if (!at) return std::nullopt;
+    for (size_t i = 0; i < std::size(kGpioGroups); ++i)
+        if (kGpioGroups[i].group == at->first) return GpioPin{i, at->second};
+    return std::nullopt;
 }
 
-bool W83627::setPin(const std::string& line, bool level) {
-    std::lock_guard lock(mutex_);
-    int pinNo = 0;
-    const GpioGroup* g = parseLine(line, &pinNo);
-    if (g == nullptr) return false;
-    uint8_t& in = inputs_[g->group];
-    const uint8_t bit = static_cast<uint8_t>(1u << pinNo);
-    in = static_cast<uint8_t>(level ? in | bit : in & ~bit);
-    return true;
-}
-
-std::optional<bool> W83627::pin(const std::string& line) const {
-    std::lock_guard lock(mutex_);
-    int pinNo = 0;
-    const GpioGroup* g = parseLine(line, &pinNo);
-    if (g == nullptr) return std::nullopt;
-    const RegFile& f = file(g->device);
-    const uint8_t bit = static_cast<uint8_t>(1u << pinNo);
-    const bool input = (f[g->direction] & bit) != 0;
-    return ((input ? inputs_.at(g->group) : f[g->data]) & bit) != 0;
+// A set selection bit makes the pin an input.
+uint8_t W83627::gpioWires(size_t group) const {
+    const GpioGroup& g = kGpioGroups[group];
+    const RegFile& f = file(g.device);
+    return wires(group, static_cast<uint8_t>(~f[g.direction]), f[g.data]);
 }
 
 // ---- Board file ------------------------------------------------------------------
