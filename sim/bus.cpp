@@ -158,15 +158,9 @@ void PortBus::clearTrace() {
     mark_ = next_;
 }
 
-uint64_t PortBus::traceMark() const {
-    std::lock_guard lock(mutex_);
-    return mark_;
-}
+uint64_t PortBus::traceMark() const { return locked(mark_); }
 
-uint64_t PortBus::traceEnd() const {
-    std::lock_guard lock(mutex_);
-    return next_;
-}
+uint64_t PortBus::traceEnd() const { return locked(next_); }
 
 void PortBus::setTraceCapacity(size_t entries) {
     std::lock_guard lock(mutex_);
@@ -179,10 +173,7 @@ void PortBus::setTraceCapacity(size_t entries) {
     kept_ = next_;
 }
 
-size_t PortBus::traceCapacity() const {
-    std::lock_guard lock(mutex_);
-    return capacity_;
-}
+size_t PortBus::traceCapacity() const { return locked(capacity_); }
 
 bool PortBus::traceToFile(const std::string& path) {
     std::lock_guard lock(mutex_);
@@ -197,10 +188,7 @@ void PortBus::closeTraceFile() {
     file_ = nullptr;
 }
 
-uint64_t PortBus::accessCount() const {
-    std::lock_guard lock(mutex_);
-    return accesses_;
-}
+uint64_t PortBus::accessCount() const { return locked(accesses_); }
 
 std::vector<UnclaimedAccess> PortBus::unclaimed() const {
     std::lock_guard lock(mutex_);
@@ -210,9 +198,6 @@ std::vector<UnclaimedAccess> PortBus::unclaimed() const {
     return out;
 }
 
-uint64_t PortBus::unclaimedCount() const {
-    std::lock_guard lock(mutex_);
-    return unclaimedTotal_;
-}
+uint64_t PortBus::unclaimedCount() const { return locked(unclaimedTotal_); }
 
 }  // namespace sim

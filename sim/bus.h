@@ -106,6 +106,12 @@ private:
     };
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
+    // A copy of a field, read under the lock.
+    template <typename T>
+    T locked(const T& field) const {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
     Device* owner(uint16_t port);
     [[gnu::noinline]] void fillSlot(uint16_t port, DecodeSlot& slot, uint32_t epoch);
     [[gnu::noinline]] Device* askFirst(uint16_t port, const DecodeSlot& slot);

@@ -45,7 +45,6 @@ public:
 
     // ---- The chip's state as a test or board file sees it ---------------
     // Monitor registers: hwm/setHwm, fans 1..3 and temperatures 1..3.
-    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
 
 private:
     Block blockLocked() const override;

@@ -226,6 +226,9 @@ public:
     void setTemperature(int sensor, uint8_t value);  // sensor 1..temperatures(); others are left
     size_t fans() const { return fanCounts_.size(); }
     size_t temperatures() const { return temperatures_.size(); }
+    // Base of the register block the monitor is reached through; 0 while it
+    // does not decode.
+    uint16_t monitorBase() const { return blockBase(); }
 
 protected:
     MonitorSuperIo(const char* type, uint16_t configPort, const SioKeys& keys,

@@ -65,7 +65,6 @@ public:
     // ---- The chip's state as a test or board file sees it ---------------
     // Monitor registers: hwm/setHwm (`bank` matters for 0x50..0x5F only)
     // and fans 1..5.
-    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
 
 private:
     struct WdtRegs {
