@@ -21,6 +21,7 @@ PortBus::~PortBus() { closeTraceFile(); }
 
 void PortBus::attach(std::unique_ptr<Device> device) {
     std::lock_guard lock(mutex_);
+    device->mutex_.target_ = &mutex_;
     if (device->cachesDecode())
         device->decodeEpoch_ = &decodeEpoch_;
     else
@@ -33,41 +34,68 @@ void PortBus::attach(std::unique_ptr<Device> device) {
 // are found through the decode table, refilled per port after any of them
 // reported a change; devices that do not cache are asked each time, but only
 // those attached before the cached owner can take the port from it.
-Device* PortBus::owner(uint16_t port) {
+inline Device* PortBus::owner(uint16_t port) {
     const uint32_t epoch = static_cast<uint32_t>(decodeEpoch_.load(std::memory_order_relaxed)) + 1;
     DecodeSlot& slot = decode_[port];
-    if (slot.epoch != epoch) {
-        slot.index = kNone;
-        for (uint32_t i = 0; i < devices_.size(); ++i) {
-            if (devices_[i]->cachesDecode() && devices_[i]->claims(port)) {
-                slot.index = i;
-                break;
-            }
+    if (slot.epoch != epoch) [[unlikely]]
+        fillSlot(port, slot, epoch);
+    if (!asking_.empty()) [[unlikely]]
+        return askFirst(port, slot);
+    return slot.device;
+}
+
+void PortBus::fillSlot(uint16_t port, DecodeSlot& slot, uint32_t epoch) {
+    slot = DecodeSlot{nullptr, kNone, epoch};
+    for (uint32_t i = 0; i < devices_.size(); ++i) {
+        if (devices_[i]->cachesDecode() && devices_[i]->claims(port)) {
+            slot.device = devices_[i].get();
+            slot.index = i;
+            return;
         }
-        slot.epoch = epoch;
     }
+}
+
+Device* PortBus::askFirst(uint16_t port, const DecodeSlot& slot) {
     for (uint32_t i : asking_) {
         if (i > slot.index) break;
         if (devices_[i]->claims(port)) return devices_[i].get();
     }
-    return slot.index != kNone ? devices_[slot.index].get() : nullptr;
+    return slot.device;
 }
 
-// The ring grows as entries come, up to its capacity, and wraps from there.
-void PortBus::record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs) {
-    const TraceEntry entry{kind, port, value, waitMs};
-    const uint64_t at = next_ - kept_;
-    if (at < capacity_)
-        ring_.push_back(entry);
-    else
-        ring_[at & ringMask_] = entry;
+inline void PortBus::record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs) {
+    TraceEntry& entry = ring_[next_ & ringMask_];
+    entry = TraceEntry{kind, port, value, waitMs};
     ++next_;
-    if (file_ == nullptr) return;
-    switch (kind) {
-        case TraceEntry::In: std::fprintf(file_, "in 0x%04x 0x%02x\n", port, value); break;
-        case TraceEntry::Out: std::fprintf(file_, "out 0x%04x 0x%02x\n", port, value); break;
-        case TraceEntry::Wait: std::fprintf(file_, "wait %u\n", static_cast<unsigned>(waitMs)); break;
+    if (file_ != nullptr) [[unlikely]]
+        stream(entry);
+}
+
+namespace {
+char* putHex(char* at, unsigned value, int digits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    *at++ = '0';
+    *at++ = 'x';
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *at++ = kDigits[(value >> shift) & 0xF];
+    return at;
+}
+}  // namespace
+
+// The entry as its text line, without going through a formatter.
+void PortBus::stream(const TraceEntry& entry) {
+    char line[32];
+    char* at = line;
+    if (entry.kind == TraceEntry::Wait) {
+        at += std::snprintf(line, sizeof line, "wait %u", static_cast<unsigned>(entry.waitMs));
+    } else {
+        const char* what = entry.kind == TraceEntry::In ? "in " : "out ";
+        while (*what != 0) *at++ = *what++;
+        at = putHex(at, entry.port, 4);
+        *at++ = ' ';
+        at = putHex(at, entry.value, 2);
     }
+    *at++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(at - line), file_);
 }
 
 // Off the decoded path only: a driver on a board as built touches no port
@@ -84,7 +112,7 @@ uint8_t PortBus::read(uint16_t port) {
     std::lock_guard lock(mutex_);
     Device* d = owner(port);
     uint8_t v = 0xFF;
-    if (d != nullptr)
+    if (d != nullptr) [[likely]]
         v = d->read(port);
     else
         noteUnclaimed(port, false);
@@ -95,7 +123,7 @@ uint8_t PortBus::read(uint16_t port) {
 
 void PortBus::write(uint16_t port, uint8_t value) {
     std::lock_guard lock(mutex_);
-    if (Device* d = owner(port))
+    if (Device* d = owner(port)) [[likely]]
         d->write(port, value);
     else
         noteUnclaimed(port, true);
@@ -117,7 +145,8 @@ TraceRead PortBus::traceFrom(uint64_t cursor) const {
         r.dropped = oldest - from;
         from = oldest;
     }
-    for (uint64_t i = from; i < next_; ++i) r.entries.push_back(ring_[(i - kept_) & ringMask_]);
+    r.entries.reserve(next_ - from);
+    for (uint64_t i = from; i < next_; ++i) r.entries.push_back(ring_[i & ringMask_]);
     r.next = next_;
     return r;
 }
@@ -129,31 +158,22 @@ void PortBus::clearTrace() {
     mark_ = next_;
 }
 
-uint64_t PortBus::traceMark() const {
-    std::lock_guard lock(mutex_);
-    return mark_;
-}
+uint64_t PortBus::traceMark() const { return locked(mark_); }
 
-uint64_t PortBus::traceEnd() const {
-    std::lock_guard lock(mutex_);
-    return next_;
-}
+uint64_t PortBus::traceEnd() const { return locked(next_); }
 
 void PortBus::setTraceCapacity(size_t entries) {
     std::lock_guard lock(mutex_);
     size_t size = 1;
     while (size < entries) size <<= 1;
-    ring_.clear();
-    ring_.shrink_to_fit();
+    ring_.reset();
+    ring_.reset(new TraceEntry[size]);  // left uninitialised: pages are touched as entries come
     capacity_ = size;
     ringMask_ = size - 1;
     kept_ = next_;
 }
 
-size_t PortBus::traceCapacity() const {
-    std::lock_guard lock(mutex_);
-    return capacity_;
-}
+size_t PortBus::traceCapacity() const { return locked(capacity_); }
 
 bool PortBus::traceToFile(const std::string& path) {
     std::lock_guard lock(mutex_);
@@ -168,10 +188,7 @@ void PortBus::closeTraceFile() {
     file_ = nullptr;
 }
 
-uint64_t PortBus::accessCount() const {
-    std::lock_guard lock(mutex_);
-    return accesses_;
-}
+uint64_t PortBus::accessCount() const { return locked(accesses_); }
 
 std::vector<UnclaimedAccess> PortBus::unclaimed() const {
     std::lock_guard lock(mutex_);
@@ -181,9 +198,6 @@ std::vector<UnclaimedAccess> PortBus::unclaimed() const {
     return out;
 }
 
-uint64_t PortBus::unclaimedCount() const {
-    std::lock_guard lock(mutex_);
-    return unclaimedTotal_;
-}
+uint64_t PortBus::unclaimedCount() const { return locked(unclaimedTotal_); }
 
 }  // namespace sim

@@ -25,7 +25,7 @@
 namespace sim {
 
 struct TraceEntry {
-    enum Kind { In, Out, Wait } kind;
+    enum Kind : uint8_t { In, Out, Wait } kind;
     uint16_t port;
     uint8_t value;
     uint32_t waitMs;
@@ -94,28 +94,42 @@ public:
     uint64_t unclaimedCount() const;
 
     // Serialises port access with the emulated devices' own state.
-    std::recursive_mutex& mutex() const { return mutex_; }
+    BusLock& mutex() const { return mutex_; }
 
 private:
+    // Decode table, one slot per port: the first caching device that claims
+    // the port (null: none), valid while `epoch` is the decode epoch + 1.
     struct DecodeSlot {
-        uint32_t epoch;  // decode epoch + 1 when `index` was found; 0 never
-        uint32_t index;  // first caching device that claims the port, or kNone
+        Device* device;
+        uint32_t index;  // of `device` in attach order, kNone for none
+        uint32_t epoch;  // 0: never filled
     };
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
+    // A copy of a field, read under the lock.
+    template <typename T>
+    T locked(const T& field) const {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
     Device* owner(uint16_t port);
+    [[gnu::noinline]] void fillSlot(uint16_t port, DecodeSlot& slot, uint32_t epoch);
+    [[gnu::noinline]] Device* askFirst(uint16_t port, const DecodeSlot& slot);
     [[gnu::cold, gnu::noinline]] void noteUnclaimed(uint16_t port, bool write);
     void record(TraceEntry::Kind kind, uint16_t port, uint8_t value, uint32_t waitMs);
+    [[gnu::noinline]] void stream(const TraceEntry& entry);
 
-    mutable std::recursive_mutex mutex_;
+    mutable BusLock mutex_;
     std::vector<std::unique_ptr<Device>> devices_;
-    // Decode cache: devices that cache their decode are looked up by port;
-    // the others (by attach index, in order) are asked on every access.
+    // Devices that cache their decode are found through the table; the
+    // others (by attach index, in order) are asked on every access.
     std::atomic<uint64_t> decodeEpoch_{0};
     std::unique_ptr<DecodeSlot[]> decode_;
     std::vector<uint32_t> asking_;
 
-    std::vector<TraceEntry> ring_;  // grows up to capacity_, then wraps
+    // Entry n is at n & ringMask_. The ring's memory is reserved whole but
+    // left untouched until entries land there.
+    std::unique_ptr<TraceEntry[]> ring_;
     uint64_t capacity_ = 0;
     uint64_t ringMask_ = 0;
     uint64_t next_ = 0;  // entry number of the next entry

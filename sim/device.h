@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,57 @@ inline bool blockDecodes(uint16_t base, uint16_t first, uint16_t size, uint16_t 
            static_cast<uint16_t>(blockOffset(base, port) - first) < size;
 }
 
+// The bus's lock. Recursive: whoever holds the bus may call into its
+// devices, which take it again. Taken free it costs one compare-and-swap
+// and given back one exchange; a thread that finds it held sleeps on it
+// (the usual three-state futex lock: free, held, held with sleepers).
+class BusLock {
+public:
+    void lock() {
+        const void* me = &thisThread;
+        if (owner_.load(std::memory_order_relaxed) == me) {
+            ++depth_;
+            return;
+        }
+        uint32_t free = 0;
+        if (!state_.compare_exchange_strong(free, 1, std::memory_order_acquire)) [[unlikely]]
+            lockContended();
+        owner_.store(me, std::memory_order_relaxed);
+        depth_ = 1;
+    }
+    void unlock() {
+        if (--depth_ != 0) return;
+        owner_.store(nullptr, std::memory_order_relaxed);
+        if (state_.exchange(0, std::memory_order_release) == 2) [[unlikely]]
+            state_.notify_one();
+    }
+
+private:
+    void lockContended() {
+        while (state_.exchange(2, std::memory_order_acquire) != 0) state_.wait(2, std::memory_order_relaxed);
+    }
+
+    static inline thread_local char thisThread = 0;  // its address tells the threads apart
+    std::atomic<uint32_t> state_{0};                 // 0 free, 1 held, 2 held with sleepers
+    std::atomic<const void*> owner_{nullptr};
+    uint32_t depth_ = 0;  // only the owner touches it
+};
+
+// The lock over a device's state. A device alone (on a test's bench) has
+// one of its own; once it is attached to a bus it shares the bus's lock,
+// which the bus already holds around every access it routes, so an access
+// takes one lock, not one for the bus and one for the chip.
+class DeviceLock {
+public:
+    void lock() { target_->lock(); }
+    void unlock() { target_->unlock(); }
+
+private:
+    friend class PortBus;
+    BusLock own_;
+    BusLock* target_ = &own_;
+};
+
 class Device {
 public:
     virtual ~Device() = default;
@@ -37,6 +89,8 @@ public:
     virtual std::string type() const = 0;
     // Whether this device answers at `port` now (a chip may move its blocks).
     virtual bool claims(uint16_t port) const = 0;
+    // Port accesses. The bus calls these holding the device's lock; a
+    // device alone is driven from one thread. They take no lock themselves.
     virtual uint8_t read(uint16_t port) = 0;
     virtual void write(uint16_t port, uint8_t value) = 0;
     // Virtual time moved from `fromMs` by `ms`.
@@ -72,6 +126,9 @@ protected:
     void decodeChanged() const {
         if (decodeEpoch_ != nullptr) decodeEpoch_->fetch_add(1, std::memory_order_relaxed);
     }
+
+    // Everything but read() and write() takes it.
+    mutable DeviceLock mutex_;
 
 private:
     friend class PortBus;

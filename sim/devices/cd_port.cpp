@@ -7,7 +7,11 @@
 
 namespace sim {
 
-CdPort::CdPort(Config config) : config_(std::move(config)), latch_(config_.latch), levels_(config_.levels) {
+CdPort::CdPort(Config config)
+    : PortDevice("cd-port", {config.port, config.outPort != 0 ? config.outPort : config.port}),
+      config_(std::move(config)),
+      latch_(config_.latch),
+      levels_(config_.levels) {
     for (uint8_t bit = 0; bit < 8; ++bit)
         if ((config_.outputs >> bit) & 1u) edges_[bit].push_back({0, ((latch_ >> bit) & 1u) != 0});
 }
@@ -31,19 +35,15 @@ std::unique_ptr<Device> CdPort::fromBoard(const nlohmann::json& entry, const std
     return std::make_unique<CdPort>(std::move(c));
 }
 
-bool CdPort::claims(uint16_t port) const { return port == config_.port || port == outPort(); }
-
 uint8_t CdPort::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
     if (config_.outPort == 0)
         return static_cast<uint8_t>((levels_ & config_.inputs) | (latch_ & ~config_.inputs));
     return port == config_.port ? levels_ : latch_;
 }
 
 void CdPort::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
     if (port != outPort()) {
-        violations_.push_back(fmt::format("write of 0x{:02x} to the input port 0x{:04x}", value, port));
+        violation(fmt::format("write of 0x{:02x} to the input port 0x{:04x}", value, port));
         return;
     }
     const uint8_t changed = static_cast<uint8_t>((latch_ ^ value) & config_.outputs);
@@ -55,11 +55,6 @@ void CdPort::write(uint16_t port, uint8_t value) {
 void CdPort::advance(uint64_t fromMs, uint64_t ms) {
     std::lock_guard lock(mutex_);
     now_ = fromMs + ms;
-}
-
-std::vector<std::string> CdPort::violations() const {
-    std::lock_guard lock(mutex_);
-    return violations_;
 }
 
 std::optional<uint8_t> CdPort::outputBit(const std::string& name) const {

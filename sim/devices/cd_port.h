@@ -31,12 +31,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/device.h"
 #include "sim/devices/dio_ports.h"
+#include "sim/devices/port_device.h"
 
 namespace sim {
 
-class CdPort : public Device {
+class CdPort : public PortDevice {
 public:
     struct Config {
         uint16_t port = 0;
@@ -58,13 +58,9 @@ public:
     // Hardware type "cd-port" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "cd-port"; }
-    bool claims(uint16_t port) const override;
-    bool cachesDecode() const override { return true; }  // fixed ports
     uint8_t read(uint16_t port) override;
     void write(uint16_t port, uint8_t value) override;
     void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
     bool setPin(const std::string& line, bool level) override;
     std::optional<bool> pin(const std::string& line) const override;
 
@@ -81,13 +77,11 @@ private:
     std::optional<uint8_t> outputBit(const std::string& line) const;
     std::optional<uint8_t> inputBit(const std::string& line) const;
 
-    mutable std::mutex mutex_;
     Config config_;
     uint8_t latch_ = 0;
     uint8_t levels_ = 0;
     uint64_t now_ = 0;
     std::vector<Edge> edges_[8];
-    std::vector<std::string> violations_;
 };
 
 }  // namespace sim

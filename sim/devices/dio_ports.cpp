@@ -55,10 +55,22 @@ std::map<uint16_t, uint8_t> portMap(const nlohmann::json& entry, const char* key
     return ports;
 }
 
+// The ports the device answers at: its input and output ports, the data
+// and direction ports where it has them.
+std::vector<uint16_t> portsOf(const DioPorts::Config& c) {
+    std::vector<uint16_t> ports;
+    for (const auto& [port, _] : c.inputs) ports.push_back(port);
+    for (const auto& [port, _] : c.outputs) ports.push_back(port);
+    for (uint16_t port : {c.dataPort, c.directionPort})
+        if (port != 0) ports.push_back(port);
+    return ports;
+}
+
 }  // namespace
 
 DioPorts::DioPorts(Config config)
-    : config_(std::move(config)),
+    : PortDevice("dio-ports", portsOf(config)),
+      config_(std::move(config)),
       levels_(config_.inputs),
       latches_(config_.outputs),
       dataLevels_(config_.dataLevels),
@@ -92,18 +104,12 @@ std::unique_ptr<Device> DioPorts::fromBoard(const nlohmann::json& entry, const s
     return std::make_unique<DioPorts>(std::move(c));
 }
 
-bool DioPorts::claims(uint16_t port) const {
-    return levels_.count(port) != 0 || latches_.count(port) != 0 || isData(port) || isDirection(port);
-}
-
 uint8_t DioPorts::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
     if (isDirection(port)) return direction_;
     return wiresLocked(port);
 }
 
 void DioPorts::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
     if (isDirection(port)) {
         direction_ = value;
     } else if (isData(port)) {
@@ -111,7 +117,7 @@ void DioPorts::write(uint16_t port, uint8_t value) {
     } else if (auto it = latches_.find(port); it != latches_.end()) {
         it->second = value;
     } else {
-        violations_.push_back(fmt::format("write of 0x{:02x} to input port 0x{:04x}", value, port));
+        violation(fmt::format("write of 0x{:02x} to input port 0x{:04x}", value, port));
     }
 }
 
@@ -120,11 +126,6 @@ uint8_t DioPorts::wiresLocked(uint16_t port) const {
     if (auto it = latches_.find(port); it != latches_.end()) return it->second;
     if (auto it = levels_.find(port); it != levels_.end()) return it->second;
     return 0xFF;
-}
-
-std::vector<std::string> DioPorts::violations() const {
-    std::lock_guard lock(mutex_);
-    return violations_;
 }
 
 bool DioPorts::setPin(const std::string& name, bool level) {

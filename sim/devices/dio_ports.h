@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/device.h"
+#include "sim/devices/port_device.h"
 
 namespace sim {
 
@@ -58,7 +58,7 @@ private:
 // "0x300.3" or "768.3"; nullopt when the text is not a port and a bit 0..7.
 std::optional<PortLine> parsePortLine(const std::string& text);
 
-class DioPorts : public Device {
+class DioPorts : public PortDevice {
 public:
     struct Config {
         std::map<uint16_t, uint8_t> inputs;   // port -> outside levels
@@ -74,12 +74,8 @@ public:
     // Hardware type "dio-ports" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "dio-ports"; }
-    bool claims(uint16_t port) const override;
-    bool cachesDecode() const override { return true; }  // fixed ports
     uint8_t read(uint16_t port) override;
     void write(uint16_t port, uint8_t value) override;
-    std::vector<std::string> violations() const override;
     bool setPin(const std::string& line, bool level) override;
     std::optional<bool> pin(const std::string& line) const override;
 
@@ -97,14 +93,12 @@ private:
     }
     uint8_t wiresLocked(uint16_t port) const;
 
-    mutable std::mutex mutex_;
     Config config_;
     std::map<uint16_t, uint8_t> levels_;   // input ports
     std::map<uint16_t, uint8_t> latches_;  // output ports
     uint8_t dataLatch_ = 0;
     uint8_t dataLevels_ = 0;
     uint8_t direction_ = 0xFF;
-    std::vector<std::string> violations_;
 };
 
 }  // namespace sim

@@ -39,10 +39,8 @@ SioKeys keysFor(uint8_t entryKey) {
 }  // namespace
 
 F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
-    : SuperIo(configPort, keysFor(entryKey), {kRegIdHigh, kRegIdLow}), chipId_(chipId), entryKey_(entryKey) {
-    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
-}
+    : SuperIo("f81216", configPort, keysFor(entryKey), {kRegIdHigh, kRegIdLow}, chipId),
+      entryKey_(entryKey) {}
 
 // ---- Bus side ------------------------------------------------------------------
 
@@ -126,7 +124,7 @@ std::unique_ptr<Device> F81216::fromBoard(const nlohmann::json& entry, const std
         throw BoardError(fmt::format("{}: entry_key is 0x77, 0xa0, 0x87 or 0x67, not {:#x}", where, key));
     auto chip = std::make_unique<F81216>(superIoPort(entry, where), superIoId(entry, where, 0x0216),
                                          static_cast<uint8_t>(key));
-    applySuperIoPresets(*chip, entry, where, 0);
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

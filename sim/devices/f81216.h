@@ -27,12 +27,6 @@
 // the key must do, and is kept from the checker.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <string>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
@@ -43,9 +37,6 @@ public:
     // Hardware type "f81216" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "f81216"; }
-
-    uint16_t chipId() const { return chipId_; }
     uint8_t entryKey() const { return entryKey_; }
 
 private:
@@ -59,7 +50,6 @@ private:
     bool watchdogRunning() const;
     uint64_t unitMs() const;  // 0 while the count does not fall
 
-    const uint16_t chipId_;
     const uint8_t entryKey_;
 
     // The probe rounds with other keys beside configuration mode.
@@ -68,7 +58,6 @@ private:
 
     // Watchdog.
     bool setupCleared_ = false;  // 0x70 of device 8 written with 0x00
-    WatchdogClock clock_;
 };
 
 }  // namespace sim

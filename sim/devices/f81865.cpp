@@ -43,24 +43,21 @@ constexpr uint8_t kFanCountHigh[] = {0xA0, 0xB0, 0xC0};
 constexpr uint8_t kFanDuty[] = {0xA3, 0xB3, 0xC3};
 constexpr uint8_t kFanModeReg = 0x96;
 constexpr uint8_t kTempRegs[] = {0x72, 0x74, 0x7E};
+constexpr MonitorSuperIo::FanCount kFanCounts[] = {{0xA1, 0xA0, -1}, {0xB1, 0xB0, -1}, {0xC1, 0xC0, -1}};
 constexpr uint32_t kFanClock = 1500000;
 constexpr uint16_t kFanStopped = 0x0FFF;
 
 }  // namespace
 
 F81865::F81865(uint16_t configPort, uint16_t chipId)
-    : SuperIo(configPort, kKeys, {kRegIdHigh, kRegIdLow}),
-      chipId_(chipId),
+    : MonitorSuperIo("f81865", configPort, kKeys, {kRegIdHigh, kRegIdLow}, chipId, kFanCounts, kTempRegs),
       gpioGroups_(chipId == 0x0704 ? 7 : 9) {
-    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
     file(kDeviceHwm)[kRegActivate] = 0x01;  // the monitor decodes from power-on
     for (uint8_t duty : kFanDuty) hwm_[duty] = 0xFF;
     for (uint8_t high : kFanCountHigh) {  // no fan: full-scale count
         hwm_[high] = static_cast<uint8_t>(kFanStopped >> 8);
         hwm_[high + 1] = static_cast<uint8_t>(kFanStopped);
     }
-    inputs_.fill(0xFF);  // input pins float high
 }
 
 // ---- Bus side ------------------------------------------------------------------
@@ -70,7 +67,7 @@ SuperIo::Block F81865::blockLocked() const {
     return monitorPair(baseOf(kDeviceHwm) & 0xFFF8);
 }
 
-uint8_t F81865::blockRead(uint16_t offset) { return offset == 5 ? hwmIndex_ : hwmReadLocked(hwmIndex_); }
+uint8_t F81865::blockRead(uint16_t offset) { return offset == 5 ? hwmIndex_ : measuredLocked(hwmIndex_); }
 
 void F81865::blockWrite(uint16_t offset, uint8_t value) {
     if (offset == 5)
@@ -98,7 +95,7 @@ uint8_t F81865::deviceRead(int device, uint8_t r) {
         if (g >= 0 && kind == kGpioStatus) {
             const uint8_t enable = f[kGpioBlocks[g] + kGpioEnable];
             const uint8_t data = f[kGpioBlocks[g] + kGpioData];
-            return static_cast<uint8_t>((enable & data) | (~enable & inputs_[g]));
+            return wires(static_cast<size_t>(g), enable, data);
         }
     }
     return f[r];
@@ -148,65 +145,24 @@ void F81865::advanceLocked(uint64_t fromMs, uint64_t ms) {
         });
 }
 
-uint8_t F81865::hwmReadLocked(uint8_t r) const {
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
-        const uint8_t high = kFanCountHigh[fan];
-        if ((r != high && r != high + 1) || !fanRpm_[fan]) continue;
-        uint32_t rpm = *fanRpm_[fan];
-        if (((hwm_[kFanModeReg] >> (2 * fan)) & 3) == 3) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
-        const uint32_t count = rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, 0xFFFF);
-        return static_cast<uint8_t>(r == high ? count >> 8 : count);
-    }
-    return hwm_[r];
+// Both mode bits set: the duty register scales the speed.
+uint16_t F81865::fanCountAt(size_t fan, uint32_t rpm) const {
+    if (((hwm_[kFanModeReg] >> (2 * fan)) & 3) == 3) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
+    return static_cast<uint16_t>(rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, 0xFFFF));
 }
 
 // ---- Pins ------------------------------------------------------------------------
 
-std::optional<std::pair<int, int>> F81865::parseLine(const std::string& line) const {
-    if (line.size() != 6 || line.rfind("gpio", 0) != 0) return std::nullopt;
-    const int group = line[4] - '0';
-    const int pin = line[5] - '0';
-    if (group < 0 || group >= gpioGroups_ || pin < 0 || pin > 7) return std::nullopt;
-    return std::make_pair(group, pin);
+std::optional<SuperIo::GpioPin> F81865::gpioPin(const std::string& line) const {
+    const auto at = splitLine(line, "gpio");
+    if (!at || at->first < 0 || at->first >= gpioGroups_) return std::nullopt;
+    return GpioPin{static_cast<size_t>(at->first), at->second};
 }
 
-bool F81865::setPin(const std::string& line, bool level) {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return false;
-    const uint8_t bit = static_cast<uint8_t>(1u << at->second);
-    inputs_[at->first] = static_cast<uint8_t>(level ? inputs_[at->first] | bit : inputs_[at->first] & ~bit);
-    return true;
-}
-
-std::optional<bool> F81865::pin(const std::string& line) const {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return std::nullopt;
+uint8_t F81865::gpioWires(size_t group) const {
     const RegFile& f = file(kDeviceGpio);
-    const uint8_t block = kGpioBlocks[at->first];
-    const uint8_t bit = static_cast<uint8_t>(1u << at->second);
-    const bool output = (f[block + kGpioEnable] & bit) != 0;
-    return ((output ? f[block + kGpioData] : inputs_[at->first]) & bit) != 0;
-}
-
-// ---- Test and board side -------------------------------------------------------
-
-uint8_t F81865::hwm(uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return hwmReadLocked(r);
-}
-
-void F81865::setHwm(uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
-        if (r == kFanCountHigh[fan] || r == kFanCountHigh[fan] + 1) fanRpm_[fan].reset();
-    hwm_[r] = value;
-}
-
-void F81865::setTemperature(int sensor, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
+    const uint8_t block = kGpioBlocks[group];
+    return wires(group, f[block + kGpioEnable], f[block + kGpioData]);
 }
 
 // ---- Board file ------------------------------------------------------------------
@@ -218,7 +174,7 @@ void F81865::setTemperature(int sensor, uint8_t value) {
 
 std::unique_ptr<Device> F81865::fromBoard(const nlohmann::json& entry, const std::string& where) {
     auto chip = std::make_unique<F81865>(superIoPort(entry, where), superIoId(entry, where, 0x1010));
-    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

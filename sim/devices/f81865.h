@@ -33,36 +33,18 @@
 // The skeleton (superio.h) checks the configuration pair.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <utility>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
 
-class F81865 : public SuperIo {
+class F81865 : public MonitorSuperIo {
 public:
     F81865(uint16_t configPort, uint16_t chipId);
     // Hardware type "f81865" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "f81865"; }
-    bool setPin(const std::string& line, bool level) override;
-    std::optional<bool> pin(const std::string& line) const override;
-
     // ---- The chip's state as a test or board file sees it ---------------
-    uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
-    void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..3
-    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
-    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
-    uint16_t chipId() const { return chipId_; }
+    // Monitor registers: hwm/setHwm, fans 1..3 and temperatures 1..3.
 
 private:
     Block blockLocked() const override;
@@ -72,25 +54,15 @@ private:
     void deviceWrite(int device, uint8_t r, uint8_t value) override;
     void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    uint8_t hwmReadLocked(uint8_t r) const;
+    uint16_t fanCountAt(size_t fan, uint32_t rpm) const override;
     int gpioGroupOf(uint8_t r, int* kind) const;  // kind 0 enable, 1 data, 2 status
-    std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
+    std::optional<GpioPin> gpioPin(const std::string& line) const override;
+    uint8_t gpioWires(size_t group) const override;
     void watchdogWriteControl(uint8_t value);
     bool watchdogRunning() const;
     void watchdogFire(uint64_t nowMs);
 
-    const uint16_t chipId_;
     const int gpioGroups_;
-
-    // Hardware monitor.
-    uint8_t hwmIndex_ = 0;
-    RegFile hwm_{};
-    std::array<std::optional<uint32_t>, 3> fanRpm_{};
-
-    // GPIO: levels outside drives onto the pins, per group.
-    std::array<uint8_t, 9> inputs_{};
-
-    WatchdogClock clock_;
 };
 
 }  // namespace sim

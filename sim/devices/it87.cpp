@@ -47,33 +47,31 @@ constexpr uint8_t kEcFanOnOff = 0x14;  // bits 2..0: fan 1..3 on
 constexpr uint8_t kEcPwm[] = {0x15, 0x16, 0x17, 0x88, 0x89};
 constexpr uint8_t kEcPwmAuto = 0x80;
 constexpr uint8_t kEcPwmDuty = 0x7F;
-constexpr uint8_t kEcFanCountHigh[] = {0x18, 0x19, 0x1A, 0x81, 0x83};
-constexpr uint8_t kEcFanCountLow[] = {0x0D, 0x0E, 0x0F, 0x80, 0x82};
 constexpr uint8_t kEcReadingsFirst = 0x20;  // voltages 0x20-0x28, temperatures 0x29-0x2B
 constexpr uint8_t kEcReadingsLast = 0x2B;
-constexpr uint8_t kEcTempFirst = 0x29;
+constexpr uint8_t kEcTemps[] = {0x29, 0x2A, 0x2B};
+constexpr MonitorSuperIo::FanCount kEcFanCounts[] = {
+    {0x0D, 0x18, -1}, {0x0E, 0x19, -1}, {0x0F, 0x1A, -1}, {0x80, 0x81, -1}, {0x82, 0x83, -1}};
 constexpr uint32_t kFanClock = 1350000;
 constexpr uint16_t kFanStopped = 0xFFFF;
 
 bool isFanCount(uint8_t r) {
-    return std::find(std::begin(kEcFanCountHigh), std::end(kEcFanCountHigh), r) !=
-               std::end(kEcFanCountHigh) ||
-           std::find(std::begin(kEcFanCountLow), std::end(kEcFanCountLow), r) != std::end(kEcFanCountLow);
+    return std::any_of(std::begin(kEcFanCounts), std::end(kEcFanCounts),
+                       [r](const MonitorSuperIo::FanCount& c) { return c.holds(r, 0); });
 }
 
 }  // namespace
 
 It87::It87(uint16_t configPort, uint16_t chipId)
-    : SuperIo(configPort, keysFor(configPort), {kRegIdHigh, kRegIdLow}), chipId_(chipId) {
-    file(kGlobal)[kRegIdHigh] = static_cast<uint8_t>(chipId >> 8);
-    file(kGlobal)[kRegIdLow] = static_cast<uint8_t>(chipId);
+    : MonitorSuperIo("it87", configPort, keysFor(configPort), {kRegIdHigh, kRegIdLow}, chipId, kEcFanCounts,
+                     kEcTemps) {
     file(kGlobal)[kRegVersion] = chipId == kNarrowCountChip ? 0x07 : 0x01;
     hwm_[kEcFanDivisor] = 0x09;  // fans 1 and 2 divide by 2
     hwm_[kEcFanMain] = 0x07;     // fans 1 to 3 under PWM, full duty
     for (uint8_t pwm : kEcPwm) hwm_[pwm] = kEcPwmDuty;
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {  // no fan: full-scale count
-        hwm_[kEcFanCountHigh[fan]] = static_cast<uint8_t>(kFanStopped >> 8);
-        hwm_[kEcFanCountLow[fan]] = static_cast<uint8_t>(kFanStopped);
+    for (const FanCount& c : kEcFanCounts) {  // no fan: full-scale count
+        hwm_[static_cast<uint8_t>(c.high)] = static_cast<uint8_t>(kFanStopped >> 8);
+        hwm_[c.low] = static_cast<uint8_t>(kFanStopped);
     }
 }
 
@@ -97,7 +95,7 @@ uint8_t It87::blockRead(uint16_t offset) {
             fmt::format("fan count 0x{:02x} read before monitor register 0x0c was written with 0x{:02x}",
                         hwmIndex_, kEcFanSetup));
     }
-    return hwmReadLocked(hwmIndex_);
+    return measuredLocked(hwmIndex_);
 }
 
 void It87::blockWrite(uint16_t offset, uint8_t value) {
@@ -181,49 +179,23 @@ void It87::advanceLocked(uint64_t fromMs, uint64_t ms) {
         [&](uint64_t now) { watchdogTick(now); });
 }
 
-uint32_t It87::fanRpmLocked(size_t fan) const {
-    const uint32_t rpm = *fanRpm_[fan];
+uint32_t It87::fanRpmLocked(size_t fan, uint32_t rpm) const {
     const uint8_t bit = static_cast<uint8_t>(1u << fan);
     if (fan < 3 && (hwm_[kEcFanMain] & bit) == 0) return (hwm_[kEcFanOnOff] & bit) != 0 ? rpm : 0;
     const uint8_t pwm = hwm_[kEcPwm[fan]];
     return (pwm & kEcPwmAuto) != 0 ? rpm : rpm * (pwm & kEcPwmDuty) / kEcPwmDuty;
 }
 
-uint8_t It87::hwmReadLocked(uint8_t r) const {
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
-        const bool high = r == kEcFanCountHigh[fan];
-        if ((!high && r != kEcFanCountLow[fan]) || !fanRpm_[fan]) continue;
-        uint32_t divisor = 2;
-        const uint8_t d = hwm_[kEcFanDivisor];
-        if (chipId_ == kNarrowCountChip && fan < 3) {
-            const uint32_t fromReg[] = {1u << (d & 7), 1u << ((d >> 3) & 7), (d & 0x40) != 0 ? 8u : 2u};
-            divisor = fromReg[fan];
-        }
-        const uint32_t rpm = fanRpmLocked(fan);
-        const uint32_t count =
-            rpm == 0 ? kFanStopped : std::clamp<uint32_t>(kFanClock / (rpm * divisor), 1, 0xFFFE);
-        return static_cast<uint8_t>(high ? count >> 8 : count);
+uint16_t It87::fanCountAt(size_t fan, uint32_t rpm) const {
+    uint32_t divisor = 2;
+    const uint8_t d = hwm_[kEcFanDivisor];
+    if (chipId_ == kNarrowCountChip && fan < 3) {
+        const uint32_t fromReg[] = {1u << (d & 7), 1u << ((d >> 3) & 7), (d & 0x40) != 0 ? 8u : 2u};
+        divisor = fromReg[fan];
     }
-    return hwm_[r];
-}
-
-// ---- Test and board side -------------------------------------------------------
-
-uint8_t It87::hwm(uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return hwmReadLocked(r);
-}
-
-void It87::setHwm(uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
-        if (r == kEcFanCountHigh[fan] || r == kEcFanCountLow[fan]) fanRpm_[fan].reset();
-    hwm_[r] = value;
-}
-
-void It87::setTemperature(int sensor, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (sensor >= 1 && sensor <= 3) hwm_[kEcTempFirst + sensor - 1] = value;
+    rpm = fanRpmLocked(fan, rpm);
+    return static_cast<uint16_t>(rpm == 0 ? kFanStopped
+                                          : std::clamp<uint32_t>(kFanClock / (rpm * divisor), 1, 0xFFFE));
 }
 
 // ---- Board file ------------------------------------------------------------------
@@ -234,7 +206,7 @@ void It87::setTemperature(int sensor, uint8_t value) {
 
 std::unique_ptr<Device> It87::fromBoard(const nlohmann::json& entry, const std::string& where) {
     auto chip = std::make_unique<It87>(superIoPort(entry, where), superIoId(entry, where, 0x8718));
-    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

@@ -40,33 +40,18 @@
 // monitor register 0x0C was written with 0x37.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
 
-class It87 : public SuperIo {
+class It87 : public MonitorSuperIo {
 public:
     It87(uint16_t configPort, uint16_t chipId);
     // Hardware type "it87" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "it87"; }
-
     // ---- The chip's state as a test or board file sees it ---------------
-    uint8_t hwm(uint8_t r) const;  // as the monitor's data port would read it
-    void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..5
-    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
-    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
-    uint16_t chipId() const { return chipId_; }
+    // Monitor registers: hwm/setHwm, fans 1..5 and temperatures 1..3.
 
 private:
     Block blockLocked() const override;
@@ -78,25 +63,18 @@ private:
     void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
     bool wideCount() const;
-    uint8_t hwmReadLocked(uint8_t r) const;
-    uint32_t fanRpmLocked(size_t fan) const;
+    uint16_t fanCountAt(size_t fan, uint32_t rpm) const override;
+    uint32_t fanRpmLocked(size_t fan, uint32_t rpm) const;
     bool watchdogRunning() const;
     void watchdogTick(uint64_t nowMs);
 
-    const uint16_t chipId_;
-
     // Hardware monitor.
-    uint8_t hwmIndex_ = 0;
-    RegFile hwm_{};
-    std::array<std::optional<uint32_t>, 5> fanRpm_{};
-
     bool fanCountsSetUp_ = false;  // 0x0C written with 0x37
     bool fanReadReported_ = false;
 
     // Watchdog.
     bool wdtGlobalSet_ = false;        // global 0x23 written with bit 4 set
     bool controlBit5Cleared_ = false;  // 0x72 written with bit 5 clear
-    WatchdogClock clock_;
 };
 
 }  // namespace sim

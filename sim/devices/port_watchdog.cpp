@@ -45,9 +45,19 @@ std::optional<PortWatchdog::PortAccess> portAccess(const nlohmann::json& entry, 
     return result;
 }
 
+// The ports the actions and the count take.
+std::vector<uint16_t> portsOf(const PortWatchdog::Config& c) {
+    std::vector<uint16_t> ports{c.start.port};
+    for (const auto& action : {c.stop, c.refresh})
+        if (action) ports.push_back(action->port);
+    if (c.countPort != 0) ports.push_back(c.countPort);
+    return ports;
+}
+
 }  // namespace
 
-PortWatchdog::PortWatchdog(Config config) : config_(config), count_(config.count) {}
+PortWatchdog::PortWatchdog(Config config)
+    : PortDevice("port-watchdog", portsOf(config)), config_(config), count_(config.count) {}
 
 std::unique_ptr<Device> PortWatchdog::fromBoard(const nlohmann::json& entry, const std::string& where) {
     Config c;
@@ -83,22 +93,12 @@ bool PortWatchdog::matches(const std::optional<PortAccess>& action, Access kind,
     return action && action->access == kind && action->port == port;
 }
 
-bool PortWatchdog::claims(uint16_t port) const {
-    return port == config_.start.port || (config_.stop && port == config_.stop->port) ||
-           (config_.refresh && port == config_.refresh->port) ||
-           (config_.countPort != 0 && port == config_.countPort);
-}
-
 uint8_t PortWatchdog::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
     access(Access::Read, port, 0);
     return 0xFF;  // the byte read carries nothing
 }
 
-void PortWatchdog::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    access(Access::Write, port, value);
-}
+void PortWatchdog::write(uint16_t port, uint8_t value) { access(Access::Write, port, value); }
 
 void PortWatchdog::access(Access kind, uint16_t port, uint8_t value) {
     const bool start = matches(config_.start, kind, port);
@@ -106,7 +106,7 @@ void PortWatchdog::access(Access kind, uint16_t port, uint8_t value) {
     const bool stop = matches(config_.stop, kind, port);
     const bool countPort = kind == Access::Write && config_.countPort != 0 && port == config_.countPort;
     if (!start && !refresh && !stop && !countPort) {
-        violations_.push_back(
+        violation(
             fmt::format("{} at port 0x{:04x}, which no action of the watchdog uses", accessName(kind), port));
         return;
     }
@@ -137,11 +137,6 @@ void PortWatchdog::advance(uint64_t fromMs, uint64_t ms) {
     resets_.push_back(fromMs + remainingMs_);
     running_ = false;
     remainingMs_ = 0;
-}
-
-std::vector<std::string> PortWatchdog::violations() const {
-    std::lock_guard lock(mutex_);
-    return violations_;
 }
 
 std::vector<uint64_t> PortWatchdog::resets() const {

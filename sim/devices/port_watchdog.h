@@ -36,11 +36,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/device.h"
+#include "sim/devices/port_device.h"
 
 namespace sim {
 
-class PortWatchdog : public Device {
+class PortWatchdog : public PortDevice {
 public:
     enum class Access { Read, Write };
     struct PortAccess {
@@ -60,13 +60,9 @@ public:
     // Hardware type "port-watchdog" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "port-watchdog"; }
-    bool claims(uint16_t port) const override;
-    bool cachesDecode() const override { return true; }  // fixed ports
     uint8_t read(uint16_t port) override;
     void write(uint16_t port, uint8_t value) override;
     void advance(uint64_t fromMs, uint64_t ms) override;
-    std::vector<std::string> violations() const override;
     std::vector<uint64_t> resets() const override;
 
     // ---- As a test sees the hardware ----------------------------------
@@ -79,14 +75,12 @@ private:
     void access(Access kind, uint16_t port, uint8_t value);
     bool matches(const std::optional<PortAccess>& action, Access kind, uint16_t port) const;
 
-    mutable std::mutex mutex_;
     Config config_;
     uint8_t count_ = 0;
     bool running_ = false;
     uint64_t remainingMs_ = 0;
     uint32_t starts_ = 0;
     std::vector<uint64_t> resets_;
-    std::vector<std::string> violations_;
 };
 
 }  // namespace sim

@@ -33,7 +33,7 @@ constexpr uint8_t kMonitorData = 0x71;
 // Monitor registers the measuring side owns (driver writes are lost).
 constexpr uint8_t kMonitorReadOnly[] = {0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
                                         0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x99, 0x9A};
-constexpr uint8_t kTachLow[] = {0x28, 0x2A, 0x2C};
+constexpr MonitorSuperIo::FanCount kTachs[] = {{0x28, 0x29, -1}, {0x2A, 0x2B, -1}, {0x2C, 0x2D, -1}};
 constexpr uint8_t kMonitorStart = 0x40;  // bit 0 starts the measuring
 constexpr uint8_t kMonitorSpecial = 0x7C;
 constexpr uint8_t kMonitorSpecialSetup = 0x42;
@@ -50,14 +50,13 @@ bool isGpio(uint8_t offset) { return offset >= kGpioFirst && offset < kGpioFirst
 
 }  // namespace
 
-SCH3114::SCH3114(uint16_t configPort, uint8_t id) : SuperIo(configPort, kKeys, {kRegDeviceId}), id_(id) {
-    file(kGlobal)[kRegDeviceId] = id;
+SCH3114::SCH3114(uint16_t configPort, uint8_t id)
+    : MonitorSuperIo("sch3114", configPort, kKeys, {kRegDeviceId}, id, kTachs, kTempRegs) {
     runtime_[kWdtUnit] = kWdtUnitSeconds;
-    for (uint8_t low : kTachLow) {  // no fan: full-scale count
-        hwm_[low] = 0xFF;
-        hwm_[low + 1] = 0xFF;
+    for (const FanCount& c : kTachs) {  // no fan: full-scale count
+        hwm_[c.low] = 0xFF;
+        hwm_[static_cast<uint8_t>(c.high)] = 0xFF;
     }
-    inputs_.fill(0xFF);  // input pins float high
 }
 
 // ---- Bus side ------------------------------------------------------------------
@@ -92,7 +91,7 @@ void SCH3114::blockWrite(uint16_t offset, uint8_t value) {
 uint8_t SCH3114::runtimeReadLocked(uint8_t offset) const {
     if (isGpio(offset)) {
         const size_t g = offset - kGpioFirst;
-        return static_cast<uint8_t>((runtime_[offset] & outputs_[g]) | (inputs_[g] & ~outputs_[g]));
+        return gpioWires(g);
     }
     return runtime_[offset];
 }
@@ -161,51 +160,26 @@ void SCH3114::advanceLocked(uint64_t fromMs, uint64_t ms) {
 uint8_t SCH3114::hwmReadLocked(uint8_t r) const {
     if (measured_ || !isReading(r)) return measuredLocked(r);
     if (std::find(std::begin(kTempRegs), std::end(kTempRegs), r) != std::end(kTempRegs)) return 0x80;
-    return r >= kTachLow[0] && r <= kTachLow[2] + 1 ? 0xFF : 0x00;
+    return r >= kTachs[0].low && r <= kTachs[2].high ? 0xFF : 0x00;
 }
 
-uint8_t SCH3114::measuredLocked(uint8_t r) const {
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
-        const uint8_t low = kTachLow[fan];
-        if ((r != low && r != low + 1) || !fanRpm_[fan]) continue;
-        uint32_t rpm = *fanRpm_[fan];
-        const uint8_t drive = hwm_[kFanConfig[fan]] & kDriveMask;
-        if (drive == kDriveOff) rpm = 0;
-        if (drive == kDriveDuty) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
-        const uint32_t count = rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, kFanStopped);
-        return static_cast<uint8_t>(r == low ? count : count >> 8);
-    }
-    return hwm_[r];
+uint16_t SCH3114::fanCountAt(size_t fan, uint32_t rpm) const {
+    const uint8_t drive = hwm_[kFanConfig[fan]] & kDriveMask;
+    if (drive == kDriveOff) rpm = 0;
+    if (drive == kDriveDuty) rpm = rpm * hwm_[kFanDuty[fan]] / 255;
+    return static_cast<uint16_t>(rpm == 0 ? kFanStopped : std::min<uint32_t>(kFanClock / rpm, kFanStopped));
 }
 
 // ---- Pins ------------------------------------------------------------------------
 
-std::optional<std::pair<int, int>> SCH3114::parseLine(const std::string& line) const {
-    if (line.size() != 4 || line.rfind("gp", 0) != 0) return std::nullopt;
-    const int group = line[2] - '0';
-    const int pin = line[3] - '0';
-    if (group < 1 || group > kGpioGroups || pin < 0 || pin > 7) return std::nullopt;
-    return std::make_pair(group - 1, pin);
+std::optional<SuperIo::GpioPin> SCH3114::gpioPin(const std::string& line) const {
+    const auto at = splitLine(line, "gp");
+    if (!at || at->first < 1 || at->first > kGpioGroups) return std::nullopt;
+    return GpioPin{static_cast<size_t>(at->first - 1), at->second};
 }
 
-bool SCH3114::setPin(const std::string& line, bool level) {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return false;
-    const auto bit = static_cast<uint8_t>(1u << at->second);
-    uint8_t& in = inputs_[static_cast<size_t>(at->first)];
-    in = static_cast<uint8_t>(level ? in | bit : in & ~bit);
-    return true;
-}
-
-std::optional<bool> SCH3114::pin(const std::string& line) const {
-    std::lock_guard lock(mutex_);
-    auto at = parseLine(line);
-    if (!at) return std::nullopt;
-    const auto g = static_cast<size_t>(at->first);
-    const auto bit = static_cast<uint8_t>(1u << at->second);
-    const bool output = (outputs_[g] & bit) != 0;
-    return ((output ? runtime_[kGpioFirst + g] : inputs_[g]) & bit) != 0;
+uint8_t SCH3114::gpioWires(size_t group) const {
+    return wires(group, outputs_[group], runtime_[kGpioFirst + group]);
 }
 
 // ---- Test and board side -------------------------------------------------------
@@ -220,22 +194,8 @@ void SCH3114::setRuntime(uint8_t offset, uint8_t value) {
     if (offset < kRuntimeSize) runtime_[offset] = value;
 }
 
-uint8_t SCH3114::hwm(uint8_t r) const {
-    std::lock_guard lock(mutex_);
-    return measuredLocked(r);
-}
-
-void SCH3114::setHwm(uint8_t r, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
-        if (r == kTachLow[fan] || r == kTachLow[fan] + 1) fanRpm_[fan].reset();
+void SCH3114::hwmPreset(uint8_t r, uint8_t value) {
     if (r == kMonitorStart && (value & 1) != 0) measured_ = true;  // the firmware started it
-    hwm_[r] = value;
-}
-
-void SCH3114::setTemperature(int sensor, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    if (sensor >= 1 && sensor <= 3) hwm_[kTempRegs[sensor - 1]] = value;
 }
 
 void SCH3114::setGpioOutputs(int group, uint8_t pins) {
@@ -270,7 +230,7 @@ std::unique_ptr<Device> SCH3114::fromBoard(const nlohmann::json& entry, const st
         if (group == 0) throw BoardError(fmt::format("{}: gpio_outputs: groups are numbered 1 to 6", where));
         chip->setGpioOutputs(static_cast<int>(group), static_cast<uint8_t>(pins));
     });
-    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

@@ -45,41 +45,26 @@
 // monitor runs (0x40 bit 0 set).
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <utility>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
 
-class SCH3114 : public SuperIo {
+class SCH3114 : public MonitorSuperIo {
 public:
     SCH3114(uint16_t configPort, uint8_t id);
     // Hardware type "sch3114" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
-
-    std::string type() const override { return "sch3114"; }
-    bool setPin(const std::string& line, bool level) override;
-    std::optional<bool> pin(const std::string& line) const override;
 
     // ---- The chip's state as a test or board file sees it ---------------
     // Runtime block registers by offset, as a read at the block would see
     // them (the monitor pair excepted: use hwm/setHwm).
     uint8_t runtime(uint8_t offset) const;
     void setRuntime(uint8_t offset, uint8_t value);
-    uint8_t hwm(uint8_t r) const;  // as the monitor's data port reads it once the monitor was started
-    void setHwm(uint8_t r, uint8_t value);
-    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..3
-    void setTemperature(int sensor, uint8_t value);                            // sensor 1..3
-    void setGpioOutputs(int group, uint8_t pins);                              // group 1..6: 1 = output
+    // Monitor registers: hwm/setHwm (as the data port reads them once the
+    // monitor was started), fans 1..3 and temperatures 1..3.
+    void setGpioOutputs(int group, uint8_t pins);         // group 1..6: 1 = output
     uint16_t runtimeBase() const { return blockBase(); }  // 0 while the block does not decode
-    uint8_t id() const { return id_; }
+    uint8_t id() const { return static_cast<uint8_t>(chipId()); }
 
 private:
     Block blockLocked() const override;
@@ -93,25 +78,20 @@ private:
     void monitorWriteLocked(uint8_t r, uint8_t value);
     static bool isReading(uint8_t r);
     uint8_t hwmReadLocked(uint8_t r) const;
-    uint8_t measuredLocked(uint8_t r) const;
-    std::optional<std::pair<int, int>> parseLine(const std::string& line) const;
-
-    const uint8_t id_;
+    uint16_t fanCountAt(size_t fan, uint32_t rpm) const override;
+    void hwmPreset(uint8_t r, uint8_t value) override;
+    std::optional<GpioPin> gpioPin(const std::string& line) const override;
+    uint8_t gpioWires(size_t group) const override;
 
     // Runtime block (offsets 0x00-0x7F), GPIO pins and watchdog.
     std::array<uint8_t, 128> runtime_{};
-    std::array<uint8_t, 6> outputs_{};  // per group: pins the firmware made outputs
-    std::array<uint8_t, 6> inputs_{};   // per group: levels outside drives
-    WatchdogClock clock_;
+    std::array<uint8_t, 6> outputs_{};       // per group: pins the firmware made outputs
     std::array<bool, 2> wdtSetupWritten_{};  // 0x67, 0x68
 
     // Hardware monitor.
-    uint8_t hwmIndex_ = 0;
     bool hwmIndexFresh_ = false;  // an index write awaits its data access
-    RegFile hwm_{};
-    std::array<std::optional<uint32_t>, 3> fanRpm_{};
-    bool measured_ = false;      // 0x40 bit 0 was set: the readings are live
-    bool specialSetUp_ = false;  // 0x7C written with 0x42
+    bool measured_ = false;       // 0x40 bit 0 was set: the readings are live
+    bool specialSetUp_ = false;   // 0x7C written with 0x42
     bool readingReported_ = false;
 };
 

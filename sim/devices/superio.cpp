@@ -9,8 +9,17 @@ constexpr uint8_t kRegBaseHigh = 0x60;
 constexpr uint8_t kRegBaseLow = 0x61;
 }  // namespace
 
-SuperIo::SuperIo(uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> readOnly)
-    : indexPort_(configPort), config_(configPort, keys, violations_), readOnly_(readOnly) {}
+SuperIo::SuperIo(const char* type, uint16_t configPort, const SioKeys& keys,
+                 std::initializer_list<uint8_t> idRegs, uint16_t chipId)
+    : indexPort_(configPort),
+      chipId_(chipId),
+      config_(configPort, keys, violations_),
+      type_(type),
+      readOnly_(idRegs) {
+    gpioInputs_.fill(0xFF);  // input pins float high
+    size_t shift = 8 * idRegs.size();
+    for (uint8_t r : idRegs) file(kGlobal)[r] = static_cast<uint8_t>(chipId >> (shift -= 8));
+}
 
 // ---- Bus side ------------------------------------------------------------------
 
@@ -21,14 +30,12 @@ bool SuperIo::claims(uint16_t port) const {
 }
 
 uint8_t SuperIo::read(uint16_t port) {
-    std::lock_guard lock(mutex_);
     if (port == indexPort_) return config_.readIndex();
     if (port == indexPort_ + 1) return dataRead();
     return blockRead(blockOffset(block_.base, port));
 }
 
 void SuperIo::write(uint16_t port, uint8_t value) {
-    std::lock_guard lock(mutex_);
     if (port == indexPort_) return indexWrite(value);
     if (port == indexPort_ + 1) return dataWrite(value);
     blockWrite(blockOffset(block_.base, port), value);
@@ -89,6 +96,30 @@ std::vector<uint64_t> SuperIo::resets() const {
 
 // ---- Test and board side -------------------------------------------------------
 
+bool SuperIo::setPin(const std::string& line, bool level) {
+    std::lock_guard lock(mutex_);
+    const auto at = gpioPin(line);
+    if (!at) return false;
+    uint8_t& in = gpioInputs_[at->group];
+    in = static_cast<uint8_t>(level ? in | at->bit : in & ~at->bit);
+    return true;
+}
+
+std::optional<bool> SuperIo::pin(const std::string& line) const {
+    std::lock_guard lock(mutex_);
+    const auto at = gpioPin(line);
+    if (!at) return std::nullopt;
+    return (gpioWires(at->group) & at->bit) != 0;
+}
+
+std::optional<std::pair<int, uint8_t>> SuperIo::splitLine(const std::string& line, const char* prefix) {
+    const size_t n = std::char_traits<char>::length(prefix);
+    if (line.size() != n + 2 || line.compare(0, n, prefix) != 0) return std::nullopt;
+    const int pin = line[n + 1] - '0';
+    if (pin < 0 || pin > 7) return std::nullopt;
+    return std::make_pair(line[n] - '0', static_cast<uint8_t>(1u << pin));
+}
+
 uint8_t SuperIo::reg(int device, uint8_t r) const {
     std::lock_guard lock(mutex_);
     return file(device)[r];
@@ -110,6 +141,48 @@ bool SuperIo::configOpen() const {
 uint16_t SuperIo::blockBase() const {
     std::lock_guard lock(mutex_);
     return blockBaseLocked();
+}
+
+// ---- Hardware monitor ------------------------------------------------------------
+
+MonitorSuperIo::MonitorSuperIo(const char* type, uint16_t configPort, const SioKeys& keys,
+                               std::initializer_list<uint8_t> idRegs, uint16_t chipId,
+                               std::span<const FanCount> fanCounts, std::span<const uint8_t> temperatures)
+    : SuperIo(type, configPort, keys, idRegs, chipId), fanCounts_(fanCounts), temperatures_(temperatures) {}
+
+uint8_t MonitorSuperIo::measuredLocked(uint8_t r, int bank) const {
+    for (size_t fan = 0; fan < fanCounts_.size(); ++fan) {
+        const FanCount& c = fanCounts_[fan];
+        if (!c.holds(r, bank) || !fanRpm_[fan]) continue;
+        const uint16_t count = fanCountAt(fan, *fanRpm_[fan]);
+        return static_cast<uint8_t>(r == c.high ? count >> 8 : count);
+    }
+    return hwmCellValue(r, bank);
+}
+
+uint8_t MonitorSuperIo::hwm(uint8_t r, int bank) const {
+    std::lock_guard lock(mutex_);
+    return measuredLocked(r, bank);
+}
+
+void MonitorSuperIo::setHwm(uint8_t r, uint8_t value, int bank) {
+    std::lock_guard lock(mutex_);
+    for (size_t fan = 0; fan < fanCounts_.size(); ++fan)
+        if (fanCounts_[fan].holds(r, bank)) fanRpm_[fan].reset();
+    hwmPreset(r, value);
+    hwmCell(r, bank) = value;
+}
+
+void MonitorSuperIo::setFanRpm(int fan, uint32_t rpm) {
+    std::lock_guard lock(mutex_);
+    if (fan >= 1 && static_cast<size_t>(fan) <= fanCounts_.size())
+        fanRpm_[static_cast<size_t>(fan - 1)] = rpm;
+}
+
+void MonitorSuperIo::setTemperature(int sensor, uint8_t value) {
+    std::lock_guard lock(mutex_);
+    if (sensor >= 1 && static_cast<size_t>(sensor) <= temperatures_.size())
+        hwm_[temperatures_[static_cast<size_t>(sensor - 1)]] = value;
 }
 
 // ---- Board file ------------------------------------------------------------------

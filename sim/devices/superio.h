@@ -35,11 +35,14 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/board.h"
 #include "sim/device.h"
+#include "sim/devices/countdown.h"
 #include "sim/devices/sio_config_mode.h"
 
 namespace sim {
@@ -74,6 +77,7 @@ class SuperIo : public Device {
 public:
     static constexpr int kGlobal = SioRegisterFiles::kGlobal;  // register file of the global registers
 
+    std::string type() const final { return type_; }
     bool claims(uint16_t port) const override;
     bool cachesDecode() const override { return true; }
     uint8_t read(uint16_t port) override;
@@ -81,6 +85,11 @@ public:
     void advance(uint64_t fromMs, uint64_t ms) override;
     std::vector<std::string> violations() const override;
     std::vector<uint64_t> resets() const override;
+    // GPIO lines by the chip's own names for them (none on a chip without
+    // GPIO). setPin drives the level an input pin sees from outside; pin
+    // gives the level on the wire.
+    bool setPin(const std::string& line, bool level) final;
+    std::optional<bool> pin(const std::string& line) const final;
 
     // ---- The chip's state as a test or board file sees it ---------------
     // Configuration registers: kGlobal or a logical device number. The ID
@@ -89,6 +98,7 @@ public:
     void setReg(int device, uint8_t r, uint8_t value);
     bool configOpen() const;
     uint16_t blockBase() const;  // 0 while the chip's block does not decode
+    uint16_t chipId() const { return chipId_; }
 
 protected:
     using RegFile = SioRegisterFiles::RegFile;
@@ -101,7 +111,10 @@ protected:
     static Block monitorPair(uint16_t base) { return Block{base, 5, 2}; }
 
     // `idRegs`: the global registers that hold the chip's ID (read-only).
-    SuperIo(uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> idRegs);
+    // `type`: the chip's hardware type in board files. `idRegs`: the global
+    // registers that hold `chipId` (read-only), the high byte first.
+    SuperIo(const char* type, uint16_t configPort, const SioKeys& keys, std::initializer_list<uint8_t> idRegs,
+            uint16_t chipId);
 
     // ---- Hooks, under the lock ------------------------------------------
     // The register block as the registers place it now.
@@ -128,6 +141,21 @@ protected:
         (void)device;
         (void)r;
     }
+    // The GPIO pin a line names: its group (from 0) and its bit; none when
+    // the chip has no such line.
+    struct GpioPin {
+        size_t group;
+        uint8_t bit;
+    };
+    virtual std::optional<GpioPin> gpioPin(const std::string& line) const {
+        (void)line;
+        return std::nullopt;
+    }
+    // The levels on a group's wires (see wires() below).
+    virtual uint8_t gpioWires(size_t group) const {
+        (void)group;
+        return 0xFF;
+    }
     // Virtual time for the chip's watchdog.
     virtual void advanceLocked(uint64_t fromMs, uint64_t ms) {
         (void)fromMs;
@@ -143,27 +171,100 @@ protected:
     // Re-reads blockLocked() and tells the bus when the block moved.
     void refreshDecode();
     void violation(std::string what) { violations_.push_back(std::move(what)); }
+    // A line named `prefix`, a group digit and a pin digit (0..7): the group
+    // digit's value and the pin's bit.
+    static std::optional<std::pair<int, uint8_t>> splitLine(const std::string& line, const char* prefix);
+    // A group's wires: the latch on output pins, on input pins the levels
+    // outside drives (they float high until set).
+    uint8_t wires(size_t group, uint8_t outputs, uint8_t latch) const {
+        return static_cast<uint8_t>((latch & outputs) | (gpioInputs_[group] & ~outputs));
+    }
     void boardReset(uint64_t atMs) { resets_.push_back(atMs); }
     uint16_t blockBaseLocked() const { return block_.size == 0 ? 0 : block_.base; }
-    // A fan (1..N) given a speed in rpm; others are left.
-    template <size_t N>
-    void setFanRpmIn(std::array<std::optional<uint32_t>, N>& rpms, int fan, uint32_t rpm) {
-        std::lock_guard lock(mutex_);
-        if (fan >= 1 && fan <= static_cast<int>(N)) rpms[static_cast<size_t>(fan - 1)] = rpm;
-    }
 
-    mutable std::mutex mutex_;
     const uint16_t indexPort_;
+    const uint16_t chipId_;
     SioConfigMode config_;
+    WatchdogClock clock_;                // every chip has a watchdog
+    std::array<uint8_t, 9> gpioInputs_;  // per GPIO group: levels outside drives
 
 private:
     bool readOnly(uint8_t r) const;
+
+    const char* const type_;
 
     std::vector<std::string> violations_;  // config_ adds its own here, in order
     SioRegisterFiles regs_;
     std::vector<uint8_t> readOnly_;
     Block block_;
     std::vector<uint64_t> resets_;
+};
+
+// A chip with a hardware monitor: its registers (behind an index/data
+// pair), fans whose counts follow the speed a test or board file gives them,
+// and temperature readings. A raw value stored in a fan's count replaces the
+// speed given to that fan.
+class MonitorSuperIo : public SuperIo {
+public:
+    static constexpr size_t kMaxFans = 5;
+    // Where a fan's count reads: its low byte and, for a 16-bit count, its
+    // high byte (-1: an 8-bit count), in one bank (-1: in any).
+    struct FanCount {
+        uint8_t low;
+        int high;
+        int bank;
+        bool holds(uint8_t r, int inBank) const {
+            return (r == low || r == high) && (bank < 0 || bank == inBank);
+        }
+    };
+
+    // Monitor registers as measured. `bank` matters only for the registers
+    // of a chip that banks some (W83627's 0x50..0x5F).
+    uint8_t hwm(uint8_t r, int bank = 0) const;
+    void setHwm(uint8_t r, uint8_t value, int bank = 0);
+    void setFanRpm(int fan, uint32_t rpm);           // fan 1..fans(); others are left
+    void setTemperature(int sensor, uint8_t value);  // sensor 1..temperatures(); others are left
+    size_t fans() const { return fanCounts_.size(); }
+    size_t temperatures() const { return temperatures_.size(); }
+    // Base of the register block the monitor is reached through; 0 while it
+    // does not decode.
+    uint16_t monitorBase() const { return blockBase(); }
+
+protected:
+    MonitorSuperIo(const char* type, uint16_t configPort, const SioKeys& keys,
+                   std::initializer_list<uint8_t> idRegs, uint16_t chipId,
+                   std::span<const FanCount> fanCounts, std::span<const uint8_t> temperatures);
+
+    // ---- Hooks, under the lock ------------------------------------------
+    // The count fan `fan` (from 0) shows running at `rpm`, by the chip's
+    // clock, divisor and fan control.
+    virtual uint16_t fanCountAt(size_t fan, uint32_t rpm) const = 0;
+    // A register's cell, and what it holds; a chip with banks overrides both.
+    virtual uint8_t& hwmCell(uint8_t r, int bank) {
+        (void)bank;
+        return hwm_[r];
+    }
+    virtual uint8_t hwmCellValue(uint8_t r, int bank) const {
+        (void)bank;
+        return hwm_[r];
+    }
+    // A register set from outside, before it is stored.
+    virtual void hwmPreset(uint8_t r, uint8_t value) {
+        (void)r;
+        (void)value;
+    }
+
+    // A register as measured: a fan's count where the fan was given a speed,
+    // else the cell.
+    uint8_t measuredLocked(uint8_t r, int bank = 0) const;
+
+    uint8_t hwmIndex_ = 0;
+    RegFile hwm_{};
+
+private:
+    std::span<const FanCount> fanCounts_;
+    std::span<const uint8_t> temperatures_;
+    std::array<std::optional<uint32_t>, kMaxFans> fanRpm_{};
 };
 
 // ---- Board file ------------------------------------------------------------------
@@ -188,10 +289,10 @@ void superIoNumbered(const nlohmann::json* items, const std::string& where, cons
     }
 }
 
-// The presets a chip has: "config" always, "hwm", "fan_rpm" (fans 1 to
-// `fans`), "temperature" and "pins" where the chip has such things.
+// The presets a chip has: "config" always, "hwm", "fan_rpm", "temperature"
+// and "pins" where the chip has such things.
 template <typename Chip>
-void applySuperIoPresets(Chip& chip, const nlohmann::json& entry, const std::string& where, uint32_t fans) {
+void applySuperIoPresets(Chip& chip, const nlohmann::json& entry, const std::string& where) {
     if (auto* config = superIoObject(entry, "config", where)) {
         for (auto& [device, regs] : config->items()) {
             const std::string at = fmt::format("{}: config {}", where, device);
@@ -210,12 +311,15 @@ void applySuperIoPresets(Chip& chip, const nlohmann::json& entry, const std::str
                             static_cast<uint8_t>(boardNumber(v, where + ": hwm " + r, 0xFF)));
     }
     if constexpr (requires { chip.setFanRpm(1, uint32_t{}); })
-        superIoNumbered(superIoObject(entry, "fan_rpm", where), where, "fan_rpm", fans, 100000,
+        superIoNumbered(superIoObject(entry, "fan_rpm", where), where, "fan_rpm",
+                        static_cast<uint32_t>(chip.fans()), 100000,
                         [&](int fan, uint32_t rpm) { chip.setFanRpm(fan, rpm); });
     if constexpr (requires { chip.setTemperature(1, uint8_t{}); })
-        superIoNumbered(
-            superIoObject(entry, "temperature", where), where, "temperature", 3, 0xFF,
-            [&](int sensor, uint32_t v) { chip.setTemperature(sensor, static_cast<uint8_t>(v)); });
+        if (chip.temperatures() != 0)
+            superIoNumbered(superIoObject(entry, "temperature", where), where, "temperature",
+                            static_cast<uint32_t>(chip.temperatures()), 0xFF, [&](int sensor, uint32_t v) {
+                                chip.setTemperature(sensor, static_cast<uint8_t>(v));
+                            });
     if (auto* pins = superIoObject(entry, "pins", where))
         for (auto& [line, level] : pins->items())
             if (!chip.setPin(line, boardNumber(level, where + ": pins " + line, 1) != 0))

@@ -40,18 +40,16 @@ struct BankedReading {
 constexpr BankedReading kBankedReadOnly[] = {{5, 0x50}, {5, 0x51}, {5, 0x52},
                                              {5, 0x53}, {1, 0x50}, {2, 0x50}};
 
-// Fan count register (and its bank, -1 for any) and divisor bits by fan:
+// Fan count registers (8-bit; the fifth in bank 5) and divisor bits by fan:
 // bits 1..0 of the exponent from (lowReg >> lowShift), bit 2 from
 // (highReg >> highBit); bank-0 registers for 0x59 and 0x5D.
-struct FanRegs {
-    uint8_t count;
-    int bank;
+constexpr MonitorSuperIo::FanCount kFanCounts[] = {
+    {0x28, -1, -1}, {0x29, -1, -1}, {0x2A, -1, -1}, {0x3F, -1, -1}, {0x53, -1, 5}};
+struct FanDivisor {
     uint8_t lowReg, lowShift, highReg, highBit;
 };
-constexpr FanRegs kFans[] = {
-    {0x28, -1, 0x47, 4, 0x5D, 5}, {0x29, -1, 0x47, 6, 0x5D, 6}, {0x2A, -1, 0x4B, 6, 0x5D, 7},
-    {0x3F, -1, 0x59, 0, 0x4C, 7}, {0x53, 5, 0x59, 2, 0x59, 7},
-};
+constexpr FanDivisor kFanDivisors[] = {
+    {0x47, 4, 0x5D, 5}, {0x47, 6, 0x5D, 6}, {0x4B, 6, 0x5D, 7}, {0x59, 0, 0x4C, 7}, {0x59, 2, 0x59, 7}};
 // Fan control: a fan whose mode bits are all clear runs at the duty its
 // output register gives (0xFF full speed, the power-on value).
 struct FanDuty {
@@ -70,15 +68,12 @@ bool bankExists(int bank) {
 }  // namespace
 
 W83627::W83627(uint16_t configPort, uint8_t chipId)
-    : SuperIo(configPort, kKeys, {kRegId}),
-      chipId_(chipId),
+    : MonitorSuperIo("w83627", configPort, kKeys, {kRegId}, chipId, kFanCounts, {}),
       wdt_(chipId == 0x60 || chipId == 0x68 ? WdtRegs{0xF3, 0xF4, 0xF5, 0x04}
                                             : WdtRegs{0xF5, 0xF6, 0xF7, 0x08}) {
-    file(kGlobal)[kRegId] = chipId;
     for (int bank : kBanks) bankHeld_[static_cast<size_t>(bank)] = true;
-    for (const FanRegs& f : kFans) hwmCell(f.count, f.bank < 0 ? 0 : f.bank) = kFanNoReading;
+    for (const FanCount& c : kFanCounts) hwmCell(c.low, c.bank < 0 ? 0 : c.bank) = kFanNoReading;
     for (const FanDuty& d : kFanDuty) hwm_[d.output] = 0xFF;
-    for (const GpioGroup& g : kGpioGroups) inputs_[g.group] = 0xFF;  // input pins float high
 }
 
 const W83627::GpioGroup W83627::kGpioGroups[] = {{1, 7, 0xF0, 0xF1}, {6, 7, 0xF4, 0xF5}, {2, 9, 0xE4, 0xE5}};
@@ -93,7 +88,7 @@ SuperIo::Block W83627::blockLocked() const {
 uint8_t W83627::blockRead(uint16_t offset) {
     if (offset == 5) return hwmIndex_;
     hwmAccess(hwmIndex_);
-    return hwmReadLocked(hwmIndex_, hwm_[kHwmBankSelect] & kHwmBankMask);
+    return measuredLocked(hwmIndex_, hwm_[kHwmBankSelect] & kHwmBankMask);
 }
 
 void W83627::blockWrite(uint16_t offset, uint8_t value) {
@@ -135,10 +130,7 @@ const W83627::GpioGroup* W83627::gpioAt(int device, uint8_t r) const {
 
 uint8_t W83627::deviceRead(int device, uint8_t r) {
     const RegFile& f = file(device);
-    if (const GpioGroup* g = gpioAt(device, r)) {
-        const uint8_t inputs = f[g->direction];
-        return static_cast<uint8_t>((f[r] & ~inputs) | (inputs_.at(g->group) & inputs));
-    }
+    if (const GpioGroup* g = gpioAt(device, r)) return gpioWires(static_cast<size_t>(g - kGpioGroups));
     return f[r];
 }
 
@@ -186,71 +178,36 @@ uint8_t W83627::hwmCellValue(uint8_t r, int bank) const {
 uint8_t W83627::fanDivisorLocked(int fan) const {
     // IDs 0x60 and 0xA2 have no divisor bits for fan 3: it counts undivided.
     if (fan == 2 && (chipId_ == 0x60 || chipId_ == 0xA2)) return 1;
-    const FanRegs& f = kFans[fan];
+    const FanDivisor& f = kFanDivisors[fan];
     const unsigned exponent =
         (hwmCellValue(f.lowReg, 0) >> f.lowShift & 3u) | (hwmCellValue(f.highReg, 0) >> f.highBit & 1u) << 2;
     return static_cast<uint8_t>(1u << exponent);
 }
 
-uint8_t W83627::hwmReadLocked(uint8_t r, int bank) const {
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan) {
-        const FanRegs& f = kFans[fan];
-        if (r != f.count || (f.bank >= 0 && f.bank != bank) || !fanRpm_[fan]) continue;
-        uint32_t rpm = *fanRpm_[fan];
-        if (fan < std::size(kFanDuty) && (hwm_[kFanDuty[fan].mode] & kFanDuty[fan].modeBits) == 0)
-            rpm = rpm * hwm_[kFanDuty[fan].output] / 255;
-        const uint32_t perCount = rpm * fanDivisorLocked(static_cast<int>(fan));
-        const uint32_t count = perCount == 0 ? kFanNoReading : kFanClock / perCount;
-        return static_cast<uint8_t>(std::min<uint32_t>(count, kFanNoReading));
-    }
-    return hwmCellValue(r, bank);
+uint16_t W83627::fanCountAt(size_t fan, uint32_t rpm) const {
+    if (fan < std::size(kFanDuty) && (hwm_[kFanDuty[fan].mode] & kFanDuty[fan].modeBits) == 0)
+        rpm = rpm * hwm_[kFanDuty[fan].output] / 255;
+    const uint32_t perCount = rpm * fanDivisorLocked(static_cast<int>(fan));
+    const uint32_t count = perCount == 0 ? kFanNoReading : kFanClock / perCount;
+    return static_cast<uint16_t>(std::min<uint32_t>(count, kFanNoReading));
 }
 
 // ---- Pins ------------------------------------------------------------------------
 
-const W83627::GpioGroup* W83627::parseLine(const std::string& line, int* pin) const {
-    if (line.size() != 6 || line.rfind("gpio", 0) != 0) return nullptr;
-    *pin = line[5] - '0';
-    if (*pin < 0 || *pin > 7) return nullptr;
-    for (const GpioGroup& g : kGpioGroups)
-        if (line[4] - '0' == g.group) return &g;
-    return nullptr;
+// Groups by the order of kGpioGroups; a line names its group by number.
+std::optional<SuperIo::GpioPin> W83627::gpioPin(const std::string& line) const {
+    const auto at = splitLine(line, "gpio");
+    if (!at) return std::nullopt;
+    for (size_t i = 0; i < std::size(kGpioGroups); ++i)
+        if (kGpioGroups[i].group == at->first) return GpioPin{i, at->second};
+    return std::nullopt;
 }
 
-bool W83627::setPin(const std::string& line, bool level) {
-    std::lock_guard lock(mutex_);
-    int pinNo = 0;
-    const GpioGroup* g = parseLine(line, &pinNo);
-    if (g == nullptr) return false;
-    uint8_t& in = inputs_[g->group];
-    const uint8_t bit = static_cast<uint8_t>(1u << pinNo);
-    in = static_cast<uint8_t>(level ? in | bit : in & ~bit);
-    return true;
-}
-
-std::optional<bool> W83627::pin(const std::string& line) const {
-    std::lock_guard lock(mutex_);
-    int pinNo = 0;
-    const GpioGroup* g = parseLine(line, &pinNo);
-    if (g == nullptr) return std::nullopt;
-    const RegFile& f = file(g->device);
-    const uint8_t bit = static_cast<uint8_t>(1u << pinNo);
-    const bool input = (f[g->direction] & bit) != 0;
-    return ((input ? inputs_.at(g->group) : f[g->data]) & bit) != 0;
-}
-
-// ---- Test and board side -------------------------------------------------------
-
-uint8_t W83627::hwm(uint8_t r, int bank) const {
-    std::lock_guard lock(mutex_);
-    return hwmReadLocked(r, bank);
-}
-
-void W83627::setHwm(uint8_t r, uint8_t value, int bank) {
-    std::lock_guard lock(mutex_);
-    for (size_t fan = 0; fan < fanRpm_.size(); ++fan)  // a raw count replaces the fan's speed
-        if (r == kFans[fan].count && (kFans[fan].bank < 0 || kFans[fan].bank == bank)) fanRpm_[fan].reset();
-    hwmCell(r, bank) = value;
+// A set selection bit makes the pin an input.
+uint8_t W83627::gpioWires(size_t group) const {
+    const GpioGroup& g = kGpioGroups[group];
+    const RegFile& f = file(g.device);
+    return wires(group, static_cast<uint8_t>(~f[g.direction]), f[g.data]);
 }
 
 // ---- Board file ------------------------------------------------------------------
@@ -284,7 +241,7 @@ std::unique_ptr<Device> W83627::fromBoard(const nlohmann::json& entry, const std
         }
     }
     // After the banks: a speed given in "fan_rpm" wins over a raw count.
-    applySuperIoPresets(*chip, entry, where, static_cast<uint32_t>(chip->fanRpm_.size()));
+    applySuperIoPresets(*chip, entry, where);
     return chip;
 }
 

@@ -52,36 +52,19 @@
 // selected.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <map>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-
-#include "sim/devices/countdown.h"
 #include "sim/devices/superio.h"
 
 namespace sim {
 
-class W83627 : public SuperIo {
+class W83627 : public MonitorSuperIo {
 public:
     W83627(uint16_t configPort, uint8_t chipId);
     // Hardware type "w83627" of the board file.
     static std::unique_ptr<Device> fromBoard(const nlohmann::json& entry, const std::string& where);
 
-    std::string type() const override { return "w83627"; }
-    bool setPin(const std::string& line, bool level) override;
-    std::optional<bool> pin(const std::string& line) const override;
-
     // ---- The chip's state as a test or board file sees it ---------------
-    // Monitor registers; `bank` matters for 0x50..0x5F only.
-    uint8_t hwm(uint8_t r, int bank = 0) const;
-    void setHwm(uint8_t r, uint8_t value, int bank = 0);
-    void setFanRpm(int fan, uint32_t rpm) { setFanRpmIn(fanRpm_, fan, rpm); }  // fan 1..5
-    uint16_t monitorBase() const { return blockBase(); }  // 0 while the monitor does not decode
-    uint8_t chipId() const { return chipId_; }
+    // Monitor registers: hwm/setHwm (`bank` matters for 0x50..0x5F only)
+    // and fans 1..5.
 
 private:
     struct WdtRegs {
@@ -102,31 +85,24 @@ private:
     void preset(int device, uint8_t r) override;
     void advanceLocked(uint64_t fromMs, uint64_t ms) override;
 
-    uint8_t& hwmCell(uint8_t r, int bank);
-    uint8_t hwmCellValue(uint8_t r, int bank) const;
-    uint8_t hwmReadLocked(uint8_t r, int bank) const;
+    uint8_t& hwmCell(uint8_t r, int bank) override;
+    uint8_t hwmCellValue(uint8_t r, int bank) const override;
+    uint16_t fanCountAt(size_t fan, uint32_t rpm) const override;
     void hwmAccess(uint8_t r);
     uint8_t fanDivisorLocked(int fan) const;
     const GpioGroup* gpioAt(int device, uint8_t r) const;
-    const GpioGroup* parseLine(const std::string& line, int* pin) const;
+    std::optional<GpioPin> gpioPin(const std::string& line) const override;
+    uint8_t gpioWires(size_t group) const override;
     uint64_t watchdogUnitMs() const;  // 0 while it does not count
     void watchdogTick(uint64_t nowMs);
 
-    const uint8_t chipId_;
     const WdtRegs wdt_;
 
-    // Hardware monitor: registers outside 0x50..0x5F, and the banks.
-    uint8_t hwmIndex_ = 0;
-    RegFile hwm_{};
+    // Hardware monitor: the banks (hwm_ holds the registers outside 0x50..0x5F).
     std::array<std::array<uint8_t, 16>, 8> banks_{};  // by the three bank-select bits
     std::array<bool, 8> bankHeld_{};                  // a bank is there once it held a value
-    std::array<std::optional<uint32_t>, 5> fanRpm_{};
-
-    // GPIO: levels outside drives onto the pins, by group number.
-    std::map<int, uint8_t> inputs_;
 
     // Watchdog.
-    WatchdogClock clock_;
     bool statusFromTimeout_ = false;  // the status bit was set by a time-out of this run
 };
 
