@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sim/wide.h"
+#include "zorvik/registry.h"
 
 // Bounds of the section that holds the driver's global variables.
 extern "C" char __start_zrvstate[] __attribute__((weak));
@@ -371,7 +372,7 @@ std::vector<std::string> Machine::ioViolations() const {
 
 namespace {
 constexpr uint16_t kFirstBoardPort = 0x100;  // below: the PC's DMA, PIC, PIT, keyboard, RTC, POST ports
-const char kRegistryRoot[] = "\\Registry\\Machine\\Software\\Varnel\\Zorvik\\";
+const char kRegistryRoot[] = ZRV_REG_ROOT_KERNEL;
 
 // Registry values that name ports for the port back-ends. A watchdog action
 // keeps its port in bits 0..14 when bit 15 asks for a write.
@@ -381,12 +382,18 @@ struct PortValue {
     bool action;
 };
 constexpr PortValue kPortValues[] = {
-    {"WDT", "Start", true},           {"WDT", "Stop", true},
-    {"WDT", "Reset", true},           {"WDT", "Timeout", false},
-    {"DIO", "IOBaseIn", false},       {"DIO", "IOBaseOut", false},
-    {"DIO", "IOBaseIn2", false},      {"DIO", "IOBaseOut2", false},
-    {"DIO", "CDPort", false},         {"DIO", "CDOutPort", false},
-    {"DIO", "SpecificMaskIo", false}, {"DIO", "SpecificDataIo", false},
+    {ZRV_REG_KEY_WDT, ZRV_REG_START, true},
+    {ZRV_REG_KEY_WDT, ZRV_REG_STOP, true},
+    {ZRV_REG_KEY_WDT, ZRV_REG_RESET, true},
+    {ZRV_REG_KEY_WDT, ZRV_REG_TIMEOUT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN2, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT2, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_CD_PORT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_CD_OUT_PORT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_MASK_IO, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_DATA_IO, false},
 };
 }  // namespace
 
@@ -397,7 +404,7 @@ bool Machine::pcPortGuarded(uint16_t port) const {
         const RegValue* v = registry_.find(std::string(kRegistryRoot) + p.key, p.name);
         if (v == nullptr || v->type != kRegDword || v->data.size() < 2) continue;
         const uint16_t named = static_cast<uint16_t>(v->data[0] | v->data[1] << 8);
-        if (named == port || (p.action && (named & 0x7FFF) == port)) return false;
+        if (named == port || (p.action && (named & ZRV_PORT_ACTION_PORT_MASK) == port)) return false;
     }
     return true;
 }
