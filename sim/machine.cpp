@@ -381,20 +381,16 @@ struct PortValue {
     const char* name;
     bool action;
 };
+// clang-format off
 constexpr PortValue kPortValues[] = {
-    {ZRV_REG_KEY_WDT, ZRV_REG_START, true},
-    {ZRV_REG_KEY_WDT, ZRV_REG_STOP, true},
-    {ZRV_REG_KEY_WDT, ZRV_REG_RESET, true},
-    {ZRV_REG_KEY_WDT, ZRV_REG_TIMEOUT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN2, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT2, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_CD_PORT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_CD_OUT_PORT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_MASK_IO, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_DATA_IO, false},
+    {ZRV_REG_KEY_WDT, ZRV_REG_START, true},             {ZRV_REG_KEY_WDT, ZRV_REG_STOP, true},
+    {ZRV_REG_KEY_WDT, ZRV_REG_RESET, true},             {ZRV_REG_KEY_WDT, ZRV_REG_TIMEOUT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN, false},       {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN2, false},      {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT2, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_CD_PORT, false},          {ZRV_REG_KEY_DIO, ZRV_REG_CD_OUT_PORT, false},
+    {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_MASK_IO, false}, {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_DATA_IO, false},
 };
+// clang-format on
 }  // namespace
 
 // Whether an access nothing decoded at `port` breaks the board's rule.

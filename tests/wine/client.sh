@@ -15,10 +15,7 @@
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
 version=$1
-testbed_check_builds
-work=$(mktemp -d)
-trap 'testbed_cleanup; rm -rf "$work"' EXIT
-testbed_begin "$work"
+testbed_open
 
 . "$(dirname "$0")/check.sh"
 dir=$WINEPREFIX/drive_c/zorvik-testbed

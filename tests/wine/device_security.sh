@@ -9,10 +9,7 @@
 # there), so that line is shown but not compared.
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
-testbed_check_builds
-work=$(mktemp -d)
-trap 'testbed_cleanup; rm -rf "$work"' EXIT
-testbed_begin "$work"
+testbed_open
 testbed_start_board "$testbed_src/boards/default.json" || exit 1
 testbed_start_session
 testbed_import_registry

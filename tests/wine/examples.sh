@@ -5,14 +5,11 @@
 # driver must break no rule of the hardware.
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
-testbed_check_builds
 for f in zorvik.dll wdt_keepalive.exe dio_lines.exe; do
   [ -f "$ZRV_WINDOWS_BUILD/$f" ] || testbed_die "$ZRV_WINDOWS_BUILD/$f is missing: build the windows-x86 preset"
 done
 expected=$testbed_src/tests/lib/expected
-work=$(mktemp -d)
-trap 'testbed_cleanup; rm -rf "$work"' EXIT
-testbed_begin "$work"
+testbed_open
 testbed_start_board "$testbed_src/boards/default.json" || exit 2
 testbed_start_session
 testbed_import_registry

@@ -9,10 +9,7 @@
 # --leave-running resets the board once the service is gone.
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
-testbed_check_builds
-work=$(mktemp -d)
-trap 'testbed_cleanup; rm -rf "$work"' EXIT
-testbed_begin "$work"
+testbed_open
 
 . "$(dirname "$0")/check.sh"
 board() {  # one request to the board server; prints what follows "ok"

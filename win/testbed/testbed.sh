@@ -197,6 +197,14 @@ testbed_debug_text() {
 }
 
 # Ends whatever is still running; for an EXIT trap.
+# The common start of a Wine test: the builds are there, a work folder
+# (WORK, removed at exit with the session), the prefix set up and locked.
+testbed_open() {
+  testbed_check_builds
+  work=$(mktemp -d)
+  trap 'testbed_cleanup; rm -rf "$work"' EXIT
+  testbed_begin "$work"
+}
 testbed_cleanup() {
   if [ -n "${testbed_board_pid:-}" ]; then kill "$testbed_board_pid" 2>/dev/null || true; fi
   if [ -n "${testbed_hold_pid:-}" ]; then
