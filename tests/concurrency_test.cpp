@@ -173,7 +173,7 @@ Work fanControl(int fans, uint8_t modeByte, int dutyModulo) {
 
 const Row kRows[] = {
     {"F81865",
-     150,
+     2000,
      [](SimBoard& b, std::vector<Pair>&) -> std::function<bool()> {
          auto& chip = b.attach(std::make_unique<sim::F81865>(0x2E, 0x1010));
          chip.setReg(4, 0x60, 0x0A);
@@ -194,7 +194,7 @@ const Row kRows[] = {
       fanControl(3, 1, 128)},
      {{0x2E, 0x2F, kF81865Config}, {0xA05, 0xA06, kF81865Monitor}},
      true,
-     150 * 16},
+     2000 * 16},
     {"IT87",
      3000,
      [](SimBoard& b, std::vector<Pair>&) -> std::function<bool()> {
