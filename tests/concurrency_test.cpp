@@ -186,7 +186,9 @@ const Row kRows[] = {
          chip.setHwm(0xA1, 0xEE);
          chip.setReg(6, 0xA0, 0x0F);  // four outputs sharing group 5's data register
          const uint32_t k = f81865test::kF81865;
-         b.load(hwmKey(k) + wdtKey(k) + dioLinesKey(k, {{0, 1}, {3, 2}}, {{5, 1}, {5, 2}, {5, 4}, {5, 8}}));
+         EXPECT_EQ(b.load(hwmKey(k) + wdtKey(k) +
+                          dioLinesKey(k, {{0, 1}, {3, 2}}, {{5, 1}, {5, 2}, {5, 4}, {5, 8}})),
+                   ZRV_STATUS_SUCCESS);
          return [&chip] { return !chip.configOpen(); };
      },
      {watchdog(200), dioSetGet(),
@@ -205,7 +207,7 @@ const Row kRows[] = {
          for (uint8_t r = 0x20; r <= 0x2B; ++r) chip.setHwm(r, r);
          chip.setHwm(0x18, 0x01);  // fan 1: count 0x0177, 1800 rpm
          chip.setHwm(0x0D, 0x77);
-         b.load(hwmKey(it87test::kIt87) + wdtKey(it87test::kIt87) + noDio());
+         EXPECT_EQ(b.load(hwmKey(it87test::kIt87) + wdtKey(it87test::kIt87) + noDio()), ZRV_STATUS_SUCCESS);
          return [&chip] { return !chip.configOpen(); };
      },
      {watchdog(300),
@@ -237,7 +239,7 @@ const Row kRows[] = {
          std::vector<Line> lines;
          for (int k = 0; k < kLines; ++k) lines.push_back({6, 1u << k});
          const uint32_t k = sch3114test::kSCH3114;
-         b.load(hwmKey(k) + wdtKey(k) + dioLinesKey(k, {{1, 1}}, lines));
+         EXPECT_EQ(b.load(hwmKey(k) + wdtKey(k) + dioLinesKey(k, {{1, 1}}, lines)), ZRV_STATUS_SUCCESS);
          return [&chip] { return chip.pin("gp67").value_or(false); };
      },
      {[](SimBoard& b, int) {
@@ -270,9 +272,9 @@ const Row kRows[] = {
          chip.setHwm(0x28, 150);  // 4500 rpm at divisor 2
          chip.setHwm(0x47, 0x10);
          const uint32_t k = w83627test::kW83627;
-         b.load(hwmKey(k) + wdtKey(k) + dioGroupKey(k, 1, 0));
+         EXPECT_EQ(b.load(hwmKey(k) + wdtKey(k) + dioGroupKey(k, 1, 0)), ZRV_STATUS_SUCCESS);
          b.clearTrace();
-         b.ioctl(IOCTL_HWM_GET_DATA, {}, 36);  // a whole reading, four bank selections
+         EXPECT_TRUE(ok(b.ioctl(IOCTL_HWM_GET_DATA, {}, 36)));  // a whole reading, four bank selections
          pairs[1].shapes.push_back({exactly(b.trace())});
          return [&chip] { return !chip.configOpen() && chip.hwm(0x4E) == 0; };
      },

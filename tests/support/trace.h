@@ -92,15 +92,13 @@ inline std::string firstBroken(const std::vector<PortAccess>& t, const std::vect
     for (size_t i = 0; i < t.size();) {
         size_t end = 0;
         for (const Shape& s : shapes)
-            if ((end = wholeAt(t, i, s)) != 0) break;
-        if (end == 0)
+            if ((end = wholeAt(t, i, s)) > i) break;
+        if (end <= i)
             return fmt::format("access {}: no whole sequence starts at {} 0x{:04x} 0x{:02x}", i,
                                t[i].in ? "in" : "out", t[i].port, t[i].value);
         i = end;
     }
     return {};
 }
-
-inline bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
 }  // namespace zrvtest
