@@ -48,19 +48,20 @@ ZrvStatus WDT_SCH3114_SetTimeout(WdtTimeout* timeout) {
     return ZRV_STATUS_SUCCESS;
 }
 
-// The count register in one runtime sequence: a count starts or reloads the
-// countdown, 0 stops it.
-void WriteCount(uint8_t count) {
+// The count register in one runtime sequence: the stored count starts or
+// reloads the countdown, 0 stops it. The stored count is read inside the
+// sequence, under the lock SetTimeout stores it under.
+void WriteCount(bool load) {
     SCH3114Runtime runtime;
-    runtime.WriteReg(kWdtRegCount, count);
+    runtime.WriteReg(kWdtRegCount, load ? SCH3114State.WdtCount : 0x00);
 }
 
 // Start and Reset: load the full count. A count of 0 is the same write as
 // Stop.
-void WDT_SCH3114_Start() { WriteCount(SCH3114State.WdtCount); }
+void WDT_SCH3114_Start() { WriteCount(true); }
 
 int32_t WDT_SCH3114_Stop() {
-    WriteCount(0x00);
+    WriteCount(false);
     return 0;
 }
 
