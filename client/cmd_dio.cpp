@@ -275,9 +275,13 @@ void gpioset(Context& ctx, const SetArgs& a) {
         for (const auto& [l, level] : lines)
             value = static_cast<uint16_t>(level ? value | 1u << l.number : value & ~(1u << l.number));
     }
-    if (!answered(ctx, "gpioset", zrv_dio_write(ctx.lib(), value))) return;
-    const std::optional<uint16_t> back = readWord(ctx, "gpioset", true);
-    if (!back) return;
+    // A write the driver took but whose lines read back otherwise is
+    // ZRV_EIO with a successful last status: the read-back says which.
+    uint16_t readBack = 0;
+    const int written = zrv_dio_write_back(ctx.lib(), value, &readBack);
+    const bool tookIt = written == ZRV_EIO && zrv_last_status(ctx.lib()) == ZRV_STATUS_SUCCESS;
+    if (!tookIt && !answered(ctx, "gpioset", written)) return;
+    const std::optional<uint16_t> back = readBack;
     // What did not stick: bits beyond the output lines, or lines that are
     // inputs now. For LINE=0|1 only the lines named count.
     uint16_t asked = 0xFFFF;

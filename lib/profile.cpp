@@ -151,8 +151,13 @@ double rounded(const Channel& c, double v) {
     return static_cast<double>(static_cast<int64_t>(v * f + (v < 0 ? -0.5 : 0.5))) / f;
 }
 
+// Cut where a character starts: the profile's text is UTF-8 (the JSON
+// parser takes nothing else), and half a character would make every
+// reader of the record, JSON and the scrape among them, refuse it.
 void copyText(char* to, size_t size, const std::string& from) {
-    const size_t n = std::min(size - 1, from.size());
+    size_t n = std::min(size - 1, from.size());
+    if (n < from.size())
+        while (n > 0 && (static_cast<unsigned char>(from[n]) & 0xC0) == 0x80) --n;
     std::memcpy(to, from.data(), n);
     to[n] = '\0';
 }
@@ -212,6 +217,14 @@ Profile Profile::load(const std::string& file) {
             for (const auto& [dir, names] : v.items()) {
                 if (dir == "pins") {
                     p.pins = parseLines(names, where + ".pins", true);
+                    // The direction mask is a byte: a pin above bit 7 is
+                    // never an input or an output line.
+                    for (size_t bit = kPinBits; bit < p.pins.size(); ++bit)
+                        if (!p.pins[bit].empty())
+                            throw ProfileError{
+                                fmt::format("{}.pins[{}]: '{}' is beyond bit {} of the direction "
+                                            "mask; pins are bits 0-{}",
+                                            where, bit, p.pins[bit], kPinBits - 1, kPinBits - 1)};
                 } else if (dir == "direction") {
                     p.direction = parseMask(names, where + ".direction");
                 } else if (dir == "inputs" || dir == "outputs") {

@@ -36,6 +36,9 @@ namespace zorvik {
 
 enum class ChannelKind { Fan, Voltage, Temperature };
 
+// Pins are the bits of the byte-wide direction mask.
+constexpr size_t kPinBits = 8;
+
 struct Channel {
     ChannelKind kind = ChannelKind::Fan;
     uint32_t index = 0;  // fan1 is 0, in0 is 0, temp1 is 0

@@ -16,9 +16,9 @@ public:
     // One request; the completion status, with the bytes returned.
     virtual int32_t request(uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
                             size_t* returned) = 0;
-    // The number of platform or port-protocol rules broken so far; only a
-    // virtual board can tell.
-    virtual size_t brokenRules() { return 0; }
+    // The number of platform or port-protocol rules the calling thread's
+    // requests have broken so far; only a virtual board can tell.
+    virtual uint64_t brokenRules() { return 0; }
     virtual int advance(unsigned) { return ZRV_ENOTSUP; }
     virtual int resets(unsigned*) { return ZRV_ENOTSUP; }
 };

@@ -10,7 +10,14 @@
 #include "lib/profile.h"
 #include "lib/transport.h"
 
+namespace {
+// Devices are told apart by a number no other device of the process gets,
+// so that a freed device's address, reused, is not taken for it.
+std::atomic<uint32_t> gNextDevice{1};
+}  // namespace
+
 struct zrv_device {
+    const uint32_t id = gNextDevice.fetch_add(1, std::memory_order_relaxed);
     std::unique_ptr<zorvik::Transport> transport;
     // One request at a time per device: the driver leaves concurrent
     // requests to the same chip to interleave their port sequences, so the
@@ -18,11 +25,36 @@ struct zrv_device {
     // word between the read and the write of a single-line change.
     zorvik::Lock io;
     zorvik::Lock update;
-    std::atomic<int32_t> lastStatus{ZRV_STATUS_SUCCESS};
-    std::atomic<size_t> lastReturned{0};
 };
 
 namespace {
+
+// What the calling thread's last request on a device got, status and byte
+// count together. A thread keeps the last few devices it used; one it has
+// sent nothing to reads as a success with no bytes.
+struct LastRequest {
+    uint32_t device;
+    int32_t status;
+    size_t returned;
+};
+constexpr size_t kLastDevices = 8;
+thread_local LastRequest tLast[kLastDevices];
+thread_local size_t tLastNext;
+
+LastRequest* lastOf(uint32_t device) {
+    for (LastRequest& l : tLast)
+        if (l.device == device) return &l;
+    return nullptr;
+}
+
+void noteLast(uint32_t device, int32_t status, size_t returned) {
+    LastRequest* l = lastOf(device);
+    if (l == nullptr) {
+        l = &tLast[tLastNext];
+        tLastNext = (tLastNext + 1) % kLastDevices;
+    }
+    *l = LastRequest{device, status, returned};
+}
 
 // A caller's own transport behind the C function pointers.
 class CallbackTransport : public zorvik::Transport {
@@ -65,12 +97,13 @@ int errorOf(int32_t status) {
 }
 
 // One request; a success with fewer bytes than the record is a broken
-// rule, as is any platform or protocol rule the virtual board saw broken.
+// rule, as is any platform or protocol rule the virtual board saw this
+// request break.
 int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
          size_t need = 0, size_t* returned = nullptr) {
     if (dev == nullptr) return ZRV_EINVAL;
     zorvik::Hold hold(dev->io);
-    const size_t before = dev->transport->brokenRules();
+    const uint64_t before = dev->transport->brokenRules();
     size_t bytes = 0;
     int32_t status = ZRV_STATUS_UNSUCCESSFUL;
     try {
@@ -81,8 +114,7 @@ int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out
         return ZRV_EIO;
     }
     bytes = std::min(bytes, outLen);
-    dev->lastStatus = status;
-    dev->lastReturned = bytes;
+    noteLast(dev->id, status, bytes);
     if (returned != nullptr) *returned = bytes;
     if (dev->transport->brokenRules() != before) return ZRV_EPROTO;
     const int err = errorOf(status);
@@ -137,7 +169,8 @@ const char* ZRV_API zrv_strerror(int err) {
         "the driver or the hardware broke a rule",
         "another virtual board is open in this process",
     };
-    if (err > 0 || -err >= static_cast<int>(std::size(kTexts))) return "unknown error";
+    // Compared before it is negated: -INT_MIN does not exist.
+    if (err > 0 || err <= -static_cast<int>(std::size(kTexts))) return "unknown error";
     return kTexts[-err];
 }
 
@@ -148,9 +181,9 @@ int ZRV_API zrv_open(const char* target, zrv_device** dev) {
         std::unique_ptr<zorvik::Transport> t;
         const int err = zorvik::openTarget(target, t);
         if (err != ZRV_OK) return err;
-        auto* d = new zrv_device;
+        auto d = std::make_unique<zrv_device>();
         d->transport = std::move(t);
-        *dev = d;
+        *dev = d.release();
         return ZRV_OK;
     } catch (const std::bad_alloc&) {
         return ZRV_ENOMEM;
@@ -162,21 +195,26 @@ int ZRV_API zrv_open_transport(zrv_request_fn request, zrv_release_fn release, v
     if (dev == nullptr) return ZRV_EINVAL;
     *dev = nullptr;
     if (request == nullptr) return ZRV_EINVAL;
-    auto* d = new (std::nothrow) zrv_device;
-    if (d == nullptr) return ZRV_ENOMEM;
-    d->transport = std::make_unique<CallbackTransport>(request, release, context);
-    *dev = d;
-    return ZRV_OK;
+    try {
+        auto d = std::make_unique<zrv_device>();
+        d->transport = std::make_unique<CallbackTransport>(request, release, context);
+        *dev = d.release();
+        return ZRV_OK;
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;  // no exception crosses the interface
+    }
 }
 
 void ZRV_API zrv_close(zrv_device* dev) { delete dev; }
 
 int32_t ZRV_API zrv_last_status(const zrv_device* dev) {
-    return dev != nullptr ? dev->lastStatus.load() : ZRV_STATUS_SUCCESS;
+    const LastRequest* l = dev != nullptr ? lastOf(dev->id) : nullptr;
+    return l != nullptr ? l->status : ZRV_STATUS_SUCCESS;
 }
 
 size_t ZRV_API zrv_last_returned(const zrv_device* dev) {
-    return dev != nullptr ? dev->lastReturned.load() : 0;
+    const LastRequest* l = dev != nullptr ? lastOf(dev->id) : nullptr;
+    return l != nullptr ? l->returned : 0;
 }
 
 int ZRV_API zrv_ioctl(zrv_device* dev, uint32_t code, const void* in, size_t in_len, void* out,
@@ -209,14 +247,19 @@ int ZRV_API zrv_wdt_range(zrv_device* dev, unsigned* max_seconds) {
 
 // Seconds while the count holds them, for the finer step; else whole
 // minutes, rounded up so that the board is never reset earlier than asked.
+// The count is never 0 (a chip loaded with 0 resets the board at once) and
+// never beyond the record's 16 bits, whatever limits the caller passes.
 int ZRV_API zrv_wdt_choose(unsigned max_count, unsigned unit_bits, unsigned seconds, WdtTimeout* timeout) {
     if (seconds == 0) return ZRV_ERANGE;
+    max_count = std::min(max_count, 0xFFFFu);
+    const unsigned minutes =
+        seconds / 60u + (seconds % 60u != 0 ? 1u : 0u);  // (seconds + 59) / 60 would wrap
     WdtTimeout t{};
     if ((unit_bits & ZRV_WDT_UNIT_SECONDS) != 0 && seconds <= max_count) {
         t.Count = static_cast<uint16_t>(seconds);
         t.Unit = ZRV_WDT_UNIT_SECONDS;
-    } else if ((unit_bits & ZRV_WDT_UNIT_MINUTES) != 0 && (seconds + 59u) / 60u <= max_count) {
-        t.Count = static_cast<uint16_t>((seconds + 59u) / 60u);
+    } else if ((unit_bits & ZRV_WDT_UNIT_MINUTES) != 0 && minutes <= max_count) {
+        t.Count = static_cast<uint16_t>(minutes);
         t.Unit = ZRV_WDT_UNIT_MINUTES;
     } else {
         return ZRV_ERANGE;
@@ -226,7 +269,8 @@ int ZRV_API zrv_wdt_choose(unsigned max_count, unsigned unit_bits, unsigned seco
 }
 
 int ZRV_API zrv_wdt_set(zrv_device* dev, unsigned count, unsigned unit) {
-    if (count > 0xFFFFu || (unit != ZRV_WDT_UNIT_SECONDS && unit != ZRV_WDT_UNIT_MINUTES)) return ZRV_EINVAL;
+    if (unit != ZRV_WDT_UNIT_SECONDS && unit != ZRV_WDT_UNIT_MINUTES) return ZRV_EINVAL;
+    if (count == 0 || count > 0xFFFFu) return ZRV_ERANGE;
     const uint8_t b[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
                           static_cast<uint8_t>(unit), 0};
     return send(dev, IOCTL_WDT_SET_TIMEOUT, b, sizeof b, nullptr, 0);
@@ -321,7 +365,7 @@ int ZRV_API zrv_profile_direction(const zrv_profile* profile, unsigned* mask) {
 }
 
 int ZRV_API zrv_dio_pin_line(unsigned mask, unsigned pin, int* outputs, unsigned* line) {
-    if (mask > 0xFF || pin > 7) return ZRV_EINVAL;
+    if (mask > 0xFF || pin >= zorvik::kPinBits) return ZRV_EINVAL;
     const bool input = (mask >> pin & 1u) != 0;
     const unsigned side = input ? mask : ~mask & 0xFFu;
     unsigned low = 0;
@@ -421,10 +465,30 @@ int ZRV_API zrv_dio_read_outputs(zrv_device* dev, uint16_t* outputs) {
     return readWord(dev, IOCTL_DIO_GET_OUTPUT, outputs);
 }
 
-int ZRV_API zrv_dio_write(zrv_device* dev, uint16_t outputs) {
+namespace {
+// The driver completes an output write without saying whether the lines
+// changed (an output port the registry gives no bits, a line that is an
+// input now): the word is read back, and a bit of `checked` that did not
+// take its level fails the write. The caller holds dev->update.
+int writeOutputs(zrv_device* dev, uint16_t word, uint16_t checked, uint16_t* readBack = nullptr) {
+    int err = writeWord(dev, word);
+    if (err != ZRV_OK) return err;
+    uint16_t back = 0;
+    err = readWord(dev, IOCTL_DIO_GET_OUTPUT, &back);
+    if (err != ZRV_OK) return err;
+    if (readBack != nullptr) *readBack = back;
+    return ((back ^ word) & checked) != 0 ? ZRV_EIO : ZRV_OK;
+}
+}  // namespace
+
+int ZRV_API zrv_dio_write_back(zrv_device* dev, uint16_t outputs, uint16_t* read_back) {
     if (dev == nullptr) return ZRV_EINVAL;
     zorvik::Hold hold(dev->update);
-    return writeWord(dev, outputs);
+    return writeOutputs(dev, outputs, 0xFFFF, read_back);
+}
+
+int ZRV_API zrv_dio_write(zrv_device* dev, uint16_t outputs) {
+    return zrv_dio_write_back(dev, outputs, nullptr);
 }
 
 int ZRV_API zrv_dio_set_line(zrv_device* dev, unsigned line, int level) {
@@ -438,7 +502,7 @@ int ZRV_API zrv_dio_set_line(zrv_device* dev, unsigned line, int level) {
     err = readWord(dev, IOCTL_DIO_GET_OUTPUT, &word);
     if (err != ZRV_OK) return err;
     const uint16_t bit = static_cast<uint16_t>(1u << line);
-    return writeWord(dev, static_cast<uint16_t>(level != 0 ? word | bit : word & ~bit));
+    return writeOutputs(dev, static_cast<uint16_t>(level != 0 ? word | bit : word & ~bit), bit);
 }
 
 int ZRV_API zrv_dio_set_direction(zrv_device* dev, unsigned mask) {

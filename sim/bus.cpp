@@ -6,6 +6,26 @@
 
 namespace sim {
 
+namespace {
+thread_local uint64_t tRulesBroken = 0;
+}  // namespace
+
+uint64_t rulesBrokenHere() { return tRulesBroken; }
+
+void Breaches::add(std::string what) {
+    ++tRulesBroken;
+    if (kept_.size() < kKept)
+        kept_.push_back(std::move(what));
+    else
+        ++dropped_;
+}
+
+std::vector<std::string> Breaches::list() const {
+    std::vector<std::string> out = kept_;
+    if (dropped_ != 0) out.push_back(fmt::format("... and {} more", dropped_));
+    return out;
+}
+
 std::string TraceEntry::text() const {
     switch (kind) {
         case In: return fmt::format("in 0x{:04x} 0x{:02x}", port, value);
@@ -106,6 +126,7 @@ void PortBus::noteUnclaimed(uint16_t port, bool write) {
     if (pair == 0x2F || pair == 0x4F) return;
     ++unclaimed_[static_cast<uint32_t>(write) << 16 | port];
     ++unclaimedTotal_;
+    if (port < kFirstChipPort && guarded_ && guarded_(port)) ++tRulesBroken;
 }
 
 uint8_t PortBus::read(uint16_t port) {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,10 @@ public:
     // and direction (reads first), and their total.
     std::vector<UnclaimedAccess> unclaimed() const;
     uint64_t unclaimedCount() const;
+    // Which of the PC's own ports (below 0x100) nothing may touch when no
+    // device decodes them: such an access counts as a broken rule for the
+    // thread that made it. Set before the driver runs.
+    void setGuardedPorts(std::function<bool(uint16_t)> guarded) { guarded_ = std::move(guarded); }
 
     // Serialises port access with the emulated devices' own state.
     BusLock& mutex() const { return mutex_; }
@@ -138,6 +143,7 @@ private:
     uint64_t accesses_ = 0;
     std::map<uint32_t, uint64_t> unclaimed_;  // (write << 16 | port) -> count
     uint64_t unclaimedTotal_ = 0;
+    std::function<bool(uint16_t)> guarded_;
     std::FILE* file_ = nullptr;
 };
 

@@ -31,6 +31,28 @@ inline bool blockDecodes(uint16_t base, uint16_t first, uint16_t size, uint16_t 
            static_cast<uint16_t>(blockOffset(base, port) - first) < size;
 }
 
+// Rules broken so far by the calling thread: a platform rule or a chip's
+// access protocol. The driver runs in its caller's thread, so a request can
+// tell the rules it broke itself from those another thread broke meanwhile.
+uint64_t rulesBrokenHere();
+
+// The breaches one piece of the board saw, in order: every one counts for
+// the thread that caused it; the texts are kept up to a bound (a driver
+// that breaks a rule on every request must not grow the board without end),
+// and those beyond it are counted.
+class Breaches {
+public:
+    static constexpr size_t kKept = 64;
+    void add(std::string what);
+    // The texts kept, with one more line saying how many were not.
+    std::vector<std::string> list() const;
+    bool empty() const { return kept_.empty(); }
+
+private:
+    std::vector<std::string> kept_;
+    uint64_t dropped_ = 0;
+};
+
 // The bus's lock. Recursive: whoever holds the bus may call into its
 // devices, which take it again. Taken free it costs one compare-and-swap
 // and given back one exchange; a thread that finds it held sleeps on it

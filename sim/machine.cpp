@@ -30,6 +30,7 @@ std::string userToKernel(const std::string& name) {
 Machine::Machine() {
     Machine* expected = nullptr;
     if (!currentMachine.compare_exchange_strong(expected, this)) std::abort();  // one at a time
+    bus_.setGuardedPorts([this](uint16_t port) { return pcPortGuarded(port); });
 }
 
 Machine::~Machine() {
@@ -70,8 +71,8 @@ ZrvStatus Machine::load() {
     if (!ZRV_SUCCESS(status)) {
         // A driver whose entry fails is gone: it must have left nothing behind.
         std::lock_guard lock(mutex_);
-        if (!devices_.empty()) violations_.push_back("load failed but a device was left behind");
-        if (!links_.empty()) violations_.push_back("load failed but a link was left behind");
+        if (!devices_.empty()) violations_.add("load failed but a device was left behind");
+        if (!links_.empty()) violations_.add("load failed but a link was left behind");
         devices_.clear();
         links_.clear();
         return status;
@@ -86,7 +87,7 @@ void Machine::unload() {
     if (!loaded_) return;
     {
         std::lock_guard lock(mutex_);
-        if (!handles_.empty()) violations_.push_back("unload with open handles");
+        if (!handles_.empty()) violations_.add("unload with open handles");
         handles_.clear();
     }
     if (driver_.unload != nullptr)
@@ -94,8 +95,8 @@ void Machine::unload() {
     else
         violation("unload: no unload routine registered");
     std::lock_guard lock(mutex_);
-    if (!devices_.empty()) violations_.push_back("unload left a device object behind");
-    if (!links_.empty()) violations_.push_back("unload left a symbolic link behind");
+    if (!devices_.empty()) violations_.add("unload left a device object behind");
+    if (!links_.empty()) violations_.add("unload left a symbolic link behind");
     devices_.clear();
     links_.clear();
     loaded_ = false;
@@ -171,7 +172,12 @@ IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& i
     const uint32_t access = ZRV_CODE_ACCESS(code);
     if ((access & ZRV_WRITE_ACCESS) != 0 && h.access != Access::ReadWrite)
         return IoResult{ZRV_STATUS_ACCESS_DENIED, 0, {}};
-    if ((code & 3u) != ZRV_METHOD_BUFFERED) violation(fmt::format("request 0x{:08x} is not buffered", code));
+    // The driver's codes are all buffered, but a caller may send any code.
+    // For another transfer method the I/O manager sets up no system buffer
+    // (the driver would get the caller's own addresses, which this board does
+    // not model): the request arrives with none, the driver must refuse it
+    // without touching one, and nothing is copied back.
+    const bool buffered = (code & 3u) == ZRV_METHOD_BUFFERED;
 
     const uint32_t inputLength = static_cast<uint32_t>(input.size());
     std::vector<uint8_t> system(std::max<uint32_t>({inputLength, outputLength, 1u}), poison_);
@@ -182,7 +188,7 @@ IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& i
     request.Code = code;
     request.InputLength = inputLength;
     request.OutputLength = outputLength;
-    request.Buffer = inputLength == 0 && outputLength == 0 ? nullptr : system.data();
+    request.Buffer = !buffered || (inputLength == 0 && outputLength == 0) ? nullptr : system.data();
     request.Status = ZRV_STATUS_UNSUCCESSFUL;
     request.Information = 0xFFFFFFFFu;  // the driver must set it
     bool completed = false;
@@ -199,6 +205,7 @@ IoResult Machine::ioctl(int handle, uint32_t code, const std::vector<uint8_t>& i
                               request.Information, outputLength));
         return result;
     }
+    if (!buffered) return result;
     result.bytes = request.Information;
     result.data.assign(system.begin(), system.begin() + request.Information);
     return result;
@@ -221,7 +228,7 @@ void Machine::poolFree(void* block) {
     std::lock_guard lock(mutex_);
     auto it = pool_.find(block);
     if (it == pool_.end()) {
-        violations_.push_back("free of a block that is not pool memory");
+        violations_.add("free of a block that is not pool memory");
         return;
     }
     std::memset(block, 0xDD, it->second);
@@ -253,7 +260,7 @@ void Machine::deleteDevice(PlatDevice* device) {
             return;
         }
     }
-    violations_.push_back("delete of an unknown device object");
+    violations_.add("delete of an unknown device object");
 }
 
 ZrvStatus Machine::createLink(const std::string& link, const std::string& target) {
@@ -296,7 +303,7 @@ void Machine::waitOneSecond() {
 
 void Machine::violation(const std::string& what) {
     std::lock_guard lock(mutex_);
-    violations_.push_back(what);
+    violations_.add(what);
 }
 
 std::string Machine::debugText() const {
@@ -367,7 +374,7 @@ PlatDevice* Machine::handleDevice(int handle) const {
 
 std::vector<std::string> Machine::ioViolations() const {
     std::lock_guard lock(mutex_);
-    return violations_;
+    return violations_.list();
 }
 
 namespace {

@@ -196,7 +196,7 @@ private:
     std::atomic<bool> debugPrints_{true};
     std::atomic<uint64_t> lockAcquires_{0};
     std::atomic<uint64_t> lockReleases_{0};
-    std::vector<std::string> violations_;
+    Breaches violations_;
 };
 
 }  // namespace sim

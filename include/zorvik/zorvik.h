@@ -39,7 +39,7 @@ extern "C" {
 /* ---- Version ------------------------------------------------------------ */
 /* The interface's version. Programs built against 1.x run with any later 1.y. */
 #define ZRV_VERSION_MAJOR 1
-#define ZRV_VERSION_MINOR 1
+#define ZRV_VERSION_MINOR 2
 #define ZRV_VERSION_PATCH 0
 #define ZRV_VERSION ((ZRV_VERSION_MAJOR << 16) | (ZRV_VERSION_MINOR << 8) | ZRV_VERSION_PATCH)
 
@@ -56,7 +56,7 @@ ZRV_EXTERN unsigned ZRV_API zrv_version(void);
 #define ZRV_ERANGE (-6)  /* a value outside what the board takes, or a buffer too small */
 #define ZRV_ENOMEM (-7)  /* out of memory, here or in the driver */
 /* the driver or the hardware broke a rule: a short answer, or on a virtual
- * board a platform or port-protocol violation */
+ * board a platform or port-protocol violation made by this very request */
 #define ZRV_EPROTO (-8)
 #define ZRV_EBUSY (-9) /* virtual board: another board is open in this process */
 
@@ -90,7 +90,9 @@ ZRV_EXTERN int ZRV_API zrv_open_transport(zrv_request_fn request, zrv_release_fn
                                           zrv_device **dev);
 
 /* The driver's completion status (ZRV_STATUS_*) of the calling thread's last
- * request on `dev`, and the number of bytes it returned. */
+ * request on `dev`, and the number of bytes it returned: another thread's
+ * requests on the same device do not change them. Before the thread's
+ * first request on `dev`: ZRV_STATUS_SUCCESS and 0. */
 ZRV_EXTERN int32_t ZRV_API zrv_last_status(const zrv_device *dev);
 ZRV_EXTERN size_t ZRV_API zrv_last_returned(const zrv_device *dev);
 
@@ -111,7 +113,8 @@ ZRV_EXTERN int ZRV_API zrv_wdt_choose(unsigned max_count, unsigned unit_bits, un
                                       WdtTimeout *timeout);
 /* Asks the limits, then sets the timeout as zrv_wdt_choose picks it. */
 ZRV_EXTERN int ZRV_API zrv_wdt_set_timeout(zrv_device *dev, unsigned seconds);
-/* Sets the record as given (count 0..65535, unit ZRV_WDT_UNIT_*). */
+/* Sets the record as given: unit ZRV_WDT_UNIT_* (else ZRV_EINVAL), count
+ * 1..65535 (else ZRV_ERANGE: a count of 0 would reset the board at once). */
 ZRV_EXTERN int ZRV_API zrv_wdt_set(zrv_device *dev, unsigned count, unsigned unit);
 ZRV_EXTERN int ZRV_API zrv_wdt_start(zrv_device *dev);
 ZRV_EXTERN int ZRV_API zrv_wdt_kick(zrv_device *dev); /* restart from the full count */
@@ -136,7 +139,7 @@ ZRV_EXTERN const char *ZRV_API zrv_profile_line_name(const zrv_profile *profile,
  * it is neither. */
 ZRV_EXTERN int ZRV_API zrv_profile_find_line(const zrv_profile *profile, int outputs, const char *text,
                                              unsigned *line);
-/* Pins named by their bit in the data port or register (0..15) where the
+/* Pins named by their bit in the data port or register (0..7) where the
  * direction mask decides which pin is which line: the number of bits
  * named (0 when lines are named by line), the name at a bit (NULL where
  * none), and the direction mask the board comes up with (ZRV_EINVAL when
@@ -157,7 +160,8 @@ ZRV_EXTERN int ZRV_API zrv_dio_pin_line(unsigned mask, unsigned pin, int *output
 
 typedef struct zrv_sensor {
     char key[8];    /* "fan1".."fan5", "in0".."in9", "temp1".."temp3" */
-    char label[48]; /* the profile's label (cut to 47 bytes), else the key */
+    char label[48]; /* the profile's label, else the key: UTF-8, cut where a
+                       character starts to at most 47 bytes */
     int kind;       /* ZRV_SENSOR_* */
     unsigned index; /* within its kind, from 0 */
     uint32_t raw;   /* the record's reading */
@@ -191,9 +195,16 @@ ZRV_EXTERN int ZRV_API zrv_fan_auto(zrv_device *dev, unsigned fan, unsigned limi
 ZRV_EXTERN int ZRV_API zrv_dio_lines(zrv_device *dev, unsigned *inputs, unsigned *outputs);
 ZRV_EXTERN int ZRV_API zrv_dio_read(zrv_device *dev, uint16_t *inputs);
 ZRV_EXTERN int ZRV_API zrv_dio_read_outputs(zrv_device *dev, uint16_t *outputs);
+/* The writes read the outputs back: ZRV_EIO, with zrv_last_status()
+ * ZRV_STATUS_SUCCESS, when a bit did not take its level (a bit beyond the
+ * board's output lines reads back 0; the board does not wire the line, or
+ * it is an input now). zrv_dio_write_back (1.2) also gives the word read
+ * back (may be NULL), set whenever the read-back was made. */
 ZRV_EXTERN int ZRV_API zrv_dio_write(zrv_device *dev, uint16_t outputs);
+ZRV_EXTERN int ZRV_API zrv_dio_write_back(zrv_device *dev, uint16_t outputs, uint16_t *read_back);
 /* One output line to `level` (0 or not), the others kept: read back, change,
- * write, under the device's lock. ZRV_EINVAL for a line the board lacks. */
+ * write, under the device's lock; only this line's bit is checked after.
+ * ZRV_EINVAL for a line the board lacks. */
 ZRV_EXTERN int ZRV_API zrv_dio_set_line(zrv_device *dev, unsigned line, int level);
 /* The direction mask of boards that have one (set bits are inputs). */
 ZRV_EXTERN int ZRV_API zrv_dio_set_direction(zrv_device *dev, unsigned mask);

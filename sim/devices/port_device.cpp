@@ -10,7 +10,7 @@ bool PortDevice::claims(uint16_t port) const {
 
 std::vector<std::string> PortDevice::violations() const {
     std::lock_guard lock(mutex_);
-    return violations_;
+    return violations_.list();
 }
 
 }  // namespace sim

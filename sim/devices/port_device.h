@@ -22,12 +22,12 @@ protected:
     PortDevice(std::string type, std::vector<uint16_t> ports)
         : type_(std::move(type)), ports_(std::move(ports)) {}
     // Under the lock.
-    void violation(std::string what) { violations_.push_back(std::move(what)); }
+    void violation(std::string what) { violations_.add(std::move(what)); }
 
 private:
     const std::string type_;
     const std::vector<uint16_t> ports_;
-    std::vector<std::string> violations_;
+    Breaches violations_;
 };
 
 }  // namespace sim

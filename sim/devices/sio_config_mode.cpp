@@ -26,7 +26,7 @@ void SioConfigMode::writeIndex(uint8_t value) {
             seenOpen_ = 0;
             selected_ = false;
         } else if (!keys_.exitByRegister && value == kExitKey) {
-            sink_.push_back("exit key 0xaa written while configuration mode is closed");
+            sink_.add("exit key 0xaa written while configuration mode is closed");
         }
         return;
     }
@@ -36,7 +36,7 @@ void SioConfigMode::writeIndex(uint8_t value) {
     }
     seenOpen_ = next(seenOpen_, value);
     if (seenOpen_ == keys_.length) {
-        sink_.push_back(keys_.reopened);
+        sink_.add(keys_.reopened);
         seenOpen_ = 0;
     }
     index_ = value;
@@ -45,7 +45,7 @@ void SioConfigMode::writeIndex(uint8_t value) {
 bool SioConfigMode::dataAccess(bool write, uint8_t value) {
     seenOpen_ = 0;
     if (!open_) {
-        sink_.push_back(
+        sink_.add(
             write ? fmt::format("data port 0x{:x} written (0x{:02x}) while configuration mode is closed",
                                 indexPort_ + 1, value)
                   : fmt::format("data port 0x{:x} read while configuration mode is closed", indexPort_ + 1));
@@ -57,8 +57,8 @@ bool SioConfigMode::dataAccess(bool write, uint8_t value) {
     }
     if (write && index_ == kSioRegDevice) selected_ = true;
     if (index_ >= kSioFirstDeviceReg && !selected_)
-        sink_.push_back(fmt::format("register 0x{:02x} {} before a logical device was selected", index_,
-                                    write ? "written" : "read"));
+        sink_.add(fmt::format("register 0x{:02x} {} before a logical device was selected", index_,
+                              write ? "written" : "read"));
     return true;
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/device.h"
+
 namespace sim {
 
 // Register 0x07 selects the logical device; 0x30 and up belong to it.
@@ -33,7 +35,7 @@ struct SioKeys {
 class SioConfigMode {
 public:
     // Violations go to `sink`, in the order they happen, beside the chip's own.
-    SioConfigMode(uint16_t indexPort, const SioKeys& keys, std::vector<std::string>& sink)
+    SioConfigMode(uint16_t indexPort, const SioKeys& keys, Breaches& sink)
         : indexPort_(indexPort), keys_(keys), sink_(sink) {}
 
     // A write to the index port: a key byte, or the register index while open.
@@ -56,7 +58,7 @@ private:
 
     const uint16_t indexPort_;
     const SioKeys keys_;
-    std::vector<std::string>& sink_;
+    Breaches& sink_;
     bool open_ = false;
     size_t seen_ = 0;        // key bytes seen in a row while closed
     size_t seenOpen_ = 0;    // key bytes written in a row to the index port while open

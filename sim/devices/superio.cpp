@@ -84,7 +84,7 @@ void SuperIo::refreshDecode() {
 
 std::vector<std::string> SuperIo::violations() const {
     std::lock_guard lock(mutex_);
-    auto out = violations_;
+    auto out = violations_.list();
     config_.addLeftOpen(out);
     return out;
 }

@@ -170,7 +170,7 @@ protected:
     uint16_t baseOf(int device) const;
     // Re-reads blockLocked() and tells the bus when the block moved.
     void refreshDecode();
-    void violation(std::string what) { violations_.push_back(std::move(what)); }
+    void violation(std::string what) { violations_.add(std::move(what)); }
     // A line named `prefix`, a group digit and a pin digit (0..7): the group
     // digit's value and the pin's bit.
     static std::optional<std::pair<int, uint8_t>> splitLine(const std::string& line, const char* prefix);
@@ -193,7 +193,7 @@ private:
 
     const char* const type_;
 
-    std::vector<std::string> violations_;  // config_ adds its own here, in order
+    Breaches violations_;  // config_ adds its own here, in order
     SioRegisterFiles regs_;
     std::vector<uint8_t> readOnly_;
     Block block_;

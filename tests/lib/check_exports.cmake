@@ -1,8 +1,10 @@
 # The shared object exports exactly the functions of zorvik.def (the DLL's
-# export list), each with the interface version ZORVIK_1.0, and nothing of
+# export list), each with a version node ZORVIK_1.N of lib/zorvik.map (the
+# release that added it; the newest is the header's), and nothing of
 # the driver or the simulator inside it; and zorvik.def lists every function
 # that zorvik.h declares.
 #   cmake -DLIBRARY=libzorvik.so -DDEF=lib/zorvik.def -DHEADER=zorvik.h -P check_exports.cmake
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -11,10 +13,11 @@ endif()
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
 set(exported)
 foreach(line IN LISTS lines)
-  if(line MATCHES " A ZORVIK_1\\.0$")
+  if(line MATCHES " A (ZORVIK_1\\.[0-9]+)$")
+    list(APPEND nodes ${CMAKE_MATCH_1})
     continue()
   endif()
-  if(NOT line MATCHES " T ([a-z_0-9]+)@@ZORVIK_1\\.0$")
+  if(NOT line MATCHES " T ([a-z_0-9]+)@@ZORVIK_1\\.[0-9]+$")
     message(FATAL_ERROR "unexpected export: ${line}")
   endif()
   list(APPEND exported ${CMAKE_MATCH_1})
@@ -32,6 +35,11 @@ list(TRANSFORM declared REPLACE "ZRV_API (zrv_[a-z_0-9]+)\\(" "\\1")
 list(SORT declared)
 if(NOT declared STREQUAL def)
   message(FATAL_ERROR "${HEADER} declares other functions than ${DEF}:\n  header: ${declared}\n  def:    ${def}")
+endif()
+file(STRINGS ${HEADER} minor REGEX "^#define ZRV_VERSION_MINOR ")
+string(REGEX REPLACE ".* " "" minor "${minor}")
+if(NOT "ZORVIK_1.${minor}" IN_LIST nodes)
+  message(FATAL_ERROR "no function carries the header's version ZORVIK_1.${minor}: ${nodes}")
 endif()
 list(LENGTH def n)
 message(STATUS "${n} functions, as zorvik.def")

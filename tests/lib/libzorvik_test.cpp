@@ -3,8 +3,11 @@
 // the records it encodes, and threads sharing one device.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,25 +35,25 @@ struct BoardRow {
     unsigned wdtUnits;
     bool hwm;
     int inputs, outputs;
-    bool heldOutputs;  // the outputs read back as written
+    unsigned deaf;  // output lines that do not take a level (read back otherwise)
     int cdOutputs;
     int stop = ZRV_OK;  // a port watchdog configured without a stop action refuses it
 };
 const BoardRow kBoards[] = {
-    {"default.json", 255, 3, true, 8, 8, true, -1},
-    {"f81216-87.json", 255, 3, false, -1, -1, false, -1},
-    {"f81865-0704-lines.json", 255, 3, true, 4, 4, true, -1},
-    {"f81865-1010-groups.json", 255, 3, true, 8, 8, true, -1},
-    {"it8712f-d.json", 255, 3, true, -1, -1, false, -1},
-    {"it8718f.json", 65535, 3, true, -1, -1, false, -1},
-    {"it8783f-4e.json", 65535, 3, false, -1, -1, false, -1},
-    {"port-plain.json", 255, 1, false, 8, 8, true, 2},
-    {"port-regtypes.json", 255, 1, false, 4, 4, false, 0, ZRV_ENOTSUP},
-    {"port-specific.json", 255, 1, false, 4, 4, true, 2},
-    {"sch3114.json", 255, 3, true, 4, 4, true, -1},
-    {"unconfigured.json", -1, 0, false, -1, -1, false, -1},
-    {"w83627-60.json", 255, 3, true, 4, 4, true, -1},
-    {"w83627-88.json", 255, 3, true, 4, 4, true, -1},
+    {"default.json", 255, 3, true, 8, 8, 0, -1},
+    {"f81216-87.json", 255, 3, false, -1, -1, 0, -1},
+    {"f81865-0704-lines.json", 255, 3, true, 4, 4, 0, -1},
+    {"f81865-1010-groups.json", 255, 3, true, 8, 8, 0, -1},
+    {"it8712f-d.json", 255, 3, true, -1, -1, 0, -1},
+    {"it8718f.json", 65535, 3, true, -1, -1, 0, -1},
+    {"it8783f-4e.json", 65535, 3, false, -1, -1, 0, -1},
+    {"port-plain.json", 255, 1, false, 8, 8, 0, 2},
+    {"port-regtypes.json", 255, 1, false, 4, 4, 0xF, 0, ZRV_ENOTSUP},
+    {"port-specific.json", 255, 1, false, 4, 4, 0, 2},
+    {"sch3114.json", 255, 3, true, 4, 4, 0, -1},
+    {"unconfigured.json", -1, 0, false, -1, -1, 0, -1},
+    {"w83627-60.json", 255, 3, true, 4, 4, 0x2, -1},  // pins at bits 0, 2, 5 and 7
+    {"w83627-88.json", 255, 3, true, 4, 4, 0, -1},
 };
 
 int absent(int value, int err) { return value < 0 ? ZRV_ENOTSUP : err; }
@@ -118,12 +121,14 @@ TEST(Libzorvik, EveryFunctionOnEveryExampleBoard) {
             EXPECT_EQ(in, static_cast<unsigned>(b.inputs));
             EXPECT_EQ(out, static_cast<unsigned>(b.outputs));
             ASSERT_EQ(zrv_dio_write(dev, 0), ZRV_OK);
-            EXPECT_EQ(zrv_dio_set_line(dev, 1, 1), ZRV_OK);
-            EXPECT_EQ(zrv_dio_set_line(dev, out - 1, 1), ZRV_OK);
+            // A line that does not take its level fails the write.
+            const auto takes = [&](unsigned line) { return (b.deaf >> line & 1) != 0 ? ZRV_EIO : ZRV_OK; };
+            EXPECT_EQ(zrv_dio_set_line(dev, 1, 1), takes(1));
+            EXPECT_EQ(zrv_dio_set_line(dev, out - 1, 1), takes(out - 1));
             EXPECT_EQ(zrv_dio_set_line(dev, 1, 0), ZRV_OK);
             EXPECT_EQ(zrv_dio_set_line(dev, out, 1), ZRV_EINVAL);
             ASSERT_EQ(zrv_dio_read_outputs(dev, &word), ZRV_OK);
-            EXPECT_EQ(word, b.heldOutputs ? 1u << (out - 1) : 0u);
+            EXPECT_EQ(word, (1u << (out - 1)) & ~b.deaf);
         } else {
             EXPECT_EQ(zrv_dio_set_line(dev, 0, 1), ZRV_ENOTSUP);
         }
@@ -297,6 +302,134 @@ TEST(Libzorvik, ThreadsSharingOneDeviceKeepEachOthersLines) {
     uint16_t word = 0;
     ASSERT_EQ(zrv_dio_read_outputs(d.dev, &word), ZRV_OK);
     EXPECT_EQ(word, 0x0000u);
+}
+
+// A profile written for one row; the file goes with the object.
+struct ProfileFile {
+    std::string path;
+    explicit ProfileFile(const std::string& json) {
+        char name[] = "/tmp/zorvik-profile-XXXXXX";
+        const int fd = mkstemp(name);
+        path = name;
+        FILE* f = fdopen(fd, "w");
+        fputs(json.c_str(), f);
+        fclose(f);
+    }
+    ~ProfileFile() { std::remove(path.c_str()); }
+};
+
+// Faults found by trying the library as a careless or hostile caller would:
+// each row fails on the library that had the fault.
+TEST(Libzorvik, FaultsCallersFound) {
+    const struct {
+        const char* fault;
+        std::function<void()> check;
+    } rows[] = {
+        {"a timeout too long for the watchdog is refused, never sent as a count of 0",
+         [] {
+             for (const char* file : {"default.json", "w83627-88.json", "it8718f.json"}) {
+                 SCOPED_TRACE(file);
+                 Device d(board(file));
+                 unsigned resets = 0;
+                 ASSERT_EQ(zrv_wdt_set_timeout(d.dev, 60), ZRV_OK);
+                 for (unsigned huge : {4294967295u, 4294967237u, 65535u * 60 + 1})
+                     EXPECT_EQ(zrv_wdt_set_timeout(d.dev, huge), ZRV_ERANGE) << huge;
+                 EXPECT_EQ(zrv_wdt_set(d.dev, 0, ZRV_WDT_UNIT_SECONDS), ZRV_ERANGE);
+                 // The 60 s set before stands: the board resets then, not at once.
+                 ASSERT_EQ(zrv_wdt_start(d.dev), ZRV_OK);
+                 zrv_board_advance(d.dev, 59000);
+                 ASSERT_EQ(zrv_board_resets(d.dev, &resets), ZRV_OK);
+                 EXPECT_EQ(resets, 0u);
+                 zrv_board_advance(d.dev, 2000);
+                 zrv_board_resets(d.dev, &resets);
+                 EXPECT_EQ(resets, 1u);
+             }
+             WdtTimeout t;
+             EXPECT_EQ(zrv_wdt_choose(UINT_MAX, ZRV_WDT_UNIT_MINUTES, UINT_MAX, &t), ZRV_ERANGE);
+         }},
+        {"a label is cut where a character starts",
+         [] {
+             const std::string label =
+                 std::string(46, 'a') + "\xc3\xa9";  // 48 bytes, the last two one character
+             ProfileFile f(R"({"channels": {"temp1": {"label": ")" + label + R"("}}})");
+             zrv_profile* p = nullptr;
+             ASSERT_EQ(zrv_profile_load(f.path.c_str(), &p, nullptr, 0), ZRV_OK);
+             HwmData raw{};
+             zrv_sensor s[1];
+             size_t n = 0;
+             ASSERT_EQ(zrv_sensors_of(p, &raw, s, 1, &n), ZRV_OK);
+             EXPECT_EQ(std::string(s[0].label), std::string(46, 'a'));
+             zrv_profile_free(p);
+         }},
+        {"two devices on one board in two threads: no rule broken, so no ZRV_EPROTO",
+         [] {
+             Device a(board("default.json")), b(board("default.json"));
+             int broken[2] = {0, 0};
+             auto hammer = [&](zrv_device* dev, int* count) {
+                 // Configuration brackets of the Super I/O chip, each open
+                 // for a moment while the other thread's requests run.
+                 for (int i = 0; i < 5000; ++i)
+                     *count += (zrv_wdt_set(dev, 255, ZRV_WDT_UNIT_MINUTES) == ZRV_EPROTO) +
+                               (zrv_wdt_stop(dev) == ZRV_EPROTO);
+             };
+             std::thread other(hammer, b.dev, &broken[1]);
+             hammer(a.dev, &broken[0]);
+             other.join();
+             EXPECT_EQ(broken[0] + broken[1], 0);
+         }},
+        {"a code with another transfer method gets the driver's answer",
+         [] {
+             Device d(board("default.json"));
+             const uint32_t neither = IOCTL_DIO_GET_INPUT | 3u;
+             uint8_t out[2];
+             for (int i = 0; i < 2000; ++i)
+                 ASSERT_EQ(zrv_ioctl(d.dev, neither, nullptr, 0, out, sizeof out, nullptr), ZRV_EINVAL);
+             EXPECT_EQ(zrv_last_status(d.dev), ZRV_STATUS_INVALID_PARAMETER);
+             uint16_t word = 0;
+             EXPECT_EQ(zrv_dio_read(d.dev, &word), ZRV_OK);
+         }},
+        {"the last status is the calling thread's",
+         [] {
+             Device d(board("default.json"));
+             EXPECT_EQ(zrv_ioctl(d.dev, 0x88200000u, nullptr, 0, nullptr, 0, nullptr), ZRV_EINVAL);
+             std::thread([&] {
+                 uint16_t word = 0;
+                 EXPECT_EQ(zrv_dio_read(d.dev, &word), ZRV_OK);
+                 EXPECT_EQ(zrv_last_returned(d.dev), 2u);
+             }).join();
+             EXPECT_EQ(zrv_last_status(d.dev), ZRV_STATUS_INVALID_PARAMETER);
+             EXPECT_EQ(zrv_last_returned(d.dev), 0u);
+         }},
+        {"every error code has a text, INT_MIN too",
+         [] {
+             for (int err : {INT_MIN, INT_MIN + 1, -10, 1, INT_MAX})
+                 EXPECT_STREQ(zrv_strerror(err), "unknown error");
+         }},
+        {"a write whose outputs do not change is no success",
+         [] {
+             Device d(board("port-regtypes.json"));  // four output lines, none wired
+             EXPECT_EQ(zrv_dio_write(d.dev, 0x000F), ZRV_EIO);
+             EXPECT_EQ(zrv_last_status(d.dev), ZRV_STATUS_SUCCESS);
+             EXPECT_EQ(zrv_dio_set_line(d.dev, 2, 1), ZRV_EIO);
+         }},
+        {"pins beyond the direction mask's byte are refused when the profile loads",
+         [] {
+             const std::string eight = R"("p0","p1","p2","p3","p4","p5","p6","p7")";
+             ProfileFile ok(R"({"lines": {"pins": [)" + eight + R"(, null], "direction": "0x0f"}})");
+             ProfileFile nine(R"({"lines": {"pins": [)" + eight + R"(, "p8"], "direction": "0x0f"}})");
+             zrv_profile* p = nullptr;
+             char why[200];
+             ASSERT_EQ(zrv_profile_load(ok.path.c_str(), &p, why, sizeof why), ZRV_OK) << why;
+             EXPECT_EQ(zrv_profile_pin_count(p), 9u);
+             zrv_profile_free(p);
+             EXPECT_EQ(zrv_profile_load(nine.path.c_str(), &p, why, sizeof why), ZRV_EINVAL);
+             EXPECT_NE(std::string(why).find("pins[8]: 'p8'"), std::string::npos) << why;
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        row.check();
+    }
 }
 
 }  // namespace
