@@ -1,13 +1,26 @@
-"""The Python binding on the virtual boards (ZORVIK_LIBRARY names the
-library of the build, ZRV_SOURCE_DIR the source tree)."""
+"""The Python binding on the virtual boards: ZORVIK_LIBRARY names the library (unset: the system's, else
+skipped), ZRV_SOURCE_DIR the source tree (unset: the one this file is in)."""
 
+import functools
 import os
+import pathlib
+import subprocess
+import sys
 
 import pytest
 
-import zorvik
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent))
+import zorvik  # noqa: E402
 
-BOARDS = os.path.join(os.environ["ZRV_SOURCE_DIR"], "boards")
+if not os.environ.get("ZORVIK_LIBRARY"):
+    try:
+        zorvik.library()
+    except OSError as e:
+        pytest.skip("set ZORVIK_LIBRARY to the build's libzorvik.so.1 (%s)" % e, allow_module_level=True)
+
+BOARDS = os.path.join(os.environ.get("ZRV_SOURCE_DIR") or str(HERE.parents[2]), "boards")
+PROFILE = os.path.join(BOARDS, "default.profile.json")
 
 
 def board(name):
@@ -63,3 +76,104 @@ def test_no_board():
         zorvik.Device(board("missing.json"))
     assert e.value.code == -1
     assert zorvik.version()[0] == 1
+
+
+def session(tmp_path, monkeypatch, call):
+    """The port trace and the resets of: watchdog at 30 s started, `call`, 20 s of board time."""
+    monkeypatch.setenv("ZORVIK_TRACE", str(tmp_path / "trace"))
+    with zorvik.Device(board("default.json")) as b:
+        b.wdt_set_timeout(30)
+        b.wdt_start()
+        call(b)
+        b.board_advance(20000)
+        resets = b.board_resets()
+    return (tmp_path / "trace").read_text(), resets
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda b: b.dio_write(0x10001), OverflowError),
+    (lambda b: b.dio_set_line(2**32, 1), OverflowError),
+    (lambda b: b.fan_set(2**32, zorvik.FAN_DUTY, 0), OverflowError),
+    (lambda b: b.board_advance(-1), OverflowError),
+    (lambda b: b.wdt_set_timeout(2**32 + 5), OverflowError),
+    (lambda b: b.wdt_set_timeout(-1), OverflowError),
+    (lambda b: b.dio_write(True), TypeError),
+    (lambda b: b.board_advance(1.5), TypeError),
+    (lambda b: b.fan_set("1", zorvik.FAN_DUTY, 0), TypeError),
+    (lambda b: zorvik.Device(123), TypeError),
+    (lambda b: zorvik.Device(pathlib.Path(BOARDS, "default.json")), TypeError),
+    (lambda b: zorvik.Device(board("default.json\0.x")), ValueError),
+    (lambda b: b.sensors(123), TypeError),
+])
+def test_bad_arguments_raise_before_anything_is_sent(tmp_path, monkeypatch, call, error):
+    refused = session(tmp_path, monkeypatch, lambda b: pytest.raises(error, call, b))
+    assert refused == session(tmp_path, monkeypatch, lambda b: None)
+
+
+# Two threads call until the device, closed under them, refuses them thrice (last_status() too); 5 rounds.
+RACE = """
+def run(call, got):
+    while got.count("ValueError") < 3 and len(got) < 100000:
+        try:
+            got.append(type(call()).__name__)
+        except (ValueError, zorvik.ZorvikError) as e:
+            got.append(type(e).__name__)
+def race():
+    d, runs = zorvik.Device(B("default.json")), [[], []]
+    threads = [threading.Thread(target=run, args=c) for c in zip((d.dio_read_outputs, d.sensors), runs)]
+    [t.start() for t in threads]
+    while min(map(len, runs)) < 100:  # the subprocess's timeout bounds it
+        time.sleep(0.001)
+    d.close()
+    [t.join() for t in threads]
+    runs.append([])
+    run(d.last_status, runs[-1])
+    return [[k for k, _ in itertools.groupby(got)] for got in runs]
+print(*{str(race()) for _ in range(5)})
+"""
+
+
+@pytest.mark.parametrize("script, printed", [
+    (RACE, "[['int', 'ValueError'], ['list', 'ValueError'], ['ValueError']]"),
+    ("zorvik.Device(B('default.json'))\nprint(zorvik.Device(B('it8712f-d.json')).wdt_range())", "15300"),
+    ("atexit.register(lambda: print(zorvik.Device(B('it8712f-d.json')).wdt_range()))\n"
+     "d = zorvik.Device(B('default.json'))\nd.wdt_kick()", "15300"),
+], ids=["close-during-calls", "dropped", "left-open-at-exit"])
+def test_closed_when_closed_collected_or_at_exit(script, printed):
+    prelude = "import atexit, itertools, os, sys, threading, time, zorvik\n" \
+              "B = lambda name: 'sim:' + os.path.join(sys.argv[1], name)\n"
+    r = subprocess.run([sys.executable, "-c", prelude + script, BOARDS], capture_output=True, text=True,
+                       env=dict(os.environ, PYTHONPATH=str(HERE.parent)), timeout=60)
+    assert (r.returncode, r.stdout.strip(), r.stderr) == (0, printed, "")
+
+
+error = functools.partial(pytest.raises, zorvik.ZorvikError)  # error(call).value: what call raised
+
+
+def written(tmp_path, name, text):
+    path = os.path.join(type(name)(tmp_path), name)  # str or bytes, as the name
+    pathlib.Path(os.fsdecode(path)).write_text(text, encoding="utf-8")
+    return path
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda b, t: b.sensors(written(t, "cut.json", '{"channels": {"fan1": {"label": "%s\u00e9"}}}' % ("x" * 46)))
+     [0].label.rstrip("\ufffd"), "x" * 46),
+    (lambda b, t: error(lambda: zorvik.Profile(written(t, b"\xff.json", "{"))).value.strerror.split("/")[-1][:22],
+     "\ufffd.json: malformed JSON"),
+    (lambda b, t: (zorvik.sensors_of(b.hwm_read(), zorvik.Profile(PROFILE)) == b.sensors(PROFILE),
+                   zorvik.sensors_of(b.ioctl(zorvik.IOCTL_HWM_GET_DATA, out_len=36))[0][:4]),
+     (True, ("fan1", "fan1", "fan", 2400))),
+    (lambda b, t: [(p.chip, p.adapter, p.lines(True)[3], p.find_line("DO3", True), p.find_line("12"), p.pins(),
+                    p.direction(), error(lambda: p.find_line("x")).value.code) for p in [zorvik.Profile(PROFILE)]],
+     [("f81865-isa-0a00", "ISA adapter", "DO3", 3, 12, [], None, -3)]),
+    (lambda b, t: [(p.pins()[5], p.direction(), zorvik.dio_pin_line(p.direction(), 5))
+                   for p in [zorvik.Profile(os.path.join(BOARDS, "port-specific.profile.json"))]],
+     [("GPIO5", 0x0F, (True, 1))]),
+    (lambda b, t: (zorvik.wdt_choose(255, 3, 300), error(lambda: zorvik.wdt_choose(255, 1, 300)).value.code,
+                   zorvik.strerror(5), b.ioctl(0x88202010, b"\x34\x12", 2), b.last_returned()),
+     ((5, 2), -6, "unknown error", b"\x34\x12", 2)),
+])
+def test_texts_records_and_profiles(tmp_path, call, expected):
+    with zorvik.Device(board("default.json")) as b:
+        assert call(b, tmp_path) == expected

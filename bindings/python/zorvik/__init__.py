@@ -7,20 +7,37 @@
             print(s.label, s.value, s.unit)
 
 The library is looked up as ZORVIK_LIBRARY (a path), else as the system
-finds libzorvik.so.1 or zorvik.dll. Every failure raises ZorvikError with the
-library's error code and the driver's status.
+finds libzorvik.so.1 or zorvik.dll. Every failure the library reports raises
+ZorvikError with the library's error code and the driver's status. Before
+anything is sent: an integer that does not fit the C argument raises
+OverflowError, a bool, float or str where an integer is wanted TypeError,
+and a call on a closed device or profile ValueError.
+
+A Device or Profile may be used from several threads; close() waits for the
+calls that are running to return, and later calls raise ValueError. One
+dropped without close() is closed when it is collected, or at exit.
 """
 
+import contextlib
 import ctypes
 import ctypes.util
+import operator
 import os
 import sys
+import threading
+import weakref
 from collections import namedtuple
 
-__all__ = ["Device", "ZorvikError", "Sensor", "FAN_ONOFF", "FAN_DUTY"]
+__all__ = ["Device", "Profile", "ZorvikError", "Sensor", "HwmData", "FAN_ONOFF", "FAN_DUTY", "WDT_SECONDS",
+           "WDT_MINUTES", "IOCTL_HWM_GET_DATA", "library", "version", "strerror", "sensors_of", "wdt_choose",
+           "dio_pin_line"]
 
 FAN_ONOFF = 0
 FAN_DUTY = 1
+WDT_SECONDS = 1
+WDT_MINUTES = 2
+IOCTL_HWM_GET_DATA = 0x88202000
+_ERANGE = -6
 _UNITS = {0: "rpm", 1: "V", 2: "°C", 3: "raw"}
 _KINDS = {0: "fan", 1: "voltage", 2: "temperature", 3: "raw"}
 
@@ -29,16 +46,10 @@ def _load():
     path = os.environ.get("ZORVIK_LIBRARY")
     if not path:
         path = "zorvik.dll" if sys.platform == "win32" else (ctypes.util.find_library("zorvik") or "libzorvik.so.1")
-    loader = ctypes.CDLL
-    return loader(path)
+    return ctypes.CDLL(path)
 
 
-class _Sensor(ctypes.Structure):
-    _fields_ = [("key", ctypes.c_char * 8), ("label", ctypes.c_char * 48), ("kind", ctypes.c_int),
-                ("index", ctypes.c_uint), ("raw", ctypes.c_uint32), ("value", ctypes.c_double),
-                ("min", ctypes.c_double), ("max", ctypes.c_double), ("has_min", ctypes.c_int),
-                ("has_max", ctypes.c_int), ("alarm", ctypes.c_int)]
-
+# ---- The records, as include/zorvik/ioctl.h and zorvik.h lay them out
 
 class HwmData(ctypes.Structure):
     """The hardware monitor's raw record, as the driver returns it."""
@@ -49,59 +60,165 @@ class HwmData(ctypes.Structure):
                 ("Reserved", ctypes.c_uint8 * 3)]
 
 
+class _WdtTimeout(ctypes.Structure):
+    _pack_ = 1
+    _fields_ = [("Count", ctypes.c_uint16), ("Unit", ctypes.c_uint16)]
+
+
+class _Sensor(ctypes.Structure):
+    _fields_ = [("key", ctypes.c_char * 8), ("label", ctypes.c_char * 48), ("kind", ctypes.c_int),
+                ("index", ctypes.c_uint), ("raw", ctypes.c_uint32), ("value", ctypes.c_double),
+                ("min", ctypes.c_double), ("max", ctypes.c_double), ("has_min", ctypes.c_int),
+                ("has_max", ctypes.c_int), ("alarm", ctypes.c_int)]
+
+
+assert ctypes.sizeof(HwmData) == 36 and ctypes.sizeof(_WdtTimeout) == 4
+
 Sensor = namedtuple("Sensor", "key label kind value unit min max alarm raw")
+
+# The record holds 5 fans, 10 voltages and 3 temperatures: no profile lists more.
+_MAX_SENSORS = 18
+
+
+def _text(raw):
+    """A string the library gave: UTF-8, with whatever does not decode replaced."""
+    return None if raw is None else raw.decode("utf-8", "replace")
+
+
+def _sensor(s):
+    return Sensor(_text(s.key), _text(s.label), _KINDS.get(s.kind, "raw"), s.value, _UNITS.get(s.kind, "raw"),
+                  s.min if s.has_min else None, s.max if s.has_max else None, bool(s.alarm), s.raw)
+
+
+# ---- The functions: argument names and C types, the result's type
 
 _lib = None
 _U = ctypes.c_uint
+_I = ctypes.c_int
 _PU = ctypes.POINTER(ctypes.c_uint)
+_PI = ctypes.POINTER(ctypes.c_int)
+_PS = ctypes.POINTER(_Sensor)
+_PSIZE = ctypes.POINTER(ctypes.c_size_t)
 _DEV = ctypes.c_void_p
+_PROF = ctypes.c_void_p
 _SIGNATURES = {
-    "zrv_version": ([], _U),
-    "zrv_strerror": ([ctypes.c_int], ctypes.c_char_p),
-    "zrv_open": ([ctypes.c_char_p, ctypes.POINTER(_DEV)], ctypes.c_int),
-    "zrv_close": ([_DEV], None),
-    "zrv_last_status": ([_DEV], ctypes.c_int32),
-    "zrv_ioctl": ([_DEV, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_size_t,
-                   ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
-    "zrv_last_returned": ([_DEV], ctypes.c_size_t),
-    "zrv_wdt_range": ([_DEV, _PU], ctypes.c_int),
-    "zrv_wdt_limits": ([_DEV, _PU, _PU], ctypes.c_int),
-    "zrv_wdt_set": ([_DEV, _U, _U], ctypes.c_int),
-    "zrv_wdt_set_timeout": ([_DEV, _U], ctypes.c_int),
-    "zrv_wdt_start": ([_DEV], ctypes.c_int),
-    "zrv_wdt_kick": ([_DEV], ctypes.c_int),
-    "zrv_wdt_stop": ([_DEV], ctypes.c_int),
-    "zrv_hwm_read": ([_DEV, ctypes.POINTER(HwmData)], ctypes.c_int),
-    "zrv_sensors": ([_DEV, ctypes.c_char_p, ctypes.POINTER(_Sensor), ctypes.c_size_t,
-                     ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
-    "zrv_fan_set": ([_DEV, _U, _U, _U], ctypes.c_int),
-    "zrv_fan_auto": ([_DEV, _U, _U, _U, _U, _U], ctypes.c_int),
-    "zrv_dio_lines": ([_DEV, _PU, _PU], ctypes.c_int),
-    "zrv_dio_read": ([_DEV, ctypes.POINTER(ctypes.c_uint16)], ctypes.c_int),
-    "zrv_dio_read_outputs": ([_DEV, ctypes.POINTER(ctypes.c_uint16)], ctypes.c_int),
-    "zrv_dio_write": ([_DEV, ctypes.c_uint16], ctypes.c_int),
-    "zrv_dio_set_line": ([_DEV, _U, ctypes.c_int], ctypes.c_int),
-    "zrv_dio_set_direction": ([_DEV, _U], ctypes.c_int),
-    "zrv_cd_inputs": ([_DEV, ctypes.POINTER(ctypes.c_uint8)], ctypes.c_int),
-    "zrv_cd_outputs": ([_DEV, _PU], ctypes.c_int),
-    "zrv_cd_pulse": ([_DEV, _U], ctypes.c_int),
-    "zrv_cd_set": ([_DEV, _U, ctypes.c_int], ctypes.c_int),
-    "zrv_board_advance": ([_DEV, _U], ctypes.c_int),
-    "zrv_board_resets": ([_DEV, _PU], ctypes.c_int),
+    "zrv_version": ("", [], _U),
+    "zrv_strerror": ("err", [_I], ctypes.c_char_p),
+    "zrv_open": ("target dev", [ctypes.c_char_p, ctypes.POINTER(_DEV)], _I),
+    "zrv_close": ("dev", [_DEV], None),
+    "zrv_last_status": ("dev", [_DEV], ctypes.c_int32),
+    "zrv_last_returned": ("dev", [_DEV], ctypes.c_size_t),
+    "zrv_ioctl": ("dev code in in_len out out_len returned", [_DEV, ctypes.c_uint32, ctypes.c_void_p,
+                                                              ctypes.c_size_t, ctypes.c_void_p,
+                                                              ctypes.c_size_t, _PSIZE], _I),
+    "zrv_wdt_range": ("dev max_seconds", [_DEV, _PU], _I),
+    "zrv_wdt_limits": ("dev max_count unit_bits", [_DEV, _PU, _PU], _I),
+    "zrv_wdt_choose": ("max_count unit_bits seconds timeout", [_U, _U, _U, ctypes.POINTER(_WdtTimeout)], _I),
+    "zrv_wdt_set": ("dev count unit", [_DEV, _U, _U], _I),
+    "zrv_wdt_set_timeout": ("dev seconds", [_DEV, _U], _I),
+    "zrv_wdt_start": ("dev", [_DEV], _I),
+    "zrv_wdt_kick": ("dev", [_DEV], _I),
+    "zrv_wdt_stop": ("dev", [_DEV], _I),
+    "zrv_hwm_read": ("dev raw", [_DEV, ctypes.POINTER(HwmData)], _I),
+    "zrv_profile_load": ("file profile why why_len", [ctypes.c_char_p, ctypes.POINTER(_PROF), ctypes.c_char_p,
+                                                      ctypes.c_size_t], _I),
+    "zrv_profile_free": ("profile", [_PROF], None),
+    "zrv_profile_chip": ("profile", [_PROF], ctypes.c_char_p),
+    "zrv_profile_adapter": ("profile", [_PROF], ctypes.c_char_p),
+    "zrv_profile_line_count": ("profile outputs", [_PROF, _I], _U),
+    "zrv_profile_line_name": ("profile outputs line", [_PROF, _I, _U], ctypes.c_char_p),
+    "zrv_profile_find_line": ("profile outputs text line", [_PROF, _I, ctypes.c_char_p, _PU], _I),
+    "zrv_profile_pin_count": ("profile", [_PROF], _U),
+    "zrv_profile_pin_name": ("profile pin", [_PROF, _U], ctypes.c_char_p),
+    "zrv_profile_direction": ("profile mask", [_PROF, _PU], _I),
+    "zrv_dio_pin_line": ("mask pin outputs line", [_U, _U, _PI, _PU], _I),
+    "zrv_sensors_profile": ("dev profile out cap count", [_DEV, _PROF, _PS, ctypes.c_size_t, _PSIZE], _I),
+    "zrv_sensors_of": ("profile raw out cap count", [_PROF, ctypes.POINTER(HwmData), _PS, ctypes.c_size_t,
+                                                     _PSIZE], _I),
+    "zrv_fan_set": ("dev fan mode data", [_DEV, _U, _U, _U], _I),
+    "zrv_fan_auto": ("dev fan limit1 limit2 start_duty slope", [_DEV, _U, _U, _U, _U, _U], _I),
+    "zrv_dio_lines": ("dev inputs outputs", [_DEV, _PU, _PU], _I),
+    "zrv_dio_read": ("dev inputs", [_DEV, ctypes.POINTER(ctypes.c_uint16)], _I),
+    "zrv_dio_read_outputs": ("dev outputs", [_DEV, ctypes.POINTER(ctypes.c_uint16)], _I),
+    "zrv_dio_write": ("dev outputs", [_DEV, ctypes.c_uint16], _I),
+    "zrv_dio_write_back": ("dev outputs read_back", [_DEV, ctypes.c_uint16, ctypes.POINTER(ctypes.c_uint16)], _I),
+    "zrv_dio_set_line": ("dev line level", [_DEV, _U, _I], _I),
+    "zrv_dio_set_direction": ("dev mask", [_DEV, _U], _I),
+    "zrv_cd_inputs": ("dev inputs", [_DEV, ctypes.POINTER(ctypes.c_uint8)], _I),
+    "zrv_cd_outputs": ("dev count", [_DEV, _PU], _I),
+    "zrv_cd_pulse": ("dev output", [_DEV, _U], _I),
+    "zrv_cd_set": ("dev output level", [_DEV, _U, _I], _I),
+    "zrv_board_advance": ("dev ms", [_DEV, _U], _I),
+    "zrv_board_resets": ("dev resets", [_DEV, _PU], _I),
 }
+
+
+def _int_range(ctype):
+    """(lowest, highest) a ctypes integer type holds, or None for any other type."""
+    code = getattr(ctype, "_type_", None)
+    if not isinstance(code, str) or len(code) != 1 or code not in "bBhHiIlLqQ":
+        return None
+    bits = 8 * ctypes.sizeof(ctype)
+    return (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if code.islower() else (0, (1 << bits) - 1)
+
+
+def _fit(what, name, ctype, value):
+    """`value` as a plain int when it fits the C integer type `ctype`; a
+    bool, float or str raises TypeError, an int that does not fit OverflowError."""
+    if isinstance(value, bool):
+        raise TypeError("%s: %s must be an integer, not bool" % (what, name))
+    try:
+        value = operator.index(value)
+    except TypeError:
+        raise TypeError("%s: %s must be an integer, not %s" % (what, name, type(value).__name__)) from None
+    low, high = _int_range(ctype)
+    if not low <= value <= high:
+        raise OverflowError("%s: %s %d is outside %d..%d" % (what, name, value, low, high))
+    return value
+
+
+# Per function: the ctypes function, and (position, name, C type) of each integer argument.
+_FUNCTIONS = {}
+_loading = threading.Lock()
 
 
 def library():
     """The loaded libzorvik, with the argument types of every function set."""
     global _lib
     if _lib is None:
-        lib = _load()
-        for name, (args, result) in _SIGNATURES.items():
-            f = getattr(lib, name)
-            f.argtypes = args
-            f.restype = result
-        _lib = lib
+        with _loading:
+            if _lib is None:
+                lib = _load()
+                for fname, (names, args, result) in _SIGNATURES.items():
+                    f = getattr(lib, fname)
+                    f.argtypes = args
+                    f.restype = result
+                    ints = [(i, n, t) for i, (n, t) in enumerate(zip(names.split(), args)) if _int_range(t)]
+                    _FUNCTIONS[fname] = (f, ints)
+                _lib = lib
     return _lib
+
+
+def _c(what, fname, *args):
+    """Calls the library's `fname` once its integer arguments are known to
+    fit their C types (ctypes would cut them down silently)."""
+    library()
+    f, ints = _FUNCTIONS[fname]
+    if ints:
+        args = list(args)
+        for i, name, ctype in ints:
+            args[i] = _fit(what, name, ctype, args[i])
+    return f(*args)
+
+
+def _path(what, value):
+    """A file name or target for the library: str, bytes or os.PathLike."""
+    if not isinstance(value, (str, bytes, os.PathLike)):
+        raise TypeError("%s: a path must be str, bytes or os.PathLike, not %s" % (what, type(value).__name__))
+    raw = os.fsencode(value)
+    if b"\0" in raw:
+        raise ValueError("%s: embedded null byte" % what)
+    return raw
 
 
 class ZorvikError(OSError):
@@ -111,26 +228,115 @@ class ZorvikError(OSError):
     def __init__(self, code, what, status=0):
         self.code = code
         self.status = status & 0xFFFFFFFF
-        text = library().zrv_strerror(code).decode()
-        super().__init__(code, "%s: %s (status 0x%08x)" % (what, text, self.status))
+        super().__init__(code, "%s: %s (status 0x%08x)" % (what, strerror(code), self.status))
+
+
+def strerror(code):
+    """The library's short English text for a ZRV_E* code."""
+    return _text(_c("strerror", "zrv_strerror", code))
 
 
 def version():
     """The library's version as (major, minor, patch)."""
-    v = library().zrv_version()
+    v = _c("version", "zrv_version")
     return (v >> 16, (v >> 8) & 0xFF, v & 0xFF)
 
 
-class Device:
-    """One board: the control device, or with target "sim:BOARD.json" a
-    virtual board (Linux). A context manager; close() is also fine."""
+def _check(what, err, status=0):
+    if err:
+        raise ZorvikError(err, what, status)
 
-    def __init__(self, target=None):
-        self._lib = library()
-        self._dev = _DEV()
-        err = self._lib.zrv_open(target.encode() if target else None, ctypes.byref(self._dev))
+
+def wdt_choose(max_count, unit_bits, seconds):
+    """(count, unit): the record a timeout of `seconds` takes on a watchdog of
+    these limits (wdt_limits()); unit WDT_SECONDS or WDT_MINUTES. Sends nothing."""
+    t = _WdtTimeout()
+    _check("wdt_choose", _c("wdt_choose", "zrv_wdt_choose", max_count, unit_bits, seconds, ctypes.byref(t)))
+    return t.Count, t.Unit
+
+
+def dio_pin_line(mask, pin):
+    """(is an output, line): the line pin `pin` is under direction mask `mask`
+    (set bits are inputs). Sends nothing."""
+    outputs, line = ctypes.c_int(), ctypes.c_uint()
+    _check("dio_pin_line", _c("dio_pin_line", "zrv_dio_pin_line", mask, pin, ctypes.byref(outputs),
+                              ctypes.byref(line)))
+    return bool(outputs.value), line.value
+
+
+def _read_sensors(what, fname, *args, dev=None):
+    """The sensors the library's `fname` fills in after `args`: once more
+    with room for all when the first buffer was too small."""
+    cap = _MAX_SENSORS
+    while True:
+        out, count = (_Sensor * cap)(), ctypes.c_size_t()
+        err = _c(what, fname, *args, out, cap, ctypes.byref(count))
+        if err == _ERANGE and count.value > cap:
+            cap = count.value
+            continue
+        _check(what, err, _c(what, "zrv_last_status", dev) if err and dev else 0)
+        return [_sensor(s) for s in out[:count.value]]
+
+
+def sensors_of(raw, profile=None):
+    """The sensors of a record already read (Device.hwm_read(), or its 36
+    bytes): with a Profile or a profile file in volts and degrees with
+    limits, without one every channel, raw. Sends nothing."""
+    if not isinstance(raw, HwmData):
+        raw = HwmData.from_buffer_copy(bytes(raw))
+    with _profile_handle(profile) as p:
+        return _read_sensors("sensors_of", "zrv_sensors_of", p, ctypes.byref(raw))
+
+
+class _Handle:
+    """A library object shared by threads: calls borrow it while it is open;
+    close() refuses new calls, waits for those running to return, then
+    frees it. ctypes lets go of the interpreter lock during a call, so
+    freeing it under a running call would pull the memory from under it."""
+
+    def __init__(self, ptr, free, closed_text):
+        self._ptr = ptr
+        self._free = free
+        self._closed_text = closed_text
+        self._cond = threading.Condition(threading.Lock())
+        self._running = 0
+        self._closing = False
+
+    @contextlib.contextmanager
+    def use(self):
+        with self._cond:
+            if self._closing:
+                raise ValueError(self._closed_text)
+            self._running += 1
+        try:
+            yield self._ptr
+        finally:
+            with self._cond:
+                self._running -= 1
+                if self._running == 0:
+                    self._cond.notify_all()
+
+    def close(self):
+        with self._cond:
+            self._closing = True
+            self._cond.wait_for(lambda: self._running == 0)
+            ptr, self._ptr = self._ptr, None
+            if ptr:
+                self._free(ptr)
+
+
+class Profile:
+    """A board profile (a JSON file): labels, scaling to volts and degrees,
+    limits and line names. A context manager; close() is also fine."""
+
+    def __init__(self, file):
+        raw = _path("profile_load", file)
+        ptr, why = _PROF(), ctypes.create_string_buffer(512)
+        err = _c("profile_load", "zrv_profile_load", raw, ctypes.byref(ptr), why, len(why))
         if err:
-            raise ZorvikError(err, "open")
+            raise ZorvikError(err, "profile_load: %s" % (_text(why.value) or _text(raw)))
+        self._h = _Handle(ptr, _FUNCTIONS["zrv_profile_free"][0], "the profile is closed")
+        weakref.finalize(self, self._h.close)
 
     def __enter__(self):
         return self
@@ -139,19 +345,101 @@ class Device:
         self.close()
 
     def close(self):
-        if self._dev:
-            self._lib.zrv_close(self._dev)
-            self._dev = _DEV()
+        self._h.close()
 
-    def _call(self, what, name, *args):
-        if not self._dev:
-            raise ValueError("the device is closed")
-        err = getattr(self._lib, name)(self._dev, *args)
+    def _get(self, what, fname, *args):
+        with self._h.use() as p:
+            return _c(what, fname, p, *args)
+
+    @property
+    def chip(self):
+        return _text(self._get("chip", "zrv_profile_chip"))
+
+    @property
+    def adapter(self):
+        return _text(self._get("adapter", "zrv_profile_adapter"))
+
+    def lines(self, outputs=False):
+        """The names of the inputs, or with outputs=True of the outputs."""
+        side = 1 if outputs else 0
+        return [_text(self._get("lines", "zrv_profile_line_name", side, i))
+                for i in range(self._get("lines", "zrv_profile_line_count", side))]
+
+    def find_line(self, text, outputs=False):
+        """A line by the profile's name or by its number (0..99)."""
+        line = ctypes.c_uint()
+        _check("find_line", self._get("find_line", "zrv_profile_find_line", 1 if outputs else 0,
+                                      _path("find_line", str(text)), ctypes.byref(line)))
+        return line.value
+
+    def pins(self):
+        """The names of the pins by their bit (None where a bit has none);
+        empty when lines are named by line."""
+        return [_text(self._get("pins", "zrv_profile_pin_name", i))
+                for i in range(self._get("pins", "zrv_profile_pin_count"))]
+
+    def direction(self):
+        """The direction mask the board comes up with, or None when the profile gives none."""
+        mask = ctypes.c_uint()
+        return mask.value if self._get("direction", "zrv_profile_direction", ctypes.byref(mask)) == 0 else None
+
+
+@contextlib.contextmanager
+def _profile_handle(profile):
+    """The library's profile pointer for a Profile, a profile file (loaded
+    for the call) or None (raw readings)."""
+    if profile is None:
+        yield None
+    elif isinstance(profile, Profile):
+        with profile._h.use() as p:
+            yield p
+    else:
+        with Profile(profile) as loaded, loaded._h.use() as p:
+            yield p
+
+
+class Device:
+    """One board: the control device, or with target "sim:BOARD.json" a
+    virtual board (Linux). A context manager; close() is also fine."""
+
+    def __init__(self, target=None):
+        # A bare os.PathLike is refused: a target is "" or "sim:" and a path, not a path.
+        if target is not None and not isinstance(target, (str, bytes)):
+            raise TypeError("open: the target must be str, bytes or None, not %s" % type(target).__name__)
+        raw = _path("open", target) if target else None
+        dev = _DEV()
+        err = _c("open", "zrv_open", raw, ctypes.byref(dev))
         if err:
-            raise ZorvikError(err, what, self._lib.zrv_last_status(self._dev))
+            raise ZorvikError(err, "open")
+        self._h = _Handle(dev, _FUNCTIONS["zrv_close"][0], "the device is closed")
+        weakref.finalize(self, self._h.close)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        """Waits for the calls running in other threads; later calls raise ValueError."""
+        self._h.close()
+
+    def _call(self, what, fname, *args):
+        with self._h.use() as dev:
+            err = _c(what, fname, dev, *args)
+            if err:
+                raise ZorvikError(err, what, _c(what, "zrv_last_status", dev))
+            return err
 
     def last_status(self):
-        return self._lib.zrv_last_status(self._dev) & 0xFFFFFFFF
+        """The driver's status of this thread's last request on the device."""
+        with self._h.use() as dev:
+            return _c("last_status", "zrv_last_status", dev) & 0xFFFFFFFF
+
+    def last_returned(self):
+        """The number of bytes this thread's last request on the device returned."""
+        with self._h.use() as dev:
+            return _c("last_returned", "zrv_last_returned", dev)
 
     # ---- Watchdog
     def wdt_range(self):
@@ -189,15 +477,10 @@ class Device:
         return raw
 
     def sensors(self, profile=None):
-        """The channels as `sensors` shows them: with a profile in volts and
-        degrees with limits; without one every channel, raw."""
-        out = (_Sensor * 18)()
-        count = ctypes.c_size_t()
-        self._call("sensors", "zrv_sensors", profile.encode() if profile else None, out, 18,
-                   ctypes.byref(count))
-        return [Sensor(s.key.decode(), s.label.decode(), _KINDS[s.kind], s.value, _UNITS[s.kind],
-                       s.min if s.has_min else None, s.max if s.has_max else None, bool(s.alarm), s.raw)
-                for s in out[:count.value]]
+        """The channels as `sensors` shows them: with a Profile or a profile
+        file in volts and degrees with limits; without one every channel, raw."""
+        with _profile_handle(profile) as p, self._h.use() as dev:
+            return _read_sensors("sensors", "zrv_sensors_profile", dev, p, dev=dev)
 
     def fan_set(self, fan, mode, data):
         self._call("fan_set", "zrv_fan_set", fan, mode, data)
@@ -223,7 +506,12 @@ class Device:
         return w.value
 
     def dio_write(self, word):
-        self._call("dio_write", "zrv_dio_write", word)
+        """Writes the output word and reads it back: every bit must take its
+        level (ZorvikError with ZRV_EIO otherwise; bits beyond the board's
+        output lines read back 0). Returns the word read back."""
+        back = ctypes.c_uint16()
+        self._call("dio_write", "zrv_dio_write_back", word, ctypes.byref(back))
+        return back.value
 
     def dio_set_line(self, line, level):
         self._call("dio_set_line", "zrv_dio_set_line", line, 1 if level else 0)
@@ -250,7 +538,9 @@ class Device:
 
     def ioctl(self, code, data=b"", out_len=0):
         """Any request, raw: the bytes it returned."""
-        inbuf = ctypes.create_string_buffer(bytes(data), len(data)) if data else None
+        out_len = _fit("ioctl", "out_len", ctypes.c_size_t, out_len)
+        data = bytes(memoryview(data))
+        inbuf = ctypes.create_string_buffer(data, len(data)) if data else None
         outbuf = ctypes.create_string_buffer(out_len) if out_len else None
         returned = ctypes.c_size_t()
         self._call("ioctl", "zrv_ioctl", code, inbuf, len(data), outbuf, out_len, ctypes.byref(returned))
