@@ -29,7 +29,7 @@ endif()
 install(TARGETS zorvik EXPORT zorvikTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/zorvik/zorvik.h include/zorvik/ioctl.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zorvik)
+install(FILES include/zorvik/zorvik.h include/zorvik/ioctl.h include/zorvik/reasons.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zorvik)
 install(EXPORT zorvikTargets NAMESPACE zorvik:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zorvik)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/zorvikConfigVersion.cmake
   VERSION ${ZRV_LIB_VERSION} COMPATIBILITY SameMajorVersion)

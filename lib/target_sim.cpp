@@ -61,6 +61,11 @@ public:
     // device's request on the same board, in another thread, neither adds
     // nor hides one.
     uint64_t brokenRules() override { return sim::rulesBrokenHere(); }
+    int loadReason(unsigned function, unsigned* reason) override {
+        const auto reasons = board_.machine.loadReasons();
+        if (reason != nullptr) *reason = reasons[function];
+        return ZRV_OK;
+    }
     int advance(unsigned ms) override {
         board_.machine.advance(ms);
         return ZRV_OK;

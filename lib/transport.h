@@ -19,6 +19,8 @@ public:
     // The number of platform or port-protocol rules the calling thread's
     // requests have broken so far; only a virtual board can tell.
     virtual uint64_t brokenRules() { return 0; }
+    // What the driver's load recorded of a function (ZRV_REASON_*).
+    virtual int loadReason(unsigned, unsigned*) { return ZRV_ENOTSUP; }
     virtual int advance(unsigned) { return ZRV_ENOTSUP; }
     virtual int resets(unsigned*) { return ZRV_ENOTSUP; }
 };

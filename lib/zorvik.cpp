@@ -536,6 +536,18 @@ int ZRV_API zrv_cd_set(zrv_device* dev, unsigned output, int level) {
     return oneByte(dev, IOCTL_DIO_CD_SET_OUTPUT, static_cast<uint8_t>(output << 4 | (level != 0 ? 1u : 0u)));
 }
 
+int ZRV_API zrv_load_reason(zrv_device* dev, unsigned function, unsigned* reason) {
+    if (dev == nullptr || function >= ZRV_FUNCTIONS) return ZRV_EINVAL;
+    return dev->transport->loadReason(function, reason);
+}
+
+const char* ZRV_API zrv_reason_text(unsigned reason) {
+#define ZRV_REASON_TEXT(code, name, words) words,
+    static const char* const kWords[] = {ZRV_REASON_ROWS(ZRV_REASON_TEXT)};
+#undef ZRV_REASON_TEXT
+    return reason < std::size(kWords) ? kWords[reason] : "unknown reason";
+}
+
 int ZRV_API zrv_board_advance(zrv_device* dev, unsigned ms) {
     return dev != nullptr ? dev->transport->advance(ms) : ZRV_EINVAL;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/report.h"
 #include "sim/wide.h"
 #include "zorvik/registry.h"
 
@@ -81,6 +82,12 @@ ZrvStatus Machine::load() {
     if (openRegistryKeys() != 0) violation("load left a registry key open");
     loaded_ = true;
     return status;
+}
+
+std::array<uint8_t, ZRV_FUNCTIONS> Machine::loadReasons() const {
+    std::array<uint8_t, ZRV_FUNCTIONS> out{};
+    std::copy(std::begin(LoadReport.Reason), std::end(LoadReport.Reason), out.begin());
+    return out;
 }
 
 void Machine::unload() {

@@ -8,6 +8,7 @@
 // enforced before the dispatch, the returned bytes copied out.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "sim/bus.h"
 #include "sim/clock.h"
 #include "sim/registry.h"
+#include "zorvik/reasons.h"
 
 // The simulator's driver and device objects.
 struct PlatDriver {
@@ -96,6 +98,9 @@ public:
     ZrvStatus load();
     void unload();
     bool loaded() const { return loaded_; }
+    // What the last load recorded of each function (ZRV_REASON_*, by
+    // ZRV_FUNCTION_*), as the driver keeps it.
+    std::array<uint8_t, ZRV_FUNCTIONS> loadReasons() const;
 
     // ---- Handles and requests ---------------------------------------------
     // Opens a user-mode device name ("\\.\ZRVDev"); the status on failure.

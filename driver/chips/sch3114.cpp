@@ -4,6 +4,7 @@
 // first; the runtime block it reports then serves all three back-ends.
 #include "chips/sch3114.h"
 
+#include "core/report.h"
 #include "core/rows.h"
 
 ZRV_GLOBAL SCH3114StateRecord SCH3114State;
@@ -66,11 +67,13 @@ ZRV_INIT void Detect_SCH3114() {
                         &S.Monitor)) {
         S.RuntimeBase = 0;
         S.NotFound = 1;
+        S.Refused = ZRV_REASON_REFUSED_BASE;
     }
 }
 
+// Every function sharing the probe is refused for the probe's reason.
 ZRV_INIT bool SCH3114_ChipPresent() {
-    if (S.NotFound != 0) return false;
     if (S.Probed == 0) Detect_SCH3114();
+    if (S.NotFound != 0 && S.Refused != 0) LoadRefused(S.Refused);
     return S.NotFound == 0;
 }

@@ -20,6 +20,7 @@ struct SCH3114StateRecord {
     uint16_t RuntimeBase;  // I/O base of the runtime block; 0 when not usable
     uint8_t Probed;        // the probe has run
     uint8_t NotFound;      // no usable chip; never cleared
+    uint8_t Refused;       // ZRV_REASON_* when a chip answered but was refused; 0 when none
 
     // Hardware monitor: RuntimeBase + 0x70 / + 0x71 and the monitor's lock.
     SioPortPair Monitor;

@@ -1,5 +1,7 @@
 #include "chips/superio.h"
 
+#include "core/report.h"
+
 const SioPortPair kSioConfigPairs[] = {
     {0x2E, 0x2F, HW_LOCK_CONFIG_2E},
     {0x4E, 0x4F, HW_LOCK_CONFIG_4E},
@@ -69,6 +71,7 @@ ZRV_INIT bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataO
                              SioPortPair* pair) {
     if (base < kSioLowestBlockBase || base > 0xFFFFu - dataOffset) {
         DbgPrint(refusal, static_cast<unsigned>(base));
+        LoadRefused(ZRV_REASON_REFUSED_BASE);
         return false;
     }
     pair->IndexPort = static_cast<uint16_t>(base + indexOffset);

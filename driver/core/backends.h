@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/ops.h"
+#include "core/report.h"
 
 // SCH3114 (chip code 5): wdt/sch3114_wdt.cpp, hwm/sch3114_hwm.cpp and
 // dio/sch3114_dio.cpp; their detect entries share the probe of

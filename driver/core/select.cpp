@@ -2,6 +2,7 @@
 // configuration.
 #include "core/backends.h"
 #include "core/config.h"
+#include "core/report.h"
 #include "core/rows.h"
 
 namespace {
@@ -55,32 +56,37 @@ ZRV_INIT bool EnsureConfig() {
     return true;
 }
 
-template <typename Ops>
-ZRV_INIT const Ops* Bind(DetectRoutine detect, const Ops* ops) {
-    if (detect == nullptr || ops == nullptr) return nullptr;
-    return detect() == 0 ? ops : nullptr;
-}
-
 // One function's selection: the row of its chip code, then that row's detect
-// routine and table for the function.
+// routine and table for the function. What came of it is recorded in
+// LoadReport.
 template <typename Ops>
-ZRV_INIT const Ops* Select(uint32_t BoardConfigRecord::*chip, DetectRoutine BackendRow::*detect,
-                           const Ops* BackendRow::*ops) {
-    if (!EnsureConfig()) return nullptr;
+ZRV_INIT const Ops* Select(uint8_t function, uint32_t BoardConfigRecord::*chip,
+                           DetectRoutine BackendRow::*detect, const Ops* BackendRow::*ops) {
+    LoadSelecting(function);
+    if (!EnsureConfig()) {
+        LoadSelected(false, ZRV_REASON_LOAD_FAILED);
+        return nullptr;
+    }
     const BackendRow* row = FindBackend(BoardConfig.*chip);
-    return row != nullptr ? Bind(row->*detect, row->*ops) : nullptr;
+    if (row == nullptr || row->*detect == nullptr || row->*ops == nullptr) {
+        LoadSelected(false, ZRV_REASON_NO_BACKEND);
+        return nullptr;
+    }
+    const bool bound = (row->*detect)() == 0;
+    LoadSelected(bound, ZRV_REASON_NOT_FOUND);
+    return bound ? row->*ops : nullptr;
 }
 
 }  // namespace
 
 ZRV_INIT const HwmOps* SelectHwmOps() {
-    return Select(&BoardConfigRecord::HwmChip, &BackendRow::DetectHwm, &BackendRow::Hwm);
+    return Select(ZRV_FUNCTION_HWM, &BoardConfigRecord::HwmChip, &BackendRow::DetectHwm, &BackendRow::Hwm);
 }
 
 ZRV_INIT const WdtOps* SelectWdtOps() {
-    return Select(&BoardConfigRecord::WdtChip, &BackendRow::DetectWdt, &BackendRow::Wdt);
+    return Select(ZRV_FUNCTION_WDT, &BoardConfigRecord::WdtChip, &BackendRow::DetectWdt, &BackendRow::Wdt);
 }
 
 ZRV_INIT const DioOps* SelectDioOps() {
-    return Select(&BoardConfigRecord::DioChip, &BackendRow::DetectDio, &BackendRow::Dio);
+    return Select(ZRV_FUNCTION_DIO, &BoardConfigRecord::DioChip, &BackendRow::DetectDio, &BackendRow::Dio);
 }

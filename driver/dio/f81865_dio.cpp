@@ -72,7 +72,10 @@ void DIO_F81865_SelectGroups(uint8_t inGroup, uint8_t outGroup) {
 
 int32_t GroupInit() {
     const uint8_t last = S.Variant->MaxGpioGroup;
-    if (BoardConfig.GPIOGroup > last || BoardConfig.GPIOOutGroup > last) return -1;
+    if (BoardConfig.GPIOGroup > last || BoardConfig.GPIOOutGroup > last) {
+        LoadRefused(ZRV_REASON_GROUP_OUT_OF_RANGE);
+        return -1;
+    }
     DIO_F81865_SelectGroups(BoardConfig.GPIOGroup, BoardConfig.GPIOOutGroup);
     return 0;
 }
@@ -164,5 +167,6 @@ const DioOps F81865DioOps = {
 ZRV_INIT int32_t DIO_F81865_Detect() {
     if (!F81865_ChipPresent()) return -1;
     const Layout* layout = CurrentLayout();
+    if (layout == nullptr) LoadRefused(ZRV_REASON_LAYOUT_NOT_SERVED);
     return layout != nullptr ? layout->Init() : -1;
 }

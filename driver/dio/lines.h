@@ -21,6 +21,7 @@ bool LinesServed(const LineMap& map, Served served, const char* refusal) {
     for (uint32_t n = 0; n < map.Count; ++n) {
         if (!served(map.Group[n])) {
             DbgPrint(refusal, static_cast<int>(n), static_cast<int>(map.Group[n]));
+            LoadRefused(ZRV_REASON_LINE_GROUP);
             return false;
         }
     }

@@ -36,6 +36,7 @@ struct PortDioValues {
 struct LineCount {
     uint8_t Count;
     const char* Refusal;
+    uint8_t Reason;
 };
 
 // Index of the lowest set bit; 0 for 0.
@@ -169,7 +170,10 @@ int32_t DIO_Port_SetSpecificMask(uint8_t mask) {
 
 ZRV_INIT int32_t DIO_Port_LoadConfig() {
     ZrvWChar* path = AllocRegistryPath(kSubkeyDio);
-    if (path == nullptr) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+    if (path == nullptr) {
+        LoadRefused(ZRV_REASON_NO_MEMORY);
+        return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+    }
 
     PortDioValues v{};
     const PlatRegDwordEntry entries[] = {
@@ -196,7 +200,11 @@ ZRV_INIT int32_t DIO_Port_LoadConfig() {
     // The key is optional: without it every value is 0.
     const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
     PlatFree(path);
-    if (!ZRV_SUCCESS(status)) return -1;
+    if (!ZRV_SUCCESS(status)) {
+        LoadRefused(status == ZRV_STATUS_INSUFFICIENT_RESOURCES ? ZRV_REASON_NO_MEMORY
+                                                                : ZRV_REASON_VALUE_UNREADABLE);
+        return -1;
+    }
 
     // The plain layout reports its line counts as the registry gives them,
     // and a caller shifts by them into the 16-bit line word: a count the
@@ -206,13 +214,16 @@ ZRV_INIT int32_t DIO_Port_LoadConfig() {
     if (v.UseSpecificSetting == 0) {
         const LineCount counts[] = {
             {static_cast<uint8_t>(v.InBits),
-             "DIO_Port InBits %d is more than a line word carries, digital I/O not bound\n"},
+             "DIO_Port InBits %d is more than a line word carries, digital I/O not bound\n",
+             ZRV_REASON_IN_BITS_TOO_LARGE},
             {static_cast<uint8_t>(v.OutBits),
-             "DIO_Port OutBits %d is more than a line word carries, digital I/O not bound\n"},
+             "DIO_Port OutBits %d is more than a line word carries, digital I/O not bound\n",
+             ZRV_REASON_OUT_BITS_TOO_LARGE},
         };
         for (const LineCount& c : counts) {
             if (c.Count > ZRV_MAX_LINES) {
                 DbgPrint(c.Refusal, static_cast<int>(c.Count));
+                LoadRefused(c.Reason);
                 return -1;
             }
         }

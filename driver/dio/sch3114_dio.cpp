@@ -70,7 +70,10 @@ const DioOps SCH3114DioOps = {
 // Only the line layout describes SCH3114 lines.
 ZRV_INIT int32_t DIO_SCH3114_Detect() {
     if (!SCH3114_ChipPresent()) return -1;
-    if (BoardConfig.DioDeviceType != kDioLineLayout) return -1;
+    if (BoardConfig.DioDeviceType != kDioLineLayout) {
+        LoadRefused(ZRV_REASON_LAYOUT_NOT_SERVED);
+        return -1;
+    }
     if (!LinesServed(InputLines(), GroupHasRegister,
                      "DIO_SCH3114 input line %d names GPIO group %d, digital I/O not bound\n") ||
         !LinesServed(OutputLines(), GroupHasRegister,

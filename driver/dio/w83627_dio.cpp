@@ -65,6 +65,13 @@ static_assert(GroupsServed(0) == ChipGroups(CHIP_W83627) &&
                   ChipGroups(CHIP_W83627_ALT) == ChipGroups(CHIP_W83627),
               "the W83627's GPIO groups are those zrvctl config is told of");
 
+// Why a group cannot be served: the debugger line, taking the group number
+// and the chip ID, and the reason recorded with it.
+struct GroupRefusal {
+    const char* Format;
+    uint8_t Reason;
+};
+
 struct W83627GpioStateRecord {
     const SioPortPair* Pair;  // configuration pair of the last probe
     uint8_t ChipId;           // register 0x20 at the last probe
@@ -76,8 +83,8 @@ struct W83627GpioStateRecord {
     uint8_t GpioOutBits;
     uint8_t GpioInShift;
     uint8_t GpioOutShift;
-    uint32_t Group;       // "GPIOGroup", set up at each probe
-    const char* Refusal;  // why the group cannot be served; null when it can
+    uint32_t Group;               // "GPIOGroup", set up at each probe
+    const GroupRefusal* Refusal;  // why the group cannot be served; null when it can
 };
 ZRV_GLOBAL W83627GpioStateRecord W83627GpioState;
 
@@ -98,23 +105,23 @@ ZRV_INIT void DIO_W83627_IOMask(const SioConfigBracket& config, uint8_t reg) {
     S.GpioOutShift = LowestSetBit(S.GpioOutMask);
 }
 
-// Why a group cannot be served, as a debugger line taking the group number
-// and the chip ID; null when it is set up.
-const char* const kGroupTestFailed =
-    "DIO_W83627_SelectGroup group %d failed its set-up test (ID %02x), digital I/O not bound\n";
-const char* const kGroupNoData =
-    "DIO_W83627_SelectGroup group %d has no data register on ID %02x, digital I/O not bound\n";
+const GroupRefusal kGroupTestFailed = {
+    "DIO_W83627_SelectGroup group %d failed its set-up test (ID %02x), digital I/O not bound\n",
+    ZRV_REASON_GROUP_NOT_ENABLED};
+const GroupRefusal kGroupNoData = {
+    "DIO_W83627_SelectGroup group %d has no data register on ID %02x, digital I/O not bound\n",
+    ZRV_REASON_GROUP_NO_DATA};
 
-// Inside the caller's bracket.
-ZRV_INIT const char* DIO_W83627_SelectGroup(const SioConfigBracket& config, uint32_t group) {
+// Inside the caller's bracket; null when the group is set up.
+ZRV_INIT const GroupRefusal* DIO_W83627_SelectGroup(const SioConfigBracket& config, uint32_t group) {
     const W83627GpioGroup& g = *FindGroup(group, S.ChipId);
     config.SelectDevice(g.Device);
     if (g.DataReg != 0) S.GpioLdn = g.Device;
     const uint8_t activate = config.ReadReg(SIO_REG_ACTIVATE);
-    if ((activate & g.ActivateBits) != g.ActivateBits) return kGroupTestFailed;
+    if ((activate & g.ActivateBits) != g.ActivateBits) return &kGroupTestFailed;
     if (g.Extra.Reg != 0 && (config.ReadReg(g.Extra.Reg) & g.Extra.Mask) != g.Extra.Value)
-        return kGroupTestFailed;
-    if (g.DataReg == 0) return kGroupNoData;
+        return &kGroupTestFailed;
+    if (g.DataReg == 0) return &kGroupNoData;
     S.GpioDataReg = g.DataReg;
     DIO_W83627_IOMask(config, g.DirectionReg);
     return nullptr;
@@ -162,12 +169,15 @@ ZRV_INIT bool AcceptW83627Gpio(const SioConfigBracket& bracket, const SioProbeSt
 ZRV_INIT int32_t DIO_W83627_Detect() {
     uint32_t group = 0;
     if (!ZRV_SUCCESS(ReadRegistryDword(kSubkeyDio, ZRV_WIDE(ZRV_REG_GPIO_GROUP), &group)) || group == 0 ||
-        group > kLastGroup)
+        group > kLastGroup) {
+        LoadRefused(ZRV_REASON_GROUP_OUT_OF_RANGE);
         return -1;
+    }
     S.Group = group;
     SioProbeStep found;
     if (!W83627_Probe(AcceptW83627Gpio, &found)) return -1;
     if (S.Refusal == nullptr) return 0;
-    DbgPrint(S.Refusal, static_cast<int>(group), static_cast<unsigned>(S.ChipId));
+    DbgPrint(S.Refusal->Format, static_cast<int>(group), static_cast<unsigned>(S.ChipId));
+    LoadRefused(S.Refusal->Reason);
     return -1;
 }

@@ -157,6 +157,7 @@ ZRV_INIT int32_t HWM_F81865_SetDefault() {
         if ((active & SIO_ACTIVATE_BIT) == 0) {
             DbgPrint("HWM_F81865 logical device 4 is not active (0x%02x), hardware monitor not bound\n",
                      static_cast<unsigned>(active));
+            LoadRefused(ZRV_REASON_DEVICE_INACTIVE);
             result = -1;
         } else if (!SioMonitorPair(
                        F81865State.BaseAddr, kHwmMonitorIndex, kHwmMonitorData,

@@ -259,6 +259,7 @@ ZRV_INIT int32_t HWM_IT87_Detect() {
     if ((active & SIO_ACTIVATE_BIT) == 0) {
         DbgPrint("HWM_IT87 logical device 4 is not active (0x%02x), hardware monitor not bound\n",
                  static_cast<unsigned>(active));
+        LoadRefused(ZRV_REASON_DEVICE_INACTIVE);
         return -1;
     }
     if (!SioMonitorPair(base, kHwmMonitorIndex, kHwmMonitorData,

@@ -212,7 +212,10 @@ ZRV_INIT bool W83627GetChipID(const SioConfigBracket& config, const SioProbeStep
         S.BaseAddr = static_cast<uint16_t>((high << 8 | low) & kHwmBaseAlign);
         const uint8_t on = config.ReadReg(kCfgRegMonitorOn);
         DbgPrint("W83627GetChipID HWM BASE Addr %04x\n", static_cast<unsigned>(S.BaseAddr));
-        if (S.BaseAddr != 0 && (on & kMonitorOnBit) != 0) S.ChipId = id;
+        if (S.BaseAddr != 0 && (on & kMonitorOnBit) != 0)
+            S.ChipId = id;
+        else
+            LoadRefused(ZRV_REASON_MONITOR_NOT_SET_UP);
     }
     DbgPrint("W83627GetChipID-\n");
     return S.ChipId != 0;

@@ -90,7 +90,10 @@ void WDT_Port_GetTimeout(WdtTimeout* timeout) {
 
 ZRV_INIT int32_t WDT_Port_LoadConfig() {
     ZrvWChar* path = AllocRegistryPath(kSubkeyWdt);
-    if (path == nullptr) return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+    if (path == nullptr) {
+        LoadRefused(ZRV_REASON_NO_MEMORY);
+        return ZRV_STATUS_INSUFFICIENT_RESOURCES;
+    }
 
     // One query, absent values read 0. The key is optional: without it every
     // value is 0 and the bound watchdog touches no port.
@@ -104,7 +107,11 @@ ZRV_INIT int32_t WDT_Port_LoadConfig() {
     };
     const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
     PlatFree(path);
-    if (!ZRV_SUCCESS(status)) return -1;  // the state keeps what it held
+    if (!ZRV_SUCCESS(status)) {  // the state keeps what it held
+        LoadRefused(status == ZRV_STATUS_INSUFFICIENT_RESOURCES ? ZRV_REASON_NO_MEMORY
+                                                                : ZRV_REASON_VALUE_UNREADABLE);
+        return -1;
+    }
 
     PortWdtState.StartPort = static_cast<uint16_t>(start);
     PortWdtState.StopPort = static_cast<uint16_t>(stop);

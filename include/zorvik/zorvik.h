@@ -18,6 +18,7 @@
 #include <stddef.h>
 
 #include "zorvik/ioctl.h"
+#include "zorvik/reasons.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -99,6 +100,14 @@ ZRV_EXTERN size_t ZRV_API zrv_last_returned(const zrv_device *dev);
 /* Any request, raw. Fails with the mapped status; *returned may be NULL. */
 ZRV_EXTERN int ZRV_API zrv_ioctl(zrv_device *dev, uint32_t code, const void *in, size_t in_len, void *out,
                                  size_t out_len, size_t *returned);
+
+/* ---- The driver's load (1.2) -------------------------------------------- */
+/* What the driver's load made of a function (ZRV_FUNCTION_*): *reason is
+ * ZRV_REASON_BOUND or why it was not bound (zorvik/reasons.h).
+ * ZRV_ENOTSUP where the driver does not publish it (the control device). */
+ZRV_EXTERN int ZRV_API zrv_load_reason(zrv_device *dev, unsigned function, unsigned *reason);
+/* The words for a reason code: a static string, never NULL. */
+ZRV_EXTERN const char *ZRV_API zrv_reason_text(unsigned reason);
 
 /* ---- Watchdog ----------------------------------------------------------- */
 /* The longest timeout the watchdog takes, in seconds. */

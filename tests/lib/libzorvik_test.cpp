@@ -37,23 +37,26 @@ struct BoardRow {
     int inputs, outputs;
     unsigned deaf;  // output lines that do not take a level (read back otherwise)
     int cdOutputs;
+    // What the load made of the monitor, the watchdog and the digital I/O:
+    // 0 bound, 1 the load failed, 2 no back-end for the chip code, 3 not found.
+    unsigned reasons[ZRV_FUNCTIONS];
     int stop = ZRV_OK;  // a port watchdog configured without a stop action refuses it
 };
 const BoardRow kBoards[] = {
-    {"default.json", 255, 3, true, 8, 8, 0, -1},
-    {"f81216-87.json", 255, 3, false, -1, -1, 0, -1},
-    {"f81865-0704-lines.json", 255, 3, true, 4, 4, 0, -1},
-    {"f81865-1010-groups.json", 255, 3, true, 8, 8, 0, -1},
-    {"it8712f-d.json", 255, 3, true, -1, -1, 0, -1},
-    {"it8718f.json", 65535, 3, true, -1, -1, 0, -1},
-    {"it8783f-4e.json", 65535, 3, false, -1, -1, 0, -1},
-    {"port-plain.json", 255, 1, false, 8, 8, 0, 2},
-    {"port-regtypes.json", 255, 1, false, 4, 4, 0xF, 0, ZRV_ENOTSUP},
-    {"port-specific.json", 255, 1, false, 4, 4, 0, 2},
-    {"sch3114.json", 255, 3, true, 4, 4, 0, -1},
-    {"unconfigured.json", -1, 0, false, -1, -1, 0, -1},
-    {"w83627-60.json", 255, 3, true, 4, 4, 0x2, -1},  // pins at bits 0, 2, 5 and 7
-    {"w83627-88.json", 255, 3, true, 4, 4, 0, -1},
+    {"default.json", 255, 3, true, 8, 8, 0, -1, {0, 0, 0}},
+    {"f81216-87.json", 255, 3, false, -1, -1, 0, -1, {2, 0, 2}},
+    {"f81865-0704-lines.json", 255, 3, true, 4, 4, 0, -1, {0, 0, 0}},
+    {"f81865-1010-groups.json", 255, 3, true, 8, 8, 0, -1, {0, 0, 0}},
+    {"it8712f-d.json", 255, 3, true, -1, -1, 0, -1, {0, 0, 2}},
+    {"it8718f.json", 65535, 3, true, -1, -1, 0, -1, {0, 0, 2}},
+    {"it8783f-4e.json", 65535, 3, false, -1, -1, 0, -1, {3, 0, 2}},
+    {"port-plain.json", 255, 1, false, 8, 8, 0, 2, {2, 0, 0}},
+    {"port-regtypes.json", 255, 1, false, 4, 4, 0xF, 0, {2, 0, 0}, ZRV_ENOTSUP},
+    {"port-specific.json", 255, 1, false, 4, 4, 0, 2, {2, 0, 0}},
+    {"sch3114.json", 255, 3, true, 4, 4, 0, -1, {0, 0, 0}},
+    {"unconfigured.json", -1, 0, false, -1, -1, 0, -1, {1, 1, 1}},
+    {"w83627-60.json", 255, 3, true, 4, 4, 0x2, -1, {0, 0, 0}},  // pins at bits 0, 2, 5 and 7
+    {"w83627-88.json", 255, 3, true, 4, 4, 0, -1, {0, 0, 0}},
 };
 
 int absent(int value, int err) { return value < 0 ? ZRV_ENOTSUP : err; }
@@ -63,6 +66,11 @@ TEST(Libzorvik, EveryFunctionOnEveryExampleBoard) {
         SCOPED_TRACE(b.file);
         Device d(board(b.file));
         zrv_device* dev = d.dev;
+        for (unsigned f = 0; f < ZRV_FUNCTIONS; ++f) {
+            unsigned reason = 99;
+            EXPECT_EQ(zrv_load_reason(dev, f, &reason), ZRV_OK);
+            EXPECT_EQ(reason, b.reasons[f]) << "function " << f << ": " << zrv_reason_text(reason);
+        }
 
         // Watchdog: the range; a 5 s timeout kept alive once, then left to
         // run out: the board resets at 9 s, not before.

@@ -173,6 +173,8 @@ def written(tmp_path, name, text):
     (lambda b, t: (zorvik.wdt_choose(255, 3, 300), error(lambda: zorvik.wdt_choose(255, 1, 300)).value.code,
                    zorvik.strerror(5), b.ioctl(0x88202010, b"\x34\x12", 2), b.last_returned()),
      ((5, 2), -6, "unknown error", b"\x34\x12", 2)),
+    (lambda b, t: (b.load_reasons(), zorvik.reason_text(0), zorvik.reason_text(1000)),
+     ({"hwm": 0, "wdt": 0, "dio": 0}, "bound", "unknown reason")),
 ])
 def test_texts_records_and_profiles(tmp_path, call, expected):
     with zorvik.Device(board("default.json")) as b:

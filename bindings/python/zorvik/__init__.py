@@ -30,7 +30,7 @@ from collections import namedtuple
 
 __all__ = ["Device", "Profile", "ZorvikError", "Sensor", "HwmData", "FAN_ONOFF", "FAN_DUTY", "WDT_SECONDS",
            "WDT_MINUTES", "IOCTL_HWM_GET_DATA", "library", "version", "strerror", "sensors_of", "wdt_choose",
-           "dio_pin_line"]
+           "dio_pin_line", "reason_text", "FUNCTIONS"]
 
 FAN_ONOFF = 0
 FAN_DUTY = 1
@@ -150,6 +150,8 @@ _SIGNATURES = {
     "zrv_cd_set": ("dev output level", [_DEV, _U, _I], _I),
     "zrv_board_advance": ("dev ms", [_DEV, _U], _I),
     "zrv_board_resets": ("dev resets", [_DEV, _PU], _I),
+    "zrv_load_reason": ("dev function reason", [_DEV, _U, _PU], _I),
+    "zrv_reason_text": ("reason", [_U], ctypes.c_char_p),
 }
 
 
@@ -234,6 +236,14 @@ class ZorvikError(OSError):
 def strerror(code):
     """The library's short English text for a ZRV_E* code."""
     return _text(_c("strerror", "zrv_strerror", code))
+
+
+FUNCTIONS = ("hwm", "wdt", "dio")
+
+
+def reason_text(reason):
+    """The words for a reason code of the driver's load (0: bound)."""
+    return _text(_c("reason_text", "zrv_reason_text", reason))
 
 
 def version():
@@ -555,3 +565,14 @@ class Device:
         n = ctypes.c_uint()
         self._call("board_resets", "zrv_board_resets", ctypes.byref(n))
         return n.value
+
+    # ---- The driver's load
+    def load_reasons(self):
+        """{"hwm": code, "wdt": code, "dio": code}: what the driver's load made
+        of each function, 0 when bound (reason_text() gives the words)."""
+        out = {}
+        for index, name in enumerate(FUNCTIONS):
+            r = ctypes.c_uint()
+            self._call("load_reasons", "zrv_load_reason", index, ctypes.byref(r))
+            out[name] = r.value
+        return out
