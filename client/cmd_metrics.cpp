@@ -150,7 +150,9 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
     // Without a loop of its own, what the last keepalive on this machine
     // recorded (its time stamp ages, and the alert on it fires, when that
     // keepalive has stopped).
-    const std::optional<KeepaliveState> recorded = k ? std::nullopt : readKeepaliveState();
+    std::string refused;
+    const std::optional<KeepaliveState> recorded = k ? std::nullopt : readKeepaliveState(refused);
+    if (!refused.empty()) warn(ctx, "metrics", "keepalive state not published: " + refused);
     if (recorded) k = &*recorded;
     if (k == nullptr) return;
     e.sample("zorvik_watchdog_timeout_seconds", "gauge", "Timeout the keepalive set, in seconds.", {},
@@ -159,7 +161,7 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
              k->running ? 1 : 0);
     e.sample("zorvik_watchdog_keepalive_interval_seconds", "gauge", "Period of the keepalive, in seconds.",
              {}, static_cast<double>(k->periodSeconds));
-    if (k->lastKeepalive != 0)
+    if (knownTime(k->lastKeepalive))
         e.sample("zorvik_watchdog_last_keepalive_timestamp_seconds", "gauge",
                  "Time of the last watchdog restart, in seconds since the epoch.", {},
                  static_cast<double>(k->lastKeepalive));

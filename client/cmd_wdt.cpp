@@ -13,6 +13,7 @@
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -60,19 +61,16 @@ std::string timeoutText(const WdtTimeout& t) {
     return fmt::format("{} {}", t.Count, t.Count == 1 ? u->singular : u->plural);
 }
 
-// An epoch time as ISO 8601 in UTC.
+// An epoch time as ISO 8601 in UTC; "unknown" outside 1970..9999, where
+// no four-digit year names it (a broken clock or a broken state file).
 std::string isoTime(int64_t epoch) {
-    const std::time_t t = static_cast<std::time_t>(epoch);
-    std::tm tm{};
-#ifdef _WIN32
-    // XP's msvcrt has no gmtime_s; the client has one thread.
-    if (const std::tm* utc = std::gmtime(&t)) tm = *utc;
-#else
-    gmtime_r(&t, &tm);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
+    if (!knownTime(epoch)) return "unknown";
+    using namespace std::chrono;
+    const year_month_day date{sys_days{days{epoch / 86400}}};
+    const int64_t s = epoch % 86400;
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", static_cast<int>(date.year()),
+                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), s / 3600,
+                       s / 60 % 60, s % 60);
 }
 
 // The device, its range, and what is known of its timeout and whether it
@@ -82,7 +80,9 @@ void showWatchdog(Context& ctx) {
     const std::optional<WdtTimeout> range = watchdogRange(ctx, "wdctl");
     if (!range) return;
     const std::vector<std::string> units = watchdogUnits(range->Unit);
-    const std::optional<KeepaliveState> state = readKeepaliveState();
+    std::string refused;
+    const std::optional<KeepaliveState> state = readKeepaliveState(refused);
+    if (!refused.empty()) warn(ctx, "wdctl", "keepalive state not read: " + refused);
     nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME}, {"timeout_min", 1},
                         {"timeout_max", range->Count},    {"units", units},
                         {"timeout_seconds", nullptr},     {"running", nullptr}};
@@ -96,14 +96,14 @@ void showWatchdog(Context& ctx) {
     }
     if (state) {
         running = state->running ? "yes" : "no";
-        if (state->lastKeepalive != 0) {
+        if (knownTime(state->lastKeepalive)) {
             running += fmt::format(" (keepalive state: last keepalive {}, every {} s)",
                                    isoTime(state->lastKeepalive), state->periodSeconds);
             j["last_keepalive"] = isoTime(state->lastKeepalive);
             j["last_keepalive_timestamp_seconds"] = state->lastKeepalive;
             j["every_seconds"] = state->periodSeconds;
         } else {
-            running += " (keepalive state)";
+            running += " (keepalive state, last keepalive unknown)";
         }
         j["running"] = state->running;
     }
@@ -222,9 +222,8 @@ void keepalive(Context& ctx, const Keepalive& k) {
     // Every change of the state goes to the state file and to the metrics.
     const auto record = [&ctx, &state, &metrics, command](bool kicked) {
         if (kicked) state.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
-        if (!writeKeepaliveState(state))
-            warn(ctx, command,
-                 fmt::format("{}: the keepalive state could not be written", keepaliveStatePath()));
+        if (std::string why; !writeKeepaliveState(state, why))
+            warn(ctx, command, "the keepalive state could not be written: " + why);
         metrics.publish(&state);
     };
     record(true);

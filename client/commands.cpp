@@ -94,26 +94,44 @@ uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t 
 }
 
 namespace {
-// CLI11's numbers with units, in ms.
-const CLI::AsNumberWithUnit kDurationUnits(
-    std::map<std::string, uint64_t>{{"ms", 1}, {"s", 1000}, {"m", 60000}, {"min", 60000}, {"h", 3600000}},
-    CLI::AsNumberWithUnit::CASE_SENSITIVE);
+// The units a duration may carry, in ms. (CLI11's numbers with units take
+// octal for a leading 0 and saturate past 2^64, so durations are read here.)
+struct DurationUnit {
+    const char* name;
+    uint64_t ms;
+};
+const DurationUnit kDurationUnits[] = {{"ms", 1}, {"s", 1000}, {"m", 60000}, {"min", 60000}, {"h", 3600000}};
 }  // namespace
 
 uint64_t parseDuration(const std::string& text, const std::string& what) {
-    const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+    const bool isHex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned base = isHex ? 16 : 10;
+    const size_t first = isHex ? 2 : 0;
+    size_t end = first;
+    const auto digitAt = [&](size_t i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        return isHex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0;
+    };
+    while (end < text.size() && digitAt(end)) ++end;
     // A bare number is seconds, as for sleep(1).
-    const bool number = !text.empty() && digit(static_cast<unsigned char>(text[0]));
-    std::string ms = number && std::all_of(text.begin(), text.end(), digit) ? text + "s" : text;
-    std::string error;
-    try {
-        error = kDurationUnits(ms);
-    } catch (const CLI::ValidationError& e) {
-        error = e.what();
-    }
-    if (!number || !error.empty() || ms.empty() || !std::all_of(ms.begin(), ms.end(), digit))
+    const std::string unit = text.substr(end);
+    uint64_t factor = unit.empty() ? 1000 : 0;
+    for (const DurationUnit& u : kDurationUnits)
+        if (unit == u.name) factor = u.ms;
+    if (end == first || factor == 0)
         throw ClientError{fmt::format("{}: '{}' is not a number with a unit (ms, s, m, h)", what, text)};
-    return std::stoull(ms);
+    constexpr uint64_t kMost = ~uint64_t{0};
+    const ClientError beyond{fmt::format("{}: '{}' is out of range (at most {} ms)", what, text, kMost)};
+    uint64_t n = 0;
+    for (size_t i = first; i < end; ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        const unsigned digit =
+            c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>(c - 'a' + 10);
+        if (n > (kMost - digit) / base) throw beyond;
+        n = n * base + digit;
+    }
+    if (n > kMost / factor) throw beyond;
+    return n * factor;
 }
 
 namespace {
@@ -245,10 +263,10 @@ void answer(Context& ctx, const std::string& text, const nlohmann::json& j) {
     if (ctx.run.stamp && j.is_object()) {
         nlohmann::json stamped = j;
         stamped["time"] = *ctx.run.stamp;
-        fmt::print("{}\n", stamped.dump());
+        fmt::print("{}\n", jsonText(stamped));
         return;
     }
-    fmt::print("{}\n", j.dump());
+    fmt::print("{}\n", jsonText(j));
 }
 
 void answerOrdered(Context& ctx, const std::string& text, const nlohmann::ordered_json& j) {
@@ -259,10 +277,10 @@ void answerOrdered(Context& ctx, const std::string& text, const nlohmann::ordere
     if (ctx.run.stamp) {
         nlohmann::ordered_json stamped = {{"time", *ctx.run.stamp}};
         for (const auto& [k, v] : j.items()) stamped[k] = v;
-        fmt::print("{}\n", stamped.dump());
+        fmt::print("{}\n", jsonText(stamped));
         return;
     }
-    fmt::print("{}\n", j.dump());
+    fmt::print("{}\n", jsonText(j));
 }
 
 void fail(Context& ctx, const char* command, const std::string& text, nlohmann::json j, int code) {
@@ -272,7 +290,7 @@ void fail(Context& ctx, const char* command, const std::string& text, nlohmann::
         if (!j.is_object()) j = nlohmann::json::object();
         j["command"] = command;
         if (!j.contains("error")) j["error"] = text;
-        std::cerr << j.dump() << "\n";
+        std::cerr << jsonText(j) << "\n";
     } else {
         std::cerr << command << ": " << text << "\n";
     }
@@ -282,7 +300,7 @@ void fail(Context& ctx, const char* command, const std::string& text, nlohmann::
 void warn(Context& ctx, const char* command, const std::string& text) {
     std::fflush(stdout);
     if (ctx.json)
-        std::cerr << nlohmann::json{{"command", command}, {"warning", text}}.dump() << "\n";
+        std::cerr << jsonText(nlohmann::json{{"command", command}, {"warning", text}}) << "\n";
     else
         std::cerr << command << ": warning: " << text << "\n";
     std::cerr.flush();

@@ -160,7 +160,8 @@ Action parseCommand(const std::vector<std::string>& words, bool& helped);
 // ---- Arguments -----------------------------------------------------------
 // The one number syntax: decimal, or hex with 0x; at most `max`.
 uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t max);
-// "30", "500ms", "2m", "1h": milliseconds; a bare number is seconds.
+// "30", "500ms", "2m", "1h": milliseconds; a bare number is seconds. The
+// number is decimal, or hex with 0x; a duration beyond 2^64-1 ms is refused.
 uint64_t parseDuration(const std::string& text, const std::string& what);
 // A numeric option or positional through parseNumber, checked at parse time.
 void addNumber(CLI::App& app, const std::string& name, uint32_t& target, uint32_t max,
@@ -188,6 +189,14 @@ std::string statusName(int32_t status);
 std::string seconds(uint64_t ms);
 
 // ---- Answers and errors --------------------------------------------------
+// A JSON value as one line of text. Text that is not UTF-8 (a file, line or
+// value name in Latin-1, a byte typed as an argument) comes out as U+FFFD
+// instead of aborting the run: every JSON line the client prints is made
+// here.
+template <typename Json>
+std::string jsonText(const Json& j) {
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 // An answer on standard output: the text, or with --json the object.
 // A --watch round's JSON carries its time: {"time": SECONDS, ...}.
 void answer(Context& ctx, const std::string& text, const nlohmann::json& j);

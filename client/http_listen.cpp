@@ -17,6 +17,7 @@ using SocketLength = int;
 constexpr int kSendFlags = 0;
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/select.h>
@@ -56,20 +57,34 @@ struct Winsock {
 std::string socketError() { return std::strerror(errno); }
 #endif
 
-using Steady = std::chrono::steady_clock;
-
-// Waits until `s` can be read (or written) or `deadline` passes.
-bool ready(SOCKET s, bool write, Steady::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Steady::now()).count();
-    if (left <= 0) return false;
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{static_cast<long>(left / 1000000), static_cast<long>(left % 1000000)};
-    const int n =
-        select(static_cast<int>(s) + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr, &tv);
-    return n > 0;
+// Milliseconds of the steady clock: every deadline is one of these.
+uint64_t steadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
+
+bool setNonBlocking(SOCKET s) {
+#ifdef _WIN32
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on) == 0;
+#else
+    const int flags = fcntl(s, F_GETFL, 0);
+    return flags >= 0 && fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
+#endif
+}
+
+// The last call on a non-blocking socket found nothing to do yet.
+bool wouldBlock() {
+#ifdef _WIN32
+    const int e = WSAGetLastError();
+    return e == WSAEWOULDBLOCK || e == WSAEINTR;
+#else
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+#endif
+}
+
+const char* kBadRequest = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
 }  // namespace
 
@@ -115,6 +130,7 @@ std::string httpAnswer(const HttpHead& head, const std::function<std::string()>&
 }
 
 MetricsListener::~MetricsListener() {
+    for (const Client& c : clients_) closeSocket(static_cast<SOCKET>(c.socket));
     if (socket_ != ~uintptr_t{0}) closeSocket(static_cast<SOCKET>(socket_));
 }
 
@@ -161,7 +177,8 @@ bool MetricsListener::open(const std::string& where, std::string& error) {
     const int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 #endif
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 8) != 0) {
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(s, static_cast<int>(kMaxHttpClients)) != 0 || !setNonBlocking(s)) {
         error = fmt::format("{}: {}", where, socketError());
         closeSocket(s);
         return false;
@@ -173,44 +190,120 @@ bool MetricsListener::open(const std::string& where, std::string& error) {
     return true;
 }
 
-void MetricsListener::serveOne(uintptr_t client, const std::function<std::string()>& metrics) {
-    const SOCKET c = static_cast<SOCKET>(client);
-    const auto deadline = Steady::now() + std::chrono::milliseconds(kHttpClientMs);
-    std::string bytes;
-    HttpHead head;
-    HttpParse parsed = HttpParse::Incomplete;
-    char buffer[1024];
-    while (parsed == HttpParse::Incomplete && ready(c, false, deadline)) {
-        const int n = static_cast<int>(recv(c, buffer, sizeof buffer, 0));
-        if (n <= 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-        parsed = parseHttpHead(bytes, head);
+void MetricsListener::drop(size_t index) {
+    closeSocket(static_cast<SOCKET>(clients_[index].socket));
+    clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void MetricsListener::accept(uint64_t now) {
+    // What is waiting, but no more than the endpoint holds: a flood of
+    // connections does not keep the loop from the clients it has.
+    for (size_t n = 0; n < kMaxHttpClients; ++n) {
+        const SOCKET c = ::accept(static_cast<SOCKET>(socket_), nullptr, nullptr);
+        if (c == INVALID_SOCKET) return;  // none waiting, or gone again
+#ifndef _WIN32
+        // select() cannot watch a descriptor past its set.
+        if (c >= FD_SETSIZE) {
+            closeSocket(c);
+            continue;
+        }
+#endif
+        if (!setNonBlocking(c)) {
+            closeSocket(c);
+            continue;
+        }
+        if (clients_.size() >= kMaxHttpClients) {
+            // Full: the oldest client that has not sent its request makes
+            // room (see kMaxHttpClients); with none, the new one is closed.
+            const auto idle =
+                std::find_if(clients_.begin(), clients_.end(), [](const Client& k) { return !k.answering; });
+            if (idle == clients_.end()) {
+                closeSocket(c);
+                continue;
+            }
+            drop(static_cast<size_t>(idle - clients_.begin()));
+        }
+        clients_.push_back(Client{static_cast<uintptr_t>(c), now + kHttpClientMs, {}, 0, false});
     }
-    std::string answer;
-    if (parsed == HttpParse::Complete)
-        answer = httpAnswer(head, metrics);
-    else if (parsed == HttpParse::Bad)
-        answer = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    // A client gone or too slow gets nothing; the rest is sent within the
-    // same few seconds or dropped.
-    for (size_t sent = 0; sent < answer.size() && ready(c, true, deadline);) {
-        const int n = static_cast<int>(
-            send(c, answer.data() + sent, static_cast<int>(answer.size() - sent), kSendFlags));
-        if (n <= 0) break;
+}
+
+namespace {
+
+// Sends what the socket takes now; false when the client is done with
+// (all sent, or gone).
+bool sendSome(SOCKET s, const std::string& answer, size_t& sent) {
+    while (sent < answer.size()) {
+        const size_t chunk = std::min<size_t>(answer.size() - sent, 1 << 20);
+        const int n = static_cast<int>(send(s, answer.data() + sent, static_cast<int>(chunk), kSendFlags));
+        if (n <= 0) return n < 0 && wouldBlock();
         sent += static_cast<size_t>(n);
     }
-    closeSocket(c);
+    return false;
+}
+
+}  // namespace
+
+void MetricsListener::receive(Client& c, uint64_t now, const std::function<std::string()>& metrics) {
+    char buffer[1024];
+    const SOCKET s = static_cast<SOCKET>(c.socket);
+    const int n = static_cast<int>(recv(s, buffer, sizeof buffer, 0));
+    if (n <= 0) {
+        // Closed before its request was whole (or failed): nothing to answer.
+        if (n == 0 || !wouldBlock()) c.deadline = now;
+        return;
+    }
+    c.bytes.append(buffer, static_cast<size_t>(n));
+    HttpHead head;
+    const HttpParse parsed = parseHttpHead(c.bytes, head);
+    if (parsed == HttpParse::Incomplete) return;
+    // The board is read here, by this one thread, for one answer at a time.
+    c.bytes = parsed == HttpParse::Complete ? httpAnswer(head, metrics) : std::string(kBadRequest);
+    c.answering = true;
+    c.sent = 0;
+    c.deadline = steadyMs() + kHttpClientMs;
+    if (!sendSome(s, c.bytes, c.sent)) c.deadline = 0;  // all sent at once: done
 }
 
 void MetricsListener::serveFor(uint64_t ms, const std::function<std::string()>& metrics) {
-    const auto until = Steady::now() + std::chrono::milliseconds(ms);
-    const SOCKET s = static_cast<SOCKET>(socket_);
-    while (!interrupted() && !stop_ && Steady::now() < until) {
+    const uint64_t start = steadyMs();
+    const uint64_t until = ms > ~uint64_t{0} - start ? ~uint64_t{0} : start + ms;
+    const SOCKET listening = static_cast<SOCKET>(socket_);
+    // Whoever's time ran out, or who is done, is closed, answered or not.
+    const auto sweep = [this](uint64_t now) {
+        for (size_t i = clients_.size(); i-- > 0;)
+            if (clients_[i].deadline <= now) drop(i);
+    };
+    while (!interrupted() && !stop_) {
+        uint64_t now = steadyMs();
+        sweep(now);
+        if (now >= until) break;
+        fd_set reads, writes;
+        FD_ZERO(&reads);
+        FD_ZERO(&writes);
+        FD_SET(listening, &reads);
+        SOCKET highest = listening;
         // Wake at least every 200 ms to see an interruption.
-        const auto step = std::min(until, Steady::now() + std::chrono::milliseconds(200));
-        if (!ready(s, false, step)) continue;
-        const SOCKET c = accept(s, nullptr, nullptr);
-        if (c != INVALID_SOCKET) serveOne(static_cast<uintptr_t>(c), metrics);
+        uint64_t wake = std::min(until, now + 200);
+        for (const Client& c : clients_) {
+            const SOCKET s = static_cast<SOCKET>(c.socket);
+            FD_SET(s, c.answering ? &writes : &reads);
+            highest = std::max(highest, s);
+            wake = std::min(wake, c.deadline);
+        }
+        const uint64_t left = wake - now;
+        timeval tv{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+        if (select(static_cast<int>(highest) + 1, &reads, &writes, nullptr, &tv) <= 0) continue;
+        now = steadyMs();
+        for (Client& c : clients_) {
+            const SOCKET s = static_cast<SOCKET>(c.socket);
+            if (c.answering && FD_ISSET(s, &writes)) {
+                if (!sendSome(s, c.bytes, c.sent)) c.deadline = 0;
+            } else if (!c.answering && FD_ISSET(s, &reads)) {
+                receive(c, now, metrics);
+            }
+        }
+        sweep(now);
+        if (FD_ISSET(listening, &reads)) accept(now);
     }
 }
 

@@ -1,11 +1,13 @@
 // The board's own scrape endpoint: answers `GET /metrics` over HTTP/1.x,
-// for boards whose Windows is too old for any exporter. One connection at a
-// time, each closed after its answer, so concurrent scrapes are served one
-// after the other and never interleave their requests to the driver. A
-// client gets a few seconds to send its request head; one that is slower,
-// sends more than kMaxHttpHead bytes or anything that is not a request is
-// closed. No authentication: it belongs on the management network, bound to
-// that network's address.
+// for boards whose Windows is too old for any exporter. It holds several
+// connections at once in one select() loop (Windows XP has no poll), each
+// with its own few seconds to send its request head and as many to take its
+// answer, so an idle or slow client never holds a scrape. The answers are
+// made one at a time, by the one thread that serves, so two scrapes never
+// interleave their requests to the driver; each connection is closed after
+// its answer. A client that is too slow, sends more than kMaxHttpHead bytes
+// or anything that is not a request is closed. No authentication: it
+// belongs on the management network, bound to that network's address.
 #pragma once
 
 #include <atomic>
@@ -13,11 +15,20 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zrvctl {
 
 constexpr size_t kMaxHttpHead = 8192;
-constexpr uint64_t kHttpClientMs = 3000;  // the most a client may take to send its head
+// The most a client may take to send its head, and again to take its answer.
+constexpr uint64_t kHttpClientMs = 3000;
+// Connections held at once. When all are held, the oldest one that has not
+// sent its request yet is dropped for the new one rather than the new one
+// refused: refusing would let a few idle clients lock Prometheus out until
+// their time ran out, while dropping the oldest idle one costs a real
+// scraper nothing, since it sends its request as soon as it connects. When
+// every held connection is being answered, the new one is closed.
+constexpr size_t kMaxHttpClients = 16;
 
 struct HttpHead {
     std::string method;
@@ -42,16 +53,27 @@ public:
     bool open(const std::string& where, std::string& error);
     uint16_t port() const { return port_; }
     // Answers requests for `ms` milliseconds of wall time, or until the run
-    // is interrupted; `metrics` makes each answer's text.
+    // is interrupted; `metrics` makes each answer's text. Connections not
+    // done by then are held on to for the next call.
     void serveFor(uint64_t ms, const std::function<std::string()>& metrics);
     // Ends serveFor() from another thread within a fraction of a second.
     void stop() { stop_ = true; }
 
 private:
-    void serveOne(uintptr_t client, const std::function<std::string()>& metrics);
+    struct Client {
+        uintptr_t socket;
+        uint64_t deadline;  // steady-clock ms: its head, then its answer
+        std::string bytes;  // the head so far, then the answer
+        size_t sent = 0;
+        bool answering = false;
+    };
+    void accept(uint64_t now);
+    void receive(Client& c, uint64_t now, const std::function<std::string()>& metrics);
+    void drop(size_t index);
     uintptr_t socket_ = ~uintptr_t{0};
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
+    std::vector<Client> clients_;  // oldest first
 };
 
 }  // namespace zrvctl

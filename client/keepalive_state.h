@@ -11,9 +11,18 @@
 //   period_seconds 10
 //   written 1765170000
 //
-// Unknown keys are skipped, so later writers may add some. The file is
-// written whole to a temporary beside it and renamed over the old one, so a
-// reader sees either the old state or the new one.
+// Unknown keys are skipped, so later writers may add some. Each writer
+// writes the whole file to a temporary file of its own beside it and renames
+// that over the old one, so a reader sees either the old state or the new
+// one, however many keepalive loops write at once.
+//
+// What is read is published (zorvik_watchdog_running), so it must come from
+// the caller itself. On Linux the file must be the caller's own regular file
+// (opened without following a link and without waiting: a FIFO or a device
+// planted in its place is refused, never read), in a folder no other user
+// may write in (the caller's or root's, not a link); anything else is
+// refused with the reason. On Windows the file must be a plain disk file
+// owned by the caller, the Administrators or the system.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +34,17 @@ namespace zrvctl {
 struct KeepaliveState {
     uint32_t timeoutSeconds = 0;  // the timeout the loop set; 0 when it set none
     bool running = false;         // the watchdog was left running (counting down)
-    int64_t lastKeepalive = 0;    // the last start or restart, seconds since the epoch
+    int64_t lastKeepalive = 0;    // the last start or restart, seconds since the epoch; 0 unknown
     uint32_t periodSeconds = 0;   // the keepalive period, rounded up to whole seconds
     int64_t written = 0;          // when the file was written, seconds since the epoch
 };
+
+// The last second a keepalive time may name: 9999-12-31T23:59:59Z, the end
+// of the four-digit years that ISO 8601 dates (wdctl) and every time stamp
+// consumer take. Anything later, or before 1970, is a broken clock or a
+// broken file: read as unknown.
+constexpr int64_t kLatestKeepaliveTime = 253402300799;
+constexpr bool knownTime(int64_t t) { return t > 0 && t <= kLatestKeepaliveTime; }
 
 // The environment variable that moves the file (tests point it into a
 // temporary directory).
@@ -36,15 +52,21 @@ constexpr const char* kKeepaliveStateVariable = "ZRV_KEEPALIVE_STATE";
 
 // The file: $ZRV_KEEPALIVE_STATE when set; else on Windows
 // "%ALLUSERSPROFILE%\Application Data\Zorvik\keepalive.state" (the common
-// application data folder of XP, readable by every account); elsewhere
-// "$XDG_RUNTIME_DIR/zorvik-keepalive.state", or "/tmp/zorvik-keepalive-UID.state".
+// application data folder of XP); elsewhere
+// "$XDG_RUNTIME_DIR/zorvik-keepalive.state", or
+// "/tmp/zorvik-UID/keepalive.state" in a folder of the caller's own (made
+// with mode 0700).
 std::string keepaliveStatePath();
 
-// Writes `s` (its `written` member is set to now). Returns false when the
-// file could not be written whole; the old file then stays as it was.
-bool writeKeepaliveState(KeepaliveState s, const std::string& path = keepaliveStatePath());
+// Writes `s` (its `written` member is set to now). Returns false with `why`
+// set when the file could not be written whole; the old file then stays as
+// it was, and nothing of the attempt is left beside it.
+bool writeKeepaliveState(KeepaliveState s, std::string& why, const std::string& path = keepaliveStatePath());
 
-// The state last written; empty when there is no file or it is not one.
-std::optional<KeepaliveState> readKeepaliveState(const std::string& path = keepaliveStatePath());
+// The state last written. Empty with `why` empty when there is none; empty
+// with `why` set when the file or its folder is refused (above) or is not a
+// state. Never waits. A last keepalive outside 1970..9999 reads as 0.
+std::optional<KeepaliveState> readKeepaliveState(std::string& why,
+                                                 const std::string& path = keepaliveStatePath());
 
 }  // namespace zrvctl

@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
         return backend->run(actions, options);
     } catch (const ClientError& e) {
         if (options.json)
-            std::cerr << nlohmann::json{{"error", e.message}}.dump() << "\n";
+            std::cerr << jsonText(nlohmann::json{{"error", e.message}}) << "\n";
         else
             std::cerr << "zrvctl: " << e.message << "\n";
         return e.code;

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
@@ -45,6 +47,49 @@ const HardwareType kHardwareTypes[] = {
 
 constexpr uint16_t kConfigPairs[] = {0x2E, 0x4E};  // index ports; data at index + 1
 
+// The keys of a board file, and those of a board profile (NAME.profile.json,
+// zrvctl's): a profile handed over as a board is said to be one.
+const char* const kBoardKeys[] = {"name", "registry", "hardware"};
+const char* const kProfileKeys[] = {"chip", "adapter", "channels", "lines", "pins", "direction"};
+
+// Edits (insert, delete, replace) between two short keys.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// A key that is not a board file's: refused, naming it, so that a
+// misspelt "hardware" is not taken for a board without hardware.
+void checkKeys(const nlohmann::json& board, const std::string& path) {
+    for (const auto& [key, value] : board.items()) {
+        if (std::find(std::begin(kBoardKeys), std::end(kBoardKeys), key) != std::end(kBoardKeys)) continue;
+        if (std::find(std::begin(kProfileKeys), std::end(kProfileKeys), key) != std::end(kProfileKeys))
+            throw BoardError(fmt::format(
+                "{}: \"{}\" is a board profile's key: this is a board profile (NAME.profile.json), not a "
+                "board file (\"name\", \"registry\", \"hardware\"; NAME.json)",
+                path, key));
+        std::string nearest;
+        for (const char* k : kBoardKeys)
+            if (editDistance(key, k) <= 2) nearest = k;
+        throw BoardError(
+            fmt::format("{}: \"{}\" is not a key of a board file (\"name\", \"registry\", "
+                        "\"hardware\"){}",
+                        path, key, nearest.empty() ? "" : fmt::format("; did you mean \"{}\"?", nearest)));
+    }
+}
+
 size_t lineOf(const std::string& text, size_t byte) {
     return 1 +
            static_cast<size_t>(std::count(text.begin(), text.begin() + std::min(byte, text.size()), '\n'));
@@ -69,7 +114,8 @@ uint32_t boardNumber(const nlohmann::json& value, const std::string& where, uint
             throw BoardError(fmt::format("{}: '{}' is not a number", where, s));
         n = std::stoull(digits, nullptr, hex ? 16 : 10);
     } else {
-        throw BoardError(fmt::format("{}: expected a number, got {}", where, value.dump()));
+        throw BoardError(fmt::format("{}: expected a number, got {}", where,
+                                     value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
     }
     if (n > max) throw BoardError(fmt::format("{}: {} is out of range (at most {:#x})", where, n, max));
     return static_cast<uint32_t>(n);
@@ -89,6 +135,7 @@ BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::st
         throw BoardError(fmt::format("{}: malformed JSON: {}", path, e.what()));
     }
     if (!board.is_object()) throw BoardError(fmt::format("{}:1: a board file is a JSON object", path));
+    checkKeys(board, path);
 
     BoardInfo info;
     info.file = path;
@@ -108,26 +155,28 @@ BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::st
         info.registryFile = reg.string();
         registry.loadFile(info.registryFile);
     }
-    if (board.contains("hardware")) {
-        if (!board["hardware"].is_array()) throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
-        size_t index = 0;
-        for (auto& entry : board["hardware"]) {
-            const std::string where = fmt::format("{}: hardware[{}]", path, index++);
-            if (!entry.is_object() || !entry.contains("type") || !entry["type"].is_string())
-                throw BoardError(fmt::format("{}: each hardware entry has a \"type\"", where));
-            const std::string type = entry["type"].get<std::string>();
-            const HardwareType* found = nullptr;
-            for (auto& t : kHardwareTypes)
-                if (type == t.name) found = &t;
-            if (found == nullptr)
-                throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
-            try {
-                devices.push_back(found->make(entry, where));
-            } catch (const nlohmann::json::exception& e) {
-                throw BoardError(fmt::format("{}: {}", where, e.what()));
-            } catch (const std::logic_error& e) {  // a number the standard library refused
-                throw BoardError(fmt::format("{}: {}", where, e.what()));
-            }
+    // A board without hardware says so ("hardware": []): a missing list is
+    // more likely a file that is not a board's.
+    if (!board.contains("hardware"))
+        throw BoardError(
+            fmt::format("{}: no \"hardware\" list (a board with none has \"hardware\": [])", path));
+    if (!board["hardware"].is_array()) throw BoardError(fmt::format("{}: \"hardware\" is a list", path));
+    size_t index = 0;
+    for (auto& entry : board["hardware"]) {
+        const std::string where = fmt::format("{}: hardware[{}]", path, index++);
+        if (!entry.is_object() || !entry.contains("type") || !entry["type"].is_string())
+            throw BoardError(fmt::format("{}: each hardware entry has a \"type\"", where));
+        const std::string type = entry["type"].get<std::string>();
+        const HardwareType* found = nullptr;
+        for (auto& t : kHardwareTypes)
+            if (type == t.name) found = &t;
+        if (found == nullptr) throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
+        try {
+            devices.push_back(found->make(entry, where));
+        } catch (const nlohmann::json::exception& e) {
+            throw BoardError(fmt::format("{}: {}", where, e.what()));
+        } catch (const std::logic_error& e) {  // a number the standard library refused
+            throw BoardError(fmt::format("{}: {}", where, e.what()));
         }
     }
     // One chip per configuration pair: two would both take every key and

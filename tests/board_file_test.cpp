@@ -47,6 +47,12 @@ TEST(BoardFile, AMalformedFileIsRefusedWholeWithItsNameAndProblem) {
         {R"({"hardware": [{"type": "latch", "ports": {"0x310": [1]}}]})", "expected a number"},
         {R"({"hardware": [{"type": "it87"}, {"type": "latch", "ports": {"0x4f": 1}}, {"type": "w83627"}]})",
          "b.json: hardware[0] and hardware[2] are both on configuration pair 0x2e/0x2f"},
+        {R"({"registry": "good.reg", "Hardware": [{"type": "latch", "ports": {"0x310": 1}}]})",
+         "b.json: \"Hardware\" is not a key of a board file (\"name\", \"registry\", \"hardware\"); did you "
+         "mean \"hardware\"?"},
+        {R"({"registry": "good.reg"})", "b.json: no \"hardware\" list"},
+        {R"({"chip": "f81865-isa-0a00", "channels": {"fan1": {"label": "CPU fan"}}})",
+         "b.json: \"channels\" is a board profile's key: this is a board profile"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.json);

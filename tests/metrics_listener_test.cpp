@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "client/http_listen.h"
 
@@ -43,10 +44,10 @@ std::string exchange(uint16_t port, const std::string& request) {
 struct Served {
     MetricsListener listener;
     std::thread thread;
-    explicit Served(uint64_t ms) {
+    explicit Served(uint64_t ms, std::string metrics = kMetrics) {
         std::string error;
         EXPECT_TRUE(listener.open("127.0.0.1:0", error)) << error;
-        thread = std::thread([this, ms] { listener.serveFor(ms, [] { return std::string(kMetrics); }); });
+        thread = std::thread([this, ms, metrics] { listener.serveFor(ms, [&metrics] { return metrics; }); });
     }
     ~Served() {
         listener.stop();
@@ -112,6 +113,38 @@ TEST(MetricsListener, ASilentClientHoldsTheNextScrapeOnlyForItsFewSeconds) {
     char c;
     EXPECT_EQ(recv(silent, &c, 1, 0), 0);  // closed unanswered
     close(silent);
+}
+
+// Clients that connect and say nothing, and clients that ask and never
+// read their answer, held all at once: a scrape behind them is answered at
+// once all the same. Past the endpoint's hold the oldest silent ones go.
+TEST(MetricsListener, AScrapeIsAnsweredAtOnceWhateverTheOtherClientsDo) {
+    const struct {
+        size_t silent, unread;
+    } rows[] = {{1, 0}, {2, 0}, {4, 0}, {8, 0}, {zrvctl::kMaxHttpClients + 4, 0}, {0, 1}, {8, 2}};
+    const std::string big(16u << 20, '#');  // more than a socket takes: its sender waits
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.silent << " silent, " << row.unread << " unread");
+        Served served(60000, big);
+        std::vector<int> held;
+        for (size_t i = 0; i < row.silent + row.unread; ++i) {
+            held.push_back(connectTo(served.listener.port()));
+            if (i < row.silent) continue;
+            const int small = 4096;
+            setsockopt(held.back(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            send(held.back(), "GET /metrics HTTP/1.1\r\n\r\n", 27, MSG_NOSIGNAL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // all taken in
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = exchange(served.listener.port(), "GET /metrics HTTP/1.1\r\n\r\n");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK");
+        EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), big);
+        char c = 0;
+        for (size_t i = 0; i + zrvctl::kMaxHttpClients < row.silent; ++i)
+            EXPECT_EQ(recv(held[i], &c, 1, MSG_DONTWAIT), 0) << "client " << i << " closed for room";
+        for (int s : held) close(s);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 // they send: the records the driver gets, and the arguments refused before
 // anything is sent.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 #include "client/commands.h"
 
@@ -85,10 +90,43 @@ TEST(ZrvctlWatchdog, TimeoutsOutsideTheRangeAreNotSent) {
     EXPECT_EQ(rc, kExitRefused);
     for (const char* line : {"wdctl -s 0", "wdctl -s 0m", "wdctl -s 65536", "wdctl -s 3h",
                              "wdctl keepalive --every 0", "wdctl keepalive --every 30s --timeout 30s",
-                             "wdctl start --every 10s", "wdctl --leave-running", "wdctl reboot"}) {
+                             "wdctl start --every 10s", "wdctl --leave-running", "wdctl reboot",
+                             // durations past 2^64-1 ms, never saturated
+                             "advance 18446744073709551616ms", "advance 18446744073709552s",
+                             "advance 99999999999999999999", "advance 0x10000000000000000ms"}) {
         bool helped = false;
         EXPECT_THROW(parseCommand(words(line), helped), ClientError) << line;
     }
+    EXPECT_EQ(parseDuration("18446744073709551615ms", "d"), ~uint64_t{0});
+    EXPECT_EQ(parseDuration("010", "d"), 10000u) << "decimal, never octal";
+    EXPECT_EQ(parseDuration("0x10s", "d"), 16000u);
+}
+
+// Two keepalive loops writing at once: a reader always finds the old
+// state or the new one, no write fails, nothing is left beside the file.
+TEST(ZrvctlKeepaliveState, TwoWritersNeverLeaveAReaderWithoutAState) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("zrv-state-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "k.state").string();
+    std::atomic<int> failed{0}, missed{0};
+    std::atomic<bool> done{false};
+    const auto writer = [&](uint32_t timeout) {
+        for (int i = 0; i < 2000; ++i)
+            if (std::string w; !writeKeepaliveState(KeepaliveState{timeout, true, 1, 10, 0}, w, path))
+                ++failed;
+    };
+    writer(0);
+    std::thread reader([&] {
+        for (std::string w; !done;) missed += readKeepaliveState(w, path) ? 0 : 1;
+    });
+    std::thread a(writer, 1), b(writer, 2);
+    a.join(), b.join(), done = true, reader.join();
+    EXPECT_EQ(failed + missed, 0) << failed << " writes failed, " << missed << " reads found no state";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "a temporary file left";
+    std::filesystem::remove_all(dir);  // and without a place named, a folder of the user's own:
+    ::unsetenv(kKeepaliveStateVariable), ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(keepaliveStatePath(), "/tmp/zorvik-" + std::to_string(::geteuid()) + "/keepalive.state");
 }
 
 // A client that cannot know the direction mask in effect (the Windows
