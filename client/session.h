@@ -2,6 +2,7 @@
 // a real machine, and, on a virtual board only, the board itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "zorvik/ioctl.h"
+#include "zorvik/reasons.h"
 
 namespace zrvctl {
 
@@ -49,9 +51,9 @@ public:
     // Board resets the hardware caused so far (a watchdog that ran out), at
     // these virtual times in ms.
     virtual std::vector<uint64_t> resets() = 0;
-    // The driver's debugger lines printed while it loaded (without "\n"),
-    // where they can be read; empty where they cannot.
-    virtual std::optional<std::vector<std::string>> loadMessages() { return std::nullopt; }
+    // What the driver's load recorded of each function (ZRV_REASON_*, by
+    // ZRV_FUNCTION_*), where it can be read; empty where it cannot.
+    virtual std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons() { return std::nullopt; }
 };
 
 // A client failure with a message for standard error.

@@ -1,5 +1,6 @@
 // zrvctl as users run it: arguments, scripts, board files and their errors.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -42,8 +44,11 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    Outcome run(const std::string& args) {
-        const std::string cmd = std::string(ZRV_ZRVCTL) + " " + args + " >" + (dir / "out").string() + " 2>" +
+    // `limit`: the seconds the run may take before it is ended (exit 124, or
+    // 137 when it does not end on SIGTERM).
+    Outcome run(const std::string& args, int limit = 0) {
+        const std::string cmd = (limit > 0 ? "timeout -k 5 " + std::to_string(limit) + " " : "") +
+                                std::string(ZRV_ZRVCTL) + " " + args + " >" + (dir / "out").string() + " 2>" +
                                 (dir / "err").string();
         int status = std::system(cmd.c_str());
         return Outcome{WEXITSTATUS(status), slurp(dir / "out"), slurp(dir / "err")};
@@ -212,6 +217,8 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"status --frobnicate", 2, "", "status: The following argument was not expected: --frobnicate"},
         {"--frobnicate status", 2, "", "unknown command '--frobnicate'"},
         {"--profile " + (dir / "none.json").string() + " status", 2, "", "none.json: cannot open profile"},
+        {"--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/default.profile.json status", 2, "",
+         "default.profile.json: \"adapter\" is a board profile's key: this is a board profile"},
         {"ioctl 0x88202013", 2, "", "the device takes buffered requests only"},
         {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
         // Options of the whole run stand before or after the commands.
@@ -351,7 +358,7 @@ TEST_F(Zrvctl, ConfigReadsValuesAsTheDriverDoes) {
 }
 
 // A function the configuration names but the driver did not bind: status
-// gives the reason from what the driver printed at load. The W83627 board's
+// gives the reason the driver's load recorded. The W83627 board's
 // chip under other configurations, and with its monitor's base low or 0.
 TEST_F(Zrvctl, StatusSaysWhyAConfiguredFunctionIsUnbound) {
     const struct {
@@ -363,15 +370,14 @@ TEST_F(Zrvctl, StatusSaysWhyAConfiguredFunctionIsUnbound) {
         {"00000001",
          "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n\"GPIOGroup\"=dword:00000003\n", nullptr,
          "digital I/O:      not bound, although the configuration names a back-end for it: the GPIO group "
-         "is not enabled on the chip (its set-up test failed) (the driver: \"DIO_W83627_SelectGroup group 3"},
+         "is not enabled on the chip (its set-up test failed)\n"},
         {"00000001",
          "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n\"GPIOGroup\"=dword:00000007\n", nullptr,
-         "digital I/O:      not bound, although the configuration names a back-end for it: \"GPIOGroup\" 7 "
-         "is no group the W83627 back-end serves (1 to 6)"},
+         "digital I/O:      not bound, although the configuration names a back-end for it: the GPIO group "
+         "the registry names is no group the back-end serves on this chip\n"},
         {"00000001", "", "0x80",
          "hardware monitor: not bound, although the configuration names a back-end for it: "
-         "refused base: the monitor's base is below 0x100 or too high (the driver: "
-         "\"HWM_W83627_Detect BaseAddr 0x0080 is not a monitor base"},
+         "refused base: the register block the chip reports is below 0x100 or too high\n"},
         {"00000006", "", nullptr,
          "hardware monitor: not bound, although the configuration names a back-end for it: "
          "not found: no F81865 answered its probe at 0x2E/0x2F or 0x4E/0x4F"},
@@ -381,7 +387,7 @@ TEST_F(Zrvctl, StatusSaysWhyAConfiguredFunctionIsUnbound) {
         {nullptr, "\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n\"GPIOGroup\"=dword:00000001\n",
          nullptr,
          "digital I/O:      not bound, although the configuration names a back-end for it: the "
-         "configuration load failed on a missing value"},
+         "configuration load failed on a missing or unreadable value, so nothing is bound"},
     };
     for (const auto& row : rows) {
         auto board = nlohmann::json::parse(slurp(std::string(ZRV_SOURCE_DIR) + "/boards/w83627-88.json"));
@@ -485,6 +491,93 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
         << r.out;
 }
 
+// Bytes that are not UTF-8 (Latin-1 names, a stray byte typed) in an answer
+// or an error: with --json every line is still JSON, the bytes replaced.
+TEST_F(Zrvctl, JsonLinesStayJsonWhateverBytesTheyCarry) {
+    write("l.reg",
+          "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n"
+          "\"Str\xe4t\"=dword:00000001\n");
+    const struct {
+        std::string args;
+        int rc;
+    } rows[] = {{"gpioget '\xff'", 2},
+                {"--sim '" + (dir / "\xe9.json").string() + "' status", 2},
+                {"--profile '\xe9' status", 2},
+                {"wdctl -s '\xff'", 2},
+                {"ioctl 0x88202010 '\xff'", 2},
+                {"--sim " + write("l.json", R"({"registry": "l.reg", "hardware": []})") + " config", 1},
+                {"metrics --textfile '" + (dir / "\xe9").string() + "'", 1}};
+    for (const auto& row : rows) {
+        const Outcome r = run("--json " + row.args);
+        EXPECT_EQ(r.rc, row.rc) << row.args << ": " << r.err;
+        EXPECT_NE((r.out + r.err).find("\xEF\xBF\xBD"), std::string::npos)
+            << row.args << ": U+FFFD in its place";
+        std::istringstream lines(r.out + r.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_TRUE(nlohmann::json::accept(line)) << row.args << ": " << line;
+    }
+}
+
+// A keepalive time no clock can have read (before 1970, after 9999) is
+// unknown to wdctl and never published as a time stamp.
+TEST_F(Zrvctl, KeepaliveTimesOutsideTheYears1970To9999ReadAsUnknown) {
+    const std::pair<std::string, std::string> rows[] = {// the time, and as wdctl shows it
+                                                        {"9223372036854775807", "unknown"},
+                                                        {"6919084838400", "unknown"},
+                                                        {"253402300800", "unknown"},
+                                                        {"253402300799", "9999-12-31T23:59:59Z"},
+                                                        {"1", "1970-01-01T00:00:01Z"}};
+    for (const auto& [at, shown] : rows) {
+        write("keepalive.state", "running 1\nlast_keepalive " + at + "\nwritten 1\n");
+        const Outcome r = run("wdctl ';' metrics");
+        EXPECT_NE(r.out.find("last keepalive " + shown), std::string::npos) << at << ": " << r.out;
+        EXPECT_EQ(r.out.find("_last_keepalive_timestamp_seconds " + at + "\n") != std::string::npos,
+                  shown != "unknown")
+            << at << ": " << r.out;
+        EXPECT_NE(r.out.find("zorvik_watchdog_running 1\n"), std::string::npos) << r.out << r.err;
+    }
+}
+
+// A keepalive state that someone else could have put there (a FIFO, a
+// link, another user's file, a folder others may write in) is refused with
+// the reason, at once: never waited on, never shown, never published. The
+// first row, the caller's own, is believed.
+TEST_F(Zrvctl, OnlyTheCallersOwnKeepaliveStateIsBelieved) {
+    using F = const fs::path&;
+    const auto nobodys = [](F p) { return ::chown(p.c_str(), 65534, 65534) == 0; };  // root only
+    const auto moved = [](F p, F to) { return fs::rename(p, to), to; };
+    const std::pair<const char*, std::function<bool(F)>> rows[] = {
+        {nullptr, [](F) { return true; }},
+        {"k: not a regular file: refused",
+         [](F f) { return fs::remove(f / "k") && !::mkfifo((f / "k").c_str(), 0600); }},
+        {"k: a symbolic link",
+         [&](F f) { return fs::create_symlink(moved(f / "k", f / "r"), f / "k"), true; }},
+        {"k: belongs to user 65534", [&](F f) { return nobodys(f / "k"); }},
+        {": belongs to user 65534", [&](F f) { return nobodys(f); }},
+        {": other users may write in it (mode 0777)",
+         [](F f) { return fs::permissions(f, fs::perms::all), true; }},
+        {": not a folder (a link or a file)",
+         [&](F f) { return fs::create_directory_symlink(moved(f, f.string() + "r"), f), true; }}};
+    int n = 0;
+    for (const auto& [why, plant] : rows) {
+        const fs::path folder = dir / ("f" + std::to_string(n++));
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms::owner_all);
+        std::ofstream(folder / "k") << "running 1\nlast_keepalive 1765170000\nwritten 1765170000\n";
+        if (!plant(folder)) continue;  // another user's file needs root
+        ::setenv("ZRV_KEEPALIVE_STATE", (folder / "k").c_str(), 1);
+        const Outcome r = run("wdctl ';' metrics", 20);  // a FIFO waited on: exit 137
+        EXPECT_EQ(r.out.find("zorvik_watchdog_running 1\n") != std::string::npos, why == nullptr) << r.out;
+        if (why == nullptr) continue;
+        EXPECT_NE(r.err.find(why), std::string::npos) << why << ": " << r.err;
+        EXPECT_NE(r.out.find("Running:       unknown"), std::string::npos) << why << r.rc << ": " << r.out;
+        if (why[0] != ':') continue;  // nor is a state written into such a folder:
+        EXPECT_NE(run("wdctl keepalive --every 1s --count 1").err.find("written: " + folder.string() + why),
+                  std::string::npos)
+            << why;
+    }
+}
+
 TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
     // port-plain's profile names the lines DI0..DI7 and DO0..DO7.
     Outcome r =
@@ -537,7 +630,7 @@ TEST_F(Zrvctl, ConfigShowsTheSelectionAndEveryProblem) {
           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000000\n"
           "\"InBits\"=dword:00000011\n\"IOBaseOut\"=dword:00000301\n\"OutMsk\"=dword:000000ff\n"
           "\"OutBits\"=dword:00000004\n\"CDOutMask\"=dword:00000003\n");
-    const std::string c = write("c.json", R"({"registry": "c.reg"})");
+    const std::string c = write("c.json", R"({"registry": "c.reg", "hardware": []})");
     r = run("--sim " + c + " config");
     EXPECT_EQ(r.rc, 1);
     for (const char* problem : {
@@ -563,7 +656,7 @@ TEST_F(Zrvctl, ConfigShowsTheSelectionAndEveryProblem) {
           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n\"DeviceType\"=dword:00000003\n"
           "\"SuperIO\"=dword:00000006\n\"InBits\"=dword:00000002\n\"InAddr0\"=dword:00000009\n"
           "\"InMask0\"=dword:00000001\n\"InAddr1\"=dword:00000001\n\"OutBits\"=dword:00000000\n");
-    r = run("--sim " + write("g.json", R"({"registry": "g.reg"})") + " --json config");
+    r = run("--sim " + write("g.json", R"({"registry": "g.reg", "hardware": []})") + " --json config");
     EXPECT_EQ(r.rc, 1);
     const nlohmann::json j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["problems"],

@@ -59,8 +59,7 @@ private:
 // The virtual board itself.
 class MachineBoard : public Board {
 public:
-    MachineBoard(sim::Machine& m, std::vector<std::string> loadLines)
-        : machine_(m), loadLines_(std::move(loadLines)) {}
+    explicit MachineBoard(sim::Machine& m) : machine_(m) {}
     void advance(uint64_t ms) override { machine_.advance(ms); }
     uint64_t nowMs() override { return machine_.clock().nowMs(); }
     bool setPin(const std::string& line, bool level) override {
@@ -82,11 +81,12 @@ public:
             for (uint64_t at : d->resets()) all.push_back(at);
         return all;
     }
-    std::optional<std::vector<std::string>> loadMessages() override { return loadLines_; }
+    std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons() override {
+        return machine_.loadReasons();
+    }
 
 private:
     sim::Machine& machine_;
-    std::vector<std::string> loadLines_;
 };
 
 // The board's .reg file, as the virtual registry holds it.
@@ -206,8 +206,7 @@ public:
                                      static_cast<uint32_t>(loadStatus), statusName(loadStatus));
             rc = kExitNoDriver;
         } else {
-            // Kept apart from the later lines, which may push them out.
-            MachineBoard board(machine, machine.debugLines());
+            MachineBoard board(machine);
             BoardClock clock(board);
             SimConfig config(machine.registry(), info.registryFile);
             {
