@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "lib/transport.h"
-#include "win/last_status.h"
+#include "lib/last_status.h"
 
 namespace zorvik {
 

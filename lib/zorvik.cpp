@@ -19,10 +19,10 @@ std::atomic<uint32_t> gNextDevice{1};
 struct zrv_device {
     const uint32_t id = gNextDevice.fetch_add(1, std::memory_order_relaxed);
     std::unique_ptr<zorvik::Transport> transport;
-    // One request at a time per device: the driver leaves concurrent
-    // requests to the same chip to interleave their port sequences, so the
-    // library keeps a device's own threads apart. `update` holds the output
-    // word between the read and the write of a single-line change.
+    // One request at a time per device: a caller's own transport need not
+    // be safe for threads (the driver keeps the sequences that reach one
+    // piece of hardware apart by itself). `update` holds the output word
+    // between the read and the write of a single-line change.
     zorvik::Lock io;
     zorvik::Lock update;
 };

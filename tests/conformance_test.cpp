@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/board.h"
-#include "sim/replay.h"
+#include "tests/support/replay.h"
 #include "tests/support/requests.h"
 #include "tests/support/sio.h"
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "client/commands.h"
-#include "win/last_status.h"
+#include "lib/last_status.h"
 
 namespace zrvctl {
 

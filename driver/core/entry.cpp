@@ -6,8 +6,8 @@
 
 namespace {
 
-ZRV_INIT_DATA const ZrvWChar kDeviceName[] = u"\\Device\\ZRV0";
-const ZrvWChar kLinkName[] = u"\\DosDevices\\ZRVDev";
+ZRV_INIT_DATA const ZrvWChar kDeviceName[] = ZRV_WIDE(ZRV_KERNEL_DEVICE_NAME);
+const ZrvWChar kLinkName[] = ZRV_WIDE(ZRV_KERNEL_LINK_NAME);
 
 ZRV_GLOBAL PlatDevice* ControlDevice;
 

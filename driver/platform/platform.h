@@ -2,7 +2,8 @@
 // the debugger print, the control device and its link, request completion and
 // a lock for hardware sequences. Each operation maps onto one or two kernel
 // routines in the kernel build (platform/kernel) and onto the virtual board in
-// the simulator build (platform/sim). Everything above this header is written
+// the simulator build (sim/platform_sim.cpp, which belongs to the simulator:
+// the driver includes nothing of it). Everything above this header is written
 // once for both.
 #pragma once
 
@@ -62,20 +63,9 @@ void PlatFree(void* block);
 // Absolute kernel paths ("\Registry\Machine\..."), case-insensitive.
 typedef void* PlatKey;
 #define ZRV_KEY_ALL_ACCESS 0xF003Fu
-#define ZRV_REG_SZ 1u
-#define ZRV_REG_BINARY 3u
-#define ZRV_REG_DWORD 4u
-#define ZRV_REG_QWORD 11u
-
-// Layout of the full-information answer of a value query (class 1).
-struct ZrvKeyValueFullInformation {
-    uint32_t TitleIndex;
-    uint32_t Type;
-    uint32_t DataOffset;  // from the start of the record
-    uint32_t DataLength;
-    uint32_t NameLength;  // bytes
-    ZrvWChar Name[1];
-};
+// The full-information answer of a value query (class 1): title index,
+// type, data offset (from the record's start), data length and name length
+// (bytes), each 32 bits little-endian, then the name; the data at its offset.
 #define ZRV_KEY_VALUE_FULL_HEADER 20u
 
 ZrvStatus PlatRegOpenKey(const ZrvWChar* path, uint32_t desiredAccess, PlatKey* key);

@@ -8,9 +8,22 @@
  * without the hardware.
  *
  * Every function that can fail returns 0 or a negative ZRV_E* code; what
- * the driver answered the last request with is zrv_last_status(). A device
- * may be used from several threads at once. Plain C (C89 and C++98); no
+ * the driver answered the calling thread's last request with is
+ * zrv_last_status(). A device may be used from several threads at once,
+ * but not closed while another thread uses it; a profile likewise. No C++
+ * exception leaves the library. Plain C (C89 and C++98); no
  * compiler-specific type crosses the interface.
+ *
+ * Strings the library returns: those of zrv_strerror and zrv_reason_text
+ * are static; those of a profile (chip, adapter, line and pin names) live
+ * until zrv_profile_free of that profile. Records the caller passes in or
+ * gets back (zrv_sensor and the request records of zorvik/ioctl.h) keep
+ * their layout within a major version: fields are only ever added in a new
+ * function, never to an existing record.
+ *
+ * Each function carries the version of the release that added it (1.0
+ * unless it says otherwise): a program that uses a newer one fails to load
+ * against an older library, not at its first call.
  */
 #ifndef ZORVIK_ZORVIK_H
 #define ZORVIK_ZORVIK_H

@@ -1,4 +1,4 @@
-#include "sim/replay.h"
+#include "tests/support/replay.h"
 
 namespace sim {
 
