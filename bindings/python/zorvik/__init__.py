@@ -335,17 +335,12 @@ class _Handle:
                 self._free(ptr)
 
 
-class Profile:
-    """A board profile (a JSON file): labels, scaling to volts and degrees,
-    limits and line names. A context manager; close() is also fine."""
+class _Owner:
+    """What the library made for us: closed once, by close(), by the end of a
+    with block, or when collected."""
 
-    def __init__(self, file):
-        raw = _path("profile_load", file)
-        ptr, why = _PROF(), ctypes.create_string_buffer(512)
-        err = _c("profile_load", "zrv_profile_load", raw, ctypes.byref(ptr), why, len(why))
-        if err:
-            raise ZorvikError(err, "profile_load: %s" % (_text(why.value) or _text(raw)))
-        self._h = _Handle(ptr, _FUNCTIONS["zrv_profile_free"][0], "the profile is closed")
+    def _own(self, pointer, free, closed):
+        self._h = _Handle(pointer, _FUNCTIONS[free][0], closed)
         weakref.finalize(self, self._h.close)
 
     def __enter__(self):
@@ -355,7 +350,21 @@ class Profile:
         self.close()
 
     def close(self):
+        """Waits for the calls running in other threads; later calls raise ValueError."""
         self._h.close()
+
+
+class Profile(_Owner):
+    """A board profile (a JSON file): labels, scaling to volts and degrees,
+    limits and line names. A context manager; close() is also fine."""
+
+    def __init__(self, file):
+        raw = _path("profile_load", file)
+        ptr, why = _PROF(), ctypes.create_string_buffer(512)
+        err = _c("profile_load", "zrv_profile_load", raw, ctypes.byref(ptr), why, len(why))
+        if err:
+            raise ZorvikError(err, "profile_load: %s" % (_text(why.value) or _text(raw)))
+        self._own(ptr, "zrv_profile_free", "the profile is closed")
 
     def _get(self, what, fname, *args):
         with self._h.use() as p:
@@ -408,7 +417,7 @@ def _profile_handle(profile):
             yield p
 
 
-class Device:
+class Device(_Owner):
     """One board: the control device, or with target "sim:BOARD.json" a
     virtual board (Linux). A context manager; close() is also fine."""
 
@@ -421,18 +430,7 @@ class Device:
         err = _c("open", "zrv_open", raw, ctypes.byref(dev))
         if err:
             raise ZorvikError(err, "open")
-        self._h = _Handle(dev, _FUNCTIONS["zrv_close"][0], "the device is closed")
-        weakref.finalize(self, self._h.close)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def close(self):
-        """Waits for the calls running in other threads; later calls raise ValueError."""
-        self._h.close()
+        self._own(dev, "zrv_close", "the device is closed")
 
     def _call(self, what, fname, *args):
         with self._h.use() as dev:
