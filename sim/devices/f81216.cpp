@@ -10,9 +10,8 @@ namespace sim {
 
 namespace {
 
-// Keys a board strap can give the chip; the exit key is the same for all.
+// Keys a board strap can give the chip; 0xAA closes the mode for all.
 constexpr uint8_t kEntryKeys[] = {0x77, 0xA0, 0x87, 0x67};
-constexpr uint8_t kExitKey = 0xAA;
 
 bool isEntryKey(int value) {
     return std::find(std::begin(kEntryKeys), std::end(kEntryKeys), value) != std::end(kEntryKeys);
@@ -43,40 +42,6 @@ F81216::F81216(uint16_t configPort, uint16_t chipId, uint8_t entryKey)
       entryKey_(entryKey) {}
 
 // ---- Bus side ------------------------------------------------------------------
-
-// A driver that does not know the chip's key tries candidates: a candidate
-// written twice, the ID read (unanswered) and 0xAA make one such round. Those
-// accesses are kept from the configuration-mode checker; everything else
-// goes through it.
-void F81216::indexWrite(uint8_t value) {
-    const int previous = lastClosedIndex_;
-    lastClosedIndex_ = -1;
-    if (!config_.open()) {
-        if (value == kExitKey && probing_) {
-            probing_ = false;
-            return;
-        }
-        if (value != entryKey_ && isEntryKey(value) && previous == value) probing_ = true;
-        lastClosedIndex_ = value;
-    }
-    config_.writeIndex(value);
-    if (config_.open()) probing_ = false;
-}
-
-bool F81216::probeRead() const {
-    return !config_.open() && probing_ && (lastClosedIndex_ == kRegIdHigh || lastClosedIndex_ == kRegIdLow);
-}
-
-uint8_t F81216::dataRead() {
-    const bool probe = probeRead();
-    lastClosedIndex_ = -1;
-    return probe ? 0xFF : SuperIo::dataRead();
-}
-
-void F81216::dataWrite(uint8_t value) {
-    lastClosedIndex_ = -1;
-    SuperIo::dataWrite(value);
-}
 
 void F81216::deviceWrite(int device, uint8_t r, uint8_t value) {
     const bool wdt = device == kDeviceWdt;

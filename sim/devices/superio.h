@@ -4,11 +4,12 @@
 // Configuration ports: the pair the board gives (0x2E/0x2F or 0x4E/0x4F).
 // Configuration mode opens with the chip's key written to the index port and
 // closes by the chip's exit rule (SioConfigMode); while it is closed the data
-// port does not answer (reads 0xFF, writes are lost). In configuration mode
-// register 0x07 selects the logical device, registers below 0x30 are global
-// (the ID among them, read-only) and 0x30 and up belong to the selected
-// device. Registers read back what was last written unless the chip says
-// otherwise.
+// port does not answer (reads 0xFF, writes are lost). A driver's probe for a
+// chip of another family at the pair is told from this chip's own sequences
+// (sio_config_mode.h). In configuration mode register 0x07 selects the
+// logical device, registers below 0x30 are global (the ID among them,
+// read-only) and 0x30 and up belong to the selected device. Registers read
+// back what was last written unless the chip says otherwise.
 //
 // Besides the pair a chip decodes at most one register block (a monitor's
 // index/data pair, a runtime block), placed by its configuration registers.
