@@ -132,7 +132,8 @@ TEST(MetricsListener, AScrapeIsAnsweredAtOnceWhateverTheOtherClientsDo) {
             if (i < row.silent) continue;
             const int small = 4096;
             setsockopt(held.back(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-            send(held.back(), "GET /metrics HTTP/1.1\r\n\r\n", 27, MSG_NOSIGNAL);
+            const std::string request = "GET /metrics HTTP/1.1\r\n\r\n";
+            send(held.back(), request.data(), request.size(), MSG_NOSIGNAL);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // all taken in
         const auto start = std::chrono::steady_clock::now();
