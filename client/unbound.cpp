@@ -17,8 +17,6 @@ namespace zrvctl {
 
 namespace {
 
-constexpr uint32_t kChipPorts = ZRV_CHIP_PORTS;
-
 constexpr const char* kHwm = "hardware monitor";
 constexpr const char* kWdt = "watchdog";
 
@@ -48,7 +46,7 @@ uint32_t chipOf(ConfigSource& source, const std::string& function) {
     const uint32_t type = dword(source, key, ZRV_REG_DEVICE_TYPE).value_or(0);
     const bool superIo = function == kWdt ? type == ZRV_WDT_TYPE_CHIP
                                           : type == ZRV_DIO_TYPE_GROUPS || type == ZRV_DIO_TYPE_LINES;
-    return superIo ? dword(source, key, ZRV_REG_SUPERIO).value_or(0) : kChipPorts;
+    return superIo ? dword(source, key, ZRV_REG_SUPERIO).value_or(0) : ZRV_CHIP_PORTS;
 }
 
 // The load fails, and binds nothing, when a value it needs is absent and
@@ -97,9 +95,7 @@ std::string unboundReason(Context& ctx, const std::string& function) {
     const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons =
         ctx.board != nullptr ? ctx.board->loadReasons() : std::nullopt;
     if (!reasons) {
-        if (loadFails(source))
-            return "the configuration load failed on a missing value, so nothing is bound (zrvctl config "
-                   "names it)";
+        if (loadFails(source)) return zrv_reason_text(ZRV_REASON_LOAD_FAILED);
         return "unknown: the driver's load report cannot be read here (see zrvctl config)";
     }
     const unsigned index = functionIndex(function);
