@@ -38,13 +38,22 @@ std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, u
     return lines;
 }
 
-std::optional<uint8_t> directionInEffect(Context& ctx) {
+namespace {
+std::optional<uint8_t> knownDirection(Context& ctx) {
     if (ctx.run.direction) return ctx.run.direction;
     // The W83627 GPIO back-end reads the group's I/O-selection register once
     // at load and never writes it: its lines stay as the board came up.
     const std::optional<uint32_t> chip = configuredChip(ctx, "digital I/O");
     if (chip && (*chip == 1 || *chip == 2)) return ctx.profile.direction;
     return std::nullopt;
+}
+}  // namespace
+
+std::optional<uint8_t> directionInEffect(Context& ctx) {
+    const std::optional<uint8_t> mask = knownDirection(ctx);
+    // The library numbers the lines by the same mask.
+    if (mask) zrv_dio_assume_direction(ctx.lib(), *mask);
+    return mask;
 }
 
 namespace {
@@ -71,7 +80,6 @@ constexpr uint32_t kWordLines = 16;
 struct LineRef {
     std::string word;
     uint32_t number;
-    bool byPin = false;  // resolved through the profile's pins: a declared line
 };
 
 // Names and numbers to lines. Where the profile names pins, a name is
@@ -111,25 +119,29 @@ std::vector<LineRef> resolveLines(Context& ctx, bool outputs, const std::vector<
             if (it == on.end())
                 throw ClientError{fmt::format("pin '{}' is not an {} under the direction mask 0x{:02x}", w,
                                               direction, *mask)};
-            lines.push_back({w, it->first, true});
+            lines.push_back({w, it->first});
             continue;
         }
         const auto it = std::find_if(on.begin(), on.end(), [&](const auto& l) { return l.first == *n; });
         if (it == on.end())
             throw ClientError{fmt::format("{} line {} is no pin the profile names (direction mask 0x{:02x})",
                                           direction, w, *mask)};
-        lines.push_back({w, *n, true});
+        lines.push_back({w, *n});
     }
     return lines;
 }
 
-// True when every line is on the board; otherwise says which is not.
-// Lines resolved by pin are where the pins are: the driver's count does
-// not cover the gaps between them.
-bool linesExist(Context& ctx, const char* command, const std::vector<LineRef>& lines, uint32_t count,
-                const char* direction) {
+// True when every line is on the board, as the library numbers the lines
+// (with their gaps where the direction mask is known); otherwise says
+// which is not.
+bool linesExist(Context& ctx, const char* command, const std::vector<LineRef>& lines, bool outputs) {
+    const char* direction = outputs ? "output" : "input";
+    const std::optional<DioConfig> c = lineCounts(ctx, command);
+    uint16_t bits = 0;
+    if (!c || !answered(ctx, command, zrv_dio_line_bits(ctx.lib(), outputs ? 1 : 0, &bits))) return false;
+    const uint32_t count = outputs ? c->OutBits : c->InBits;
     for (const LineRef& l : lines) {
-        if (l.number < kWordLines && (l.byPin || l.number < count)) continue;
+        if (l.number < kWordLines && (bits >> l.number & 1u) != 0) continue;
         fail(ctx, command,
              l.number >= kWordLines && count > kWordLines
                  ? fmt::format("{} line {} is beyond the line word's {} lines (the board reports {})",
@@ -193,26 +205,15 @@ struct GetArgs {
 
 // The bits of the line word that are lines of one side.
 std::optional<uint16_t> lineMask(Context& ctx, const char* command, bool outputs) {
-    if (const std::optional<uint8_t> direction = directionInEffect(ctx);
-        !ctx.profile.pins.empty() && direction) {
-        uint16_t mask = 0;
-        for (const auto& [line, _] : pinLines(ctx.profile, *direction, outputs))
-            mask = static_cast<uint16_t>(mask | 1u << line);
-        return mask;
-    }
-    const std::optional<DioConfig> c = lineCounts(ctx, command);
-    if (!c) return std::nullopt;
-    const uint32_t n = std::min<uint32_t>(outputs ? c->OutBits : c->InBits, kWordLines);
-    return static_cast<uint16_t>((1u << n) - 1u);
+    directionInEffect(ctx);
+    uint16_t bits = 0;
+    if (!answered(ctx, command, zrv_dio_line_bits(ctx.lib(), outputs ? 1 : 0, &bits))) return std::nullopt;
+    return bits;
 }
 
 void gpioget(Context& ctx, const GetArgs& a) {
-    const char* direction = a.outputs ? "output" : "input";
     const std::vector<LineRef> lines = resolveLines(ctx, a.outputs, a.lines);
-    if (!lines.empty()) {
-        const std::optional<DioConfig> c = lineCounts(ctx, "gpioget");
-        if (!c || !linesExist(ctx, "gpioget", lines, a.outputs ? c->OutBits : c->InBits, direction)) return;
-    }
+    if (!lines.empty() && !linesExist(ctx, "gpioget", lines, a.outputs)) return;
     const std::optional<uint16_t> raw = readWord(ctx, "gpioget", a.outputs);
     if (!raw) return;
     uint16_t w = *raw;
@@ -264,10 +265,8 @@ void gpioset(Context& ctx, const SetArgs& a) {
             const bool level = parseNumber(w.substr(eq + 1), "level", 1) != 0;
             lines.emplace_back(resolveLines(ctx, true, {w.substr(0, eq)})[0], level != a.activeLow);
         }
-        const std::optional<DioConfig> c = lineCounts(ctx, "gpioset");
-        if (!c) return;
         for (const auto& [l, _] : lines)
-            if (!linesExist(ctx, "gpioset", {l}, c->OutBits, "output")) return;
+            if (!linesExist(ctx, "gpioset", {l}, true)) return;
         // The other outputs keep the levels read back from the hardware.
         const std::optional<uint16_t> now = readWord(ctx, "gpioset", true);
         if (!now) return;

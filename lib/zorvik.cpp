@@ -25,6 +25,9 @@ struct zrv_device {
     // between the read and the write of a single-line change.
     zorvik::Lock io;
     zorvik::Lock update;
+    // The direction mask the caller knows the lines are split by (set
+    // bits are inputs), or -1: the driver does not report it.
+    std::atomic<int> direction{-1};
 };
 
 namespace {
@@ -491,12 +494,42 @@ int ZRV_API zrv_dio_write(zrv_device* dev, uint16_t outputs) {
     return zrv_dio_write_back(dev, outputs, nullptr);
 }
 
+int ZRV_API zrv_dio_assume_direction(zrv_device* dev, unsigned mask) {
+    if (dev == nullptr || mask > 0xFFu) return ZRV_EINVAL;
+    dev->direction.store(static_cast<int>(mask), std::memory_order_relaxed);
+    return ZRV_OK;
+}
+
+int ZRV_API zrv_dio_line_bits(zrv_device* dev, int outputs, uint16_t* bits) {
+    if (dev == nullptr) return ZRV_EINVAL;
+    const int mask = dev->direction.load(std::memory_order_relaxed);
+    uint16_t lines = 0;
+    if (mask >= 0) {
+        // Each side keeps its gaps: only its lowest pin moves to bit 0.
+        for (unsigned pin = 0; pin < zorvik::kPinBits; ++pin) {
+            int out = 0;
+            unsigned line = 0;
+            if (zrv_dio_pin_line(static_cast<unsigned>(mask), pin, &out, &line) == ZRV_OK &&
+                (out != 0) == (outputs != 0))
+                lines = static_cast<uint16_t>(lines | 1u << line);
+        }
+    } else {
+        unsigned in = 0, out = 0;
+        const int err = zrv_dio_lines(dev, &in, &out);
+        if (err != ZRV_OK) return err;
+        const unsigned count = std::min(outputs != 0 ? out : in, 16u);
+        lines = static_cast<uint16_t>((1ul << count) - 1);
+    }
+    if (bits != nullptr) *bits = lines;
+    return ZRV_OK;
+}
+
 int ZRV_API zrv_dio_set_line(zrv_device* dev, unsigned line, int level) {
     if (dev == nullptr || line >= 16) return ZRV_EINVAL;
-    unsigned outputs = 0;
-    int err = zrv_dio_lines(dev, nullptr, &outputs);
+    uint16_t lines = 0;
+    int err = zrv_dio_line_bits(dev, 1, &lines);
     if (err != ZRV_OK) return err;
-    if (line >= outputs) return ZRV_EINVAL;
+    if ((lines >> line & 1u) == 0) return ZRV_EINVAL;
     zorvik::Hold hold(dev->update);
     uint16_t word = 0;
     err = readWord(dev, IOCTL_DIO_GET_OUTPUT, &word);
@@ -506,8 +539,11 @@ int ZRV_API zrv_dio_set_line(zrv_device* dev, unsigned line, int level) {
 }
 
 int ZRV_API zrv_dio_set_direction(zrv_device* dev, unsigned mask) {
-    if (mask > 0xFFu) return ZRV_EINVAL;
-    return oneByte(dev, IOCTL_DIO_SET_SPECIFIC_MASK, static_cast<uint8_t>(mask));
+    if (dev == nullptr || mask > 0xFFu) return ZRV_EINVAL;
+    const int err = oneByte(dev, IOCTL_DIO_SET_SPECIFIC_MASK, static_cast<uint8_t>(mask));
+    // A refused write may have reached the register or not.
+    dev->direction.store(err == ZRV_OK ? static_cast<int>(mask) : -1, std::memory_order_relaxed);
+    return err;
 }
 
 int ZRV_API zrv_cd_inputs(zrv_device* dev, uint8_t* inputs) {

@@ -214,7 +214,27 @@ ZRV_EXTERN int ZRV_API zrv_fan_auto(zrv_device *dev, unsigned fan, unsigned limi
                                     unsigned start_duty, unsigned slope);
 
 /* ---- Digital I/O -------------------------------------------------------- */
+/* Bit n of a line word is line n. The counts are the number of lines of
+ * each side. Most boards pack their lines from bit 0, so a side's lines
+ * are the word's low `count` bits. Where a mask splits the data bits into
+ * inputs and outputs (a W83627 GPIO group's I/O-selection byte, a data
+ * port with a direction register), each side keeps its gaps, and only its
+ * lowest bit moves to bit 0 (see zrv_dio_pin_line). Direction mask 0xa5,
+ * for example, gives input lines 0, 2, 5 and 7, and output lines 0, 2, 3
+ * and 5. The driver does not report that mask. A caller that knows it (a
+ * profile's "direction" for a back-end that never changes it, or the mask
+ * it set) gives it with zrv_dio_assume_direction. zrv_dio_set_direction
+ * records what it sets. */
 ZRV_EXTERN int ZRV_API zrv_dio_lines(zrv_device *dev, unsigned *inputs, unsigned *outputs);
+/* 1.2: the direction mask the lines are split by (set bits are inputs).
+ * Sends nothing; a mask above 0xff is ZRV_EINVAL. */
+ZRV_EXTERN int ZRV_API zrv_dio_assume_direction(zrv_device *dev, unsigned mask);
+/* 1.2: the bits of the line word that are lines of a side (`outputs` 0
+ * for the inputs, 1 for the outputs). Under a known direction mask, these
+ * are the side's bits shifted down by its lowest. Without one, they are
+ * the low `count` bits, as zrv_dio_lines reports the count. */
+ZRV_EXTERN int ZRV_API zrv_dio_line_bits(zrv_device *dev, int outputs, uint16_t *bits);
+/* The words as the driver reads them: input bits that are no lines read 0. */
 ZRV_EXTERN int ZRV_API zrv_dio_read(zrv_device *dev, uint16_t *inputs);
 ZRV_EXTERN int ZRV_API zrv_dio_read_outputs(zrv_device *dev, uint16_t *outputs);
 /* The writes read the outputs back: ZRV_EIO, with zrv_last_status()
@@ -226,7 +246,8 @@ ZRV_EXTERN int ZRV_API zrv_dio_write(zrv_device *dev, uint16_t outputs);
 ZRV_EXTERN int ZRV_API zrv_dio_write_back(zrv_device *dev, uint16_t outputs, uint16_t *read_back);
 /* One output line to `level` (0 or not), the others kept: read back, change,
  * write, under the device's lock; only this line's bit is checked after.
- * ZRV_EINVAL for a line the board lacks. */
+ * ZRV_EINVAL for a line that zrv_dio_line_bits does not give, before
+ * anything is written. */
 ZRV_EXTERN int ZRV_API zrv_dio_set_line(zrv_device *dev, unsigned line, int level);
 /* The direction mask of boards that have one (set bits are inputs). */
 ZRV_EXTERN int ZRV_API zrv_dio_set_direction(zrv_device *dev, unsigned mask);

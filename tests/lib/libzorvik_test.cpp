@@ -155,6 +155,81 @@ TEST(Libzorvik, EveryFunctionOnEveryExampleBoard) {
     }
 }
 
+// zrvctl's answers, one JSON object per line, to a script on a board.
+std::vector<std::string> zrvctlLines(const std::string& file, const std::string& script) {
+    const std::string cmd = std::string(ZRV_ZRVCTL) + " --json --sim " + ZRV_SOURCE_DIR + "/boards/" + file +
+                            " " + script + " 2>/dev/null";
+    std::vector<std::string> lines;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return lines;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) lines.emplace_back(buf);
+    ::pclose(p);
+    return lines;
+}
+
+// The same lines by the library and by zrvctl, gaps and all, on every
+// example board with digital I/O: the lines zrvctl reads and sets one by
+// one are the library's line bits, and zrv_dio_set_line refuses the rest
+// before writing. The library is told the profile's direction mask, as
+// zrvctl is when it loads the board.
+TEST(Libzorvik, LinesNumberedAlikeByTheLibraryAndZrvctl) {
+    const struct {
+        const char* file;
+        uint16_t inputs, outputs;  // the line bits
+    } rows[] = {
+        {"default.json", 0xFF, 0xFF},
+        {"f81865-0704-lines.json", 0xF, 0xF},
+        {"f81865-1010-groups.json", 0xFF, 0xFF},
+        {"port-plain.json", 0xFF, 0xFF},
+        {"port-regtypes.json", 0xF, 0xF},
+        {"port-specific.json", 0xF, 0xF},
+        {"sch3114.json", 0xF, 0xF},
+        {"w83627-60.json", 0xA5, 0x2D},
+        {"w83627-88.json", 0xF, 0xF},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        Device d(board(row.file));
+        std::string profileFile = std::string(ZRV_SOURCE_DIR) + "/boards/" + row.file;
+        profileFile.replace(profileFile.size() - 5, 5, ".profile.json");
+        zrv_profile* profile = nullptr;
+        ASSERT_EQ(zrv_profile_load(profileFile.c_str(), &profile, nullptr, 0), ZRV_OK);
+        unsigned mask = 0;
+        if (zrv_profile_direction(profile, &mask) == ZRV_OK) {
+            EXPECT_EQ(zrv_dio_assume_direction(d.dev, mask), ZRV_OK);
+        }
+        zrv_profile_free(profile);
+
+        uint16_t inputs = 0, outputs = 0;
+        ASSERT_EQ(zrv_dio_line_bits(d.dev, 0, &inputs), ZRV_OK);
+        ASSERT_EQ(zrv_dio_line_bits(d.dev, 1, &outputs), ZRV_OK);
+        EXPECT_EQ(inputs, row.inputs);
+        EXPECT_EQ(outputs, row.outputs);
+
+        std::string script;
+        uint16_t set = 0;
+        for (unsigned n = 0; n < 16; ++n) {
+            script += (n == 0 ? "" : " ';' ") +
+                      ("gpioset " + std::to_string(n) + "=1 ';' gpioget " + std::to_string(n));
+            const int err = zrv_dio_set_line(d.dev, n, 1);
+            EXPECT_EQ(err == ZRV_EINVAL, (row.outputs >> n & 1) == 0) << "line " << n << ": " << err;
+            if (err != ZRV_EINVAL) set = static_cast<uint16_t>(set | 1u << n);
+        }
+        EXPECT_EQ(set, row.outputs);
+        uint16_t cliSet = 0, cliGet = 0;
+        for (const std::string& l : zrvctlLines(row.file, script)) {
+            const size_t at = l.find("\"lines\":{\"");
+            if (at == std::string::npos) continue;
+            const unsigned n = static_cast<unsigned>(std::atoi(l.c_str() + at + 10));
+            uint16_t& side = l.find("read_back") != std::string::npos ? cliSet : cliGet;
+            side = static_cast<uint16_t>(side | 1u << n);
+        }
+        EXPECT_EQ(cliSet, row.outputs);
+        EXPECT_EQ(cliGet, row.inputs);
+    }
+}
+
 TEST(Libzorvik, TheDefaultBoardInVoltsAndDegreesWithItsProfile) {
     Device d(board("default.json"));
     zrv_sensor s[18];

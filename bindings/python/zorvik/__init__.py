@@ -143,6 +143,8 @@ _SIGNATURES = {
     "zrv_dio_write": ("dev outputs", [_DEV, ctypes.c_uint16], _I),
     "zrv_dio_write_back": ("dev outputs read_back", [_DEV, ctypes.c_uint16, ctypes.POINTER(ctypes.c_uint16)], _I),
     "zrv_dio_set_line": ("dev line level", [_DEV, _U, _I], _I),
+    "zrv_dio_assume_direction": ("dev mask", [_DEV, _U], _I),
+    "zrv_dio_line_bits": ("dev outputs bits", [_DEV, _I, ctypes.POINTER(ctypes.c_uint16)], _I),
     "zrv_dio_set_direction": ("dev mask", [_DEV, _U], _I),
     "zrv_cd_inputs": ("dev inputs", [_DEV, ctypes.POINTER(ctypes.c_uint8)], _I),
     "zrv_cd_outputs": ("dev count", [_DEV, _PU], _I),
@@ -520,6 +522,16 @@ class Device(_Owner):
         back = ctypes.c_uint16()
         self._call("dio_write", "zrv_dio_write_back", word, ctypes.byref(back))
         return back.value
+
+    def dio_assume_direction(self, mask):
+        """The direction mask the lines are split by, as the caller knows it; sends nothing."""
+        self._call("dio_assume_direction", "zrv_dio_assume_direction", mask)
+
+    def dio_line_bits(self, outputs=False):
+        """The bits of the line word that are lines of one side."""
+        bits = ctypes.c_uint16()
+        self._call("dio_line_bits", "zrv_dio_line_bits", 1 if outputs else 0, ctypes.byref(bits))
+        return bits.value
 
     def dio_set_line(self, line, level):
         self._call("dio_set_line", "zrv_dio_set_line", line, 1 if level else 0)
