@@ -395,6 +395,14 @@ Binding describeDio(const Key& dio, Report& r) {
         return describePortDio(dio, r);
     }
     const uint32_t code = dio.read(ZRV_REG_SUPERIO);
+    if (code == ZRV_CHIP_PORTS) {
+        // The port back-ends read their own values, whatever the layout.
+        r.problem(
+            fmt::format("DIO \"DeviceType\" {} with \"SuperIO\" {} is the port digital I/O: its {} "
+                        "values are not used",
+                        type, code, type == ZRV_DIO_TYPE_GROUPS ? "group" : "per-line map"));
+        return describePortDio(dio, r);
+    }
     Binding b = chipBinding("digital I/O", code, kDio);
     const ChipRow* chip = chipByCode(code);
     if (!b.bound) return b;

@@ -159,11 +159,16 @@ void showStatus(Context& ctx) {
     const std::vector<std::string> configured =
         ctx.config != nullptr ? configuredFunctions(*ctx.config) : std::vector<std::string>{};
     bool missing = false;
-    for (const StatusProbe& p : kStatusProbes) {
+    // What the load recorded for each function, where its report can be read.
+    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons =
+        ctx.board != nullptr ? ctx.board->loadReasons() : std::nullopt;
+    for (size_t f = 0; f < std::size(kStatusProbes); ++f) {
+        const StatusProbe& p = kStatusProbes[f];
         Describe describe;
         const bool bound = p.ask(ctx, describe) == ZRV_OK;
         answered(ctx, p.name, ZRV_OK);  // a usage error of the device still stops the command
         nlohmann::json j = {{"bound", bound}};
+        if (reasons && f < ZRV_FUNCTIONS && !bound) j["reason_code"] = (*reasons)[f];
         std::string text = "not available";
         if (!bound && std::find(configured.begin(), configured.end(), p.name) != configured.end()) {
             const std::string why = unboundReason(ctx, p.name);
