@@ -15,37 +15,23 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
+#include "driver/core/chips.h"
+#include "driver/core/config_values.h"
 #include "zorvik/registry.h"
 
 namespace zrvctl {
 
 namespace {
 
-// What each chip code binds, as the driver's selection does.
-struct ChipRow {
-    uint32_t code;
-    const char* name;
-    uint32_t pairs[3];  // per function (hardware monitor, watchdog, digital I/O); 0: no back-end
-    unsigned long layouts, groups, extraGroups;
-    uint32_t extraId;
-};
-#define ZRV_CHIP_ROW(code, name, hwm, wdt, dio, layouts, groups, extra, id) \
-    {code, name, {hwm, wdt, dio}, layouts, groups, extra, id},
-const ChipRow kChips[] = {ZRV_CHIP_ROWS(ZRV_CHIP_ROW)};
-#undef ZRV_CHIP_ROW
-
 enum Function { kHwm = 0, kWdt = 1, kDio = 2 };
 
-const ChipRow* chipByCode(uint32_t code) {
-    for (const ChipRow& c : kChips)
-        if (c.code == code) return &c;
-    return nullptr;
-}
+const ChipRow* chipByCode(uint32_t code) { return ChipRowOf(code); }
 
 // Value names the driver reads, by key. The per-line names ("InAddr0") are
 // matched by their stems.
@@ -103,6 +89,20 @@ std::string typeName(uint32_t type) {
     return it != kTypes.end() ? it->second : fmt::format("type {}", type);
 }
 
+}  // namespace
+
+// A value as the driver's readers take it.
+uint32_t valueDword(const RegistryEntry& v) {
+    return DwordOfValue(v.type, v.data.data(),
+                        static_cast<uint32_t>(std::min<size_t>(v.data.size(), 0xFFFFFFFFu)));
+}
+bool fits(const RegistryEntry& v) {
+    return v.name.size() <= 0xFFFF && v.data.size() <= 0xFFFF &&
+           ValueInfoFits(static_cast<uint32_t>(v.name.size()), static_cast<uint32_t>(v.data.size()));
+}
+
+namespace {
+
 // One key as the driver reads it: a value of another type reads as 0.
 class Key {
 public:
@@ -117,18 +117,11 @@ public:
     // full information fits the reader's buffer.
     bool readable(const std::string& value) const {
         auto it = values_.find(lower(value));
-        if (it == values_.end()) return false;
-        const size_t offset = (ZRV_REG_VALUE_INFO_HEADER + 2 * it->second.name.size() + 3) & ~size_t{3};
-        return offset + it->second.data.size() <= ZRV_REG_VALUE_INFO_BYTES;
+        return it != values_.end() && fits(it->second);
     }
     uint32_t dword(const std::string& value) const {
         auto it = values_.find(lower(value));
-        // As the driver: a REG_DWORD of exactly four bytes, else 0.
-        if (it == values_.end() || it->second.type != ZRV_REG_TYPE_DWORD ||
-            it->second.data.size() != ZRV_REG_DWORD_BYTES)
-            return 0;
-        const auto& d = it->second.data;
-        return d[0] | d[1] << 8 | d[2] << 16 | static_cast<uint32_t>(d[3]) << 24;
+        return it == values_.end() ? 0 : valueDword(it->second);
     }
     // As the configuration reader: 0 when it does not find the value.
     uint32_t read(const std::string& value) const { return readable(value) ? dword(value) : 0; }
@@ -194,10 +187,10 @@ Binding nothing(const char* name, std::string why) { return {name, "nothing: " +
 Binding chipBinding(const char* name, uint32_t code, Function f) {
     const ChipRow* c = chipByCode(code);
     if (c == nullptr) return nothing(name, fmt::format("chip code {} names no chip", code));
-    if (c->pairs[f] == 0)
-        return nothing(name, fmt::format("the {} (chip code {}) has no back-end for it", c->name, code));
-    Binding b{name, fmt::format("{} (chip code {})", c->name, code), true, 0, 0, code};
-    if (c->pairs[f] == ZRV_PAIR_2E) {
+    if (c->Pairs[f] == 0)
+        return nothing(name, fmt::format("the {} (chip code {}) has no back-end for it", c->Name, code));
+    Binding b{name, fmt::format("{} (chip code {})", c->Name, code), true, 0, 0, code};
+    if (c->Pairs[f] == ZRV_PAIR_2E) {
         b.text += ", looked for at 0x2E/0x2F only: a chip at 0x4E/0x4F is not found";
         b.onlyPair = ZRV_PAIR_2E;
     }
@@ -241,20 +234,20 @@ Binding describeWdt(const Key& wdt, Report& r) {
 enum class Served { kAlways, kOnId, kNo };
 Served groupServed(const ChipRow& c, uint32_t group) {
     if (group >= 8 * sizeof(unsigned long)) return Served::kNo;
-    if (c.groups >> group & 1ul) return Served::kAlways;
-    if (c.extraGroups >> group & 1ul) return Served::kOnId;
+    if (c.Groups >> group & 1ul) return Served::kAlways;
+    if (c.ExtraGroups >> group & 1ul) return Served::kOnId;
     return Served::kNo;
 }
 
 std::string groupList(const ChipRow& c) {
     std::vector<uint32_t> all, extra;
     for (uint32_t g = 0; g < 8 * sizeof(unsigned long); ++g) {
-        if (c.groups >> g & 1ul) all.push_back(g);
-        if (c.extraGroups >> g & 1ul) extra.push_back(g);
+        if (c.Groups >> g & 1ul) all.push_back(g);
+        if (c.ExtraGroups >> g & 1ul) extra.push_back(g);
     }
     std::string s = fmt::format("{}", fmt::join(all, ", "));
     if (!extra.empty())
-        s += fmt::format(", and {} on chip ID 0x{:x} only", fmt::join(extra, ", "), c.extraId);
+        s += fmt::format(", and {} on chip ID 0x{:x} only", fmt::join(extra, ", "), c.ExtraId);
     return s;
 }
 
@@ -266,24 +259,24 @@ void checkGroup(const ChipRow& c, const std::string& what, uint32_t group, Bindi
         case Served::kAlways: return;
         case Served::kOnId:
             // Not a problem: the board's chip may well be that one.
-            b.onlyId = c.extraId;
-            b.text += fmt::format(" (group {} on chip ID 0x{:x} only)", group, c.extraId);
+            b.onlyId = c.ExtraId;
+            b.text += fmt::format(" (group {} on chip ID 0x{:x} only)", group, c.ExtraId);
             return;
         case Served::kNo:
             b.bound = false;
             b.text = fmt::format("nothing: {}", b.text);
-            const unsigned long all = c.groups | c.extraGroups;
+            const unsigned long all = c.Groups | c.ExtraGroups;
             const uint32_t low = static_cast<uint32_t>(std::countr_zero(all));
             const uint32_t high = static_cast<uint32_t>(8 * sizeof(unsigned long)) - 1 -
                                   static_cast<uint32_t>(std::countl_zero(all));
             if (group < low || group > high)
-                r.problem(fmt::format("DIO {} is group {}: the {} has groups {} to {}", what, group, c.name,
+                r.problem(fmt::format("DIO {} is group {}: the {} has groups {} to {}", what, group, c.Name,
                                       low, high));
             else
                 r.problem(
                     fmt::format("DIO {} is group {}: the {} digital I/O has no data register for it "
                                 "(it serves groups {})",
-                                what, group, c.name, groupList(c)));
+                                what, group, c.Name, groupList(c)));
             return;
     }
 }
@@ -406,11 +399,11 @@ Binding describeDio(const Key& dio, Report& r) {
     Binding b = chipBinding("digital I/O", code, kDio);
     const ChipRow* chip = chipByCode(code);
     if (!b.bound) return b;
-    if ((chip->layouts & ZRV_DIO_LAYOUT_BIT(type)) == 0) {
+    if ((chip->Layouts & ZRV_DIO_LAYOUT_BIT(type)) == 0) {
         r.problem(fmt::format("the {} digital I/O does not take DIO \"DeviceType\" {}; it is not bound",
-                              chip->name, type));
+                              chip->Name, type));
         return nothing("digital I/O", fmt::format("the {} digital I/O does not take DIO \"DeviceType\" {}",
-                                                  chip->name, type));
+                                                  chip->Name, type));
     }
     if (code == ZRV_CHIP_W83627 || code == ZRV_CHIP_W83627_ALT) {
         // The W83627 GPIO reads "GPIOGroup" itself, as a full number, in
@@ -436,6 +429,33 @@ Binding describeDio(const Key& dio, Report& r) {
     return b;
 }
 
+// The values whose failed read fails the whole load, missing; none where
+// the digital I/O is the port layout (DIO "DeviceType" 0), which loads
+// without them.
+std::vector<std::string> missingForLoad(const Key& hwm, const Key& wdt, const Key& dio) {
+    std::vector<std::string> missing;
+    if (dio.read(ZRV_REG_DEVICE_TYPE) == ZRV_DIO_TYPE_PORTS) return missing;
+    if (!hwm.readable(ZRV_REG_SUPERIO)) missing.push_back("HWMON \"SuperIO\"");
+    if (!wdt.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("WDT \"DeviceType\"");
+    if (wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP && !wdt.readable(ZRV_REG_SUPERIO))
+        missing.push_back("WDT \"SuperIO\"");
+    if (!dio.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("DIO \"DeviceType\"");
+    return missing;
+}
+
+// The chip code each function selects, as the load picks it.
+std::array<uint32_t, ZRV_FUNCTIONS> selectedChips(const Key& hwm, const Key& wdt, const Key& dio) {
+    const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
+    std::array<uint32_t, ZRV_FUNCTIONS> chips{};
+    chips[ZRV_FUNCTION_HWM] = hwm.read(ZRV_REG_SUPERIO);
+    chips[ZRV_FUNCTION_WDT] =
+        wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP ? wdt.read(ZRV_REG_SUPERIO) : ZRV_CHIP_PORTS;
+    chips[ZRV_FUNCTION_DIO] = dioType == ZRV_DIO_TYPE_GROUPS || dioType == ZRV_DIO_TYPE_LINES
+                                  ? dio.read(ZRV_REG_SUPERIO)
+                                  : ZRV_CHIP_PORTS;
+    return chips;
+}
+
 Report examine(ConfigSource& source) {
     const Key hwm(ZRV_REG_KEY_HWMON, source.values(ZRV_REG_KEY_HWMON)),
         wdt(ZRV_REG_KEY_WDT, source.values(ZRV_REG_KEY_WDT)),
@@ -445,16 +465,9 @@ Report examine(ConfigSource& source) {
         if (!k->present()) r.problem(fmt::format("the key {} is absent", k->name()));
         checkNames(*k, r);
     }
-    // A failed read of these fails the whole load unless the digital I/O is
-    // the port layout (DIO "DeviceType" 0).
     const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
-    std::vector<std::string> missing;
-    if (!hwm.readable(ZRV_REG_SUPERIO)) missing.push_back("HWMON \"SuperIO\"");
-    if (!wdt.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("WDT \"DeviceType\"");
-    if (wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP && !wdt.readable(ZRV_REG_SUPERIO))
-        missing.push_back("WDT \"SuperIO\"");
-    if (!dio.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("DIO \"DeviceType\"");
-    if (!missing.empty() && dioType != ZRV_DIO_TYPE_PORTS) {
+    const std::vector<std::string> missing = missingForLoad(hwm, wdt, dio);
+    if (!missing.empty()) {
         r.problem(fmt::format("{} absent: with DIO \"DeviceType\" {} the load fails and no function is bound",
                               fmt::join(missing, ", "), dioType));
         for (const char* name : {"hardware monitor", "watchdog", "digital I/O"})
@@ -516,6 +529,13 @@ std::vector<std::string> configuredFunctions(ConfigSource& source) {
     for (const Binding& f : named)
         if (f.bound) names.push_back(f.name);
     return names;
+}
+
+ConfigOutcome configOutcome(ConfigSource& source) {
+    const Key hwm(ZRV_REG_KEY_HWMON, source.values(ZRV_REG_KEY_HWMON)),
+        wdt(ZRV_REG_KEY_WDT, source.values(ZRV_REG_KEY_WDT)),
+        dio(ZRV_REG_KEY_DIO, source.values(ZRV_REG_KEY_DIO));
+    return {!missingForLoad(hwm, wdt, dio).empty(), selectedChips(hwm, wdt, dio)};
 }
 
 void addConfigCommands(CommandTable& table) {

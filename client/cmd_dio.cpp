@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
+#include "driver/core/chips.h"
 
 namespace zrvctl {
 
@@ -41,10 +42,11 @@ std::vector<std::pair<uint32_t, std::string>> pinLines(const Profile& profile, u
 namespace {
 std::optional<uint8_t> knownDirection(Context& ctx) {
     if (ctx.run.direction) return ctx.run.direction;
-    // The W83627 GPIO back-end reads the group's I/O-selection register once
-    // at load and never writes it: its lines stay as the board came up.
+    // A back-end that reads the directions once at load and never writes
+    // them (the W83627 GPIO) keeps its lines as the board came up.
     const std::optional<uint32_t> chip = configuredChip(ctx, "digital I/O");
-    if (chip && (*chip == 1 || *chip == 2)) return ctx.profile.direction;
+    if (const ChipRow* row = chip ? ChipRowOf(*chip) : nullptr; row != nullptr && row->FixedDirections)
+        return ctx.profile.direction;
     return std::nullopt;
 }
 }  // namespace

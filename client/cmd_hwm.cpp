@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
+#include "driver/core/chips.h"
 
 namespace zrvctl {
 
@@ -111,36 +112,17 @@ const FanSetting kFanSettings[] = {
     {"auto", ZRV_FAN_MODE_AUTO, 0, 2, 4},
 };
 
-// What each chip's fan control takes, by chip code: the modes (as bits of
-// 1 << mode) and the most fans any chip of the family controls.
-struct FanChip {
-    uint32_t chip;
-    const char* name;
-    unsigned modes;
-    uint32_t fans;
-    const char* fewer;  // the members that control fewer
-};
-constexpr unsigned kOnOffDuty = 1u << ZRV_FAN_MODE_ONOFF | 1u << ZRV_FAN_MODE_DUTY;
-const FanChip kFanChips[] = {
-    {0, "IT87xx", kOnOffDuty | 1u << ZRV_FAN_MODE_AUTO, 5, "3 on monitors before version I"},
-    {1, "W83627", kOnOffDuty, 4, "3 or 2 on the older IDs"},
-    {2, "W83627", kOnOffDuty, 4, "3 or 2 on the older IDs"},
-    {5, "SCH3114", kOnOffDuty, 3, nullptr},
-    {6, "F81865", kOnOffDuty, 3, "2 on ID 0x0704"},
-};
-
 // Why a fan request is refused, where the configuration or the profile
 // tells: a mode the chip does not have, a fan beyond what it controls, a
 // fan the board profile does not list. Empty when none of them.
 std::string fanRefusal(Context& ctx, uint32_t fan, const FanSetting& s) {
     const std::optional<uint32_t> chip = configuredChip(ctx, "hardware monitor");
-    for (const FanChip& f : kFanChips) {
-        if (!chip || f.chip != *chip) continue;
-        if (fan > f.fans)
-            return fmt::format("the {} controls fans 1 to {}{}", f.name, f.fans,
-                               f.fewer != nullptr ? fmt::format(" ({})", f.fewer) : "");
-        if ((f.modes & 1u << s.mode) == 0)
-            return fmt::format("the {} has no {} mode (it takes on, off and duty)", f.name,
+    if (const ChipRow* f = chip ? ChipRowOf(*chip) : nullptr; f != nullptr && f->Fans != 0) {
+        if (fan > f->Fans)
+            return fmt::format("the {} controls fans 1 to {}{}", f->Name, f->Fans,
+                               f->FewerFans != nullptr ? fmt::format(" ({})", f->FewerFans) : "");
+        if ((f->FanModes & 1u << s.mode) == 0)
+            return fmt::format("the {} has no {} mode (it takes on, off and duty)", f->Name,
                                s.mode == ZRV_FAN_MODE_AUTO ? "automatic" : s.word);
     }
     if (!ctx.profile.loaded()) return "";

@@ -141,6 +141,19 @@ void addMetricsCommands(CommandTable& table);
 // The functions the configuration names a back-end for ("hardware monitor",
 // "watchdog", "digital I/O"), read as the driver reads it.
 std::vector<std::string> configuredFunctions(ConfigSource& source);
+// A registry value as the driver's readers take it: its number (a REG_DWORD
+// of four bytes, else 0), and whether the configuration reader's buffer
+// holds it.
+uint32_t valueDword(const RegistryEntry& value);
+bool fits(const RegistryEntry& value);
+// What the load makes of the configuration, before any hardware answers:
+// whether it fails for a missing value, and the chip code each function
+// selects (by ZRV_FUNCTION_*).
+struct ConfigOutcome {
+    bool loadFails;
+    std::array<uint32_t, ZRV_FUNCTIONS> chips;
+};
+ConfigOutcome configOutcome(ConfigSource& source);
 // Why the driver did not bind `function` ("hardware monitor", ...) although
 // the configuration names a back-end for it: from the driver's debugger
 // lines at load where they can be read, else "unknown".

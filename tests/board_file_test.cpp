@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "driver/core/chips.h"
 #include "sim/board.h"
 
 namespace {
@@ -83,3 +84,20 @@ TEST(RegistryText, AFailedLoadKeepsTheRegistryAsItWas) {
 }
 
 }  // namespace
+
+// The chip table names each family's emulator by its board-file type: each
+// is a type the board loader has.
+TEST(BoardFile, EveryChipRowHasItsEmulator) {
+    const fs::path dir = fs::temp_directory_path() / ("zrv-chip-types-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (const ChipRow& row : kChipRows) {
+        if (*row.BoardType == '\0') continue;
+        SCOPED_TRACE(row.BoardType);
+        std::ofstream(dir / "b.json", std::ios::trunc)
+            << R"({"hardware": [{"type": ")" << row.BoardType << R"("}]})";
+        sim::Machine machine;
+        EXPECT_NO_THROW(sim::loadBoard(machine, (dir / "b.json").string()));
+        EXPECT_EQ(machine.bus().devices().size(), 1u);
+    }
+    fs::remove_all(dir);
+}

@@ -1,5 +1,6 @@
 #include "core/config.h"
 
+#include "core/config_values.h"
 #include "core/rows.h"
 #include "core/wstr.h"
 
@@ -24,15 +25,12 @@ uint32_t ReadLe32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// The 32-bit number in a full-information record, or 0 when the value is
-// not a REG_DWORD of exactly four bytes. A longer one is not taken for its
-// low bytes: the port back-ends' reader reads it as 0 too.
+// The 32-bit number in a full-information record, read as every reader of
+// the configuration reads a value.
 uint32_t DwordFromFullInfo(const uint8_t* info) {
-    const uint32_t type = ReadLe32(info + 4);
     const uint32_t offset = ReadLe32(info + 8);
-    const uint32_t length = ReadLe32(info + 12);
-    if (type != ZRV_REG_TYPE_DWORD || length != ZRV_REG_DWORD_BYTES || offset > kValueInfoBytes - 4) return 0;
-    return ReadLe32(info + offset);
+    if (offset > kValueInfoBytes - ZRV_REG_DWORD_BYTES) return 0;
+    return DwordOfValue(ReadLe32(info + 4), info + offset, ReadLe32(info + 12));
 }
 
 // Statuses of a read that found no value to take: the key or the value is

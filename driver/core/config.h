@@ -2,6 +2,7 @@
 // one back-end per function.
 #pragma once
 
+#include "core/chips.h"
 #include "core/ops.h"
 #include "zorvik/registry.h"
 
@@ -19,28 +20,6 @@ enum ChipType : uint32_t {
 // A registry name of zorvik/registry.h as the wide string the registry
 // routines take.
 #define ZRV_WIDE(name) u"" name
-
-// The GPIO groups (bit n: group n) that zorvik/registry.h says a chip's
-// digital I/O serves on every chip ID, and those it serves on one chip ID
-// only. zrvctl predicts the binding from the same rows; the back-ends check
-// their register tables against them at compile time.
-constexpr unsigned long ChipGroups(uint32_t chip) {
-#define ZRV_GROUPS_OF(code, name, hwm, wdt, dio, layouts, groups, extra, id) chip == (code) ? (groups):
-    return ZRV_CHIP_ROWS(ZRV_GROUPS_OF) 0ul;
-#undef ZRV_GROUPS_OF
-}
-constexpr unsigned long ChipExtraGroups(uint32_t chip) {
-#define ZRV_EXTRA_OF(code, name, hwm, wdt, dio, layouts, groups, extra, id) chip == (code) ? (extra):
-    return ZRV_CHIP_ROWS(ZRV_EXTRA_OF) 0ul;
-#undef ZRV_EXTRA_OF
-}
-constexpr uint32_t ChipExtraId(uint32_t chip) {
-#define ZRV_EXTRA_ID_OF(code, name, hwm, wdt, dio, layouts, groups, extra, id) chip == (code) ? (id):
-    return ZRV_CHIP_ROWS(ZRV_EXTRA_ID_OF) 0u;
-#undef ZRV_EXTRA_ID_OF
-}
-// Groups 0..n.
-constexpr unsigned long GroupsUpTo(uint32_t n) { return (2ul << n) - 1ul; }
 
 struct BoardConfigRecord {
     uint32_t HwmChip;

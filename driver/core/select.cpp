@@ -21,7 +21,7 @@ struct BackendRow {
 
 // clang-format off
 // Back-ends fill their rows as they are added (see core/backends.h).
-ZRV_INIT_DATA const BackendRow kBackends[] = {
+ZRV_INIT_DATA constexpr BackendRow kBackends[] = {
     // chip             hardware monitor   watchdog           digital I/O
     {CHIP_IT87XX,       HWM_IT87_Detect, &IT87HwmOps,
                         WDT_IT87_Detect, &IT87WdtOps,
@@ -41,6 +41,26 @@ ZRV_INIT_DATA const BackendRow kBackends[] = {
                         DIO_Port_LoadConfig, &PortDioOps},
 };
 // clang-format on
+
+// Each back-end row has a detect routine and a table exactly where the
+// chip row says the function has a back-end, and every chip code has a
+// back-end row (codes 1 and 2 share one).
+constexpr bool BackendsMatchChipRows() {
+    for (const ChipRow& chip : kChipRows) {
+        const uint32_t code = chip.Code == CHIP_W83627_ALT ? uint32_t{CHIP_W83627} : chip.Code;
+        const BackendRow* row = nullptr;
+        for (const BackendRow& b : kBackends)
+            if (b.Chip == code) row = &b;
+        if (row == nullptr) return false;
+        const bool has[3] = {row->DetectHwm != nullptr && row->Hwm != nullptr,
+                             row->DetectWdt != nullptr && row->Wdt != nullptr,
+                             row->DetectDio != nullptr && row->Dio != nullptr};
+        for (uint32_t f = 0; f < 3; ++f)
+            if (has[f] != (chip.Pairs[f] != 0)) return false;
+    }
+    return true;
+}
+static_assert(BackendsMatchChipRows(), "the back-end rows are the chip rows of zorvik/registry.h");
 
 // Codes 1 and 2 both name the W83627 family, served by the same row.
 ZRV_INIT const BackendRow* FindBackend(uint32_t chip) {

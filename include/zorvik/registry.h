@@ -142,10 +142,19 @@
 #define ZRV_PAIR_4E 2u /* 0x4E/0x4F, tried after 0x2E/0x2F */
 #define ZRV_PAIRS_BOTH (ZRV_PAIR_2E | ZRV_PAIR_4E)
 
+/* Fan control modes a chip takes, as bits (1 << ZRV_FAN_MODE_* of
+ * zorvik/ioctl.h: on/off 0, duty 1, automatic 2). */
+#define ZRV_FAN_MODES_ONOFF_DUTY 0x3u
+#define ZRV_FAN_MODES_ALL 0x7u
+
 /*
- * What each chip code binds, one row per code:
- * X(code, name, hwm pairs, wdt pairs, dio pairs, dio layouts,
- *   groups, extra groups, extra groups' chip ID)
+ * One row per chip code, everything the driver, zrvctl, the tests and the
+ * virtual board know of the chip family:
+ * X(code, name, board type, hwm pairs, wdt pairs, dio pairs, dio layouts,
+ *   groups, extra groups, extra groups' chip ID,
+ *   fans, fan modes, fewer fans, fixed directions)
+ * - board type: the "type" of the chip's emulator in a board file ("" for
+ *   the port back-ends, which are hardware of several types);
  * - pairs: the configuration pairs the function's detect routine probes; 0:
  *   no back-end for the function (the port back-ends probe nothing and show
  *   ZRV_PAIRS_BOTH);
@@ -154,22 +163,29 @@
  * - groups: the GPIO group numbers (bit n: group n) the digital I/O serves
  *   on every chip ID, in "GPIOGroup", "GPIOOutGroup" and the per-line map's
  *   group numbers; extra groups are served only on the chip ID that follows.
- *   The W83627 reads only "GPIOGroup"; the SCH3114 only the per-line map.
+ *   The W83627 reads only "GPIOGroup"; the SCH3114 only the per-line map;
+ * - fans: the most fans any member's fan control serves (0: none), the
+ *   modes it takes (ZRV_FAN_MODES_*), and which members serve fewer (a
+ *   phrase, or 0);
+ * - fixed directions: 1 when the digital I/O reads its lines' directions
+ *   once at load and never writes them, so they stay as the board came up.
  */
 #define ZRV_CHIP_ROWS(X)                                                                                 \
-    X(ZRV_CHIP_IT87XX, "IT87xx", ZRV_PAIR_2E, ZRV_PAIRS_BOTH, 0u, 0ul, 0ul, 0ul, 0u)                     \
-    X(ZRV_CHIP_W83627, "W83627", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,                         \
+    X(ZRV_CHIP_IT87XX, "IT87xx", "it87", ZRV_PAIR_2E, ZRV_PAIRS_BOTH, 0u, 0ul, 0ul, 0ul, 0u, 5u,         \
+      ZRV_FAN_MODES_ALL, "3 on monitors before version I", 0)                                            \
+    X(ZRV_CHIP_W83627, "W83627", "w83627", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,               \
       ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_GROUPS) | ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_LINES), 0x42ul, 0x04ul,  \
-      0xA2u)                                                                                             \
-    X(ZRV_CHIP_W83627_ALT, "W83627", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,                     \
+      0xA2u, 4u, ZRV_FAN_MODES_ONOFF_DUTY, "3 or 2 on the older IDs", 1)                                 \
+    X(ZRV_CHIP_W83627_ALT, "W83627", "w83627", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,           \
       ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_GROUPS) | ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_LINES), 0x42ul, 0x04ul,  \
-      0xA2u)                                                                                             \
-    X(ZRV_CHIP_F81216, "F81216", 0u, ZRV_PAIRS_BOTH, 0u, 0ul, 0ul, 0ul, 0u)                              \
-    X(ZRV_CHIP_SCH3114, "SCH3114", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,                       \
-      ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_LINES), 0x7Eul, 0ul, 0u)                                           \
-    X(ZRV_CHIP_F81865, "F81865", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,                         \
+      0xA2u, 4u, ZRV_FAN_MODES_ONOFF_DUTY, "3 or 2 on the older IDs", 1)                                 \
+    X(ZRV_CHIP_F81216, "F81216", "f81216", 0u, ZRV_PAIRS_BOTH, 0u, 0ul, 0ul, 0ul, 0u, 0u, 0u, 0, 0)      \
+    X(ZRV_CHIP_SCH3114, "SCH3114", "sch3114", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,            \
+      ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_LINES), 0x7Eul, 0ul, 0u, 3u, ZRV_FAN_MODES_ONOFF_DUTY, 0, 0)       \
+    X(ZRV_CHIP_F81865, "F81865", "f81865", ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH,               \
       ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_GROUPS) | ZRV_DIO_LAYOUT_BIT(ZRV_DIO_TYPE_LINES), 0x7Ful, 0x180ul, \
-      0x1010u)                                                                                           \
-    X(ZRV_CHIP_PORTS, "port back-ends", 0u, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, 0ul, 0ul, 0ul, 0u)
+      0x1010u, 3u, ZRV_FAN_MODES_ONOFF_DUTY, "2 on ID 0x0704", 0)                                        \
+    X(ZRV_CHIP_PORTS, "port back-ends", "", 0u, ZRV_PAIRS_BOTH, ZRV_PAIRS_BOTH, 0ul, 0ul, 0ul, 0u, 0u, 0u, \
+      0, 0)
 
 #endif /* ZORVIK_REGISTRY_H */
