@@ -1,6 +1,7 @@
 #include "core/config.h"
 
 #include "core/config_values.h"
+#include "core/report.h"
 #include "core/rows.h"
 #include "core/wstr.h"
 
@@ -140,6 +141,21 @@ ZrvStatus ReadRegistryDword(const ZrvWChar* subkey, const ZrvWChar* valueName, u
     PlatFree(info);
     PlatFree(path);
     return status;
+}
+
+ZRV_INIT bool ReadPortValues(const ZrvWChar* subkey, const PlatRegDwordEntry* entries, uint32_t count) {
+    ZrvWChar* path = AllocRegistryPath(subkey);
+    if (path == nullptr) {
+        LoadRefused(ZRV_REASON_NO_MEMORY);
+        return false;
+    }
+    // One query, absent values read 0; the key is optional.
+    const ZrvStatus status = PlatRegQueryDwords(path, entries, count, true);
+    PlatFree(path);
+    if (ZRV_SUCCESS(status)) return true;
+    LoadRefused(status == ZRV_STATUS_INSUFFICIENT_RESOURCES ? ZRV_REASON_NO_MEMORY
+                                                            : ZRV_REASON_VALUE_UNREADABLE);
+    return false;
 }
 
 void FreeLineMap() {

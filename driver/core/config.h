@@ -66,6 +66,12 @@ void FreeLineMap();
 // 0 when it has another type; on failure *result is untouched.
 ZrvStatus ReadRegistryDword(const ZrvWChar* subkey, const ZrvWChar* valueName, uint32_t* result);
 
+// The port back-ends' values under one subkey, in one query without the
+// configuration reader's size limit: absent values, and an absent key, read
+// 0. On a failed read the targets keep what they held, the refusal is
+// recorded for the function being selected, and the result is false.
+bool ReadPortValues(const ZrvWChar* subkey, const PlatRegDwordEntry* entries, uint32_t count);
+
 // Builds "<prefix><subkey>" into a pool buffer the caller frees, or null.
 ZrvWChar* AllocRegistryPath(const ZrvWChar* subkey);
 

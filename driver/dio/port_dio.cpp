@@ -169,12 +169,6 @@ int32_t DIO_Port_SetSpecificMask(uint8_t mask) {
 }  // namespace
 
 ZRV_INIT int32_t DIO_Port_LoadConfig() {
-    ZrvWChar* path = AllocRegistryPath(kSubkeyDio);
-    if (path == nullptr) {
-        LoadRefused(ZRV_REASON_NO_MEMORY);
-        return ZRV_STATUS_INSUFFICIENT_RESOURCES;
-    }
-
     PortDioValues v{};
     const PlatRegDwordEntry entries[] = {
         {ZRV_WIDE(ZRV_REG_IO_BASE_IN), &v.IOBaseIn},
@@ -198,13 +192,7 @@ ZRV_INIT int32_t DIO_Port_LoadConfig() {
         {ZRV_WIDE(ZRV_REG_SPECIFIC_DATA_IO), &v.SpecificDataIo},
     };
     // The key is optional: without it every value is 0.
-    const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
-    PlatFree(path);
-    if (!ZRV_SUCCESS(status)) {
-        LoadRefused(status == ZRV_STATUS_INSUFFICIENT_RESOURCES ? ZRV_REASON_NO_MEMORY
-                                                                : ZRV_REASON_VALUE_UNREADABLE);
-        return -1;
-    }
+    if (!ReadPortValues(kSubkeyDio, entries, sizeof(entries) / sizeof(entries[0]))) return -1;
 
     // The plain layout reports its line counts as the registry gives them,
     // and a caller shifts by them into the 16-bit line word: a count the

@@ -89,12 +89,6 @@ void WDT_Port_GetTimeout(WdtTimeout* timeout) {
 }  // namespace
 
 ZRV_INIT int32_t WDT_Port_LoadConfig() {
-    ZrvWChar* path = AllocRegistryPath(kSubkeyWdt);
-    if (path == nullptr) {
-        LoadRefused(ZRV_REASON_NO_MEMORY);
-        return ZRV_STATUS_INSUFFICIENT_RESOURCES;
-    }
-
     // One query, absent values read 0. The key is optional: without it every
     // value is 0 and the bound watchdog touches no port.
     uint32_t start = 0, stop = 0, timeoutPort = 0, reset = 0, stopBeforeReset = 0;
@@ -105,13 +99,8 @@ ZRV_INIT int32_t WDT_Port_LoadConfig() {
         {ZRV_WIDE(ZRV_REG_RESET), &reset},
         {ZRV_WIDE(ZRV_REG_STOP_BEFORE_RESET), &stopBeforeReset},
     };
-    const ZrvStatus status = PlatRegQueryDwords(path, entries, sizeof(entries) / sizeof(entries[0]), true);
-    PlatFree(path);
-    if (!ZRV_SUCCESS(status)) {  // the state keeps what it held
-        LoadRefused(status == ZRV_STATUS_INSUFFICIENT_RESOURCES ? ZRV_REASON_NO_MEMORY
-                                                                : ZRV_REASON_VALUE_UNREADABLE);
-        return -1;
-    }
+    if (!ReadPortValues(kSubkeyWdt, entries, sizeof(entries) / sizeof(entries[0])))
+        return -1;  // the state keeps what it held
 
     PortWdtState.StartPort = static_cast<uint16_t>(start);
     PortWdtState.StopPort = static_cast<uint16_t>(stop);
