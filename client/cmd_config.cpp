@@ -283,11 +283,11 @@ void checkGroup(const ChipRow& c, const std::string& what, uint32_t group, Bindi
 
 // A line count as the per-line map keeps it: the low byte, at most 16.
 uint32_t mapCount(const Key& dio, const char* name, Report& r) {
-    const uint32_t n = dio.read(name) & 0xFF;
-    if (n <= ZRV_MAX_LINES) return n;
+    const uint32_t n = LineCountOf(dio.read(name));
+    if (n == LineMapCount(n)) return n;
     r.problem(fmt::format("DIO \"{}\" {} is above {}: the driver keeps {} lines", name, n, ZRV_MAX_LINES,
                           ZRV_MAX_LINES));
-    return ZRV_MAX_LINES;
+    return LineMapCount(n);
 }
 
 // The per-line map as the driver loads it: the lines in order, inputs first;
@@ -342,8 +342,8 @@ Binding describePortDio(const Key& dio, Report& r) {
                               const char* mask2, const char* bits) {
             const uint32_t p = dio.dword(base) & 0xFFFF, m = dio.dword(mask) & 0xFF;
             const uint32_t p2 = dio.dword(base2) & 0xFFFF, m2 = dio.dword(mask2) & 0xFF;
-            const uint32_t n = dio.dword(bits) & 0xFF;
-            if (n > ZRV_MAX_LINES) {
+            const uint8_t n = LineCountOf(dio.dword(bits));
+            if (!LineCountServed(n)) {
                 // The port digital I/O refuses the whole layout.
                 r.problem(fmt::format("DIO \"{}\" {} is above {}: a line word has {} lines", bits, n,
                                       ZRV_MAX_LINES, ZRV_MAX_LINES));

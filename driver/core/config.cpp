@@ -76,8 +76,7 @@ ZRV_INIT ZrvStatus ReadLineCount(const ZrvWChar* name, uint8_t* count) {
     uint32_t value = 0;
     const ZrvStatus status = ReadRegistryDword(kSubkeyDio, name, &value);
     if (!ZRV_SUCCESS(status)) return status;
-    const uint8_t low = static_cast<uint8_t>(value);
-    *count = low > ZRV_MAX_LINES ? static_cast<uint8_t>(ZRV_MAX_LINES) : low;
+    *count = LineMapCount(value);
     return status;
 }
 

@@ -28,3 +28,12 @@ inline uint32_t DwordOfValue(uint32_t type, const uint8_t* data, uint32_t length
     return static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
            static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
 }
+
+// A line count is a value's low byte. The per-line map keeps at most the
+// 16 lines of a line word; the port digital I/O's plain layout refuses a
+// count above that.
+constexpr uint8_t LineCountOf(uint32_t value) { return static_cast<uint8_t>(value & 0xFFu); }
+constexpr uint8_t LineMapCount(uint32_t value) {
+    return LineCountOf(value) > ZRV_MAX_LINES ? static_cast<uint8_t>(ZRV_MAX_LINES) : LineCountOf(value);
+}
+constexpr bool LineCountServed(uint8_t count) { return count <= ZRV_MAX_LINES; }

@@ -14,6 +14,7 @@
 
 #include "core/backends.h"
 #include "core/config.h"
+#include "core/config_values.h"
 #include "core/hwlock.h"
 
 ZRV_GLOBAL PortDioStateRecord PortDioState;
@@ -201,15 +202,15 @@ ZRV_INIT int32_t DIO_Port_LoadConfig() {
     // digital I/O to a mistyped count would leave no trace of why.
     if (v.UseSpecificSetting == 0) {
         const LineCount counts[] = {
-            {static_cast<uint8_t>(v.InBits),
+            {LineCountOf(v.InBits),
              "DIO_Port InBits %d is more than a line word carries, digital I/O not bound\n",
              ZRV_REASON_IN_BITS_TOO_LARGE},
-            {static_cast<uint8_t>(v.OutBits),
+            {LineCountOf(v.OutBits),
              "DIO_Port OutBits %d is more than a line word carries, digital I/O not bound\n",
              ZRV_REASON_OUT_BITS_TOO_LARGE},
         };
         for (const LineCount& c : counts) {
-            if (c.Count > ZRV_MAX_LINES) {
+            if (!LineCountServed(c.Count)) {
                 DbgPrint(c.Refusal, static_cast<int>(c.Count));
                 LoadRefused(c.Reason);
                 return -1;
