@@ -180,6 +180,10 @@ ZRV_EXTERN int ZRV_API zrv_dio_pin_line(unsigned mask, unsigned pin, int *output
 #define ZRV_SENSOR_TEMPERATURE 2 /* value in degrees Celsius */
 #define ZRV_SENSOR_RAW 3         /* no profile: the chip's raw voltage or temperature byte */
 
+/* The caller allocates these records in arrays, so their layout and size
+ * hold for every 1.x release. A release that
+ * needs more fields adds new functions that take the record's size, and
+ * these functions keep filling this layout. */
 typedef struct zrv_sensor {
     char key[8];    /* "fan1".."fan5", "in0".."in9", "temp1".."temp3" */
     char label[48]; /* the profile's label, else the key: UTF-8, cut where a
