@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/chips.h"
+#include "core/config_model.h"
 #include "core/ops.h"
 #include "zorvik/registry.h"
 
@@ -17,40 +18,11 @@ enum ChipType : uint32_t {
     CHIP_PORTS = ZRV_CHIP_PORTS,  // port back-ends configured in the registry
 };
 
-// A registry name of zorvik/registry.h as the wide string the registry
-// routines take.
-#define ZRV_WIDE(name) u"" name
-
-struct BoardConfigRecord {
-    uint32_t HwmChip;
-    uint32_t WdtDeviceType;
-    uint32_t WdtChip;
-    uint32_t DioDeviceType;
-    uint32_t DioChip;
-    // Group layout (device type 1) and line layout (types 3 and 4) share
-    // the first two bytes.
-    union {
-        uint8_t GPIOGroup;
-        uint8_t InBits;
-    };
-    union {
-        uint8_t GPIOOutGroup;
-        uint8_t OutBits;
-    };
-    uint16_t* InAddr;   // InBits group numbers
-    uint16_t* OutAddr;  // OutBits group numbers
-    uint8_t* InMask;    // InBits register masks
-    uint8_t* OutMask;   // OutBits register masks
-};
-
 extern BoardConfigRecord BoardConfig;
 extern uint8_t ConfigLoaded;
 
-// Registry subkeys under \Registry\Machine\Software\Varnel\Zorvik\.
+// The configuration root, "\Registry\Machine\Software\Varnel\Zorvik\".
 extern const ZrvWChar kRegistryPrefix[];
-extern const ZrvWChar kSubkeyHwmon[];
-extern const ZrvWChar kSubkeyWdt[];
-extern const ZrvWChar kSubkeyDio[];
 
 // False when a needed value is missing (unless the digital I/O is the port
 // back-end) and whenever a read failed for another reason than a missing
