@@ -17,12 +17,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
 #include "driver/core/chips.h"
-#include "driver/core/config_values.h"
+#include "driver/core/config_model.h"
 #include "zorvik/registry.h"
 
 namespace zrvctl {
@@ -134,6 +135,51 @@ private:
     std::map<std::string, RegistryEntry> values_;
 };
 
+// The driver's configuration load run over the board's registry: the same
+// reads in the same order, each value as the configuration reader finds it.
+class ModelRun {
+public:
+    ModelRun(const Key& hwm, const Key& wdt, const Key& dio) : keys_{&hwm, &wdt, &dio} {
+        const ConfigReader reader = {this, read, alloc, release};
+        loads_ = LoadConfigFrom(reader, config_);
+    }
+    ~ModelRun() {
+        const ConfigReader reader = {this, read, alloc, release};
+        FreeLineMapOf(reader, config_);
+    }
+    ModelRun(const ModelRun&) = delete;
+    ModelRun& operator=(const ModelRun&) = delete;
+
+    bool loads() const { return loads_; }
+    const BoardConfigRecord& config() const { return config_; }
+
+private:
+    static std::string narrow(const ZrvWChar* w) {
+        std::string s;
+        for (; *w != 0; ++w) s += static_cast<char>(*w < 0x80 ? *w : '?');
+        return s;
+    }
+    static ZrvStatus read(void* self, const ZrvWChar* subkey, const ZrvWChar* name, uint32_t* value) {
+        const std::string key = narrow(subkey);
+        for (const Key* k : static_cast<ModelRun*>(self)->keys_) {
+            if (k->name() != key) continue;
+            if (!k->present()) return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+            const std::string n = narrow(name);
+            if (!k->has(n)) return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+            if (!k->readable(n)) return ZRV_STATUS_BUFFER_OVERFLOW;
+            *value = k->dword(n);
+            return ZRV_STATUS_SUCCESS;
+        }
+        return ZRV_STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    static void* alloc(void*, uint32_t bytes) { return std::malloc(bytes); }
+    static void release(void*, void* block) { std::free(block); }
+
+    const Key* keys_[3];
+    BoardConfigRecord config_{};
+    bool loads_ = false;
+};
+
 // What the driver's load will do with one function: bind a back-end or not.
 // A chip back-end binds only when its chip answers; `onlyPair` and `onlyId`
 // narrow that to a configuration pair and a chip ID.
@@ -209,9 +255,8 @@ std::string portAction(uint32_t v, const char* what, Report& r) {
     return fmt::format("read 0x{:x}", a);
 }
 
-Binding describeWdt(const Key& wdt, Report& r) {
-    if (wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP)
-        return chipBinding("watchdog", wdt.read(ZRV_REG_SUPERIO), kWdt);
+Binding describeWdt(const Key& wdt, const BoardConfigRecord& c, Report& r) {
+    if (c.WdtDeviceType == ZRV_WDT_TYPE_CHIP) return chipBinding("watchdog", c.WdtChip, kWdt);
     const uint32_t startValue = wdt.dword(ZRV_REG_START), resetValue = wdt.dword(ZRV_REG_RESET);
     const std::string start = portAction(startValue, ZRV_REG_START, r);
     const std::string stop = portAction(wdt.dword(ZRV_REG_STOP), ZRV_REG_STOP, r);
@@ -281,49 +326,41 @@ void checkGroup(const ChipRow& c, const std::string& what, uint32_t group, Bindi
     }
 }
 
-// A line count as the per-line map keeps it: the low byte, at most 16.
-uint32_t mapCount(const Key& dio, const char* name, Report& r) {
-    const uint32_t n = LineCountOf(dio.read(name));
-    if (n == LineMapCount(n)) return n;
-    r.problem(fmt::format("DIO \"{}\" {} is above {}: the driver keeps {} lines", name, n, ZRV_MAX_LINES,
-                          ZRV_MAX_LINES));
-    return LineMapCount(n);
-}
-
-// The per-line map as the driver loads it: the lines in order, inputs first;
-// at the first value it does not find the map stops and every later entry
-// stays group 0, mask 0.
-struct LineEntry {
-    uint32_t group = 0, mask = 0;
-};
-std::string describeLines(const Key& dio, const ChipRow* chip, Binding& b, Report& r) {
+// The per-line map as the load read it: the lines in order, inputs first;
+// at the first value it did not find the map stopped and every later entry
+// stayed group 0, mask 0.
+std::string describeLines(const Key& dio, const BoardConfigRecord& c, const ChipRow* chip, Binding& b,
+                          Report& r) {
     // Without both counts the driver keeps no lines at all.
-    const bool counts = dio.readable(ZRV_REG_IN_BITS) && dio.readable(ZRV_REG_OUT_BITS);
-    if (!counts) r.problem("DIO \"InBits\" or \"OutBits\" is absent: the line layout has no lines");
-    const uint32_t in = counts ? mapCount(dio, ZRV_REG_IN_BITS, r) : 0;
-    const uint32_t out = counts ? mapCount(dio, ZRV_REG_OUT_BITS, r) : 0;
+    if (!dio.readable(ZRV_REG_IN_BITS) || !dio.readable(ZRV_REG_OUT_BITS))
+        r.problem("DIO \"InBits\" or \"OutBits\" is absent: the line layout has no lines");
+    for (const char* name : {ZRV_REG_IN_BITS, ZRV_REG_OUT_BITS}) {
+        const uint32_t n = LineCountOf(dio.read(name));
+        if (n != LineMapCount(n))
+            r.problem(fmt::format("DIO \"{}\" {} is above {}: the driver keeps {} lines", name, n,
+                                  ZRV_MAX_LINES, LineMapCount(n)));
+    }
+    const uint32_t in = c.InAddr != nullptr ? c.InBits : 0, out = c.OutAddr != nullptr ? c.OutBits : 0;
     std::string text = fmt::format(", line layout: {} inputs, {} outputs", in, out);
-    bool stopped = false;
-    const auto side = [&](const char* addrStem, const char* maskStem, uint32_t n) {
-        std::vector<LineEntry> lines(n);
+    uint32_t line = 0;  // inputs first
+    const auto side = [&](const char* addrStem, const char* maskStem, uint32_t n, const uint16_t* groups,
+                          const uint8_t* masks) {
         std::vector<std::string> parts;
-        for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t i = 0; i < n; ++i, ++line) {
             const std::string a = fmt::format("{}{}", addrStem, i), m = fmt::format("{}{}", maskStem, i);
-            if (!stopped && (!dio.readable(a) || !dio.readable(m))) {
+            if (line == c.LinesRead)
                 r.problem(fmt::format("DIO \"{}\" or \"{}\" is absent: the map stops there", a, m));
-                if (dio.readable(a)) lines[i].group = dio.dword(a) & 0xFFFF;
-                stopped = true;
-            } else if (!stopped) {
-                lines[i] = {dio.dword(a) & 0xFFFF, dio.dword(m) & 0xFF};
-            }
-            if (chip != nullptr) checkGroup(*chip, "\"" + a + "\"", lines[i].group, b, r);
-            parts.push_back(fmt::format("{}:0x{:02x}", lines[i].group, lines[i].mask));
+            if (chip != nullptr) checkGroup(*chip, "\"" + a + "\"", groups[i], b, r);
+            parts.push_back(fmt::format("{}:0x{:02x}", groups[i], masks[i]));
         }
         return fmt::format("{}", fmt::join(parts, " "));
     };
-    if (in != 0) text += fmt::format("; inputs (group:mask) {}", side(ZRV_REG_IN_ADDR, ZRV_REG_IN_MASK, in));
+    if (in != 0)
+        text += fmt::format("; inputs (group:mask) {}",
+                            side(ZRV_REG_IN_ADDR, ZRV_REG_IN_MASK, in, c.InAddr, c.InMask));
     if (out != 0)
-        text += fmt::format("; outputs (group:mask) {}", side(ZRV_REG_OUT_ADDR, ZRV_REG_OUT_MASK, out));
+        text += fmt::format("; outputs (group:mask) {}",
+                            side(ZRV_REG_OUT_ADDR, ZRV_REG_OUT_MASK, out, c.OutAddr, c.OutMask));
     return text;
 }
 
@@ -376,8 +413,8 @@ Binding describePortDio(const Key& dio, Report& r) {
     return {"digital I/O", text, bound, 0, 0, ZRV_CHIP_PORTS};
 }
 
-Binding describeDio(const Key& dio, Report& r) {
-    const uint32_t type = dio.read(ZRV_REG_DEVICE_TYPE);
+Binding describeDio(const Key& dio, const BoardConfigRecord& c, Report& r) {
+    const uint32_t type = c.DioDeviceType;
     if (type != ZRV_DIO_TYPE_GROUPS && type != ZRV_DIO_TYPE_LINES) {
         if (type == ZRV_DIO_TYPE_PORTS_MAP) {
             r.problem("DIO \"DeviceType\" 4 loads the per-line map, which the port digital I/O does not use");
@@ -387,7 +424,7 @@ Binding describeDio(const Key& dio, Report& r) {
         }
         return describePortDio(dio, r);
     }
-    const uint32_t code = dio.read(ZRV_REG_SUPERIO);
+    const uint32_t code = c.DioChip;
     if (code == ZRV_CHIP_PORTS) {
         // The port back-ends read their own values, whatever the layout.
         r.problem(
@@ -418,42 +455,31 @@ Binding describeDio(const Key& dio, Report& r) {
         return b;
     }
     if (type == ZRV_DIO_TYPE_GROUPS) {
-        const uint32_t in = dio.read(ZRV_REG_GPIO_GROUP) & 0xFF,
-                       out = dio.read(ZRV_REG_GPIO_OUT_GROUP) & 0xFF;
+        const uint32_t in = c.GPIOGroup, out = c.GPIOOutGroup;
         b.text += fmt::format(", group layout: inputs group {}, outputs group {}", in, out);
         checkGroup(*chip, "\"GPIOGroup\"", in, b, r);
         checkGroup(*chip, "\"GPIOOutGroup\"", out, b, r);
         return b;
     }
-    b.text += describeLines(dio, chip, b, r);
+    b.text += describeLines(dio, c, chip, b, r);
     return b;
 }
 
-// The values whose failed read fails the whole load, missing; none where
-// the digital I/O is the port layout (DIO "DeviceType" 0), which loads
-// without them.
-std::vector<std::string> missingForLoad(const Key& hwm, const Key& wdt, const Key& dio) {
-    std::vector<std::string> missing;
-    if (dio.read(ZRV_REG_DEVICE_TYPE) == ZRV_DIO_TYPE_PORTS) return missing;
-    if (!hwm.readable(ZRV_REG_SUPERIO)) missing.push_back("HWMON \"SuperIO\"");
-    if (!wdt.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("WDT \"DeviceType\"");
-    if (wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP && !wdt.readable(ZRV_REG_SUPERIO))
-        missing.push_back("WDT \"SuperIO\"");
-    if (!dio.readable(ZRV_REG_DEVICE_TYPE)) missing.push_back("DIO \"DeviceType\"");
-    return missing;
-}
-
-// The chip code each function selects, as the load picks it.
-std::array<uint32_t, ZRV_FUNCTIONS> selectedChips(const Key& hwm, const Key& wdt, const Key& dio) {
-    const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
-    std::array<uint32_t, ZRV_FUNCTIONS> chips{};
-    chips[ZRV_FUNCTION_HWM] = hwm.read(ZRV_REG_SUPERIO);
-    chips[ZRV_FUNCTION_WDT] =
-        wdt.read(ZRV_REG_DEVICE_TYPE) == ZRV_WDT_TYPE_CHIP ? wdt.read(ZRV_REG_SUPERIO) : ZRV_CHIP_PORTS;
-    chips[ZRV_FUNCTION_DIO] = dioType == ZRV_DIO_TYPE_GROUPS || dioType == ZRV_DIO_TYPE_LINES
-                                  ? dio.read(ZRV_REG_SUPERIO)
-                                  : ZRV_CHIP_PORTS;
-    return chips;
+// The needed values the load missed, by name.
+std::vector<std::string> missingNames(const ModelRun& run) {
+    const struct {
+        uint8_t bit;
+        const char* name;
+    } kNeeded[] = {
+        {kMissingHwmChip, "HWMON \"SuperIO\""},
+        {kMissingWdtType, "WDT \"DeviceType\""},
+        {kMissingWdtChip, "WDT \"SuperIO\""},
+        {kMissingDioType, "DIO \"DeviceType\""},
+    };
+    std::vector<std::string> names;
+    for (const auto& n : kNeeded)
+        if ((run.config().Missing & n.bit) != 0) names.push_back(n.name);
+    return names;
 }
 
 Report examine(ConfigSource& source) {
@@ -465,18 +491,19 @@ Report examine(ConfigSource& source) {
         if (!k->present()) r.problem(fmt::format("the key {} is absent", k->name()));
         checkNames(*k, r);
     }
-    const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
-    const std::vector<std::string> missing = missingForLoad(hwm, wdt, dio);
-    if (!missing.empty()) {
+    const ModelRun run(hwm, wdt, dio);
+    const uint32_t dioType = run.config().DioDeviceType;
+    if (!run.loads()) {
+        const std::vector<std::string> missing = missingNames(run);
         r.problem(fmt::format("{} absent: with DIO \"DeviceType\" {} the load fails and no function is bound",
                               fmt::join(missing, ", "), dioType));
         for (const char* name : {"hardware monitor", "watchdog", "digital I/O"})
             r.functions.push_back(nothing(name, "the configuration load fails"));
         return r;
     }
-    r.functions.push_back(chipBinding("hardware monitor", hwm.read(ZRV_REG_SUPERIO), kHwm));
-    r.functions.push_back(describeWdt(wdt, r));
-    r.functions.push_back(describeDio(dio, r));
+    r.functions.push_back(chipBinding("hardware monitor", run.config().HwmChip, kHwm));
+    r.functions.push_back(describeWdt(wdt, run.config(), r));
+    r.functions.push_back(describeDio(dio, run.config(), r));
     return r;
 }
 
@@ -516,14 +543,14 @@ std::vector<std::string> configuredFunctions(ConfigSource& source) {
     const Key hwm(ZRV_REG_KEY_HWMON, source.values(ZRV_REG_KEY_HWMON)),
         wdt(ZRV_REG_KEY_WDT, source.values(ZRV_REG_KEY_WDT)),
         dio(ZRV_REG_KEY_DIO, source.values(ZRV_REG_KEY_DIO));
+    const ModelRun run(hwm, wdt, dio);
+    const BoardConfigRecord& c = run.config();
     Report scratch;
-    const uint32_t dioType = dio.read(ZRV_REG_DEVICE_TYPE);
-    const bool dioOnChip = dioType == ZRV_DIO_TYPE_GROUPS || dioType == ZRV_DIO_TYPE_LINES;
     const Binding named[] = {
-        chipBinding("hardware monitor", hwm.read(ZRV_REG_SUPERIO), kHwm),
-        describeWdt(wdt, scratch),
-        dioOnChip ? chipBinding("digital I/O", dio.read(ZRV_REG_SUPERIO), kDio)
-                  : Binding{"digital I/O", "port digital I/O", true},
+        chipBinding("hardware monitor", c.HwmChip, kHwm),
+        describeWdt(wdt, c, scratch),
+        c.DioChip != ZRV_CHIP_PORTS ? chipBinding("digital I/O", c.DioChip, kDio)
+                                    : Binding{"digital I/O", "port digital I/O", true},
     };
     std::vector<std::string> names;
     for (const Binding& f : named)
@@ -535,7 +562,9 @@ ConfigOutcome configOutcome(ConfigSource& source) {
     const Key hwm(ZRV_REG_KEY_HWMON, source.values(ZRV_REG_KEY_HWMON)),
         wdt(ZRV_REG_KEY_WDT, source.values(ZRV_REG_KEY_WDT)),
         dio(ZRV_REG_KEY_DIO, source.values(ZRV_REG_KEY_DIO));
-    return {!missingForLoad(hwm, wdt, dio).empty(), selectedChips(hwm, wdt, dio)};
+    const ModelRun run(hwm, wdt, dio);
+    const BoardConfigRecord& c = run.config();
+    return {!run.loads(), {c.HwmChip, c.WdtChip, c.DioChip}};
 }
 
 void addConfigCommands(CommandTable& table) {

@@ -122,9 +122,9 @@ zrv_version_resource(zorvik zorvik.dll VFT_DLL VFT2_UNKNOWN "Zorvik board-suppor
 # of the client below.
 file(GLOB ZRV_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS client/*.cpp client/win/*.cpp)
 list(REMOVE_ITEM ZRV_WIN_CLIENT_SOURCES ${CMAKE_SOURCE_DIR}/client/win/backend_win.cpp)
-add_library(zrvctl_objects OBJECT ${ZRV_WIN_CLIENT_SOURCES})
+add_library(zrvctl_objects OBJECT ${ZRV_WIN_CLIENT_SOURCES} driver/core/config_model.cpp)
 function(zrv_client target)
-  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} include)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/driver include)
   target_include_directories(${target} SYSTEM PRIVATE ${ZRV_HOST_HEADERS})
   target_compile_definitions(${target} PRIVATE FMT_HEADER_ONLY _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX
     ZRV_CLIENT_VERSION="${PROJECT_VERSION}")
