@@ -48,15 +48,16 @@ Builder defineIoctl(CLI::App& app) {
             }
         }
         return [code = a->code, input, out, access](Context& ctx) {
-            Reply r = ctx.device.ioctl(code, input, out, access);
+            zrv_device* dev = ctx.device.open(access);
+            std::vector<uint8_t> data(out);
+            size_t bytes = 0;
+            zrv_ioctl(dev, code, input.data(), input.size(), data.data(), data.size(), &bytes);
             // The raw answer is the command's answer, whatever the status.
-            if (r.status != ZRV_STATUS_SUCCESS) ctx.worst(kExitRefused);
-            answer(ctx,
-                   fmt::format("status=0x{:08x} bytes={} data={}", static_cast<uint32_t>(r.status), r.bytes,
-                               hex(r.data)),
-                   {{"status", fmt::format("0x{:08x}", static_cast<uint32_t>(r.status))},
-                    {"bytes", r.bytes},
-                    {"data", hex(r.data)}});
+            const auto status = static_cast<uint32_t>(zrv_last_status(dev));
+            data.resize(bytes);
+            if (status != ZRV_STATUS_SUCCESS) ctx.worst(kExitRefused);
+            answer(ctx, fmt::format("status=0x{:08x} bytes={} data={}", status, bytes, hex(data)),
+                   {{"status", fmt::format("0x{:08x}", status)}, {"bytes", bytes}, {"data", hex(data)}});
         };
     };
 }

@@ -308,56 +308,45 @@ void warn(Context& ctx, const char* command, const std::string& text) {
 
 // ---- The library's device -------------------------------------------------
 
-struct LibBridge {
-    Device* device = nullptr;
-    std::optional<ClientError> pending;
-    zrv_device* dev = nullptr;
-    LibBridge() = default;
-    LibBridge(const LibBridge&) = delete;
-    LibBridge& operator=(const LibBridge&) = delete;
-    ~LibBridge() { zrv_close(dev); }
-};
-
 namespace {
-int32_t ZRV_API bridgeRequest(void* context, uint32_t code, const void* in, size_t inLen, void* out,
-                              size_t outLen, size_t* returned) {
-    auto* b = static_cast<LibBridge*>(context);
-    *returned = 0;
-    try {
-        const auto* bytes = static_cast<const uint8_t*>(in);
-        const Reply r = b->device->ioctl(code, std::vector<uint8_t>(bytes, bytes + inLen),
-                                         static_cast<uint32_t>(outLen), HandleAccess::ReadWrite);
-        const size_t n = std::min<size_t>({r.bytes, r.data.size(), outLen});
-        if (n > 0) std::memcpy(out, r.data.data(), n);
-        *returned = n;
-        return r.status;
-    } catch (const ClientError& e) {
-        b->pending = e;
-        return ZRV_STATUS_UNSUCCESSFUL;
-    }
+// Why the device cannot be opened, in the words an operator acts on.
+struct OpenFailure {
+    int err;
+    const char* text;  // {} is the device's name
+};
+const OpenFailure kOpenFailures[] = {
+    {ZRV_ENODEV, "zorvik is not installed or not running (no {}): run install.cmd, or sc start zorvik"},
+    {ZRV_EACCES, "run as administrator: only Administrators and the local system may open {}"},
+};
+std::string openFailure(int err) {
+    for (const OpenFailure& f : kOpenFailures)
+        if (f.err == err) return fmt::format(fmt::runtime(f.text), ZRV_USER_DEVICE_NAME);
+    return fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, zrv_strerror(err));
 }
 }  // namespace
 
-zrv_device* Context::lib() {
-    if (!bridge) {
-        bridge = std::make_shared<LibBridge>();
-        bridge->device = &device;
-        if (zrv_open_transport(bridgeRequest, nullptr, bridge.get(), &bridge->dev) != ZRV_OK)
-            throw ClientError{"out of memory"};
-    }
-    return bridge->dev;
+TargetDevice::~TargetDevice() {
+    zrv_close(read_);
+    zrv_close(readWrite_);
 }
 
-void throwPending(Context& ctx) {
-    if (ctx.bridge && ctx.bridge->pending) {
-        const ClientError e = *ctx.bridge->pending;
-        ctx.bridge->pending.reset();
-        throw e;
+zrv_device* TargetDevice::open(HandleAccess access) {
+    zrv_device*& dev = access == HandleAccess::Read ? read_ : readWrite_;
+    if (dev == nullptr) {
+        const int err = zrv_open_ex(target_.empty() ? nullptr : target_.c_str(),
+                                    access == HandleAccess::Read ? ZRV_OPEN_READ_ONLY : 0, &dev);
+        if (err != ZRV_OK) throw ClientError{openFailure(err), kExitNoDriver};
     }
+    return dev;
+}
+
+void TargetDevice::close(HandleAccess access) {
+    zrv_device*& dev = access == HandleAccess::Read ? read_ : readWrite_;
+    zrv_close(dev);
+    dev = nullptr;
 }
 
 bool answered(Context& ctx, const char* command, int err, const std::string& why) {
-    throwPending(ctx);
     if (err == ZRV_OK) return true;
     const int32_t status = zrv_last_status(ctx.lib());
     if (status != ZRV_STATUS_SUCCESS) {

@@ -91,10 +91,28 @@ struct RunState {
     std::optional<uint8_t> direction;
 };
 
-// libzorvik's device over the back-end's Device: the commands encode and
-// decode every record through the library, and reach the driver through
-// the same handles as before.
-struct LibBridge;
+// The control device of a libzorvik target ("sim:BOARD" on Linux, the
+// machine's own device for "" on Windows): each access mode's device is
+// opened with zrv_open_ex at its first use, and closed with this object.
+// The back-end may hand over the read/write device it opened itself
+// (zrv_board_open).
+class TargetDevice : public Device {
+public:
+    explicit TargetDevice(std::string target, zrv_device* readWrite = nullptr)
+        : target_(std::move(target)), readWrite_(readWrite) {}
+    ~TargetDevice() override;
+    TargetDevice(const TargetDevice&) = delete;
+    TargetDevice& operator=(const TargetDevice&) = delete;
+    zrv_device* open(HandleAccess access) override;
+    // Closes the device of one access mode now (it is opened again at its
+    // next use).
+    void close(HandleAccess access);
+
+private:
+    std::string target_;
+    zrv_device* read_ = nullptr;
+    zrv_device* readWrite_;
+};
 
 struct Context {
     Device& device;
@@ -105,7 +123,6 @@ struct Context {
     bool json = false;       // --json: machine-readable answers
     int exitCode = kExitOk;  // worst outcome so far
     RunState run;
-    std::shared_ptr<LibBridge> bridge = {};  // made at the first lib()
 
     // The worst outcome wins; an alarm is the mildest of them, so that a
     // failure is never hidden behind it.
@@ -113,7 +130,9 @@ struct Context {
         const auto rank = [](int c) { return c == kExitAlarm ? 1 : c == kExitOk ? 0 : c + 1; };
         exitCode = rank(code) > rank(exitCode) ? code : exitCode;
     }
-    zrv_device* lib();
+    // The library's device the commands send through (read and write
+    // access); throws ClientError when the device cannot be opened.
+    zrv_device* lib() { return device.open(HandleAccess::ReadWrite); }
 };
 
 using Action = std::function<void(Context&)>;
@@ -222,11 +241,7 @@ void fail(Context& ctx, const char* command, const std::string& text, nlohmann::
 void warn(Context& ctx, const char* command, const std::string& text);
 // True when a library call succeeded; otherwise says why, with the
 // driver's status ("COMMAND: not supported (0xc00000bb)") or the short
-// answer, and returns false. A usage error the back-end's device raised
-// during the call is thrown on.
-// The device's own failure behind the last library call (it could not be
-// opened), thrown as the ClientError it was; nothing when there was none.
-void throwPending(Context& ctx);
+// answer, and returns false.
 // `why`, when not empty, is what the caller knows of the refusal, added to
 // the driver's status ("fan: unsuccessful (0xc0000001): WHY").
 bool answered(Context& ctx, const char* command, int err, const std::string& why = {});

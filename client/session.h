@@ -11,23 +11,22 @@
 
 #include "zorvik/ioctl.h"
 #include "zorvik/reasons.h"
+#include "zorvik/zorvik.h"
 
 namespace zrvctl {
 
-struct Reply {
-    int32_t status = 0;
-    uint32_t bytes = 0;
-    std::vector<uint8_t> data;
-};
-
 enum class HandleAccess { Read, ReadWrite };
 
+// The control device through libzorvik, on the virtual board or on a real
+// machine: one library device per handle access mode for the whole run,
+// opened at the first request that asks for it, so that the I/O manager
+// checks the access field of every request code against the handle.
 class Device {
 public:
     virtual ~Device() = default;
-    // One request on a handle opened with `access` for it.
-    virtual Reply ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
-                        HandleAccess access) = 0;
+    // The library's device on a handle opened with `access`. Throws
+    // ClientError (kExitNoDriver) when the device cannot be opened.
+    virtual zrv_device* open(HandleAccess access) = 0;
 };
 
 // The emulated board behind the driver, for the commands that act on the

@@ -1,20 +1,25 @@
 // The virtual-board build: the driver loaded on the emulated board of a
 // board file, in this process. Devices opened on the same board file share
 // the board, as handles share the control device of a real machine; the
-// board is unloaded when the last of them closes. Only one board can be
-// loaded in a process at a time.
+// board is unloaded when the last of them closes (or at zrv_board_unload).
+// Only one board can be loaded in a process at a time.
 //
 // ZORVIK_TRACE and ZORVIK_DBG, when set, name files that receive every port
-// access of the driver and its debugger output.
+// access of the driver and its debugger output, until zrv_board_files
+// names them instead.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 #include "lib/transport.h"
 #include "sim/board.h"
 #include "sim/machine.h"
+#include "zorvik/registry.h"
 
 namespace zorvik {
 
@@ -22,23 +27,35 @@ namespace {
 
 struct SharedBoard {
     std::string path;
+    std::string registryFile;
     sim::Machine machine;
     int users = 0;
+    bool unloaded = false;  // zrv_board_unload: the board stays, the driver is gone
 };
 
 std::mutex gBoardLock;
 SharedBoard* gBoard = nullptr;  // guarded by gBoardLock
+// zrv_board_files: the files of the next board loaded, once named.
+std::optional<std::string> gTraceFile, gDbgFile;  // guarded by gBoardLock
+
+// Unloads the driver and closes the board's files; the caller holds
+// gBoardLock.
+void unloadDriver(SharedBoard& board) {
+    if (board.unloaded) return;
+    board.machine.unload();
+    board.machine.bus().closeTraceFile();
+    board.machine.closeDebugFile();
+    board.unloaded = true;
+}
 
 class SimTransport : public Transport {
 public:
     SimTransport(SharedBoard& board, int handle) : board_(board), handle_(handle) {}
     ~SimTransport() override {
         std::lock_guard<std::mutex> hold(gBoardLock);
-        board_.machine.close(handle_);
+        if (handle_ != 0) board_.machine.close(handle_);
         if (--board_.users == 0) {
-            board_.machine.unload();
-            board_.machine.bus().closeTraceFile();
-            board_.machine.closeDebugFile();
+            unloadDriver(board_);
             delete gBoard;
             gBoard = nullptr;
         }
@@ -48,6 +65,8 @@ public:
 
     int32_t request(uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
                     size_t* returned) override {
+        *returned = 0;
+        if (handle_ == 0) return kInvalidHandle;  // the driver was unloaded
         if (inLen > 0xFFFFFFFFu || outLen > 0xFFFFFFFFu) return ZRV_STATUS_INVALID_PARAMETER;
         const auto* bytes = static_cast<const uint8_t*>(in);
         const std::vector<uint8_t> input(bytes, bytes + inLen);
@@ -66,21 +85,74 @@ public:
         if (reason != nullptr) *reason = reasons[function];
         return ZRV_OK;
     }
-    int advance(unsigned ms) override {
+
+    int advance(uint64_t ms) override {
         board_.machine.advance(ms);
         return ZRV_OK;
     }
-    int resets(unsigned* count) override {
-        std::lock_guard lock(board_.machine.bus().mutex());
-        size_t n = 0;
-        for (auto& d : board_.machine.bus().devices()) n += d->resets().size();
-        if (count != nullptr) *count = static_cast<unsigned>(n);
+    int now(uint64_t* ms) override {
+        if (ms != nullptr) *ms = board_.machine.clock().nowMs();
         return ZRV_OK;
+    }
+    int resets(std::vector<uint64_t>& at) override {
+        at = board_.machine.resets();
+        return ZRV_OK;
+    }
+    int setPin(const std::string& line, bool level) override {
+        std::lock_guard lock(board_.machine.bus().mutex());
+        for (auto& d : board_.machine.bus().devices())
+            if (d->setPin(line, level)) return ZRV_OK;
+        return ZRV_EINVAL;
+    }
+    int pin(const std::string& line, bool* level) override {
+        std::lock_guard lock(board_.machine.bus().mutex());
+        for (auto& d : board_.machine.bus().devices())
+            if (const std::optional<bool> l = d->pin(line)) {
+                if (level != nullptr) *level = *l;
+                return ZRV_OK;
+            }
+        return ZRV_EINVAL;
+    }
+    int registryFile(std::string& file) override {
+        file = board_.registryFile;
+        return ZRV_OK;
+    }
+    int registryValues(const std::string& subkey, std::vector<RegValue>& out) override {
+        const std::string path = std::string(ZRV_REG_ROOT_KERNEL) + subkey;
+        const sim::Registry& registry = board_.machine.registry();
+        if (!registry.keyExists(path)) return ZRV_EINVAL;
+        out.clear();
+        for (const sim::RegValue& v : registry.values(path)) out.push_back({v.name, v.type, v.data});
+        return ZRV_OK;
+    }
+    // The driver is unloaded only when no other device holds a handle on
+    // it, as the I/O manager unloads a driver only with its handles closed.
+    int unload() override {
+        std::lock_guard<std::mutex> hold(gBoardLock);
+        if (board_.users > 1) return ZRV_EBUSY;
+        if (handle_ != 0) board_.machine.close(handle_);
+        handle_ = 0;
+        unloadDriver(board_);
+        return ZRV_OK;
+    }
+    int breaches(unsigned kind, std::vector<std::string>& out) override {
+        switch (kind) {
+            case ZRV_BREACH_PLATFORM: out = board_.machine.ioViolations(); return ZRV_OK;
+            case ZRV_BREACH_HARDWARE: out = board_.machine.deviceViolations(); return ZRV_OK;
+            case ZRV_BREACH_UNCLAIMED:
+                out.clear();
+                for (const auto& u : board_.machine.unclaimedAccesses())
+                    out.push_back(fmt::format("0x{:04x}: {} {} time(s)", u.port, u.write ? "written" : "read",
+                                              u.count));
+                return ZRV_OK;
+            default: return ZRV_EINVAL;
+        }
     }
 
 private:
+    static constexpr int32_t kInvalidHandle = static_cast<int32_t>(0xC0000008u);
     SharedBoard& board_;
-    int handle_;
+    int handle_;  // 0 once the driver is unloaded
 };
 
 std::string canonical(const std::string& path) {
@@ -89,27 +161,68 @@ std::string canonical(const std::string& path) {
     return ec ? path : p.string();
 }
 
+// The file a board's output goes to: the one zrv_board_files named, else
+// the environment's.
+std::string outputFile(const std::optional<std::string>& named, const char* variable) {
+    if (named) return *named;
+    const char* env = std::getenv(variable);
+    return env != nullptr ? env : "";
+}
+
 // Loads the board and the driver; the caller holds gBoardLock.
-int loadBoard(const std::string& file) {
+int loadBoard(const std::string& file, int32_t* loadStatus, std::string& why) {
     auto board = std::make_unique<SharedBoard>();
     board->path = canonical(file);
     try {
-        sim::loadBoard(board->machine, file);
-    } catch (const std::exception&) {
+        board->registryFile = sim::loadBoard(board->machine, file).registryFile;
+    } catch (const std::exception& e) {
+        why = e.what();
         return ZRV_ENODEV;
     }
-    if (const char* trace = std::getenv("ZORVIK_TRACE"); trace != nullptr && *trace != '\0')
-        board->machine.bus().traceToFile(trace);
-    if (const char* dbg = std::getenv("ZORVIK_DBG"); dbg != nullptr && *dbg != '\0')
-        board->machine.debugToFile(dbg);
-    if (board->machine.load() != ZRV_STATUS_SUCCESS) return ZRV_ENODEV;
+    const std::string trace = outputFile(gTraceFile, "ZORVIK_TRACE");
+    const std::string dbg = outputFile(gDbgFile, "ZORVIK_DBG");
+    if (!trace.empty() && !board->machine.bus().traceToFile(trace) && gTraceFile) {
+        why = trace + ": cannot write";
+        return ZRV_ENODEV;
+    }
+    if (!dbg.empty() && !board->machine.debugToFile(dbg) && gDbgFile) {
+        why = dbg + ": cannot write";
+        return ZRV_ENODEV;
+    }
+    const int32_t status = board->machine.load();
+    if (loadStatus != nullptr) *loadStatus = status;
+    if (status != ZRV_STATUS_SUCCESS) return ZRV_ENODEV;
     gBoard = board.release();
+    return ZRV_OK;
+}
+
+int openFile(const std::string& file, unsigned flags, std::unique_ptr<Transport>& out, int32_t* loadStatus,
+             std::string& why) {
+    std::lock_guard<std::mutex> hold(gBoardLock);
+    if (gBoard != nullptr && gBoard->path != canonical(file)) return ZRV_EBUSY;
+    if (gBoard != nullptr && gBoard->unloaded) return ZRV_ENODEV;
+    if (gBoard == nullptr) {
+        const int err = loadBoard(file, loadStatus, why);
+        if (err != ZRV_OK) return err;
+    }
+    int handle = 0;
+    const auto access = (flags & ZRV_OPEN_READ_ONLY) != 0 ? sim::Access::Read : sim::Access::ReadWrite;
+    const int32_t status = gBoard->machine.open(ZRV_USER_DEVICE_NAME, access, &handle);
+    if (status != ZRV_STATUS_SUCCESS) {
+        if (gBoard->users == 0) {
+            delete gBoard;
+            gBoard = nullptr;
+        }
+        return ZRV_ENODEV;
+    }
+    ++gBoard->users;
+    out = std::make_unique<SimTransport>(*gBoard, handle);
     return ZRV_OK;
 }
 
 }  // namespace
 
-int openTarget(const char* target, std::unique_ptr<Transport>& out) {
+int openTarget(const char* target, unsigned flags, std::unique_ptr<Transport>& out) {
     std::string file;
     if (target == nullptr || *target == '\0') {
         const char* env = std::getenv("ZORVIK_BOARD");
@@ -120,23 +233,19 @@ int openTarget(const char* target, std::unique_ptr<Transport>& out) {
     } else {
         return ZRV_ENODEV;  // no other device on this build
     }
+    std::string why;
+    return openFile(file, flags, out, nullptr, why);
+}
+
+int openBoard(const char* file, std::unique_ptr<Transport>& out, int32_t* loadStatus, std::string& why) {
+    if (loadStatus != nullptr) *loadStatus = ZRV_STATUS_SUCCESS;
+    return openFile(file, 0, out, loadStatus, why);
+}
+
+int boardFiles(const char* trace, const char* dbg) {
     std::lock_guard<std::mutex> hold(gBoardLock);
-    if (gBoard != nullptr && gBoard->path != canonical(file)) return ZRV_EBUSY;
-    if (gBoard == nullptr) {
-        const int err = loadBoard(file);
-        if (err != ZRV_OK) return err;
-    }
-    int handle = 0;
-    const int32_t status = gBoard->machine.open(ZRV_USER_DEVICE_NAME, sim::Access::ReadWrite, &handle);
-    if (status != ZRV_STATUS_SUCCESS) {
-        if (gBoard->users == 0) {
-            delete gBoard;
-            gBoard = nullptr;
-        }
-        return ZRV_ENODEV;
-    }
-    ++gBoard->users;
-    out = std::make_unique<SimTransport>(*gBoard, handle);
+    gTraceFile = trace != nullptr ? trace : "";
+    gDbgFile = dbg != nullptr ? dbg : "";
     return ZRV_OK;
 }
 

@@ -1,11 +1,12 @@
 // The Windows build: the control device "\\.\ZRVDev" of zorvik.sys, one
-// handle opened for reading and writing per device. The I/O manager checks
+// handle per device, opened for reading and writing, or for reading only
+// (ZRV_OPEN_READ_ONLY). There is no virtual board here. The I/O manager checks
 // each request's access field against the handle and serialises nothing,
 // so concurrent requests on one handle are as safe as the driver makes them.
 #include <windows.h>
 
-#include "lib/transport.h"
 #include "lib/last_status.h"
+#include "lib/transport.h"
 
 namespace zorvik {
 
@@ -33,14 +34,18 @@ private:
 
 }  // namespace
 
-int openTarget(const char* target, std::unique_ptr<Transport>& out) {
+int openTarget(const char* target, unsigned flags, std::unique_ptr<Transport>& out) {
     if (target != nullptr && *target != '\0') return ZRV_ENODEV;  // the machine's own device only
-    HANDLE h =
-        CreateFileA(ZRV_USER_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The I/O manager checks each request's access field against the handle.
+    const DWORD access = (flags & ZRV_OPEN_READ_ONLY) != 0 ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    HANDLE h = CreateFileA(ZRV_USER_DEVICE_NAME, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED ? ZRV_EACCES : ZRV_ENODEV;
     out = std::make_unique<DeviceTransport>(h);
     return ZRV_OK;
 }
+
+int openBoard(const char*, std::unique_ptr<Transport>&, int32_t*, std::string&) { return ZRV_ENOTSUP; }
+int boardFiles(const char*, const char*) { return ZRV_ENOTSUP; }
 
 }  // namespace zorvik

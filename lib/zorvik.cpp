@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "lib/lock.h"
 #include "lib/profile.h"
@@ -177,12 +179,15 @@ const char* ZRV_API zrv_strerror(int err) {
     return kTexts[-err];
 }
 
-int ZRV_API zrv_open(const char* target, zrv_device** dev) {
+int ZRV_API zrv_open(const char* target, zrv_device** dev) { return zrv_open_ex(target, 0, dev); }
+
+int ZRV_API zrv_open_ex(const char* target, unsigned flags, zrv_device** dev) {
     if (dev == nullptr) return ZRV_EINVAL;
     *dev = nullptr;
+    if ((flags & ~ZRV_OPEN_READ_ONLY) != 0) return ZRV_EINVAL;
     try {
         std::unique_ptr<zorvik::Transport> t;
-        const int err = zorvik::openTarget(target, t);
+        const int err = zorvik::openTarget(target, flags, t);
         if (err != ZRV_OK) return err;
         auto d = std::make_unique<zrv_device>();
         d->transport = std::move(t);
@@ -584,12 +589,177 @@ const char* ZRV_API zrv_reason_text(unsigned reason) {
     return reason < std::size(kWords) ? kWords[reason] : "unknown reason";
 }
 
+// ---- The virtual board ------------------------------------------------------
+
+}  // extern "C"
+
+namespace {
+
+// Calls `f` with the device's transport; no exception crosses the interface.
+template <typename F>
+int onBoard(zrv_device* dev, F&& f) {
+    if (dev == nullptr) return ZRV_EINVAL;
+    try {
+        return f(*dev->transport);
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    } catch (...) {
+        return ZRV_EIO;
+    }
+}
+
+// A text into the caller's buffer, cut where it does not fit (`text` may be
+// NULL with len 0).
+int copyText(const std::string& from, char* text, size_t len) {
+    if (text == nullptr && len != 0) return ZRV_EINVAL;
+    if (len > 0) {
+        const size_t n = std::min(len - 1, from.size());
+        std::memcpy(text, from.data(), n);
+        text[n] = '\0';
+    }
+    return from.size() < len ? ZRV_OK : ZRV_ERANGE;
+}
+
+}  // namespace
+
+extern "C" {
+
 int ZRV_API zrv_board_advance(zrv_device* dev, unsigned ms) {
-    return dev != nullptr ? dev->transport->advance(ms) : ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) { return t.advance(ms); });
 }
 
 int ZRV_API zrv_board_resets(zrv_device* dev, unsigned* resets) {
-    return dev != nullptr ? dev->transport->resets(resets) : ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::vector<uint64_t> at;
+        const int err = t.resets(at);
+        if (err == ZRV_OK && resets != nullptr) *resets = static_cast<unsigned>(at.size());
+        return err;
+    });
+}
+
+int ZRV_API zrv_board_files(const char* trace_file, const char* dbg_file) {
+    try {
+        return zorvik::boardFiles(trace_file, dbg_file);
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    }
+}
+
+int ZRV_API zrv_board_open(const char* board_file, zrv_device** dev, int32_t* load_status, char* why,
+                           size_t why_len) {
+    if (why != nullptr && why_len > 0) why[0] = '\0';
+    if (load_status != nullptr) *load_status = ZRV_STATUS_SUCCESS;
+    if (dev == nullptr || board_file == nullptr) return ZRV_EINVAL;
+    *dev = nullptr;
+    try {
+        std::unique_ptr<zorvik::Transport> t;
+        std::string problem;
+        const int err = zorvik::openBoard(board_file, t, load_status, problem);
+        if (err != ZRV_OK) {
+            if (why != nullptr) copyText(problem, why, why_len);
+            return err;
+        }
+        auto d = std::make_unique<zrv_device>();
+        d->transport = std::move(t);
+        *dev = d.release();
+        return ZRV_OK;
+    } catch (const std::bad_alloc&) {
+        return ZRV_ENOMEM;
+    }
+}
+
+int ZRV_API zrv_board_now(zrv_device* dev, uint64_t* ms) {
+    return onBoard(dev, [&](zorvik::Transport& t) { return t.now(ms); });
+}
+
+int ZRV_API zrv_board_advance_ms(zrv_device* dev, uint64_t ms) {
+    return onBoard(dev, [&](zorvik::Transport& t) { return t.advance(ms); });
+}
+
+int ZRV_API zrv_board_reset_times(zrv_device* dev, uint64_t* at, size_t cap, size_t* count) {
+    if (at == nullptr && cap != 0) return ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::vector<uint64_t> all;
+        const int err = t.resets(all);
+        if (err != ZRV_OK) return err;
+        if (count != nullptr) *count = all.size();
+        std::copy_n(all.begin(), std::min(cap, all.size()), at);
+        return all.size() > cap ? ZRV_ERANGE : ZRV_OK;
+    });
+}
+
+int ZRV_API zrv_board_set_pin(zrv_device* dev, const char* line, int level) {
+    if (line == nullptr) return ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) { return t.setPin(line, level != 0); });
+}
+
+int ZRV_API zrv_board_pin(zrv_device* dev, const char* line, int* level) {
+    if (line == nullptr) return ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        bool high = false;
+        const int err = t.pin(line, &high);
+        if (err == ZRV_OK && level != nullptr) *level = high ? 1 : 0;
+        return err;
+    });
+}
+
+int ZRV_API zrv_board_registry_file(zrv_device* dev, char* path, size_t len) {
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::string file;
+        const int err = t.registryFile(file);
+        return err != ZRV_OK ? err : copyText(file, path, len);
+    });
+}
+
+int ZRV_API zrv_board_reg_count(zrv_device* dev, const char* subkey, unsigned* count) {
+    if (subkey == nullptr) return ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::vector<zorvik::RegValue> values;
+        const int err = t.registryValues(subkey, values);
+        if (err == ZRV_OK && count != nullptr) *count = static_cast<unsigned>(values.size());
+        return err;
+    });
+}
+
+int ZRV_API zrv_board_reg_value(zrv_device* dev, const char* subkey, unsigned index, char* name,
+                                size_t name_len, uint32_t* type, void* data, size_t data_cap,
+                                size_t* data_len) {
+    if (subkey == nullptr || (data == nullptr && data_cap != 0) || (name == nullptr && name_len != 0))
+        return ZRV_EINVAL;
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::vector<zorvik::RegValue> values;
+        const int err = t.registryValues(subkey, values);
+        if (err != ZRV_OK) return err;
+        if (index >= values.size()) return ZRV_EINVAL;
+        const zorvik::RegValue& v = values[index];
+        const int named = copyText(v.name, name, name_len);
+        if (type != nullptr) *type = v.type;
+        if (data_len != nullptr) *data_len = v.data.size();
+        std::copy_n(v.data.begin(), std::min(data_cap, v.data.size()), static_cast<uint8_t*>(data));
+        return v.data.size() > data_cap ? ZRV_ERANGE : named;
+    });
+}
+
+int ZRV_API zrv_board_unload(zrv_device* dev) {
+    return onBoard(dev, [&](zorvik::Transport& t) { return t.unload(); });
+}
+
+int ZRV_API zrv_board_breach_count(zrv_device* dev, unsigned kind, unsigned* count) {
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::vector<std::string> lines;
+        const int err = t.breaches(kind, lines);
+        if (err == ZRV_OK && count != nullptr) *count = static_cast<unsigned>(lines.size());
+        return err;
+    });
+}
+
+int ZRV_API zrv_board_breach(zrv_device* dev, unsigned kind, unsigned index, char* text, size_t len) {
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        std::vector<std::string> lines;
+        const int err = t.breaches(kind, lines);
+        if (err != ZRV_OK) return err;
+        return index < lines.size() ? copyText(lines[index], text, len) : ZRV_EINVAL;
+    });
 }
 
 }  // extern "C"

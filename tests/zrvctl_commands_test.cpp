@@ -14,12 +14,27 @@ namespace {
 
 using namespace zrvctl;
 
+// The library's device on a transport that records and refuses every
+// request.
 struct Recorder : Device {
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> sent;
     int32_t status = ZRV_STATUS_UNSUCCESSFUL;
-    Reply ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t, HandleAccess) override {
-        sent.emplace_back(code, input);
-        return Reply{status, 0, {}};
+    std::shared_ptr<zrv_device> dev;
+    zrv_device* open(HandleAccess) override {
+        if (!dev) {
+            zrv_device* d = nullptr;
+            zrv_open_transport(record, nullptr, this, &d);
+            dev.reset(d, zrv_close);
+        }
+        return dev.get();
+    }
+    static int32_t record(void* self, uint32_t code, const void* in, size_t inLen, void*, size_t,
+                          size_t* returned) {
+        auto* r = static_cast<Recorder*>(self);
+        const auto* bytes = static_cast<const uint8_t*>(in);
+        r->sent.emplace_back(code, std::vector<uint8_t>(bytes, bytes + inLen));
+        *returned = 0;
+        return r->status;
     }
 };
 

@@ -13,98 +13,90 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <map>
-#include <mutex>
 
 #include "client/backend.h"
-#include "sim/board.h"
-#include "sim/machine.h"
 
 namespace zrvctl {
 
 namespace {
 
-// The control device on the virtual board, with one handle per access mode
-// for the whole run, opened at its first request.
-class SimDevice : public Device {
-public:
-    explicit SimDevice(sim::Machine& m) : machine_(m) {}
-    ~SimDevice() override {
-        for (auto& [_, handle] : handles_) machine_.close(handle);
+// A text the library fills in a buffer of the caller's, grown while it
+// does not fit.
+template <typename F>
+std::string libraryText(F&& fill) {
+    for (size_t size = 256;; size *= 4) {
+        std::string text(size, '\0');
+        const int err = fill(text.data(), text.size());
+        if (err == ZRV_ERANGE && size < (size_t{1} << 24)) continue;
+        text.resize(err == ZRV_OK || err == ZRV_ERANGE ? std::strlen(text.c_str()) : 0);
+        return text;
     }
-    SimDevice(const SimDevice&) = delete;
-    SimDevice& operator=(const SimDevice&) = delete;
+}
 
-    Reply ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
-                HandleAccess access) override {
-        auto it = handles_.find(access);
-        if (it == handles_.end()) {
-            int handle = 0;
-            const auto a = access == HandleAccess::Read ? sim::Access::Read : sim::Access::ReadWrite;
-            const int32_t status = machine_.open(ZRV_USER_DEVICE_NAME, a, &handle);
-            if (status != ZRV_STATUS_SUCCESS)
-                throw ClientError{fmt::format("cannot open {}: {}", ZRV_USER_DEVICE_NAME, statusName(status)),
-                                  kExitNoDriver};
-            it = handles_.emplace(access, handle).first;
-        }
-        sim::IoResult r = machine_.ioctl(it->second, code, input, outputLength);
-        return Reply{r.status, r.bytes, r.data};
-    }
-
-private:
-    sim::Machine& machine_;
-    std::map<HandleAccess, int> handles_;
-};
-
-// The virtual board itself.
-class MachineBoard : public Board {
+// The virtual board itself, through the library's device on it.
+class LibBoard : public Board {
 public:
-    explicit MachineBoard(sim::Machine& m) : machine_(m) {}
-    void advance(uint64_t ms) override { machine_.advance(ms); }
-    uint64_t nowMs() override { return machine_.clock().nowMs(); }
+    explicit LibBoard(zrv_device* dev) : dev_(dev) {}
+    void advance(uint64_t ms) override { zrv_board_advance_ms(dev_, ms); }
+    uint64_t nowMs() override {
+        uint64_t ms = 0;
+        zrv_board_now(dev_, &ms);
+        return ms;
+    }
     bool setPin(const std::string& line, bool level) override {
-        std::lock_guard lock(machine_.bus().mutex());
-        for (auto& d : machine_.bus().devices())
-            if (d->setPin(line, level)) return true;
-        return false;
+        return zrv_board_set_pin(dev_, line.c_str(), level ? 1 : 0) == ZRV_OK;
     }
     std::optional<bool> pin(const std::string& line) override {
-        std::lock_guard lock(machine_.bus().mutex());
-        for (auto& d : machine_.bus().devices())
-            if (auto level = d->pin(line)) return level;
-        return std::nullopt;
+        int level = 0;
+        if (zrv_board_pin(dev_, line.c_str(), &level) != ZRV_OK) return std::nullopt;
+        return level != 0;
     }
     std::vector<uint64_t> resets() override {
-        std::lock_guard lock(machine_.bus().mutex());
-        std::vector<uint64_t> all;
-        for (auto& d : machine_.bus().devices())
-            for (uint64_t at : d->resets()) all.push_back(at);
-        return all;
+        size_t count = 0;
+        std::vector<uint64_t> at;
+        while (zrv_board_reset_times(dev_, at.data(), at.size(), &count) == ZRV_ERANGE) at.resize(count);
+        at.resize(count);
+        return at;
     }
     std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons() override {
-        return machine_.loadReasons();
+        std::array<uint8_t, ZRV_FUNCTIONS> reasons{};
+        for (unsigned f = 0; f < ZRV_FUNCTIONS; ++f) {
+            unsigned reason = 0;
+            if (zrv_load_reason(dev_, f, &reason) != ZRV_OK) return std::nullopt;
+            reasons[f] = static_cast<uint8_t>(reason);
+        }
+        return reasons;
     }
 
 private:
-    sim::Machine& machine_;
+    zrv_device* dev_;
 };
 
 // The board's .reg file, as the virtual registry holds it.
 class SimConfig : public ConfigSource {
 public:
-    SimConfig(const sim::Registry& registry, std::string file)
-        : registry_(registry), file_(std::move(file)) {}
+    SimConfig(zrv_device* dev, std::string file) : dev_(dev), file_(std::move(file)) {}
     std::string where() override { return file_.empty() ? "the board file (no registry file)" : file_; }
     std::optional<std::vector<RegistryEntry>> values(const std::string& subkey) override {
-        const std::string path = std::string(kConfigRoot) + subkey;
-        if (!registry_.keyExists(path)) return std::nullopt;
+        unsigned count = 0;
+        if (zrv_board_reg_count(dev_, subkey.c_str(), &count) != ZRV_OK) return std::nullopt;
         std::vector<RegistryEntry> out;
-        for (const sim::RegValue& v : registry_.values(path)) out.push_back({v.name, v.type, v.data});
+        for (unsigned i = 0; i < count; ++i) {
+            RegistryEntry e;
+            size_t length = 0;
+            e.name = libraryText([&](char* name, size_t len) {
+                return zrv_board_reg_value(dev_, subkey.c_str(), i, name, len, &e.type, nullptr, 0, &length);
+            });
+            e.data.resize(length);
+            zrv_board_reg_value(dev_, subkey.c_str(), i, nullptr, 0, nullptr, e.data.data(), e.data.size(),
+                                nullptr);
+            out.push_back(std::move(e));
+        }
         return out;
     }
 
 private:
-    const sim::Registry& registry_;
+    zrv_device* dev_;
     std::string file_;
 };
 
@@ -182,72 +174,77 @@ public:
     }
 
     int run(const std::vector<Action>& actions, const RunOptions& options) override {
-        sim::Machine machine;
-        sim::BoardInfo info;
-        try {
-            info = sim::loadBoard(machine, board_);
-        } catch (const std::exception& e) {
-            throw ClientError{e.what()};
-        }
         // What the hardware saw streams to a temporary file as it happens and
         // is copied to the caller's file at the end, where a write error
         // (a full disk) is seen and reported instead of lost.
         Spool trace(traceFile_), dbg(dbgFile_);
-        if (trace.wanted() && !machine.bus().traceToFile(trace.spool()))
-            throw ClientError{fmt::format("{}: cannot write", trace.spool())};
-        if (dbg.wanted() && !machine.debugToFile(dbg.spool()))
-            throw ClientError{fmt::format("{}: cannot write", dbg.spool())};
+        zrv_board_files(trace.spool().c_str(), dbg.spool().c_str());
+        // The board and the driver on it, loaded for this run.
+        zrv_device* opened = nullptr;
+        int32_t loadStatus = ZRV_STATUS_SUCCESS;
+        char why[4096];
+        if (zrv_board_open(board_.c_str(), &opened, &loadStatus, why, sizeof why) != ZRV_OK &&
+            loadStatus == ZRV_STATUS_SUCCESS)
+            throw ClientError{why[0] != '\0' ? why : fmt::format("{}: cannot load the board", board_)};
+        TargetDevice device("sim:" + board_, opened);
+        const std::string registryFile = opened == nullptr ? "" : libraryText([&](char* path, size_t len) {
+            return zrv_board_registry_file(opened, path, len);
+        });
         const Profile profile =
-            chooseProfile(options.profile, info.registryFile.empty() ? "" : profileBeside(info.registryFile));
-        const int32_t loadStatus = machine.load();
+            chooseProfile(options.profile, registryFile.empty() ? "" : profileBeside(registryFile));
         int rc = kExitOk;
-        if (loadStatus != ZRV_STATUS_SUCCESS) {
+        if (opened == nullptr) {
             std::cerr << fmt::format("zrvctl: the driver did not load: 0x{:08x} ({})\n",
                                      static_cast<uint32_t>(loadStatus), statusName(loadStatus));
             rc = kExitNoDriver;
         } else {
-            MachineBoard board(machine);
+            LibBoard board(opened);
             BoardClock clock(board);
-            SimConfig config(machine.registry(), info.registryFile);
-            {
-                SimDevice device(machine);
-                Context ctx{device, &board, clock, profile, &config, options.json, kExitOk, {}};
-                // The driver was loaded for this run: the direction register
-                // holds the board's power-up mask.
-                ctx.run.direction = profile.direction;
-                for (auto& a : actions) {
-                    if (interrupted()) break;
-                    a(ctx);
-                }
-                rc = ctx.exitCode;
+            SimConfig config(opened, registryFile);
+            Context ctx{device, &board, clock, profile, &config, options.json, kExitOk, {}};
+            // The driver was loaded for this run: the direction register
+            // holds the board's power-up mask.
+            ctx.run.direction = profile.direction;
+            for (auto& a : actions) {
+                if (interrupted()) break;
+                a(ctx);
             }
+            rc = ctx.exitCode;
             std::cout.flush();
             std::fflush(stdout);
-            machine.unload();
+            device.close(HandleAccess::Read);
+            zrv_board_unload(opened);
         }
 
-        machine.bus().closeTraceFile();
-        machine.closeDebugFile();
         for (Spool* f : {&trace, &dbg}) {
             if (const std::string error = f->deliver(); !error.empty()) {
                 std::cerr << "zrvctl: " << error << "\n";
                 if (rc == kExitOk || rc == kExitAlarm) rc = kExitRefused;
             }
         }
-        for (auto& v : machine.ioViolations()) {
-            std::cerr << "zrvctl: driver broke a platform rule: " << v << "\n";
-            rc = kExitBrokenRule;
+        if (opened == nullptr) return rc;
+        // What the driver and the hardware broke, and beside the trace the
+        // ports the driver touched that nothing answered at.
+        const struct {
+            unsigned kind;
+            const char* words;
+            bool shown;
+            bool broken;  // the run ends with kExitBrokenRule
+        } kBreaches[] = {
+            {ZRV_BREACH_PLATFORM, "driver broke a platform rule: {}", true, true},
+            {ZRV_BREACH_HARDWARE, "hardware protocol violation: {}", true, true},
+            {ZRV_BREACH_UNCLAIMED, "unclaimed port {}, no device decodes it", !traceFile_.empty(), false},
+        };
+        for (const auto& b : kBreaches) {
+            unsigned count = 0;
+            if (!b.shown || zrv_board_breach_count(opened, b.kind, &count) != ZRV_OK) continue;
+            for (unsigned i = 0; i < count; ++i) {
+                const std::string text = libraryText(
+                    [&](char* line, size_t len) { return zrv_board_breach(opened, b.kind, i, line, len); });
+                std::cerr << "zrvctl: " << fmt::format(fmt::runtime(b.words), text) << "\n";
+                if (b.broken) rc = kExitBrokenRule;
+            }
         }
-        for (auto& v : machine.deviceViolations()) {
-            std::cerr << "zrvctl: hardware protocol violation: " << v << "\n";
-            rc = kExitBrokenRule;
-        }
-        // Beside the trace: the ports the driver touched that nothing answered at.
-        if (!traceFile_.empty())
-            for (const auto& u : machine.unclaimedAccesses())
-                std::cerr << fmt::format(
-                    "zrvctl: unclaimed port 0x{:04x}: {} {} time(s), no device decodes it\n", u.port,
-                    u.write ? "written" : "read", u.count);
         return rc;
     }
 

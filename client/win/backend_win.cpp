@@ -15,7 +15,6 @@
 
 #include "client/backend.h"
 #include "client/win/console_text.h"
-#include "client/win/device_win.h"
 #ifdef ZRV_TESTBED
 #include "win/testbed/board_remote.h"
 #endif
@@ -174,11 +173,12 @@ public:
     int run(const std::vector<Action>& actions, const RunOptions& options) override {
         if (options.json) ConsoleText::keepUtf8();
         const Profile profile = chooseProfile(options.profile, defaultProfile());
-        WinDevice device;
+        // The machine's control device through zorvik.dll.
+        TargetDevice device("");
         WinConfig config;
         // config needs only the registry; every other command the device.
         try {
-            device.probe();
+            device.open(HandleAccess::Read);
         } catch (const ClientError& e) {
             std::cerr << "zrvctl: " << e.message << "\n";
             if (options.needsDevice) return kExitNoDriver;

@@ -91,6 +91,14 @@ ZRV_EXTERN int ZRV_API zrv_open(const char *target, zrv_device **dev);
 /* NULL is allowed. */
 ZRV_EXTERN void ZRV_API zrv_close(zrv_device *dev);
 
+/* 1.2: zrv_open with flags. ZRV_OPEN_READ_ONLY opens the handle for
+ * reading only: the I/O manager refuses every request whose code asks for
+ * write access (ZRV_WRITE_ACCESS) with ZRV_STATUS_ACCESS_DENIED, before the
+ * driver sees it, and zrv_last_status() says so. Another bit in `flags` is
+ * ZRV_EINVAL. */
+#define ZRV_OPEN_READ_ONLY 1u
+ZRV_EXTERN int ZRV_API zrv_open_ex(const char *target, unsigned flags, zrv_device **dev);
+
 /*
  * A device over the caller's own transport (a test double, a remote board):
  * `request` sends one request and returns its completion status, with the
@@ -268,6 +276,86 @@ ZRV_EXTERN int ZRV_API zrv_cd_set(zrv_device *dev, unsigned output, int level);
  * number of board resets so far. ZRV_ENOTSUP on a real machine. */
 ZRV_EXTERN int ZRV_API zrv_board_advance(zrv_device *dev, unsigned ms);
 ZRV_EXTERN int ZRV_API zrv_board_resets(zrv_device *dev, unsigned *resets);
+
+/*
+ * 1.2: the virtual board as a program that runs it sees it (zrvctl --sim).
+ * Each function is ZRV_ENOTSUP on a device that has no virtual board
+ * behind it (the control device on Windows, a caller's own transport),
+ * and ZRV_EINVAL for a NULL device. They may be called from any thread;
+ * each one acts on the board at once, between two of the driver's port
+ * accesses, as hardware changes under a running driver.
+ *
+ * Times are virtual: milliseconds since the board was powered on (the
+ * board file loaded). A compiler without uint64_t (Visual C++ before 2010)
+ * gets it as unsigned __int64 from this header.
+ */
+#if defined(_MSC_VER) && _MSC_VER < 1600
+typedef unsigned __int64 uint64_t;
+#endif
+
+/* The files the next virtual board loaded in this process writes as it
+ * runs: every port access of the driver (the trace, from the driver's load
+ * on) and the driver's debugger output. NULL or "" for none. Once called,
+ * ZORVIK_TRACE and ZORVIK_DBG are no longer looked at; a board loaded
+ * already keeps its files. ZRV_ENOTSUP where there is no virtual board. */
+ZRV_EXTERN int ZRV_API zrv_board_files(const char *trace_file, const char *dbg_file);
+/* zrv_open("sim:" board_file), telling why it failed: *load_status (may be
+ * NULL) is the status the driver's load returned (ZRV_STATUS_SUCCESS when
+ * it loaded or was never loaded); on a board file at fault, or a file of
+ * zrv_board_files that cannot be written, `why` (may be NULL) receives the
+ * file and the problem, cut to why_len - 1 bytes. ZRV_ENODEV for either
+ * failure, ZRV_EBUSY for another board of this process. */
+ZRV_EXTERN int ZRV_API zrv_board_open(const char *board_file, zrv_device **dev, int32_t *load_status,
+                                      char *why, size_t why_len);
+/* The board's time now; moving it by `ms` (as zrv_board_advance, with the
+ * whole 64-bit range). Every emulated device sees the time move. */
+ZRV_EXTERN int ZRV_API zrv_board_now(zrv_device *dev, uint64_t *ms);
+ZRV_EXTERN int ZRV_API zrv_board_advance_ms(zrv_device *dev, uint64_t ms);
+/* The times of the board resets so far (a watchdog that ran out), device
+ * by device in the board file's order. *count is their number even when
+ * `cap` is too small (ZRV_ERANGE then); `at` may be NULL with cap 0. */
+ZRV_EXTERN int ZRV_API zrv_board_reset_times(zrv_device *dev, uint64_t *at, size_t cap, size_t *count);
+/* A line of an emulated device by the device's own name for it: driven from outside to `level` (0 or not),
+ * or read (*level 0 or 1). ZRV_EINVAL when no device of the board has the
+ * line (for zrv_board_set_pin: no input line of that name). */
+ZRV_EXTERN int ZRV_API zrv_board_set_pin(zrv_device *dev, const char *line, int level);
+ZRV_EXTERN int ZRV_API zrv_board_pin(zrv_device *dev, const char *line, int *level);
+/* The registry export (.reg file) the board file names, as loaded into the
+ * board's registry; "" when the board file carries the values itself.
+ * ZRV_ERANGE when it does not fit in `len` bytes with its NUL (`path` then
+ * holds as much as fits). */
+ZRV_EXTERN int ZRV_API zrv_board_registry_file(zrv_device *dev, char *path, size_t len);
+/* The values of a key of the board's registry under the driver's root
+ * (ZRV_REG_ROOT_KERNEL of zorvik/registry.h; `subkey` "HWMON", "WDT",
+ * "DIO"), as the driver reads them at load: their number, then one by its
+ * index (0..count-1): its name (cut to name_len - 1 bytes), its type
+ * (4 REG_DWORD, ...) and its data (*data_len is the whole length even when
+ * data_cap is too small: ZRV_ERANGE then). ZRV_EINVAL for a key the
+ * registry does not have, or an index beyond the last value. */
+ZRV_EXTERN int ZRV_API zrv_board_reg_count(zrv_device *dev, const char *subkey, unsigned *count);
+ZRV_EXTERN int ZRV_API zrv_board_reg_value(zrv_device *dev, const char *subkey, unsigned index, char *name,
+                                           size_t name_len, uint32_t *type, void *data, size_t data_cap,
+                                           size_t *data_len);
+/* Unloads the driver now, as closing the board's last device would, and
+ * closes the files of zrv_board_files; the board itself (time, lines,
+ * resets, breaches) stays readable through `dev` until it is closed, and
+ * every request on it fails. ZRV_EBUSY while another device is open on the
+ * board: the driver unloads only with its handles closed. */
+ZRV_EXTERN int ZRV_API zrv_board_unload(zrv_device *dev);
+/* The rules broken on the board so far, of a kind: their number, and one
+ * as a line of text (cut to len - 1 bytes, ZRV_ERANGE then); ZRV_EINVAL for
+ * another kind or an index beyond the last. A platform rule is one of the
+ * I/O manager's and the kernel's the driver broke (bytes returned beyond
+ * the output, objects left at unload); a hardware rule is a protocol an
+ * emulated device saw broken; an unclaimed port is an access no device of
+ * the board decodes, "0x0300: written 2 time(s)". Read them after
+ * zrv_board_unload for those of the unload too. */
+#define ZRV_BREACH_PLATFORM 0u
+#define ZRV_BREACH_HARDWARE 1u
+#define ZRV_BREACH_UNCLAIMED 2u
+ZRV_EXTERN int ZRV_API zrv_board_breach_count(zrv_device *dev, unsigned kind, unsigned *count);
+ZRV_EXTERN int ZRV_API zrv_board_breach(zrv_device *dev, unsigned kind, unsigned index, char *text,
+                                        size_t len);
 
 #ifdef __cplusplus
 }

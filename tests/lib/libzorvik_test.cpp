@@ -516,3 +516,138 @@ TEST(Libzorvik, FaultsCallersFound) {
 }
 
 }  // namespace
+
+namespace {
+std::string slurpFile(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+        std::fclose(f);
+    }
+    return text;
+}
+}  // namespace
+
+// A program that runs the virtual board itself, as zrvctl --sim does: its
+// files, its time and resets, its lines, its registry, a read-only handle,
+// the unload and the rules broken; and none of it without a virtual board.
+TEST(Libzorvik, TheVirtualBoardAsAProgramThatRunsItSeesIt) {
+    const std::string dir = testing::TempDir();
+    const std::string trace = dir + "zrv-board.trace", dbg = dir + "zrv-board.dbg";
+    const std::string file = std::string(ZRV_SOURCE_DIR) + "/boards/port-plain.json";
+    std::remove(trace.c_str()), std::remove(dbg.c_str());
+    ASSERT_EQ(zrv_board_files(trace.c_str(), dbg.c_str()), ZRV_OK);
+    zrv_device* dev = nullptr;
+    int32_t load = -1;
+    char why[256] = "x";
+    ASSERT_EQ(zrv_board_open(file.c_str(), &dev, &load, why, sizeof why), ZRV_OK);
+    EXPECT_EQ(load, ZRV_STATUS_SUCCESS);
+    EXPECT_STREQ(why, "");
+
+    // A handle for reading only: the I/O manager refuses the watchdog.
+    zrv_device* reader = nullptr;
+    EXPECT_EQ(zrv_open_ex(("sim:" + file).c_str(), 2, &reader), ZRV_EINVAL);
+    ASSERT_EQ(zrv_open_ex(("sim:" + file).c_str(), ZRV_OPEN_READ_ONLY, &reader), ZRV_OK);
+    EXPECT_EQ(zrv_wdt_start(reader), ZRV_EACCES);
+    EXPECT_EQ(zrv_last_status(reader), ZRV_STATUS_ACCESS_DENIED);
+    uint16_t word = 0;
+    EXPECT_EQ(zrv_dio_read(reader, &word), ZRV_OK);
+
+    // Five seconds on the port watchdog, left alone for six.
+    ASSERT_EQ(zrv_wdt_set(dev, 5, ZRV_WDT_UNIT_SECONDS), ZRV_OK);
+    ASSERT_EQ(zrv_board_advance_ms(dev, 1000), ZRV_OK);
+    ASSERT_EQ(zrv_wdt_start(dev), ZRV_OK);
+    ASSERT_EQ(zrv_board_advance_ms(dev, 6000), ZRV_OK);
+    uint64_t now = 0, at[2] = {0, 0};
+    size_t count = 9;
+    EXPECT_EQ(zrv_board_now(dev, &now), ZRV_OK);
+    EXPECT_EQ(now, 7000u);
+    EXPECT_EQ(zrv_board_reset_times(dev, nullptr, 0, &count), ZRV_ERANGE);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(zrv_board_reset_times(dev, at, 2, &count), ZRV_OK);
+    EXPECT_EQ(at[0], 6000u) << "five seconds after the start";
+
+    // Lines by the emulated devices' names, against what the driver reads
+    // and writes: DI2 is input line 2, DO5 output line 5.
+    int level = -1;
+    EXPECT_EQ(zrv_board_set_pin(dev, "DI2", 1), ZRV_OK);
+    EXPECT_EQ(zrv_dio_read(dev, &word), ZRV_OK);
+    EXPECT_EQ(word & 0x4, 0x4);
+    EXPECT_EQ(zrv_dio_set_line(dev, 5, 1), ZRV_OK);
+    EXPECT_EQ(zrv_board_pin(dev, "DO5", &level), ZRV_OK);
+    EXPECT_EQ(level, 1);
+    EXPECT_EQ(zrv_board_set_pin(dev, "NOPE", 1), ZRV_EINVAL);
+    EXPECT_EQ(zrv_board_pin(dev, "NOPE", &level), ZRV_EINVAL);
+
+    // The registry the driver loaded, and its file.
+    char path[512], tiny[4], name[64];
+    EXPECT_EQ(zrv_board_registry_file(dev, path, sizeof path), ZRV_OK);
+    EXPECT_NE(std::string(path).find("port-plain.reg"), std::string::npos) << path;
+    EXPECT_EQ(zrv_board_registry_file(dev, tiny, sizeof tiny), ZRV_ERANGE);
+    unsigned values = 0;
+    EXPECT_EQ(zrv_board_reg_count(dev, "NOKEY", &values), ZRV_EINVAL);
+    ASSERT_EQ(zrv_board_reg_count(dev, "WDT", &values), ZRV_OK);
+    bool start = false;
+    for (unsigned i = 0; i < values; ++i) {
+        uint32_t type = 0;
+        uint8_t data[4] = {0, 0, 0, 0};
+        size_t length = 0;
+        ASSERT_EQ(zrv_board_reg_value(dev, "WDT", i, name, sizeof name, &type, data, sizeof data, &length),
+                  ZRV_OK);
+        if (std::string(name) == "Start")
+            start = type == 4 && length == 4 && data[0] == 0x43 && data[1] == 0x84 && data[2] == 0 &&
+                    data[3] == 0;
+    }
+    EXPECT_TRUE(start) << "WDT \"Start\"=dword:00008443";
+    EXPECT_EQ(zrv_board_reg_value(dev, "WDT", values, name, sizeof name, nullptr, nullptr, 0, nullptr),
+              ZRV_EINVAL);
+
+    // The driver unloads with its last handle only; the board stays.
+    EXPECT_EQ(zrv_board_unload(dev), ZRV_EBUSY);
+    zrv_close(reader);
+    ASSERT_EQ(zrv_board_unload(dev), ZRV_OK);
+    EXPECT_NE(zrv_wdt_kick(dev), ZRV_OK) << "no driver after the unload";
+    EXPECT_EQ(zrv_board_now(dev, &now), ZRV_OK);
+    for (unsigned kind : {ZRV_BREACH_PLATFORM, ZRV_BREACH_HARDWARE, ZRV_BREACH_UNCLAIMED}) {
+        unsigned n = 9;
+        EXPECT_EQ(zrv_board_breach_count(dev, kind, &n), ZRV_OK) << kind;
+        EXPECT_EQ(n, 0u) << kind;
+        EXPECT_EQ(zrv_board_breach(dev, kind, 0, name, sizeof name), ZRV_EINVAL) << kind;
+    }
+    EXPECT_EQ(zrv_board_breach_count(dev, 3, &values), ZRV_EINVAL);
+    zrv_close(dev);
+    EXPECT_NE(slurpFile(trace).find("out 0x0443 0x05\n"), std::string::npos) << "the start, in the trace";
+    std::FILE* made = std::fopen(dbg.c_str(), "rb");
+    EXPECT_NE(made, nullptr) << "the debugger file (this board's driver prints nothing)";
+    if (made != nullptr) std::fclose(made);
+
+    // A board file at fault says why; none of it without a virtual board.
+    const std::string bad = dir + "zrv-bad.json";
+    if (std::FILE* f = std::fopen(bad.c_str(), "wb")) {
+        std::fputs("{\"name\": 5}", f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(zrv_board_open(bad.c_str(), &dev, &load, why, sizeof why), ZRV_ENODEV);
+    EXPECT_NE(std::string(why).find("zrv-bad.json"), std::string::npos) << why;
+    EXPECT_EQ(load, ZRV_STATUS_SUCCESS);
+    Stub stub;
+    ASSERT_EQ(zrv_open_transport(Stub::request, nullptr, &stub, &dev), ZRV_OK);
+    const std::function<int()> calls[] = {
+        [&] { return zrv_board_now(dev, &now); },
+        [&] { return zrv_board_advance_ms(dev, 1); },
+        [&] { return zrv_board_reset_times(dev, at, 2, &count); },
+        [&] { return zrv_board_set_pin(dev, "DI2", 1); },
+        [&] { return zrv_board_pin(dev, "DI2", &level); },
+        [&] { return zrv_board_registry_file(dev, path, sizeof path); },
+        [&] { return zrv_board_reg_count(dev, "WDT", &values); },
+        [&] { return zrv_board_reg_value(dev, "WDT", 0, name, sizeof name, nullptr, nullptr, 0, nullptr); },
+        [&] { return zrv_board_unload(dev); },
+        [&] { return zrv_board_breach_count(dev, ZRV_BREACH_PLATFORM, &values); },
+        [&] { return zrv_board_breach(dev, ZRV_BREACH_PLATFORM, 0, name, sizeof name); },
+    };
+    for (const auto& call : calls) EXPECT_EQ(call(), ZRV_ENOTSUP);
+    EXPECT_TRUE(stub.sent.empty());
+    zrv_close(dev);
+    std::remove(trace.c_str()), std::remove(dbg.c_str()), std::remove(bad.c_str());
+}

@@ -1,0 +1,36 @@
+# zrvctl holds no driver and no virtual board of its own: the driver's
+# entry, its back-ends' probes, the simulator's machine and the library's
+# targets are defined in libzorvik.so only, and zrvctl opens its board and
+# its devices through the library's exported functions.
+#   cmake -DCLIENT=zrvctl -DLIBRARY=libzorvik.so -P one_driver.cmake
+find_program(NM nm REQUIRED)
+function(symbols file out)
+  execute_process(COMMAND ${NM} -C ${ARGN} ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm ${ARGN} ${file} failed: ${err}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+symbols(${CLIENT} client --defined-only)
+symbols(${LIBRARY} library --defined-only)
+symbols(${CLIENT} imports -D --undefined-only)
+# One symbol of each part that would come with a second copy.
+set(parts "DriverEntry" "Detect_F81216" "sim::Machine::load" "zorvik::openTarget")
+foreach(part IN LISTS parts)
+  string(REGEX MATCH "[^\n]*${part}[^\n]*" line "${library}")
+  if(line STREQUAL "")
+    message(FATAL_ERROR "${LIBRARY} has no ${part}: the check looks for a name that is not there")
+  endif()
+  message(STATUS "library: ${line}")
+  string(REGEX MATCH "[^\n]*${part}[^\n]*" line "${client}")
+  if(NOT line STREQUAL "")
+    message(FATAL_ERROR "${CLIENT} has a copy of its own: ${line}")
+  endif()
+endforeach()
+foreach(function zrv_board_open zrv_open_ex zrv_ioctl)
+  string(REGEX MATCH "[^\n]* U ${function}@[^\n]*" line "${imports}")
+  if(line STREQUAL "")
+    message(FATAL_ERROR "${CLIENT} does not call ${function} of libzorvik")
+  endif()
+  message(STATUS "client: ${line}")
+endforeach()
