@@ -167,7 +167,6 @@ void showStatus(Context& ctx) {
         const StatusProbe& p = kStatusProbes[f];
         Describe describe;
         const bool bound = p.ask(ctx, describe) == ZRV_OK;
-        answered(ctx, p.name, ZRV_OK);  // a usage error of the device still stops the command
         nlohmann::json j = {{"bound", bound}};
         if (reasons && f < ZRV_FUNCTIONS && !bound) j["reason_code"] = (*reasons)[f];
         std::string text = "not available";

@@ -121,7 +121,8 @@ zrv_version_resource(zorvik zorvik.dll VFT_DLL VFT2_UNKNOWN "Zorvik board-suppor
 # The client's commands and device back-end, compiled once for both builds
 # of the client below.
 file(GLOB ZRV_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS client/*.cpp client/win/*.cpp)
-list(REMOVE_ITEM ZRV_WIN_CLIENT_SOURCES ${CMAKE_SOURCE_DIR}/client/win/backend_win.cpp)
+list(REMOVE_ITEM ZRV_WIN_CLIENT_SOURCES ${CMAKE_SOURCE_DIR}/client/win/backend_win.cpp
+  ${CMAKE_SOURCE_DIR}/client/win/board_remote.cpp)
 add_library(zrvctl_objects OBJECT ${ZRV_WIN_CLIENT_SOURCES} driver/core/config_model.cpp)
 function(zrv_client target)
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/driver include)
@@ -134,10 +135,10 @@ zrv_client(zrvctl_objects)
 
 # zrvctl.exe, the client that ships: the machine's own device, no board.
 # zrvctl-testbed.exe, the Wine testbed's: the same client with the board
-# link to the testbed's emulated board (win/testbed/board_remote.cpp,
+# link to the testbed's emulated board (client/win/board_remote.cpp,
 # --board-port). Never ship it.
 add_executable(zrvctl client/win/backend_win.cpp $<TARGET_OBJECTS:zrvctl_objects>)
-add_executable(zrvctl_testbed client/win/backend_win.cpp win/testbed/board_remote.cpp
+add_executable(zrvctl_testbed client/win/backend_win.cpp client/win/board_remote.cpp
   $<TARGET_OBJECTS:zrvctl_objects>)
 set_target_properties(zrvctl_testbed PROPERTIES OUTPUT_NAME zrvctl-testbed)
 target_compile_definitions(zrvctl_testbed PRIVATE ZRV_TESTBED)

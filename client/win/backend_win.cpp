@@ -16,7 +16,7 @@
 #include "client/backend.h"
 #include "client/win/console_text.h"
 #ifdef ZRV_TESTBED
-#include "win/testbed/board_remote.h"
+#include "client/win/board_remote.h"
 #endif
 
 namespace zrvctl {

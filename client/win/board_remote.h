@@ -1,5 +1,7 @@
 // The emulated board of the Wine testbed, reached through its board
-// server (zrvboard) on a loopback port.
+// server (zrvboard) on a loopback port: the client's Board over the
+// testbed's wire protocol (win/testbed/board_link.h). Built into
+// zrvctl-testbed.exe only.
 #pragma once
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "win/testbed/board_remote.h"
+#include "client/win/board_remote.h"
 
 #include <fmt/format.h>
 
