@@ -179,3 +179,10 @@ def written(tmp_path, name, text):
 def test_texts_records_and_profiles(tmp_path, call, expected):
     with zorvik.Device(board("default.json")) as b:
         assert call(b, tmp_path) == expected
+
+
+def test_every_export_has_a_signature():
+    source = pathlib.Path(BOARDS).parent
+    exports = [w for w in (source / "lib" / "zorvik.def").read_text().split() if w.startswith("zrv_")]
+    assert len(exports) > 40
+    assert sorted(set(exports) - set(zorvik._SIGNATURES)) == []

@@ -101,8 +101,16 @@ _PS = ctypes.POINTER(_Sensor)
 _PSIZE = ctypes.POINTER(ctypes.c_size_t)
 _DEV = ctypes.c_void_p
 _PROF = ctypes.c_void_p
+# A caller's own transport (zrv_open_transport): the request and release
+# callbacks, for a Python test double of the control device.
+REQUEST_FN = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_size_t,
+                              ctypes.c_void_p, ctypes.c_size_t, _PSIZE)
+RELEASE_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
 _SIGNATURES = {
     "zrv_version": ("", [], _U),
+    "zrv_open_transport": ("request release context dev", [REQUEST_FN, RELEASE_FN, ctypes.c_void_p,
+                                                           ctypes.POINTER(_DEV)], _I),
+    "zrv_sensors": ("dev profile out cap count", [_DEV, ctypes.c_char_p, _PS, ctypes.c_size_t, _PSIZE], _I),
     "zrv_strerror": ("err", [_I], ctypes.c_char_p),
     "zrv_open": ("target dev", [ctypes.c_char_p, ctypes.POINTER(_DEV)], _I),
     "zrv_close": ("dev", [_DEV], None),
