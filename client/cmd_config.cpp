@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
+#include "common/nearest.h"
 #include "driver/core/chips.h"
 #include "driver/core/config_model.h"
 #include "zorvik/registry.h"
@@ -65,21 +66,6 @@ bool isLineName(const std::string& name) {
             return true;
     }
     return false;
-}
-
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diag = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diag = up;
-        }
-    }
-    return row[b.size()];
 }
 
 std::string typeName(uint32_t type) {
@@ -214,15 +200,8 @@ void checkNames(const Key& k, Report& r) {
                                          [&](const std::string& n) { return lower(n) == lower(v.name); }) ||
                              (k.name() == ZRV_REG_KEY_DIO && isLineName(v.name));
         if (isKnown) continue;
-        std::string hint;
-        size_t best = 3;  // suggest names at most two edits away
-        for (const std::string& n : known) {
-            const size_t d = editDistance(lower(n), lower(v.name));
-            if (d < best) {
-                best = d;
-                hint = fmt::format(" (did you mean \"{}\"?)", n);
-            }
-        }
+        const std::string nearest = zorvik::nearestName(v.name, known);
+        const std::string hint = nearest.empty() ? "" : fmt::format(" (did you mean \"{}\"?)", nearest);
         r.problem(fmt::format("{} \"{}\" is not a value the driver reads{}", k.name(), v.name, hint));
     }
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/nearest.h"
 #include "sim/devices/cd_port.h"
 #include "sim/devices/dio_ports.h"
 #include "sim/devices/f81216.h"
@@ -52,24 +53,6 @@ constexpr uint16_t kConfigPairs[] = {0x2E, 0x4E};  // index ports; data at index
 const char* const kBoardKeys[] = {"name", "registry", "hardware"};
 const char* const kProfileKeys[] = {"chip", "adapter", "channels", "lines", "pins", "direction"};
 
-// Edits (insert, delete, replace) between two short keys.
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                              std::tolower(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
 // A key that is not a board file's: refused, naming it, so that a
 // misspelt "hardware" is not taken for a board without hardware.
 void checkKeys(const nlohmann::json& board, const std::string& path) {
@@ -80,9 +63,7 @@ void checkKeys(const nlohmann::json& board, const std::string& path) {
                 "{}: \"{}\" is a board profile's key: this is a board profile (NAME.profile.json), not a "
                 "board file (\"name\", \"registry\", \"hardware\"; NAME.json)",
                 path, key));
-        std::string nearest;
-        for (const char* k : kBoardKeys)
-            if (editDistance(key, k) <= 2) nearest = k;
+        const std::string nearest = zorvik::nearestName(key, kBoardKeys);
         throw BoardError(
             fmt::format("{}: \"{}\" is not a key of a board file (\"name\", \"registry\", "
                         "\"hardware\"){}",

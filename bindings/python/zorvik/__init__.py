@@ -468,6 +468,12 @@ class Device(_Owner):
                 raise ZorvikError(err, what, _c(what, "zrv_last_status", dev))
             return err
 
+    def _out(self, what, fname, ctype, *args):
+        """A call whose last argument is one value it gives back."""
+        value = ctype()
+        self._call(what, fname, *args, ctypes.byref(value))
+        return value.value
+
     def last_status(self):
         """The driver's status of this thread's last request on the device."""
         with self._h.use() as dev:
@@ -533,14 +539,10 @@ class Device(_Owner):
         return i.value, o.value
 
     def dio_read(self):
-        w = ctypes.c_uint16()
-        self._call("dio_read", "zrv_dio_read", ctypes.byref(w))
-        return w.value
+        return self._out("dio_read", "zrv_dio_read", ctypes.c_uint16)
 
     def dio_read_outputs(self):
-        w = ctypes.c_uint16()
-        self._call("dio_read_outputs", "zrv_dio_read_outputs", ctypes.byref(w))
-        return w.value
+        return self._out("dio_read_outputs", "zrv_dio_read_outputs", ctypes.c_uint16)
 
     def dio_write(self, word):
         """Writes the output word and reads it back: every bit must take its
@@ -556,9 +558,7 @@ class Device(_Owner):
 
     def dio_line_bits(self, outputs=False):
         """The bits of the line word that are lines of one side."""
-        bits = ctypes.c_uint16()
-        self._call("dio_line_bits", "zrv_dio_line_bits", 1 if outputs else 0, ctypes.byref(bits))
-        return bits.value
+        return self._out("dio_line_bits", "zrv_dio_line_bits", ctypes.c_uint16, 1 if outputs else 0)
 
     def dio_set_line(self, line, level):
         self._call("dio_set_line", "zrv_dio_set_line", line, 1 if level else 0)
@@ -568,14 +568,10 @@ class Device(_Owner):
         self._call("dio_set_direction", "zrv_dio_set_direction", mask)
 
     def cd_inputs(self):
-        b = ctypes.c_uint8()
-        self._call("cd_inputs", "zrv_cd_inputs", ctypes.byref(b))
-        return b.value
+        return self._out("cd_inputs", "zrv_cd_inputs", ctypes.c_uint8)
 
     def cd_outputs(self):
-        n = ctypes.c_uint()
-        self._call("cd_outputs", "zrv_cd_outputs", ctypes.byref(n))
-        return n.value
+        return self._out("cd_outputs", "zrv_cd_outputs", ctypes.c_uint)
 
     def cd_pulse(self, output):
         self._call("cd_pulse", "zrv_cd_pulse", output)
