@@ -117,6 +117,7 @@ int probeWdt(Context& ctx, Describe& describe) {
         const std::vector<std::string> names = watchdogUnits(units);
         text = fmt::format("timeout up to {} {}", count,
                            names.empty() ? "(no unit)" : fmt::format("{}", fmt::join(names, " or ")));
+        j["timeout_min"] = 1;  // a count of 0 is no timeout
         j["timeout_max"] = count;
         j["units"] = names;
         return count != 0 && !names.empty();

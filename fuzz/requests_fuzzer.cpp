@@ -26,7 +26,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
+#include "core/chips.h"
 #include "sim/board.h"
 #include "tests/support/board_files.h"
 #include "zorvik/registry.h"
@@ -126,6 +128,18 @@ const ChipPresets kChipPresets[] = {
     {"f81216", -1, -1, {0x0208, 0x0216, 0x0207, 0x0209, 0x0215, 0x0217}},
 };
 
+// Every chip family of the chip table has its presets here: a family
+// added without them would never be fuzzed with random presets.
+bool PresetsCoverTheChipTable() {
+    for (const ChipRow& row : kChipRows) {
+        if (*row.BoardType == '\0') continue;
+        bool found = false;
+        for (const ChipPresets& p : kChipPresets) found = found || std::string_view(p.type) == row.BoardType;
+        if (!found) return false;
+    }
+    return true;
+}
+
 // A block base: anywhere, near the top of the port space, among the PC's
 // own ports, off its alignment, or as the board had it.
 uint32_t randomBase(FuzzedDataProvider& in, uint32_t original) {
@@ -215,6 +229,11 @@ void checkRules(const sim::Machine& machine, Rules rules) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool covered = PresetsCoverTheChipTable();
+    if (!covered) {
+        std::fprintf(stderr, "a chip family of the chip table has no presets in this fuzzer\n");
+        std::abort();
+    }
     // The example boards, each with its registry named by its whole path, so
     // that the board file printed with a finding works from anywhere.
     static const std::vector<std::pair<std::string, nlohmann::json>> boards = [] {
