@@ -196,7 +196,19 @@ MetricsPublisher::MetricsPublisher(Context& ctx, std::string textfileDir, const 
     if (!listener_->open(listen, error)) {
         fail(ctx, "metrics", "cannot listen at " + error);
         failed_ = true;
+        return;
     }
+    // Said on standard error, so that a person sees it started and where
+    // (the port the system chose for port 0); standard output stays the
+    // commands' own.
+    const std::string at = fmt::format("{}:{}", listen.substr(0, listen.rfind(':')), listener_->port());
+    if (ctx.json)
+        std::cerr << jsonText(
+                         nlohmann::json{{"command", "metrics"}, {"listening", "http://" + at + "/metrics"}})
+                  << "\n";
+    else
+        std::cerr << "metrics: listening at http://" << at << "/metrics\n";
+    std::cerr.flush();
 }
 
 MetricsPublisher::~MetricsPublisher() = default;

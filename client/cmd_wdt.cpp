@@ -149,19 +149,28 @@ std::optional<WdtTimeout> timeoutFor(Context& ctx, const char* command, uint64_t
     return std::nullopt;
 }
 
-bool setTimeout(Context& ctx, const char* command, WdtTimeout t) {
+// Sets the timeout; what was set, or empty after saying why not. Seconds
+// beyond what the watchdog counts in seconds are whole minutes where they
+// make some, as keepalive --timeout takes them.
+std::optional<WdtTimeout> setTimeout(Context& ctx, const char* command, WdtTimeout t) {
     const std::optional<WdtTimeout> range = watchdogRange(ctx, command);
-    if (!range) return false;
+    if (!range) return std::nullopt;
+    if (t.Unit == ZRV_WDT_UNIT_SECONDS && (t.Count > range->Count || (range->Unit & t.Unit) == 0)) {
+        WdtTimeout m{};
+        if (zrv_wdt_choose(range->Count, range->Unit, t.Count, &m) == ZRV_OK &&
+            uint64_t{m.Count} * unitByCode(m.Unit)->ms == uint64_t{t.Count} * 1000)
+            t = m;
+    }
     if (t.Count > range->Count || (range->Unit & t.Unit) == 0) {
         fail(ctx, command,
              fmt::format("{} is outside the watchdog's range (1-{} {}): not sent", timeoutText(t),
                          range->Count, fmt::join(watchdogUnits(range->Unit), " or ")),
              {{"error", "outside the range"}, {"timeout_max", range->Count}});
-        return false;
+        return std::nullopt;
     }
-    if (!answered(ctx, command, zrv_wdt_set(ctx.lib(), t.Count, t.Unit))) return false;
+    if (!answered(ctx, command, zrv_wdt_set(ctx.lib(), t.Count, t.Unit))) return std::nullopt;
     ctx.run.timeoutSet = t;
-    return true;
+    return t;
 }
 
 using WdtCall = int(ZRV_API*)(zrv_device*);
@@ -301,11 +310,12 @@ Builder defineWdctl(CLI::App& app) {
             if (a->action == w.word) action = &w;
         return Action([t, action, loop, k](Context& ctx) {
             if (t) {
-                if (!setTimeout(ctx, "wdctl", *t)) return;
-                answer(ctx, "timeout set to " + timeoutText(*t),
-                       {{"timeout_seconds", t->Count * unitByCode(t->Unit)->ms / 1000},
-                        {"timeout_count", t->Count},
-                        {"unit", unitByCode(t->Unit)->plural}});
+                const std::optional<WdtTimeout> set = setTimeout(ctx, "wdctl", *t);
+                if (!set) return;
+                answer(ctx, "timeout set to " + timeoutText(*set),
+                       {{"timeout_seconds", set->Count * unitByCode(set->Unit)->ms / 1000},
+                        {"timeout_count", set->Count},
+                        {"unit", unitByCode(set->Unit)->plural}});
             }
             if (loop)
                 keepalive(ctx, k);

@@ -203,7 +203,9 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"--sim " + b + " ioctl 0x88202000 out=36", 1, "status=0xc00000bb", ""},
         {"--sim " + b + " sensors", 1, "", "sensors: not supported (0xc00000bb)"},
         {"--sim " + b + " --json sensors", 1, "", R"({"command":"sensors","error":"not supported")"},
-        {"wdctl -s 300", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
+        {"wdctl -s 301", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
+        {"wdctl -s 300", 0, "timeout set to 5 minutes", ""},  // as keepalive --timeout 300s takes it
+        {"wdctl -s 256m", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
         {"wdctl -s 30 ';' wdctl start", 0, "watchdog started", ""},
         {"wdctl start", 0, "watchdog started", "warning: no timeout was set in this run"},
         {"fan 4 on", 1, "",
@@ -222,7 +224,7 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"ioctl 0x88202013", 2, "", "the device takes buffered requests only"},
         {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
         // Options of the whole run stand before or after the commands.
-        {"status --json", 0, R"("timeout_max":255,"units":["seconds","minutes"]})", ""},
+        {"status --json", 0, R"("timeout_max":255,"timeout_min":1,"units":["seconds","minutes"]})", ""},
         {"status", 0, "temperatures CPU +45.0°C, System +38.0°C, VRM +52.0°C", ""},
         {"wdctl -s 2m --json", 0, R"({"timeout_count":2,"timeout_seconds":120,"unit":"minutes"})", ""},
         {"status ';' sensors --sim " + b, 1, "hardware monitor: not bound, although",

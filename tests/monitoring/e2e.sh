@@ -93,4 +93,6 @@ while time.time() < deadline and (len(checked) < 2 or len(firing) < 2):
 if len(checked) < 2 or len(firing) < 2:
     sys.exit(f"after 90 s: readings from {sorted(checked)}, stalled-fan alert firing from {sorted(firing)}")
 PY
+grep -q "^metrics: listening at http://127.0.0.1:$board_port/metrics$" "$work/listen.log" ||
+  fail "metrics --listen did not say where it listens"
 echo "end to end: 2 passed, 0 failed"
