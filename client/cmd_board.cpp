@@ -52,7 +52,7 @@ Builder definePinset(CLI::App& app) {
         for (const std::string& a : *args) {
             const size_t eq = a.find('=');
             if (eq == std::string::npos || eq == 0) throw ClientError{fmt::format("'{}' is not LINE=0|1", a)};
-            lines.emplace_back(a.substr(0, eq), parseNumber(a.substr(eq + 1), "level", 1) != 0);
+            lines.emplace_back(a.substr(0, eq), parseLevel(a.substr(eq + 1)));
         }
         return [lines](Context& ctx) {
             Board* board = boardFor(ctx, "pinset");

@@ -264,7 +264,7 @@ void gpioset(Context& ctx, const SetArgs& a) {
         for (const std::string& w : a.words) {
             const size_t eq = w.find('=');
             if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not LINE=0|1", w)};
-            const bool level = parseNumber(w.substr(eq + 1), "level", 1) != 0;
+            const bool level = parseLevel(w.substr(eq + 1));
             lines.emplace_back(resolveLines(ctx, true, {w.substr(0, eq)})[0], level != a.activeLow);
         }
         for (const auto& [l, _] : lines)
@@ -322,7 +322,9 @@ void gpioset(Context& ctx, const SetArgs& a) {
 Builder defineGpioset(CLI::App& app) {
     auto a = std::make_shared<SetArgs>();
     app.add_flag("-l,--active-low", a->activeLow, "lines are active low: 1 drives them low");
-    app.add_option("VALUES", a->words, "the output WORD, or LINE=0|1 by number or the profile's name")
+    app.add_option(
+           "VALUES", a->words,
+           "the output WORD, or LINE=LEVEL (0, 1, active, inactive, on, off) by number or the profile's name")
         ->required();
     return [a] {
         // Checked now so that a bad word stops the script before it runs;
@@ -334,7 +336,7 @@ Builder defineGpioset(CLI::App& app) {
             if (eq == std::string::npos)
                 parseNumber(w, "word", 0xFFFF);
             else
-                parseNumber(w.substr(eq + 1), "level", 1);
+                parseLevel(w.substr(eq + 1));
         }
         return [a = *a](Context& ctx) { gpioset(ctx, a); };
     };
@@ -416,7 +418,7 @@ Builder defineCdset(CLI::App& app) {
         const size_t eq = arg->find('=');
         if (eq == std::string::npos) throw ClientError{fmt::format("'{}' is not OUTPUT=0|1", *arg)};
         const uint32_t output = parseNumber(arg->substr(0, eq), "output", kCdOutputs);
-        const bool level = parseNumber(arg->substr(eq + 1), "level", 1) != 0;
+        const bool level = parseLevel(arg->substr(eq + 1));
         return [output, level](Context& ctx) {
             if (!cdSent(ctx, "cdset", output, [&] { return zrv_cd_set(ctx.lib(), output, level); }) ||
                 !cdOutputExists(ctx, "cdset", output))

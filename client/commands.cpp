@@ -93,6 +93,21 @@ uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t 
     return static_cast<uint32_t>(v);
 }
 
+bool parseLevel(const std::string& text) {
+    static const struct {
+        const char* word;
+        bool level;
+    } kWords[] = {{"inactive", false}, {"active", true}, {"off", false},
+                  {"on", true},        {"false", false}, {"true", true}};
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const auto& w : kWords)
+        if (lower == w.word) return w.level;
+    if (text == "0" || text == "1") return text == "1";
+    throw ClientError{fmt::format("level: '{}' is not 0, 1, active, inactive, on, off, true or false", text)};
+}
+
 namespace {
 // The units a duration may carry, in ms. (CLI11's numbers with units take
 // octal for a leading 0 and saturate past 2^64, so durations are read here.)

@@ -192,6 +192,9 @@ Action parseCommand(const std::vector<std::string>& words, bool& helped);
 // ---- Arguments -----------------------------------------------------------
 // The one number syntax: decimal, or hex with 0x; at most `max`.
 uint32_t parseNumber(const std::string& text, const std::string& what, uint32_t max);
+// A line's level as libgpiod's tools take it: 0 or 1, inactive or active,
+// off or on, false or true (any case). Throws ClientError for anything else.
+bool parseLevel(const std::string& text);
 // "30", "500ms", "2m", "1h": milliseconds; a bare number is seconds. The
 // number is decimal, or hex with 0x; a duration beyond 2^64-1 ms is refused.
 uint64_t parseDuration(const std::string& text, const std::string& what);

@@ -582,13 +582,15 @@ TEST_F(Zrvctl, OnlyTheCallersOwnKeepaliveStateIsBelieved) {
 
 TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
     // port-plain's profile names the lines DI0..DI7 and DO0..DO7.
-    Outcome r =
-        run("--sim " + kPortPlain +
-            " pinset DI5=1 ';' gpioget DI5 0 ';' gpioget -l DI5 ';' gpioset DO2=1 7=1 ';' pinget DO2 DO7"
-            " ';' gpioset -l DO2=1 ';' pinget DO2 ';' gpioinfo");
+    Outcome r = run(
+        "--sim " + kPortPlain +
+        " pinset DI5=1 ';' gpioget DI5 0 ';' gpioget -l DI5 ';' gpioset DO2=1 7=1 ';' pinget DO2 DO7"
+        " ';' gpioset -l DO2=1 ';' pinget DO2 ';' gpioset DO3=active DO4=On 7=inactive ';' pinget DO3 DO4 DO7"
+        " ';' gpioinfo");
     EXPECT_EQ(r.rc, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find("inputs: 8 lines")),
-              "DI5=1\nDI5=1 0=0\nDI5=0\nDO2=1 7=1 (read back)\nDO2=1 DO7=1\nDO2=1 (read back)\nDO2=0\n");
+              "DI5=1\nDI5=1 0=0\nDI5=0\nDO2=1 7=1 (read back)\nDO2=1 DO7=1\nDO2=1 (read back)\nDO2=0\n"
+              "DO3=1 DO4=1 7=0 (read back)\nDO3=1 DO4=1 DO7=0\n");
     EXPECT_NE(r.out.find("\tline  5: \"DI5\"            input\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\tline  7: \"DO7\"            output\n"), std::string::npos) << r.out;
 
@@ -603,7 +605,7 @@ TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
         {"gpioget DO1", 2, "no input line 'DO1'"},
         {"gpioset 16=1", 1, "output line 16 is beyond the board's 8 output lines"},
         {"gpioset 100=1", 2, "no output line '100'"},
-        {"gpioset 1=2", 2, "level: 2 is out of range"},
+        {"gpioset 1=2", 2, "level: '2' is not 0, 1, active, inactive, on, off, true or false"},
     };
     for (const auto& c : refused) {
         const std::string t = (dir / "t").string();
