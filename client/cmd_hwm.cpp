@@ -54,8 +54,32 @@ std::string formatLimit(const zrv_sensor& s, double v) {
     return fmt::format(fmt::runtime(u.sign ? "{:+.{}f}{}" : "{:.{}f}{}"), v, decimals, u.text);
 }
 
-void showSensors(Context& ctx) {
+// Options after lm-sensors' own: a chip name (wildcards *), -A without the
+// adapter line, -u the raw values one per line, -j JSON.
+struct SensorsArgs {
+    std::string chip;
+    bool noAdapter = false;
+    bool raw = false;
+    bool json = false;
+};
+
+// A chip name as sensors takes it: the profile's, with * for any run.
+bool chipMatches(const std::string& pattern, const std::string& chip) {
+    const size_t star = pattern.find('*');
+    if (star == std::string::npos) return pattern == chip;
+    const std::string head = pattern.substr(0, star), rest = pattern.substr(star + 1);
+    for (size_t at = head.size(); at <= chip.size(); ++at)
+        if (chip.compare(0, head.size(), head) == 0 && chipMatches(rest, chip.substr(at))) return true;
+    return false;
+}
+
+void showSensors(Context& ctx, const SensorsArgs& a) {
     const Profile& p = ctx.profile;
+    if (!a.chip.empty() && !chipMatches(a.chip, p.chip)) {
+        fail(ctx, "sensors", fmt::format("no chip '{}' on this board (it has '{}')", a.chip, p.chip),
+             {{"error", "no such chip"}, {"chip", p.chip}});
+        return;
+    }
     std::vector<zrv_sensor> sensors(18);  // every channel of the record
     size_t count = 0;
     if (!answered(ctx, "sensors",
@@ -65,7 +89,8 @@ void showSensors(Context& ctx) {
     bool alarm = false;
     size_t width = 0;
     for (const zrv_sensor& s : sensors) width = std::max(width, std::strlen(s.label) + 1);
-    std::string text = fmt::format("{}\nAdapter: {}", p.chip, p.adapter.empty() ? "-" : p.adapter);
+    std::string text = p.chip;
+    if (!a.noAdapter) text += fmt::format("\nAdapter: {}", p.adapter.empty() ? "-" : p.adapter);
     nlohmann::ordered_json chip = {{"Adapter", p.adapter}};
     for (const zrv_sensor& s : sensors) {
         const std::string key = s.key;
@@ -82,21 +107,39 @@ void showSensors(Context& ctx) {
         }
         if (s.has_min || s.has_max) j[key + "_alarm"] = s.alarm ? 1 : 0;
         alarm = alarm || s.alarm;
-        text += fmt::format("\n{:<{}} {}", label + ":", width, formatValue(s));
-        if (!limits.empty()) text += fmt::format("  ({})", fmt::join(limits, ", "));
-        if (s.alarm) text += "  ALARM";
+        if (a.raw) {
+            // One value a line, as sensors -u prints them.
+            text += fmt::format("\n{}:", label);
+            for (const auto& [name, value] : j.items())
+                text += fmt::format("\n  {}: {:.3f}", name, value.get<double>());
+        } else {
+            text += fmt::format("\n{:<{}} {}", label + ":", width, formatValue(s));
+            if (!limits.empty()) text += fmt::format("  ({})", fmt::join(limits, ", "));
+            if (s.alarm) text += "  ALARM";
+        }
         chip[label] = j;
     }
     // A --watch round: {"time": SECONDS, "chips": {CHIP: ...}}; once, as
     // sensors -j: {CHIP: ...}.
     nlohmann::ordered_json all = {{p.chip, chip}};
     if (ctx.run.stamp) all = {{"chips", all}};
+    const bool json = ctx.json;
+    ctx.json = json || a.json;
     answerOrdered(ctx, text, all);
+    ctx.json = json;
     // A reading past its limit is the answer scripts act on.
     if (alarm) ctx.worst(kExitAlarm);
 }
 
-Builder defineSensors(CLI::App& app) { return repeating(app, showSensors); }
+Builder defineSensors(CLI::App& app) {
+    auto a = std::make_shared<SensorsArgs>();
+    app.add_option("CHIP", a->chip, "only this chip (the profile's name; * matches any run)");
+    app.add_flag("-A,--no-adapter", a->noAdapter, "without the adapter line");
+    app.add_flag("-u", a->raw, "raw output: each value on a line of its own");
+    app.add_flag("-j", a->json, "JSON, as --json");
+    const Builder rounds = repeating(app, [a](Context& ctx) { showSensors(ctx, *a); });
+    return [a, rounds] { return rounds(); };
+}
 
 // The settings `fan` offers, as FanCtrl modes.
 struct FanSetting {

@@ -226,6 +226,10 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         // Options of the whole run stand before or after the commands.
         {"status --json", 0, R"("timeout_max":255,"timeout_min":1,"units":["seconds","minutes"]})", ""},
         {"status", 0, "temperatures CPU +45.0°C, System +38.0°C, VRM +52.0°C", ""},
+        {"sensors -A -u", 0, "f81865-isa-0a00\nCPU fan:\n  fan1_input: 2400.000\n  fan1_min: 1000.000\n", ""},
+        {"sensors 'f81865-*' -j", 0, R"({"f81865-isa-0a00":{"Adapter":"ISA adapter","CPU fan")", ""},
+        {"sensors w83627-isa-0a00", 1, "",
+         "no chip 'w83627-isa-0a00' on this board (it has 'f81865-isa-0a00')"},
         {"wdctl -s 2m --json", 0, R"({"timeout_count":2,"timeout_seconds":120,"unit":"minutes"})", ""},
         {"status ';' sensors --sim " + b, 1, "hardware monitor: not bound, although",
          "sensors: not supported"},
