@@ -36,15 +36,24 @@ constexpr const ChipRow* ChipRowOf(uint32_t code) {
 }
 
 // The GPIO groups (bit n: group n) a chip's digital I/O serves on every
-// chip ID, and those it serves on one chip ID only.
+// chip ID, and those it serves on one chip ID only. By value, not through
+// a row's address: compile-time checks use them, and an address compared
+// with null is not a constant where the undefined-behaviour sanitizer
+// instruments it.
 constexpr unsigned long ChipGroups(uint32_t code) {
-    return ChipRowOf(code) != nullptr ? ChipRowOf(code)->Groups : 0ul;
+    for (const ChipRow& row : kChipRows)
+        if (row.Code == code) return row.Groups;
+    return 0ul;
 }
 constexpr unsigned long ChipExtraGroups(uint32_t code) {
-    return ChipRowOf(code) != nullptr ? ChipRowOf(code)->ExtraGroups : 0ul;
+    for (const ChipRow& row : kChipRows)
+        if (row.Code == code) return row.ExtraGroups;
+    return 0ul;
 }
 constexpr uint32_t ChipExtraId(uint32_t code) {
-    return ChipRowOf(code) != nullptr ? ChipRowOf(code)->ExtraId : 0u;
+    for (const ChipRow& row : kChipRows)
+        if (row.Code == code) return row.ExtraId;
+    return 0u;
 }
 // Groups 0..n.
 constexpr unsigned long GroupsUpTo(uint32_t n) { return (2ul << n) - 1ul; }
