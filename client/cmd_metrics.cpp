@@ -146,18 +146,34 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
     if (readOk(ctx, zrv_wdt_range(ctx.lib(), &longest), "watchdog"))
         e.sample("zorvik_watchdog_max_timeout_seconds", "gauge",
                  "Longest timeout the board's watchdog takes.", {}, longest);
-    // Without a loop of its own, what the last keepalive on this machine
-    // recorded (its time stamp ages, and the alert on it fires, when that
-    // keepalive has stopped).
+    // Without a loop of its own, what this device's keepalive recorded. Its
+    // loop's series stand only while that loop runs (the alert on the last
+    // keepalive's age is for a loop that hangs); a loop that ended or died
+    // is said by zorvik_watchdog_keepalive_up 0 with its last time, and a
+    // device no keepalive ever ran on has none of these series.
     std::string refused;
-    const std::optional<KeepaliveState> recorded = k ? std::nullopt : readKeepaliveState(refused);
-    if (!refused.empty()) warn(ctx, "metrics", "keepalive state not published: " + refused);
+    const std::optional<KeepaliveState> recorded =
+        k ? std::nullopt : readDeviceKeepaliveState(ctx.run.device, refused);
+    if (!refused.empty() && !ctx.run.stateWarned) {
+        warn(ctx, "metrics", "keepalive state not published: " + refused);
+        ctx.run.stateWarned = true;
+    }
     if (recorded) k = &*recorded;
     if (k == nullptr) return;
+    const bool up = k->ended == 0 && (!recorded || keepaliveLife(*recorded) == KeepaliveLife::Running);
+    e.sample("zorvik_watchdog_keepalive_up", "gauge",
+             "1 while the keepalive loop runs; 0 when it ended or died.", {}, up ? 1 : 0);
     e.sample("zorvik_watchdog_timeout_seconds", "gauge", "Timeout the keepalive set, in seconds.", {},
              static_cast<double>(k->timeoutSeconds));
     e.sample("zorvik_watchdog_running", "gauge", "1 when the keepalive last left the watchdog running.", {},
              k->running ? 1 : 0);
+    if (!up) {
+        // When it ended, or for a loop that died, when it was last heard of.
+        e.sample("zorvik_watchdog_keepalive_end_timestamp_seconds", "gauge",
+                 "When the keepalive loop ended, or last wrote its state before it died.", {},
+                 static_cast<double>(k->ended != 0 ? k->ended : k->written));
+        return;
+    }
     e.sample("zorvik_watchdog_keepalive_interval_seconds", "gauge", "Period of the keepalive, in seconds.",
              {}, static_cast<double>(k->periodSeconds));
     if (knownTime(k->lastKeepalive))
@@ -217,18 +233,29 @@ bool MetricsPublisher::publish(const KeepaliveState* keepalive) {
     state_ = keepalive ? std::optional<KeepaliveState>(*keepalive) : std::nullopt;
     if (dir_.empty()) return true;
     std::string error;
-    if (replaceFile(dir_, "zorvik.prom", boardMetrics(ctx_, keepalive), error)) return true;
-    // The previous file stays whole; the next round tries again.
-    warn(ctx_, "metrics", error);
+    if (replaceFile(dir_, "zorvik.prom", boardMetrics(ctx_, keepalive), error)) {
+        if (!lastError_.empty()) warn(ctx_, "metrics", fmt::format("{}/zorvik.prom written again", dir_));
+        lastError_.clear();
+        return true;
+    }
+    // The previous file stays whole; the next round tries again. A loop
+    // says the error once, and again only when it changes.
+    if (error != lastError_) warn(ctx_, "metrics", error);
+    lastError_ = error;
     ctx_.worst(kExitRefused);
     return false;
 }
 
 bool MetricsPublisher::wait(uint64_t ms) {
     if (!listener_) return ctx_.clock.sleep(ms);
-    listener_->serveFor(ms, [this] { return boardMetrics(ctx_, state_ ? &*state_ : nullptr); });
-    // On an emulated board the board's own time moves on as well.
-    return ctx_.board == nullptr ? !interrupted() : ctx_.clock.sleep(ms);
+    // Each scrape reads the board as it is now: an emulated board's time
+    // first catches up with the wall clock (with --instant it moves only
+    // between the waits, by their length).
+    listener_->serveFor(ms, [this] {
+        ctx_.clock.caughtUp(0);
+        return boardMetrics(ctx_, state_ ? &*state_ : nullptr);
+    });
+    return ctx_.clock.caughtUp(ms);
 }
 
 namespace {
@@ -241,7 +268,8 @@ Builder defineMetrics(CLI::App& app) {
     auto a = std::make_shared<Args>();
     app.add_option("--textfile", a->textfile,
                    "write DIR/zorvik.prom for a node or windows exporter's textfile collector")
-        ->type_name("DIR");
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory);
     app.add_option("--listen", a->listen,
                    "answer GET /metrics at ADDRESS:PORT (the management network's address; no "
                    "authentication)")

@@ -13,6 +13,7 @@
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -75,42 +76,76 @@ std::string isoTime(int64_t epoch) {
 
 // The device, its range, and what is known of its timeout and whether it
 // runs: the chips cannot be asked either, so it is the timeout set in this
-// run, else what the keepalive loop last recorded, else unknown.
+// run, else what this device's keepalive loop last recorded, else unknown.
+// The keepalive's own fate is said too: running, ended, or died without
+// stopping the watchdog; the time left only while the watchdog counts.
 void showWatchdog(Context& ctx) {
     const std::optional<WdtTimeout> range = watchdogRange(ctx, "wdctl");
     if (!range) return;
     const std::vector<std::string> units = watchdogUnits(range->Unit);
     std::string refused;
-    const std::optional<KeepaliveState> state = readKeepaliveState(refused);
+    const std::optional<KeepaliveState> state = readDeviceKeepaliveState(ctx.run.device, refused);
     if (!refused.empty()) warn(ctx, "wdctl", "keepalive state not read: " + refused);
-    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME}, {"timeout_min", 1},
-                        {"timeout_max", range->Count},    {"units", units},
-                        {"timeout_seconds", nullptr},     {"running", nullptr}};
-    std::string timeout = "unknown", running = "unknown";
+    nlohmann::json j = {{"device", ZRV_USER_DEVICE_NAME},
+                        {"timeout_min", 1},
+                        {"timeout_max", range->Count},
+                        {"units", units},
+                        {"timeout_seconds", nullptr},
+                        {"running", nullptr},
+                        {"keepalive", nullptr}};
+    std::string timeout = "unknown", running = "unknown", timeleft;
+    uint64_t timeoutSeconds = 0;
     if (ctx.run.timeoutSet) {
         timeout = timeoutText(*ctx.run.timeoutSet) + " (set in this run)";
-        j["timeout_seconds"] = ctx.run.timeoutSet->Count * unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000;
+        timeoutSeconds = ctx.run.timeoutSet->Count * unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000;
     } else if (state && state->timeoutSeconds != 0) {
         timeout = fmt::format("{} s (keepalive state)", state->timeoutSeconds);
-        j["timeout_seconds"] = state->timeoutSeconds;
+        timeoutSeconds = state->timeoutSeconds;
     }
+    if (timeoutSeconds != 0) j["timeout_seconds"] = timeoutSeconds;
     if (state) {
-        running = state->running ? "yes" : "no";
-        if (knownTime(state->lastKeepalive)) {
-            running += fmt::format(" (keepalive state: last keepalive {}, every {} s)",
-                                   isoTime(state->lastKeepalive), state->periodSeconds);
-            j["last_keepalive"] = isoTime(state->lastKeepalive);
+        const KeepaliveLife life = keepaliveLife(*state);
+        const bool lastKnown = knownTime(state->lastKeepalive);
+        const std::string last = lastKnown ? isoTime(state->lastKeepalive) : "unknown";
+        static constexpr const char* kLifeNames[] = {"running", "ended", "died"};
+        j["keepalive"] = kLifeNames[static_cast<int>(life)];
+        j["keepalive_pid"] = state->pid;
+        if (life == KeepaliveLife::Running)
+            running = fmt::format("{} (keepalive, pid {}: last keepalive {}, every {} s)",
+                                  state->running ? "yes" : "no", state->pid, last, state->periodSeconds);
+        else if (life == KeepaliveLife::Ended)
+            running = state->running
+                          ? fmt::format(
+                                "yes (the keepalive ended at {} and left it running; last "
+                                "keepalive {})",
+                                isoTime(state->ended), last)
+                          : fmt::format("no (the keepalive stopped it at {})", isoTime(state->ended));
+        else
+            running = state->running ? fmt::format(
+                                           "yes, unless it has reset the board (the keepalive, pid {}, "
+                                           "died; last keepalive {})",
+                                           state->pid, last)
+                                     : fmt::format("no (the keepalive, pid {}, died)", state->pid);
+        if (lastKnown) {
+            j["last_keepalive"] = last;
             j["last_keepalive_timestamp_seconds"] = state->lastKeepalive;
-            j["every_seconds"] = state->periodSeconds;
-        } else {
-            running += " (keepalive state, last keepalive unknown)";
         }
+        j["every_seconds"] = state->periodSeconds;
+        if (life == KeepaliveLife::Ended) j["ended"] = isoTime(state->ended);
         j["running"] = state->running;
+        // Counting down from the last keepalive, as far as the state knows.
+        if (state->running && lastKnown && state->timeoutSeconds != 0 && !ctx.run.timeoutSet) {
+            const int64_t since = static_cast<int64_t>(std::time(nullptr)) - state->lastKeepalive;
+            const int64_t left = std::max<int64_t>(0, static_cast<int64_t>(state->timeoutSeconds) - since);
+            timeleft = left > 0 ? fmt::format("{} s (keepalive state)", left)
+                                : "0 s (run out: the watchdog may have reset the board)";
+            j["timeleft_seconds"] = left;
+        }
     }
-    const std::string text = fmt::format(
-        "Device:        {}\nTimeout:       {}\nRunning:       {}\nTimeout range: 1-{}\nUnits:         {}",
-        ZRV_USER_DEVICE_NAME, timeout, running, range->Count,
-        units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
+    std::string text = fmt::format("Device:        {}\nTimeout:       {}\n", ZRV_USER_DEVICE_NAME, timeout);
+    if (!timeleft.empty()) text += fmt::format("Timeleft:      {}\n", timeleft);
+    text += fmt::format("Running:       {}\nTimeout range: 1-{}\nUnits:         {}", running, range->Count,
+                        units.empty() ? "(none)" : fmt::format("{}", fmt::join(units, ", ")));
     answer(ctx, text, j);
 }
 
@@ -223,6 +258,7 @@ void keepalive(Context& ctx, const Keepalive& k) {
     if (metrics.failed()) return;
     if (!send(ctx, command, zrv_wdt_start)) return;
     KeepaliveState state;
+    state.device = ctx.run.device;
     if (ctx.run.timeoutSet)
         state.timeoutSeconds = static_cast<uint32_t>(ctx.run.timeoutSet->Count *
                                                      unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000);
@@ -246,7 +282,9 @@ void keepalive(Context& ctx, const Keepalive& k) {
     uint32_t restarts = 0;
     while ((k.count == 0 || restarts < k.count) && metrics.wait(k.everyMs)) {
         if (!send(ctx, command, zrv_wdt_kick)) {
-            record(false);  // still running, on the count of the last restart
+            // Still running, on the count of the last restart.
+            state.ended = static_cast<int64_t>(std::time(nullptr));
+            record(false);
             return;
         }
         ++restarts;
@@ -254,6 +292,7 @@ void keepalive(Context& ctx, const Keepalive& k) {
     }
     const bool stopped = !k.leaveRunning && send(ctx, command, zrv_wdt_stop);
     state.running = !stopped;
+    state.ended = static_cast<int64_t>(std::time(nullptr));
     record(false);
     if (!k.leaveRunning && !stopped) return;
     answer(ctx,
@@ -286,7 +325,8 @@ Builder defineWdctl(CLI::App& app) {
     addNumber(app, "--count", a->keepalive.count, 0xFFFFFFFFu, "keepalive: end after N restarts");
     app.add_option("--metrics", a->keepalive.metricsDir,
                    "keepalive: write DIR/zorvik.prom (Prometheus textfile) after every restart")
-        ->type_name("DIR");
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory);
     app.add_option("--listen", a->keepalive.listen,
                    "keepalive: answer GET /metrics at ADDRESS:PORT meanwhile")
         ->type_name("ADDRESS:PORT");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -259,10 +260,35 @@ std::string statusName(int32_t status) {
 
 std::string seconds(uint64_t ms) { return fmt::format("{}.{:03} s", ms / 1000, ms % 1000); }
 
-bool BoardClock::sleep(uint64_t ms) {
+namespace {
+uint64_t steadyUs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+}  // namespace
+
+BoardClock::BoardClock(Board& board, Clock* wall) : board_(board), wall_(wall), syncedUs_(steadyUs()) {}
+
+bool BoardClock::caughtUp(uint64_t instantMs) {
     if (interrupted()) return false;
-    board_.advance(ms);
+    if (wall_ == nullptr) {
+        board_.advance(instantMs);
+    } else {
+        // Whole milliseconds move the board; the rest waits for the next.
+        const uint64_t ms = (steadyUs() - syncedUs_) / 1000;
+        syncedUs_ += ms * 1000;
+        if (ms != 0) board_.advance(ms);
+    }
     return !interrupted();
+}
+
+bool BoardClock::sleep(uint64_t ms) {
+    if (wall_ == nullptr) return caughtUp(ms);
+    const uint64_t until = steadyUs() + ms * 1000;
+    for (uint64_t now = steadyUs(); now < until; now = steadyUs()) {
+        if (!wall_->sleep(std::min<uint64_t>(100, (until - now + 999) / 1000)) || !caughtUp(0)) return false;
+    }
+    return caughtUp(0);
 }
 
 std::string BoardClock::stamp() { return "time " + zrvctl::seconds(board_.nowMs()); }

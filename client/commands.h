@@ -34,29 +34,41 @@ enum ExitCode : int {
     kExitAlarm = 5,       // every request succeeded, but a reading crossed a limit
 };
 
-// How time passes between the rounds of a loop (--watch, keepalive). On an
-// emulated board it is the board's virtual time; on a real machine the wall
-// clock. sleep() returns false when the run was interrupted.
+// How time passes between the rounds of a loop (--watch, keepalive,
+// --listen). On a real machine it is the wall clock. On an emulated board it
+// is the board's time, which follows the wall clock too, or with --instant
+// moves at once by each wait (tests and scripts). sleep() returns false when
+// the run was interrupted.
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual bool sleep(uint64_t ms) = 0;
+    // The caller has just spent wall time on its own (a listener serving
+    // scrapes): an emulated board's time catches up with it, or with
+    // --instant moves on by `instantMs`. False when interrupted.
+    virtual bool caughtUp(uint64_t instantMs) = 0;
     virtual std::string stamp() = 0;  // the time of a round, for its heading
     // The same time in seconds for JSON: since the epoch on a real machine,
     // since the board was powered on on an emulated one.
     virtual double seconds() = 0;
 };
 
-// Virtual time of an emulated board: a sleep moves it at once.
+// The time of an emulated board. With `wall` it follows that clock: a sleep
+// waits on it and moves the board by the time that really passed, in steps
+// of at most a tenth of a second, so that the board's watchdog fires when it
+// would on the bench. Without, a sleep moves the board's time at once.
 class BoardClock : public Clock {
 public:
-    explicit BoardClock(Board& board) : board_(board) {}
+    BoardClock(Board& board, Clock* wall);
     bool sleep(uint64_t ms) override;
+    bool caughtUp(uint64_t instantMs) override;
     std::string stamp() override;
     double seconds() override;
 
 private:
     Board& board_;
+    Clock* wall_;
+    uint64_t syncedUs_;  // the steady clock when the board last caught up
 };
 
 // The board's configuration as the driver reads it: the registry keys under
@@ -89,6 +101,10 @@ struct RunState {
     // power-up mask when the driver was loaded for this run, or the mask
     // gpiodir set in it. The driver does not report it.
     std::optional<uint8_t> direction;
+    // The device whose keepalive state this run reads and writes
+    // (keepaliveDevice): the emulated board's file, or the machine's driver.
+    std::string device;
+    bool stateWarned = false;  // a refused keepalive state is said once a run
 };
 
 // The control device of a libzorvik target ("sim:BOARD" on Linux, the
@@ -302,6 +318,7 @@ private:
     std::string dir_;
     std::unique_ptr<MetricsListener> listener_;
     std::optional<KeepaliveState> state_;
+    std::string lastError_;  // of the last textfile write, said once
     bool failed_ = false;
 };
 

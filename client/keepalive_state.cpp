@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <sstream>
 #include <vector>
+
+#include "zorvik/ioctl.h"
 #ifdef _WIN32
 #include <windows.h>
 // windows.h first: these need its types.
@@ -16,6 +19,7 @@
 #include <shlobj.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -39,8 +43,22 @@ std::string folderOf(const std::string& path) {
 }
 
 std::string stateText(const KeepaliveState& s) {
-    return fmt::format("timeout_seconds {}\nrunning {}\nlast_keepalive {}\nperiod_seconds {}\nwritten {}\n",
-                       s.timeoutSeconds, s.running ? 1 : 0, s.lastKeepalive, s.periodSeconds, s.written);
+    // A device name is one line whatever its path holds.
+    std::string device = s.device;
+    for (char& c : device)
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    return fmt::format(
+        "device {}\ntimeout_seconds {}\nrunning {}\nlast_keepalive {}\nperiod_seconds {}\npid {}\nended "
+        "{}\nwritten {}\n",
+        device, s.timeoutSeconds, s.running ? 1 : 0, s.lastKeepalive, s.periodSeconds, s.pid, s.ended,
+        s.written);
+}
+
+// FNV-1a, 64 bits: a short file name for a device.
+uint64_t nameHash(const std::string& text) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+    return h;
 }
 
 std::optional<KeepaliveState> parseState(const std::string& text) {
@@ -49,6 +67,10 @@ std::optional<KeepaliveState> parseState(const std::string& text) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("device ", 0) == 0) {
+            s.device = line.substr(7);
+            continue;
+        }
         std::istringstream fields(line);
         std::string key;
         long long value = 0;
@@ -63,6 +85,10 @@ std::optional<KeepaliveState> parseState(const std::string& text) {
             s.periodSeconds = static_cast<uint32_t>(value);
         else if (key == "written")
             s.written = value, sawWritten = true;
+        else if (key == "pid")
+            s.pid = value;
+        else if (key == "ended")
+            s.ended = knownTime(value) ? value : 0;
     }
     if (!sawWritten) return std::nullopt;
     return s;
@@ -124,7 +150,32 @@ std::string folderProblem(const std::string& folder, bool& missing) {
 
 }  // namespace
 
-std::string keepaliveStatePath() {
+std::string keepaliveDevice(const std::string& boardFile) {
+    if (boardFile.empty()) return ZRV_USER_DEVICE_NAME;
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::weakly_canonical(boardFile, error);
+    return "sim:" + (error ? boardFile : full.string());
+}
+
+KeepaliveLife keepaliveLife(const KeepaliveState& s) {
+    if (s.ended != 0) return KeepaliveLife::Ended;
+    if (s.pid <= 0 || s.pid > 0x7FFFFFFF) return KeepaliveLife::Died;
+#ifdef _WIN32
+    // The service's process is the system's: a caller may not open it, but
+    // "access denied" still says it is there.
+    const HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(s.pid));
+    if (h == nullptr)
+        return GetLastError() == ERROR_ACCESS_DENIED ? KeepaliveLife::Running : KeepaliveLife::Died;
+    const bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return running ? KeepaliveLife::Running : KeepaliveLife::Died;
+#else
+    return ::kill(static_cast<pid_t>(s.pid), 0) == 0 || errno == EPERM ? KeepaliveLife::Running
+                                                                       : KeepaliveLife::Died;
+#endif
+}
+
+std::string keepaliveStatePath(const std::string& device) {
     if (std::string p = environment(kKeepaliveStateVariable); !p.empty()) return p;
 #ifdef _WIN32
     // The machine's common application data folder as the shell names it:
@@ -140,15 +191,20 @@ std::string keepaliveStatePath() {
     }
     return base + "\\Zorvik\\keepalive.state";
 #else
-    if (std::string run = environment("XDG_RUNTIME_DIR"); !run.empty())
-        return run + "/zorvik-keepalive.state";
+    const std::string name = fmt::format("keepalive-{:016x}.state", nameHash(device));
+    if (std::string run = environment("XDG_RUNTIME_DIR"); !run.empty()) return run + "/zorvik-" + name;
     // /tmp itself is everyone's: the file goes in a folder of the user's own.
-    return "/tmp/zorvik-" + std::to_string(::geteuid()) + "/keepalive.state";
+    return "/tmp/zorvik-" + std::to_string(::geteuid()) + "/" + name;
 #endif
 }
 
 bool writeKeepaliveState(KeepaliveState s, std::string& why, const std::string& path) {
     s.written = static_cast<int64_t>(std::time(nullptr));
+#ifdef _WIN32
+    s.pid = static_cast<int64_t>(GetCurrentProcessId());
+#else
+    s.pid = static_cast<int64_t>(::getpid());
+#endif
     const std::string text = stateText(s);
     const std::string folder = folderOf(path);
 #ifdef _WIN32
@@ -294,6 +350,12 @@ std::optional<KeepaliveState> readKeepaliveState(std::string& why, const std::st
     text.resize(got);
     std::optional<KeepaliveState> s = parseState(text);
     if (!s) why = fmt::format("{}: not a keepalive state", path);
+    return s;
+}
+
+std::optional<KeepaliveState> readDeviceKeepaliveState(const std::string& device, std::string& why) {
+    std::optional<KeepaliveState> s = readKeepaliveState(why, keepaliveStatePath(device));
+    if (s && s->device != device) return std::nullopt;
     return s;
 }
 

@@ -32,7 +32,7 @@ trap 'rm -rf "$work"' EXIT
 export ZRV_KEEPALIVE_STATE="$work/keepalive.state"
 
 set +e
-$runner --sim "$src/$board" --trace "$work/trace" --dbg "$work/dbg" --script "$script" >"$work/out" 2>"$work/err"
+$runner --instant --sim "$src/$board" --trace "$work/trace" --dbg "$work/dbg" --script "$script" >"$work/out" 2>"$work/err"
 rc=$?
 set -e
 status=0

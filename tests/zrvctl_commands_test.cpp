@@ -40,6 +40,7 @@ struct Recorder : Device {
 
 struct NoClock : Clock {
     bool sleep(uint64_t) override { return false; }
+    bool caughtUp(uint64_t) override { return false; }
     std::string stamp() override { return ""; }
     double seconds() override { return 0; }
 };
@@ -127,9 +128,11 @@ TEST(ZrvctlKeepaliveState, TwoWritersNeverLeaveAReaderWithoutAState) {
     std::atomic<int> failed{0}, missed{0};
     std::atomic<bool> done{false};
     const auto writer = [&](uint32_t timeout) {
+        KeepaliveState state;
+        state.timeoutSeconds = timeout, state.running = true, state.lastKeepalive = 1,
+        state.periodSeconds = 10;
         for (int i = 0; i < 2000; ++i)
-            if (std::string w; !writeKeepaliveState(KeepaliveState{timeout, true, 1, 10, 0}, w, path))
-                ++failed;
+            if (std::string w; !writeKeepaliveState(state, w, path)) ++failed;
     };
     writer(0);
     std::thread reader([&] {
@@ -141,7 +144,9 @@ TEST(ZrvctlKeepaliveState, TwoWritersNeverLeaveAReaderWithoutAState) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "a temporary file left";
     std::filesystem::remove_all(dir);  // and without a place named, a folder of the user's own:
     ::unsetenv(kKeepaliveStateVariable), ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(keepaliveStatePath(), "/tmp/zorvik-" + std::to_string(::geteuid()) + "/keepalive.state");
+    EXPECT_TRUE(keepaliveStatePath("sim:/b.json")
+                    .starts_with("/tmp/zorvik-" + std::to_string(::geteuid()) + "/keepalive-"));
+    EXPECT_NE(keepaliveStatePath("sim:/b.json"), keepaliveStatePath("sim:/c.json"));
 }
 
 // A client that cannot know the direction mask in effect (the Windows

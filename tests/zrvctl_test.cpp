@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -46,10 +47,11 @@ protected:
     }
     // `limit`: the seconds the run may take before it is ended (exit 124, or
     // 137 when it does not end on SIGTERM).
-    Outcome run(const std::string& args, int limit = 0) {
+    // Loops move the board's time at once, unless `wall` (the wall clock).
+    Outcome run(const std::string& args, int limit = 0, bool wall = false) {
         const std::string cmd = (limit > 0 ? "timeout -k 5 " + std::to_string(limit) + " " : "") +
-                                std::string(ZRV_ZRVCTL) + " " + args + " >" + (dir / "out").string() + " 2>" +
-                                (dir / "err").string();
+                                std::string(ZRV_ZRVCTL) + (wall ? " " : " --instant ") + args + " >" +
+                                (dir / "out").string() + " 2>" + (dir / "err").string();
         int status = std::system(cmd.c_str());
         return Outcome{WEXITSTATUS(status), slurp(dir / "out"), slurp(dir / "err")};
     }
@@ -60,6 +62,12 @@ protected:
         return write(
             "b.json",
             R"({"name": "t", "registry": "b.reg", "hardware": [{"type": "latch", "ports": {"0x310": 165}}]})");
+    }
+    // A keepalive state of the default board, of a loop that still runs
+    // (this process) unless `pid` names another.
+    static std::string state(const std::string& lines, long pid = ::getpid()) {
+        return "device sim:" + fs::canonical(std::string(ZRV_SOURCE_DIR) + "/boards/default.json").string() +
+               "\npid " + std::to_string(pid) + "\n" + lines;
     }
     fs::path dir;
 };
@@ -485,16 +493,51 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
     EXPECT_EQ(j["timeout_seconds"], 300);
     EXPECT_EQ(j["running"], true);
     EXPECT_EQ(j["every_seconds"], 60);
+    EXPECT_EQ(j["keepalive"], "ended");
     EXPECT_LE(std::abs(j["last_keepalive_timestamp_seconds"].get<long long>() -
                        static_cast<long long>(std::time(nullptr))),
               60);
+    EXPECT_GE(j["timeleft_seconds"].get<int>(), 240) << "counting down from the last keepalive";
     // Without --timeout the loop sets the service's default and says so;
     // stopped at the end, the state says so.
     r = run("wdctl keepalive --every 10s --count 1 ';' wdctl");
     EXPECT_NE(r.out.find("timeout 60 seconds (the default)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Timeout:       60 seconds (set in this run)\nRunning:       no (keepalive state"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find(
+            "Timeout:       60 seconds (set in this run)\nRunning:       no (the keepalive stopped it at"),
+        std::string::npos)
         << r.out;
+    // The state is the default board's: another board knows nothing of it
+    // and publishes none of the keepalive's series.
+    r = run("--sim " + kPortPlain + " wdctl ';' metrics");
+    EXPECT_NE(r.out.find("Running:       unknown"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("zorvik_watchdog_keepalive"), std::string::npos) << r.out;
+    // A loop that died and left the watchdog counting: said, with its last
+    // keepalive; only zorvik_watchdog_keepalive_up 0 and its end stay.
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    write("keepalive.state",
+          state("running 1\ntimeout_seconds 30\nlast_keepalive 1765170000\nwritten 1765170001\n", dead));
+    r = run("wdctl ';' metrics");
+    EXPECT_NE(
+        r.out.find("Timeleft:      0 s (run out: the watchdog may have reset the board)\nRunning:       yes, "
+                   "unless it has reset the board (the keepalive, pid " +
+                   std::to_string(dead) + ", died; last keepalive 2025-12-08T05:00:00Z)"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("zorvik_watchdog_keepalive_up 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zorvik_watchdog_keepalive_end_timestamp_seconds 1765170001\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("zorvik_watchdog_last_keepalive_timestamp_seconds"), std::string::npos) << r.out;
+    // Without the variable each board's state has a file of its own.
+    ::unsetenv("ZRV_KEEPALIVE_STATE");
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    for (const std::string& board : {kPortPlain, std::string(ZRV_SOURCE_DIR) + "/boards/default.json"})
+        EXPECT_EQ(run("--sim " + board + " wdctl keepalive --every 1s --count 1").rc, 0);
+    size_t files = 0;
+    for (const auto& f : fs::directory_iterator(dir))
+        files += f.path().filename().string().starts_with("zorvik-keepalive-");
+    EXPECT_EQ(files, 2u);
 }
 
 // Bytes that are not UTF-8 (Latin-1 names, a stray byte typed) in an answer
@@ -512,7 +555,7 @@ TEST_F(Zrvctl, JsonLinesStayJsonWhateverBytesTheyCarry) {
                 {"wdctl -s '\xff'", 2},
                 {"ioctl 0x88202010 '\xff'", 2},
                 {"--sim " + write("l.json", R"({"registry": "l.reg", "hardware": []})") + " config", 1},
-                {"metrics --textfile '" + (dir / "\xe9").string() + "'", 1}};
+                {"metrics --textfile '" + (dir / "\xe9").string() + "'", 2}};
     for (const auto& row : rows) {
         const Outcome r = run("--json " + row.args);
         EXPECT_EQ(r.rc, row.rc) << row.args << ": " << r.err;
@@ -534,7 +577,7 @@ TEST_F(Zrvctl, KeepaliveTimesOutsideTheYears1970To9999ReadAsUnknown) {
                                                         {"253402300799", "9999-12-31T23:59:59Z"},
                                                         {"1", "1970-01-01T00:00:01Z"}};
     for (const auto& [at, shown] : rows) {
-        write("keepalive.state", "running 1\nlast_keepalive " + at + "\nwritten 1\n");
+        write("keepalive.state", state("running 1\nlast_keepalive " + at + "\nwritten 1\n"));
         const Outcome r = run("wdctl ';' metrics");
         EXPECT_NE(r.out.find("last keepalive " + shown), std::string::npos) << at << ": " << r.out;
         EXPECT_EQ(r.out.find("_last_keepalive_timestamp_seconds " + at + "\n") != std::string::npos,
@@ -569,7 +612,7 @@ TEST_F(Zrvctl, OnlyTheCallersOwnKeepaliveStateIsBelieved) {
         const fs::path folder = dir / ("f" + std::to_string(n++));
         fs::create_directory(folder);
         fs::permissions(folder, fs::perms::owner_all);
-        std::ofstream(folder / "k") << "running 1\nlast_keepalive 1765170000\nwritten 1765170000\n";
+        std::ofstream(folder / "k") << state("running 1\nlast_keepalive 1765170000\nwritten 1765170000\n");
         if (!plant(folder)) continue;  // another user's file needs root
         ::setenv("ZRV_KEEPALIVE_STATE", (folder / "k").c_str(), 1);
         const Outcome r = run("wdctl ';' metrics", 20);  // a FIFO waited on: exit 137
@@ -671,6 +714,24 @@ TEST_F(Zrvctl, ConfigShowsTheSelectionAndEveryProblem) {
               nlohmann::json({"DIO \"InAddr0\" is group 9: the F81865 has groups 0 to 8",
                               "DIO \"InAddr1\" or \"InMask1\" is absent: the map stops there"}))
         << r.out;
+}
+
+// Without --instant a loop waits on the wall clock and the board's time
+// follows it; a textfile that cannot be written is said once, a folder
+// that is not there refused before anything runs.
+TEST_F(Zrvctl, LoopsRunInRealTime) {
+    const auto started = std::chrono::steady_clock::now();
+    Outcome r = run("sensors --watch 1 --count 3", 30, true);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_NE(r.out.find("\n\n--- time 2.0"), std::string::npos) << r.out;
+    fs::create_directories(dir / "tf" / "zorvik.prom");  // a folder where the file goes
+    r = run("metrics --textfile " + (dir / "tf").string() + " --watch 1s --count 5");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(count(r.err, "zorvik.prom"), 1u) << r.err;
+    r = run("metrics --textfile " + (dir / "none").string() + " --watch 1s ';' gpioset 0=1");
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("Directory does not exist"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
 }
 
 TEST_F(Zrvctl, WatchRepeatsWithATimeStamp) {

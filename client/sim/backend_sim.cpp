@@ -9,10 +9,12 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 #include "client/backend.h"
 
@@ -159,6 +161,23 @@ private:
     bool toStdout_ = false;
 };
 
+// The wall clock an emulated board's time follows between the rounds of a
+// loop, waiting in short steps so that an interrupt is seen soon.
+class WallClock : public Clock {
+public:
+    bool sleep(uint64_t ms) override {
+        for (uint64_t slept = 0; slept < ms && !interrupted(); slept += kStepMs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint64_t>(kStepMs, ms - slept)));
+        return !interrupted();
+    }
+    bool caughtUp(uint64_t) override { return !interrupted(); }
+    std::string stamp() override { return ""; }  // rounds are stamped with the board's time
+    double seconds() override { return 0; }
+
+private:
+    static constexpr uint64_t kStepMs = 100;
+};
+
 class SimBackend : public Backend {
 public:
     void addOptions(CLI::App& app, RunOptions&) override {
@@ -166,6 +185,9 @@ public:
         app.add_option("--trace", traceFile_,
                        "write every port access of the driver to FILE (when the run ends)");
         app.add_option("--dbg", dbgFile_, "write the driver's debugger output to FILE (when the run ends)");
+        app.add_flag("--instant", instant_,
+                     "loops (--watch, keepalive, --listen) move the board's time at once instead of "
+                     "following the wall clock (tests and scripts)");
     }
 
     std::string profileHint() const override { return "NAME.profile.json beside the board's NAME.reg"; }
@@ -199,12 +221,14 @@ public:
             rc = kExitNoDriver;
         } else {
             LibBoard board(opened);
-            BoardClock clock(board);
+            WallClock wall;
+            BoardClock clock(board, instant_ ? nullptr : &wall);
             SimConfig config(opened, registryFile);
             Context ctx{device, &board, clock, profile, &config, options.json, kExitOk, {}};
             // The driver was loaded for this run: the direction register
             // holds the board's power-up mask.
             ctx.run.direction = profile.direction;
+            ctx.run.device = keepaliveDevice(board_);
             for (auto& a : actions) {
                 if (interrupted()) break;
                 a(ctx);
@@ -252,6 +276,7 @@ private:
     std::string board_ = ZRV_DEFAULT_BOARD;
     std::string traceFile_;
     std::string dbgFile_;
+    bool instant_ = false;
 };
 
 }  // namespace

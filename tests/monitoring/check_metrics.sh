@@ -44,22 +44,34 @@ for board in "$src"/boards/*.json; do
   check "raw-$name" "$work/raw-$name/$name.json"
   grep -q '^zorvik_in_volts' "$work/raw-$name.prom" && { echo "FAILED: raw-$name: raw readings dressed as volts"; failed=$((failed + 1)); }
 done
-# The keepalive writes the file after every restart, with its own series;
-# the last write, after the stop, says the watchdog no longer runs; a later
-# metrics run publishes what that keepalive recorded.
+# The keepalive writes the file after every restart, with its own series
+# while it runs (the loop follows the wall clock: one restart a second); the
+# last write, after the stop, says it ended and the watchdog no longer runs;
+# a later metrics run publishes what that keepalive recorded, and another
+# board none of it.
 mkdir -p "$work/keepalive"
-if "$zrvctl" --sim "$src/boards/default.json" wdctl keepalive --every 1s --timeout 10s --count 2 \
-  --metrics "$work/keepalive" >"$work/keepalive.out" 2>&1 &&
+"$zrvctl" --sim "$src/boards/default.json" wdctl keepalive --every 1s --timeout 10s --count 3 \
+  --metrics "$work/keepalive" >"$work/keepalive.out" 2>&1 &
+loop=$!
+sleep 1.5
+cp "$work/keepalive/zorvik.prom" "$work/running.prom"
+if wait $loop &&
+  promtool check metrics <"$work/running.prom" &&
+  grep -qx 'zorvik_watchdog_keepalive_up 1' "$work/running.prom" &&
+  grep -qx 'zorvik_watchdog_timeout_seconds 10' "$work/running.prom" &&
+  grep -qx 'zorvik_watchdog_keepalive_interval_seconds 1' "$work/running.prom" &&
+  grep -qx 'zorvik_watchdog_running 1' "$work/running.prom" &&
+  grep -q '^zorvik_watchdog_last_keepalive_timestamp_seconds [0-9]' "$work/running.prom" &&
   promtool check metrics <"$work/keepalive/zorvik.prom" &&
-  grep -qx 'zorvik_watchdog_timeout_seconds 10' "$work/keepalive/zorvik.prom" &&
-  grep -qx 'zorvik_watchdog_keepalive_interval_seconds 1' "$work/keepalive/zorvik.prom" &&
+  grep -qx 'zorvik_watchdog_keepalive_up 0' "$work/keepalive/zorvik.prom" &&
   grep -qx 'zorvik_watchdog_running 0' "$work/keepalive/zorvik.prom" &&
-  grep -q '^zorvik_watchdog_last_keepalive_timestamp_seconds [0-9]' "$work/keepalive/zorvik.prom" &&
-  "$zrvctl" --sim "$src/boards/default.json" metrics | grep -q '^zorvik_watchdog_last_keepalive_timestamp_seconds [0-9]'; then
+  ! grep -q '^zorvik_watchdog_last_keepalive' "$work/keepalive/zorvik.prom" &&
+  "$zrvctl" --sim "$src/boards/default.json" metrics | grep -q '^zorvik_watchdog_keepalive_end_timestamp_seconds [0-9]' &&
+  ! "$zrvctl" --sim "$src/boards/port-plain.json" metrics | grep -q '^zorvik_watchdog_keepalive'; then
   passed=$((passed + 1))
 else
   failed=$((failed + 1))
-  echo "FAILED: keepalive --metrics"; cat "$work/keepalive.out" "$work/keepalive/zorvik.prom"
+  echo "FAILED: keepalive --metrics"; cat "$work/keepalive.out" "$work/running.prom" "$work/keepalive/zorvik.prom"
 fi
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
