@@ -121,6 +121,22 @@ private:
     std::map<std::string, RegistryEntry> values_;
 };
 
+std::string narrow(const ZrvWChar* w) {
+    std::string s;
+    for (; *w != 0; ++w) s += static_cast<char>(*w < 0x80 ? *w : '?');
+    return s;
+}
+
+// A port back-end's values as its own query reads them (absent: 0).
+template <typename Values, size_t N>
+Values portValues(const Key& k, void (*entriesOf)(Values&, PlatRegDwordEntry (&)[N])) {
+    Values v{};
+    PlatRegDwordEntry entries[N];
+    entriesOf(v, entries);
+    for (const PlatRegDwordEntry& e : entries) *e.Target = k.dword(narrow(e.Name));
+    return v;
+}
+
 // The driver's configuration load run over the board's registry: the same
 // reads in the same order, each value as the configuration reader finds it.
 class ModelRun {
@@ -140,11 +156,6 @@ public:
     const BoardConfigRecord& config() const { return config_; }
 
 private:
-    static std::string narrow(const ZrvWChar* w) {
-        std::string s;
-        for (; *w != 0; ++w) s += static_cast<char>(*w < 0x80 ? *w : '?');
-        return s;
-    }
     static ZrvStatus read(void* self, const ZrvWChar* subkey, const ZrvWChar* name, uint32_t* value) {
         const std::string key = narrow(subkey);
         for (const Key* k : static_cast<ModelRun*>(self)->keys_) {
@@ -234,8 +245,23 @@ std::string portAction(uint32_t v, const char* what, Report& r) {
     return fmt::format("read 0x{:x}", a);
 }
 
+// A port back-end that would reach one of the PC's own ports is not bound:
+// the driver refuses it at load, as here, before it touches any port.
+void checkPcPorts(const char* key, const PortReachList& reach, Binding& b, Report& r) {
+    const PortReach* pc = FirstPcPortReached(reach);
+    if (pc == nullptr || !b.bound) return;
+    b.bound = false;
+    b.text = "nothing: " + b.text;
+    r.problem(
+        fmt::format("{} \"{}\" reaches port 0x{:x}, one of the PC's own (below 0x100, or PCI "
+                    "configuration 0xCF8-0xCFF): the driver refuses the {}",
+                    key, pc->Value, pc->Port, b.name));
+}
+
 Binding describeWdt(const Key& wdt, const BoardConfigRecord& c, Report& r) {
-    if (c.WdtDeviceType == ZRV_WDT_TYPE_CHIP) return chipBinding("watchdog", c.WdtChip, kWdt);
+    // Chip code 16 under a chip watchdog is the port watchdog too, with its own values.
+    if (c.WdtDeviceType == ZRV_WDT_TYPE_CHIP && c.WdtChip != ZRV_CHIP_PORTS)
+        return chipBinding("watchdog", c.WdtChip, kWdt);
     const uint32_t startValue = wdt.dword(ZRV_REG_START), resetValue = wdt.dword(ZRV_REG_RESET);
     const std::string start = portAction(startValue, ZRV_REG_START, r);
     const std::string stop = portAction(wdt.dword(ZRV_REG_STOP), ZRV_REG_STOP, r);
@@ -243,14 +269,18 @@ Binding describeWdt(const Key& wdt, const BoardConfigRecord& c, Report& r) {
         resetValue & 0xFFFF ? portAction(resetValue, ZRV_REG_RESET, r) : "the start action";
     const uint32_t timeout = wdt.dword(ZRV_REG_TIMEOUT) & 0xFFFF;
     if ((startValue & 0xFFFF) == 0) r.problem("WDT \"Start\" is absent or 0: the watchdog cannot be started");
-    return {"watchdog",
-            fmt::format("port watchdog: start {}, stop {}, restart {}{}, timeout port {}", start, stop, reset,
-                        wdt.dword(ZRV_REG_STOP_BEFORE_RESET) & 0xFFFF ? " after a stop" : "",
-                        timeout ? fmt::format("0x{:x}", timeout) : "none"),
-            true,
-            0,
-            0,
-            ZRV_CHIP_PORTS};
+    Binding b{"watchdog",
+              fmt::format("port watchdog: start {}, stop {}, restart {}{}, timeout port {}", start, stop,
+                          reset, wdt.dword(ZRV_REG_STOP_BEFORE_RESET) & 0xFFFF ? " after a stop" : "",
+                          timeout ? fmt::format("0x{:x}", timeout) : "none"),
+              true,
+              0,
+              0,
+              ZRV_CHIP_PORTS};
+    PortReachList reach;
+    PortWdtReach(portValues(wdt, PortWdtEntries), reach);
+    checkPcPorts(ZRV_REG_KEY_WDT, reach, b, r);
+    return b;
 }
 
 // Whether a chip's digital I/O serves a GPIO group: always, only on the
@@ -389,7 +419,11 @@ Binding describePortDio(const Key& dio, Report& r) {
     if (cd == 0 && cdOut == 0 && cdOutMask != 0)
         r.problem("DIO \"CDPort\" is port 0 but \"CDOutMask\" names lines");
     if (!bound) text = "nothing: the port digital I/O refuses a line count above 16; " + text;
-    return {"digital I/O", text, bound, 0, 0, ZRV_CHIP_PORTS};
+    Binding b{"digital I/O", text, bound, 0, 0, ZRV_CHIP_PORTS};
+    PortReachList reach;
+    PortDioReach(portValues(dio, PortDioEntries), reach);
+    checkPcPorts(ZRV_REG_KEY_DIO, reach, b, r);
+    return b;
 }
 
 Binding describeDio(const Key& dio, const BoardConfigRecord& c, Report& r) {
@@ -524,10 +558,10 @@ std::vector<std::string> configuredFunctions(ConfigSource& source) {
         dio(ZRV_REG_KEY_DIO, source.values(ZRV_REG_KEY_DIO));
     const ModelRun run(hwm, wdt, dio);
     const BoardConfigRecord& c = run.config();
-    Report scratch;
     const Binding named[] = {
         chipBinding("hardware monitor", c.HwmChip, kHwm),
-        describeWdt(wdt, c, scratch),
+        c.WdtDeviceType == ZRV_WDT_TYPE_CHIP ? chipBinding("watchdog", c.WdtChip, kWdt)
+                                             : Binding{"watchdog", "port watchdog", true},
         c.DioChip != ZRV_CHIP_PORTS ? chipBinding("digital I/O", c.DioChip, kDio)
                                     : Binding{"digital I/O", "port digital I/O", true},
     };

@@ -10,8 +10,8 @@
 //   - no more bytes come back than the output length, none from a failure;
 //   - a request that only reads returns the same bytes whatever pattern lay
 //     in the buffer, so every byte returned was written by the driver;
-//   - the PC's own ports (below 0x100) were left alone but for those the
-//     registry names;
+//   - the PC's own ports (below 0x100, PCI configuration 0xCF8-0xCFF) were
+//     left alone, whatever the registry names;
 //   - unless the registry is random (it may name ports the hardware does
 //     not have there), the emulated hardware saw no breach of its rules and
 //     the driver touched no port that nothing decodes: an example board,
@@ -71,11 +71,13 @@ std::vector<KeyValues> registryValues() {
 }
 
 // Numbers a board is made of: chip codes, layouts, the ports the example
-// boards' hardware answers at, write actions on them, masks.
+// boards' hardware answers at, write actions on them, masks; and the PC's
+// own ports, which the driver must refuse.
 const uint32_t kNumbers[] = {0,     1,      2,      3,      4,      5,       6,      16,
                              0x0F,  0xF0,   0xFF,   0x2E,   0x4E,   0x300,   0x301,  0x302,
                              0x303, 0x310,  0x311,  0x2A0,  0x2A1,  0x443,   0x444,  0x445,
-                             0x843, 0x8443, 0x8444, 0x8843, 0x82A0, 0x10000, 0xFFFF, 0xFFFFFFFF};
+                             0x843, 0x8443, 0x8444, 0x8843, 0x82A0, 0x10000, 0xFFFF, 0xFFFFFFFF,
+                             0x20,  0x61,   0x70,   0x80,   0x8070, 0xCF8,   0xCFC,  0x1CFC};
 
 uint32_t number(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange<int>(0, 2)) {

@@ -126,7 +126,7 @@ void PortBus::noteUnclaimed(uint16_t port, bool write) {
     if (pair == 0x2F || pair == 0x4F) return;
     ++unclaimed_[static_cast<uint32_t>(write) << 16 | port];
     ++unclaimedTotal_;
-    if (port < kFirstChipPort && guarded_ && guarded_(port)) ++tRulesBroken;
+    if (guarded_ && guarded_(port)) ++tRulesBroken;
 }
 
 uint8_t PortBus::read(uint16_t port) {

@@ -93,8 +93,8 @@ public:
     // and direction (reads first), and their total.
     std::vector<UnclaimedAccess> unclaimed() const;
     uint64_t unclaimedCount() const;
-    // Which of the PC's own ports (below 0x100) nothing may touch when no
-    // device decodes them: such an access counts as a broken rule for the
+    // Which of the PC's own ports (below 0x100, the PCI configuration ports)
+    // nothing may touch when no device decodes them: such an access counts as a broken rule for the
     // thread that made it. Set before the driver runs.
     void setGuardedPorts(std::function<bool(uint16_t)> guarded) { guarded_ = std::move(guarded); }
 

@@ -10,7 +10,6 @@
 
 #include "core/report.h"
 #include "sim/wide.h"
-#include "zorvik/registry.h"
 
 // Bounds of the section that holds the driver's global variables.
 extern "C" char __start_zrvstate[] __attribute__((weak));
@@ -386,37 +385,15 @@ std::vector<std::string> Machine::ioViolations() const {
 
 namespace {
 constexpr uint16_t kFirstBoardPort = 0x100;  // below: the PC's DMA, PIC, PIT, keyboard, RTC, POST ports
-const char kRegistryRoot[] = ZRV_REG_ROOT_KERNEL;
-
-// Registry values that name ports for the port back-ends. A watchdog action
-// keeps its port in bits 0..14 when bit 15 asks for a write.
-struct PortValue {
-    const char* key;
-    const char* name;
-    bool action;
-};
-// clang-format off
-constexpr PortValue kPortValues[] = {
-    {ZRV_REG_KEY_WDT, ZRV_REG_START, true},             {ZRV_REG_KEY_WDT, ZRV_REG_STOP, true},
-    {ZRV_REG_KEY_WDT, ZRV_REG_RESET, true},             {ZRV_REG_KEY_WDT, ZRV_REG_TIMEOUT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN, false},       {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_IN2, false},      {ZRV_REG_KEY_DIO, ZRV_REG_IO_BASE_OUT2, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_CD_PORT, false},          {ZRV_REG_KEY_DIO, ZRV_REG_CD_OUT_PORT, false},
-    {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_MASK_IO, false}, {ZRV_REG_KEY_DIO, ZRV_REG_SPECIFIC_DATA_IO, false},
-};
-// clang-format on
+// The PCI configuration address and data ports, the chipset's.
+constexpr uint16_t kPciConfigFirst = 0xCF8, kPciConfigLast = 0xCFF;
 }  // namespace
 
-// Whether an access nothing decoded at `port` breaks the board's rule.
+// Whether an access nothing decoded at `port` breaks the board's rule: the
+// PC's own ports are never the driver's, whatever its registry names (the
+// configuration pairs, which a probe may find empty, never come here).
 bool Machine::pcPortGuarded(uint16_t port) const {
-    if (port >= kFirstBoardPort) return false;
-    for (const PortValue& p : kPortValues) {
-        const RegValue* v = registry_.find(std::string(kRegistryRoot) + p.key, p.name);
-        if (v == nullptr || v->type != kRegDword || v->data.size() < 2) continue;
-        const uint16_t named = static_cast<uint16_t>(v->data[0] | v->data[1] << 8);
-        if (named == port || (p.action && (named & ZRV_PORT_ACTION_PORT_MASK) == port)) return false;
-    }
-    return true;
+    return port < kFirstBoardPort || (port >= kPciConfigFirst && port <= kPciConfigLast);
 }
 
 std::vector<std::string> Machine::deviceViolations() const {

@@ -138,13 +138,13 @@ public:
     // the output length, objects left at unload, ...). Empty when none.
     std::vector<std::string> ioViolations() const;
     // Breaches reported by emulated devices, and by the board itself: an
-    // access to one of the PC's own ports (below 0x100) that no device of
-    // the board decodes, but for the configuration pairs and the ports the
-    // registry names for the port back-ends.
+    // access to one of the PC's own ports (below 0x100, and the PCI
+    // configuration ports 0xCF8-0xCFF) that no device of the board decodes,
+    // but for the configuration pairs, whatever the registry names.
     std::vector<std::string> deviceViolations() const;
     // Board resets the devices caused, in ms, device by device in attach order.
     std::vector<uint64_t> resets() const;
-    // The other accesses no device decoded (above 0x100, outside the
+    // The other accesses no device decoded (the board's ports, outside the
     // configuration pairs): on a board as built there are none.
     std::vector<UnclaimedAccess> unclaimedAccesses() const;
 

@@ -39,14 +39,17 @@ TEST(BoardGuard, PcPortsAndUndecodedPorts) {
     const Case cases[] = {
         {R"({"type": "it87", "config": {"4": {"0x30": "1", "0x60": "0xff", "0x61": "0xfa"}}})", {{0xFFFE, 0x20}, {0x0000, -1}}, {"board: port 0x0000 read 1 time: a port of the PC itself, which no device of the board decodes"}},
         {R"({"type": "sch3114", "config": {"0x0a": {"0x61": "0x80"}}})", {{0x00E6, 5}, {0x00E6, 6}}, {"board: port 0x00e6 written 2 times: a port of the PC itself, which no device of the board decodes"}},
-        {"", {{0x2E, 0x87}, {0x2F, -1}, {0x4E, 0x55}, {0x4F, -1}, {0x0080, 0x1E}, {0x0300, -1}, {0x0300, -1}, {0x0301, 1}}, {"in 0x0300 x2", "out 0x0080 x1", "out 0x0301 x1"}},
+        {"", {{0x2E, 0x87}, {0x2F, -1}, {0x4E, 0x55}, {0x4F, -1}, {0x0080, 0x1E}, {0x0300, -1}, {0x0300, -1}, {0x0301, 1}, {0x0CFC, 0}}, {"board: port 0x0080 written 1 time: a port of the PC itself, which no device of the board decodes", "board: port 0x0cfc written 1 time: a port of the PC itself, which no device of the board decodes", "in 0x0300 x2", "out 0x0301 x1"}},
     };
     // clang-format on
     for (const Case& c : cases) {
         zrvtest::SimBoard board;
         build(board, c.hardware);
         board.reg(
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"Start\"=dword:00008080\n");  // names 0x80
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\WDT]\n\"Start\"=dword:00008080\n");  // names
+                                                                                                 // 0x80:
+                                                                                                 // still the
+                                                                                                 // PC's
         for (auto [port, value] : c.accesses)
             value < 0 ? (void)board.machine().bus().read(port)
                       : board.machine().bus().write(port, uint8_t(value));

@@ -215,8 +215,9 @@ TEST(Corners, RandomBoardFindings) {
         {IOCTL_WDT_STOP, {}, 0, kNotBound, {}, {}}};
     const std::string portDio = hwmKey(kNoChip) + wdtKey(kNoChip);
     const char* wordRefusal = "DIO_Port {} {} is more than a line word carries, digital I/O not bound";
-    // A monitor block below 0x100, or whose pair would run past 0xFFFF, is
-    // refused by every chip with its own line; the monitor stays unbound.
+    // A monitor block below 0x100, over the PCI configuration ports, or whose
+    // pair would run past 0xFFFF, is refused by every chip with its own line;
+    // the monitor stays unbound.
     const auto monitorAt = [](const char* type, uint32_t id, uint32_t code, const char* device,
                               const char* extra, uint16_t base, Lines debug, ZrvStatus status) {
         const std::string body = fmt::format(R"("config": {{"{}": {{"0x60": "{:#x}", "0x61": "{:#x}"{}}}}})",
@@ -237,6 +238,8 @@ TEST(Corners, RandomBoardFindings) {
                   kNotBound),
         monitorAt("it87", 0x8718, 0, "4", R"(, "0x30": "0x01")", 0x00F8,
                   {fmt::format(fmt::runtime(notMonitor), "HWM_IT87", 0xF8)}, kNotBound),
+        monitorAt("it87", 0x8718, 0, "4", R"(, "0x30": "0x01")", 0x0CF8,
+                  {fmt::format(fmt::runtime(notMonitor), "HWM_IT87", 0xCF8)}, kNotBound),
         monitorAt(
             "f81865", 0x0704, 6, "4", R"(, "0x30": "0x01")", 0x00F8,
             with(f81865test::detectLines(0x0704, 0, true),

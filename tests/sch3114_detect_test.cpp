@@ -61,15 +61,18 @@ TEST(SCH3114Detect, NoChipIsProbedOnceForAllFunctions) {
 // A runtime base below 0x100 (logical device 0x0A never set up) would put
 // the watchdog, GPIO and monitor accesses on the timer, the keyboard
 // controller and the real-time clock's 0x70/0x71; a base whose block wraps
-// past 0xFFFF ends there too. Such a chip counts as not found for every
-// function, and no runtime port is touched.
+// past 0xFFFF ends there too, and one whose block (up to the monitor pair at
+// +0x71) covers a PCI configuration port 0xCF8-0xCFF reaches the chipset's.
+// Such a chip counts as not found for every function, and no runtime port is
+// touched.
 TEST(SCH3114Detect, RuntimeBaseOutsideTheUsableRangeBindsNothing) {
     struct Case {
         uint16_t base;
         bool bound;
     };
     for (const Case c : {Case{0x0000, false}, Case{0x0070, false}, Case{0x00FF, false}, Case{0x0100, true},
-                         Case{0xFF8E, true}, Case{0xFF8F, false}}) {
+                         Case{0xFF8E, true}, Case{0xFF8F, false}, Case{0x0C86, true}, Case{0x0C87, false},
+                         Case{0x0CFF, false}, Case{0x0D00, true}}) {
         Bench b(0x2E, 0x7C, c.base);
         b.board.reg(kAllThree);
         ASSERT_EQ(b.board.load(), ZRV_STATUS_SUCCESS);

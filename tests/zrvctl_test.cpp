@@ -391,7 +391,8 @@ TEST_F(Zrvctl, StatusSaysWhyAConfiguredFunctionIsUnbound) {
          "the registry names is no group the back-end serves on this chip\n"},
         {"00000001", "", "0x80",
          "hardware monitor: not bound, although the configuration names a back-end for it: "
-         "refused base: the register block the chip reports is below 0x100 or too high\n"},
+         "refused base: the register block the chip reports is below 0x100, on the PCI configuration ports "
+         "or too high\n"},
         {"00000006", "", nullptr,
          "hardware monitor: not bound, although the configuration names a back-end for it: "
          "not found: no F81865 answered its probe at 0x2E/0x2F or 0x4E/0x4F"},

@@ -1,5 +1,6 @@
 #include "chips/superio.h"
 
+#include "core/pc_ports.h"
 #include "core/report.h"
 
 const SioPortPair kSioConfigPairs[] = {
@@ -7,11 +8,6 @@ const SioPortPair kSioConfigPairs[] = {
     {0x4E, 0x4F, HW_LOCK_CONFIG_4E},
 };
 const uint32_t kSioConfigPairCount = sizeof(kSioConfigPairs) / sizeof(kSioConfigPairs[0]);
-
-namespace {
-// Below this port sit the board's own devices.
-constexpr uint16_t kSioLowestBlockBase = 0x100;
-}  // namespace
 
 SioIndexData::SioIndexData(const SioPortPair& pair) : pair_(pair) { PlatLockAcquire(HwLock(pair_.Lock)); }
 
@@ -69,7 +65,9 @@ ZRV_INIT bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeS
 
 ZRV_INIT bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataOffset, const char* refusal,
                              SioPortPair* pair) {
-    if (base < kSioLowestBlockBase || base > 0xFFFFu - dataOffset) {
+    // The block from its base to the data port, the last register a back-end
+    // uses in it.
+    if (ReachesPcPort(base, uint32_t{base} + dataOffset)) {
         DbgPrint(refusal, static_cast<unsigned>(base));
         LoadRefused(ZRV_REASON_REFUSED_BASE);
         return false;

@@ -129,9 +129,11 @@ bool SioProbe(const SioProbeKeys& keys, SioAcceptRule accept, SioProbeStep* foun
               uint32_t pairs = kSioConfigPairCount);
 
 // The index/data pair of a register block at `base` + `indexOffset` and
-// `base` + `dataOffset`, under the monitor's lock. A base below 0x100 (never
-// set up, or on the board's own DMA, interrupt and timer ports or the
-// clock's 0x70/0x71) and a base whose data port would run past 0xFFFF are
-// refused: `refusal` is logged with the base and false returned.
+// `base` + `dataOffset`, under the monitor's lock. A block from `base` to
+// its data port that reaches one of the PC's own ports (core/pc_ports.h: a
+// base below 0x100, never set up, on the DMA, interrupt and timer ports or
+// the clock's 0x70/0x71; a block over the PCI configuration ports
+// 0xCF8-0xCFF) or runs past 0xFFFF is refused: `refusal` is logged with
+// the base, ZRV_REASON_REFUSED_BASE recorded and false returned.
 bool SioMonitorPair(uint16_t base, uint16_t indexOffset, uint16_t dataOffset, const char* refusal,
                     SioPortPair* pair);

@@ -79,6 +79,14 @@ ZRV_INIT bool ReadPortValues(const ZrvWChar* subkey, const PlatRegDwordEntry* en
     return false;
 }
 
+ZRV_INIT bool PortsOnTheBoard(const PortReachList& list, const char* refusal) {
+    const PortReach* pc = FirstPcPortReached(list);
+    if (pc == nullptr) return true;
+    DbgPrint(refusal, pc->Value, static_cast<unsigned>(pc->Port));
+    LoadRefused(ZRV_REASON_PC_PORT);
+    return false;
+}
+
 namespace {
 
 // The kernel registry through the configuration reader, the per-line map

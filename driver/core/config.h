@@ -44,6 +44,13 @@ ZrvStatus ReadRegistryDword(const ZrvWChar* subkey, const ZrvWChar* valueName, u
 // recorded for the function being selected, and the result is false.
 bool ReadPortValues(const ZrvWChar* subkey, const PlatRegDwordEntry* entries, uint32_t count);
 
+// Whether every port a port back-end reaches (PortWdtReach, PortDioReach)
+// is the board's. Otherwise the back-end is refused before it touches any:
+// `refusal` is printed with the value's name and the first of the PC's own
+// ports it names, and ZRV_REASON_PC_PORT recorded for the function being
+// selected.
+bool PortsOnTheBoard(const PortReachList& list, const char* refusal);
+
 // Builds "<prefix><subkey>" into a pool buffer the caller frees, or null.
 ZrvWChar* AllocRegistryPath(const ZrvWChar* subkey);
 

@@ -174,3 +174,87 @@ ZRV_INIT bool LoadConfigFrom(const ConfigReader& source, BoardConfigRecord& conf
     if (load.Failed) return false;
     return dioType == ZRV_DIO_TYPE_PORTS ? true : load.Complete;
 }
+
+ZRV_INIT void PortWdtEntries(PortWdtValues& v, PlatRegDwordEntry (&e)[kPortWdtValueCount]) {
+    const PlatRegDwordEntry entries[] = {
+        {ZRV_WIDE(ZRV_REG_START), &v.Start},
+        {ZRV_WIDE(ZRV_REG_STOP), &v.Stop},
+        {ZRV_WIDE(ZRV_REG_TIMEOUT), &v.Timeout},
+        {ZRV_WIDE(ZRV_REG_RESET), &v.Reset},
+        {ZRV_WIDE(ZRV_REG_STOP_BEFORE_RESET), &v.StopBeforeReset},
+    };
+    static_assert(sizeof(entries) / sizeof(entries[0]) == kPortWdtValueCount, "every value once");
+    for (uint32_t i = 0; i < kPortWdtValueCount; ++i) e[i] = entries[i];
+}
+
+ZRV_INIT void PortDioEntries(PortDioValues& v, PlatRegDwordEntry (&e)[kPortDioValueCount]) {
+    const PlatRegDwordEntry entries[] = {
+        {ZRV_WIDE(ZRV_REG_IO_BASE_IN), &v.IOBaseIn},
+        {ZRV_WIDE(ZRV_REG_IO_BASE_OUT), &v.IOBaseOut},
+        {ZRV_WIDE(ZRV_REG_IN_MASK), &v.InMask},
+        {ZRV_WIDE(ZRV_REG_OUT_MASK), &v.OutMask},
+        {ZRV_WIDE(ZRV_REG_IN_BITS), &v.InBits},
+        {ZRV_WIDE(ZRV_REG_OUT_BITS), &v.OutBits},
+        {ZRV_WIDE(ZRV_REG_IO_BASE_IN2), &v.IOBaseIn2},
+        {ZRV_WIDE(ZRV_REG_IO_BASE_OUT2), &v.IOBaseOut2},
+        {ZRV_WIDE(ZRV_REG_IN_MASK2), &v.InMask2},
+        {ZRV_WIDE(ZRV_REG_OUT_MASK2), &v.OutMask2},
+        {ZRV_WIDE(ZRV_REG_CD_PORT), &v.Cd.CDPort},
+        {ZRV_WIDE(ZRV_REG_CD_OUT_PORT), &v.Cd.CDOutPort},
+        {ZRV_WIDE(ZRV_REG_CD_IN_MASK), &v.Cd.CDInMask},
+        {ZRV_WIDE(ZRV_REG_CD_OUT_MASK), &v.Cd.CDOutMask},
+        {ZRV_WIDE(ZRV_REG_CD_IS_OUT_INVERT), &v.Cd.CDIsOutInvert},
+        {ZRV_WIDE(ZRV_REG_CD_IS_IN_INVERT), &v.CDIsInInvert},
+        {ZRV_WIDE(ZRV_REG_USE_SPECIFIC_SETTING), &v.UseSpecificSetting},
+        {ZRV_WIDE(ZRV_REG_SPECIFIC_MASK_IO), &v.SpecificMaskIo},
+        {ZRV_WIDE(ZRV_REG_SPECIFIC_DATA_IO), &v.SpecificDataIo},
+    };
+    static_assert(sizeof(entries) / sizeof(entries[0]) == kPortDioValueCount, "every value once");
+    for (uint32_t i = 0; i < kPortDioValueCount; ++i) e[i] = entries[i];
+}
+
+namespace {
+
+// A port is 16 bits of its value; 0 is no port.
+ZRV_INIT void Reach(PortReachList& list, uint32_t value, const char* name) {
+    const uint16_t port = static_cast<uint16_t>(value);
+    if (port == 0 || list.Count >= sizeof(list.Ports) / sizeof(list.Ports[0])) return;
+    list.Ports[list.Count++] = {port, name};
+}
+
+}  // namespace
+
+// Start and Stop (Stop also before a restart), Reset where its low 16 bits
+// are an action, and the timeout port.
+ZRV_INIT void PortWdtReach(const PortWdtValues& v, PortReachList& list) {
+    list.Count = 0;
+    Reach(list, PortActionPort(static_cast<uint16_t>(v.Start)), ZRV_REG_START);
+    Reach(list, PortActionPort(static_cast<uint16_t>(v.Stop)), ZRV_REG_STOP);
+    Reach(list, PortActionPort(static_cast<uint16_t>(v.Reset)), ZRV_REG_RESET);
+    Reach(list, v.Timeout, ZRV_REG_TIMEOUT);
+}
+
+// The plain layout's ports (a second port only beside a first one); the CD
+// port and its write port; and, in either layout, the direction register
+// (a direction mask switches to the specific layout) with its data port.
+ZRV_INIT void PortDioReach(const PortDioValues& v, PortReachList& list) {
+    list.Count = 0;
+    if (v.UseSpecificSetting == 0) {
+        Reach(list, v.IOBaseIn, ZRV_REG_IO_BASE_IN);
+        Reach(list, v.IOBaseOut, ZRV_REG_IO_BASE_OUT);
+        if (static_cast<uint16_t>(v.IOBaseIn) != 0) Reach(list, v.IOBaseIn2, ZRV_REG_IO_BASE_IN2);
+        if (static_cast<uint16_t>(v.IOBaseOut) != 0) Reach(list, v.IOBaseOut2, ZRV_REG_IO_BASE_OUT2);
+    }
+    Reach(list, v.Cd.CDPort, ZRV_REG_CD_PORT);
+    if (v.Cd.CDOutPort != 0) Reach(list, v.Cd.CDOutPort, ZRV_REG_CD_OUT_PORT);
+    if (static_cast<uint16_t>(v.SpecificMaskIo) != 0) {
+        Reach(list, v.SpecificMaskIo, ZRV_REG_SPECIFIC_MASK_IO);
+        Reach(list, v.SpecificDataIo, ZRV_REG_SPECIFIC_DATA_IO);
+    }
+}
+
+ZRV_INIT const PortReach* FirstPcPortReached(const PortReachList& list) {
+    for (uint32_t i = 0; i < list.Count; ++i)
+        if (IsPcPort(list.Ports[i].Port)) return &list.Ports[i];
+    return nullptr;
+}

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/config_values.h"
+#include "core/pc_ports.h"
 #include "platform/platform.h"
 
 // A registry name of zorvik/registry.h as the wide string the registry
@@ -73,3 +74,52 @@ bool LoadConfigFrom(const ConfigReader& source, BoardConfigRecord& config);
 ZrvStatus LoadLineMapFrom(const ConfigReader& source, BoardConfigRecord& config);
 // Releases the per-line arrays.
 void FreeLineMapOf(const ConfigReader& source, BoardConfigRecord& config);
+
+// The port back-ends' registry values, each read in one query of its key
+// without the configuration reader's size limit (absent: 0). Their tables
+// of names are here, for the driver's query and for zrvctl alike.
+struct PortWdtValues {
+    uint32_t Start, Stop, Timeout, Reset, StopBeforeReset;
+};
+constexpr uint32_t kPortWdtValueCount = 5;
+void PortWdtEntries(PortWdtValues& values, PlatRegDwordEntry (&entries)[kPortWdtValueCount]);
+
+struct PortCdValues {
+    uint32_t CDPort;
+    uint32_t CDOutPort;
+    uint32_t CDInMask;
+    uint32_t CDOutMask;
+    uint32_t CDIsOutInvert;
+};
+struct PortDioValues {
+    uint32_t IOBaseIn, IOBaseOut, InMask, OutMask, InBits, OutBits;
+    uint32_t IOBaseIn2, IOBaseOut2, InMask2, OutMask2;
+    PortCdValues Cd;
+    uint32_t CDIsInInvert;  // read, applied by nothing: inputs are reported as read
+    uint32_t UseSpecificSetting, SpecificMaskIo, SpecificDataIo;
+};
+constexpr uint32_t kPortDioValueCount = 19;
+void PortDioEntries(PortDioValues& values, PlatRegDwordEntry (&entries)[kPortDioValueCount]);
+
+// The port of a port watchdog action (ZRV_PORT_ACTION_*): 0 for none.
+constexpr uint16_t PortActionPort(uint16_t action) {
+    return (action & ZRV_PORT_ACTION_WRITE) != 0 ? static_cast<uint16_t>(action & ZRV_PORT_ACTION_PORT_MASK)
+                                                 : action;
+}
+
+// Every port a port back-end can reach with its values, by any request or
+// at load, with the value that names it; a port of 0 is no port and is
+// left out.
+struct PortReach {
+    uint16_t Port;
+    const char* Value;  // its name in zorvik/registry.h
+};
+struct PortReachList {
+    PortReach Ports[8];
+    uint32_t Count;
+};
+void PortWdtReach(const PortWdtValues& values, PortReachList& list);
+void PortDioReach(const PortDioValues& values, PortReachList& list);
+// The first port of the list that is one of the PC's own (core/pc_ports.h),
+// which the back-end is refused for; null when there is none.
+const PortReach* FirstPcPortReached(const PortReachList& list);

@@ -24,15 +24,6 @@ namespace {
 // Lines of one byte-wide port.
 constexpr int32_t kPortLines = 8;
 
-// The registry values under "DIO", in the order of the query.
-struct PortDioValues {
-    uint32_t IOBaseIn, IOBaseOut, InMask, OutMask, InBits, OutBits;
-    uint32_t IOBaseIn2, IOBaseOut2, InMask2, OutMask2;
-    PortCdValues Cd;
-    uint32_t CDIsInInvert;  // read, applied by nothing: inputs are reported as read
-    uint32_t UseSpecificSetting, SpecificMaskIo, SpecificDataIo;
-};
-
 // A line count of the plain layout and the line that refuses it.
 struct LineCount {
     uint8_t Count;
@@ -171,35 +162,16 @@ int32_t DIO_Port_SetSpecificMask(uint8_t mask) {
 
 ZRV_INIT int32_t DIO_Port_LoadConfig() {
     PortDioValues v{};
-    const PlatRegDwordEntry entries[] = {
-        {ZRV_WIDE(ZRV_REG_IO_BASE_IN), &v.IOBaseIn},
-        {ZRV_WIDE(ZRV_REG_IO_BASE_OUT), &v.IOBaseOut},
-        {ZRV_WIDE(ZRV_REG_IN_MASK), &v.InMask},
-        {ZRV_WIDE(ZRV_REG_OUT_MASK), &v.OutMask},
-        {ZRV_WIDE(ZRV_REG_IN_BITS), &v.InBits},
-        {ZRV_WIDE(ZRV_REG_OUT_BITS), &v.OutBits},
-        {ZRV_WIDE(ZRV_REG_IO_BASE_IN2), &v.IOBaseIn2},
-        {ZRV_WIDE(ZRV_REG_IO_BASE_OUT2), &v.IOBaseOut2},
-        {ZRV_WIDE(ZRV_REG_IN_MASK2), &v.InMask2},
-        {ZRV_WIDE(ZRV_REG_OUT_MASK2), &v.OutMask2},
-        {ZRV_WIDE(ZRV_REG_CD_PORT), &v.Cd.CDPort},
-        {ZRV_WIDE(ZRV_REG_CD_OUT_PORT), &v.Cd.CDOutPort},
-        {ZRV_WIDE(ZRV_REG_CD_IN_MASK), &v.Cd.CDInMask},
-        {ZRV_WIDE(ZRV_REG_CD_OUT_MASK), &v.Cd.CDOutMask},
-        {ZRV_WIDE(ZRV_REG_CD_IS_OUT_INVERT), &v.Cd.CDIsOutInvert},
-        {ZRV_WIDE(ZRV_REG_CD_IS_IN_INVERT), &v.CDIsInInvert},
-        {ZRV_WIDE(ZRV_REG_USE_SPECIFIC_SETTING), &v.UseSpecificSetting},
-        {ZRV_WIDE(ZRV_REG_SPECIFIC_MASK_IO), &v.SpecificMaskIo},
-        {ZRV_WIDE(ZRV_REG_SPECIFIC_DATA_IO), &v.SpecificDataIo},
-    };
+    PlatRegDwordEntry entries[kPortDioValueCount];
+    PortDioEntries(v, entries);
     // The key is optional: without it every value is 0.
-    if (!ReadPortValues(kSubkeyDio, entries, sizeof(entries) / sizeof(entries[0]))) return -1;
+    if (!ReadPortValues(kSubkeyDio, entries, kPortDioValueCount)) return -1;
 
     // The plain layout reports its line counts as the registry gives them,
     // and a caller shifts by them into the 16-bit line word: a count the
     // word cannot carry is a board description to refuse, not to pass on.
-    // The only line of this back-end: without it a board that lost its
-    // digital I/O to a mistyped count would leave no trace of why.
+    // The back-end prints nothing but its refusals: without this line a board
+    // that lost its digital I/O to a mistyped count would leave no trace of why.
     if (v.UseSpecificSetting == 0) {
         const LineCount counts[] = {
             {LineCountOf(v.InBits),
@@ -217,6 +189,13 @@ ZRV_INIT int32_t DIO_Port_LoadConfig() {
             }
         }
     }
+
+    // Checked before the direction register is read: a port among the PC's
+    // own refuses the whole digital I/O, CD port included, untouched.
+    PortReachList reach;
+    PortDioReach(v, reach);
+    if (!PortsOnTheBoard(reach, "DIO_Port %s port 0x%X is reserved for the PC, digital I/O not bound\n"))
+        return -1;
 
     PortDioStateRecord& s = PortDioState;
     s.SpecificMaskPort = static_cast<uint16_t>(v.SpecificMaskIo);

@@ -3,6 +3,7 @@
 // under "DIO"; only the direction mask changes it afterwards.
 #pragma once
 
+#include "core/config_model.h"
 #include "core/ops.h"
 
 // The CD port lists at most this many inputs and outputs.
@@ -41,15 +42,6 @@ struct PortDioStateRecord {
 };
 
 extern PortDioStateRecord PortDioState;
-
-// The CD registry values as the loader read them.
-struct PortCdValues {
-    uint32_t CDPort;
-    uint32_t CDOutPort;
-    uint32_t CDInMask;
-    uint32_t CDOutMask;
-    uint32_t CDIsOutInvert;
-};
 
 // Fills the CD fields of PortDioState; touches no port.
 void DIO_Port_DeriveCD(const PortCdValues& values);

@@ -17,7 +17,6 @@ namespace {
 // byte to the port in bits 0..14; otherwise read the port and discard the
 // byte, the read itself being the signal.
 constexpr uint16_t kActionWrite = ZRV_PORT_ACTION_WRITE;
-constexpr uint16_t kActionPortMask = ZRV_PORT_ACTION_PORT_MASK;
 
 // The largest count and the units this watchdog takes: seconds only.
 constexpr uint16_t kMaxCount = 255;
@@ -33,16 +32,11 @@ struct PortWdtStateRecord {
 
 ZRV_GLOBAL PortWdtStateRecord PortWdtState;
 
-// The port of an action; 0 for none.
-uint16_t ActionPort(uint16_t action) {
-    return (action & kActionWrite) != 0 ? static_cast<uint16_t>(action & kActionPortMask) : action;
-}
-
 // Performs one port action; `value` is the byte a write action writes.
 // I/O port 0 is the DMA controller on a PC, never a watchdog: an action
 // whose port is 0 (also 0x8000, a write to port 0) touches nothing.
 void PerformAction(uint16_t action, uint8_t value) {
-    const uint16_t port = ActionPort(action);
+    const uint16_t port = PortActionPort(action);
     if (port == 0) return;
     if ((action & kActionWrite) != 0)
         PlatWritePort(port, value);
@@ -69,7 +63,7 @@ void WDT_Port_Start() {
 // while the countdown goes on.
 int32_t WDT_Port_Stop() {
     HwLockGuard guard(HW_LOCK_PORT_WDT);
-    if (ActionPort(PortWdtState.StopPort) == 0) return -1;
+    if (PortActionPort(PortWdtState.StopPort) == 0) return -1;
     PerformAction(PortWdtState.StopPort, 0);
     return 0;
 }
@@ -91,22 +85,23 @@ void WDT_Port_GetTimeout(WdtTimeout* timeout) {
 ZRV_INIT int32_t WDT_Port_LoadConfig() {
     // One query, absent values read 0. The key is optional: without it every
     // value is 0 and the bound watchdog touches no port.
-    uint32_t start = 0, stop = 0, timeoutPort = 0, reset = 0, stopBeforeReset = 0;
-    const PlatRegDwordEntry entries[] = {
-        {ZRV_WIDE(ZRV_REG_START), &start},
-        {ZRV_WIDE(ZRV_REG_STOP), &stop},
-        {ZRV_WIDE(ZRV_REG_TIMEOUT), &timeoutPort},
-        {ZRV_WIDE(ZRV_REG_RESET), &reset},
-        {ZRV_WIDE(ZRV_REG_STOP_BEFORE_RESET), &stopBeforeReset},
-    };
-    if (!ReadPortValues(kSubkeyWdt, entries, sizeof(entries) / sizeof(entries[0])))
-        return -1;  // the state keeps what it held
+    PortWdtValues v{};
+    PlatRegDwordEntry entries[kPortWdtValueCount];
+    PortWdtEntries(v, entries);
+    if (!ReadPortValues(kSubkeyWdt, entries, kPortWdtValueCount)) return -1;  // the state keeps what it held
 
-    PortWdtState.StartPort = static_cast<uint16_t>(start);
-    PortWdtState.StopPort = static_cast<uint16_t>(stop);
-    PortWdtState.ResetPort = static_cast<uint16_t>(reset);
-    PortWdtState.TimeoutPort = static_cast<uint16_t>(timeoutPort);
-    PortWdtState.StopBeforeReset = static_cast<uint16_t>(stopBeforeReset);
+    // A watchdog among the PC's own ports is a registry to refuse, not to
+    // follow: the state keeps what it held and no port is touched.
+    PortReachList reach;
+    PortWdtReach(v, reach);
+    if (!PortsOnTheBoard(reach, "WDT_Port %s port 0x%X is reserved for the PC, watchdog not bound\n"))
+        return -1;
+
+    PortWdtState.StartPort = static_cast<uint16_t>(v.Start);
+    PortWdtState.StopPort = static_cast<uint16_t>(v.Stop);
+    PortWdtState.ResetPort = static_cast<uint16_t>(v.Reset);
+    PortWdtState.TimeoutPort = static_cast<uint16_t>(v.Timeout);
+    PortWdtState.StopBeforeReset = static_cast<uint16_t>(v.StopBeforeReset);
     return 0;
 }
 

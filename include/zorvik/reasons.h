@@ -18,20 +18,26 @@
 #define ZRV_REASON_ROWS(X)                                                                                   \
     X(0, BOUND, "bound")                                                                                     \
     X(1, LOAD_FAILED, "the configuration load failed on a missing or unreadable value, so nothing is bound") \
-    X(2, NO_BACKEND, "the chip code has no back-end for this function")                                     \
+    X(2, NO_BACKEND, "the chip code has no back-end for this function")                                      \
     X(3, NOT_FOUND, "not found: no chip of the family answered its probe")                                   \
     X(4, DEVICE_INACTIVE, "the monitor's logical device 4 is not active")                                    \
-    X(5, REFUSED_BASE, "refused base: the register block the chip reports is below 0x100 or too high")       \
-    X(6, MONITOR_NOT_SET_UP, "the monitor is not set up: its base is 0 or logical device 0x0B does not decode") \
-    X(7, GROUP_OUT_OF_RANGE, "the GPIO group the registry names is no group the back-end serves on this chip") \
+    X(5, REFUSED_BASE,                                                                                       \
+      "refused base: the register block the chip reports is below 0x100, on the PCI configuration ports or " \
+      "too high")                                                                                            \
+    X(6, MONITOR_NOT_SET_UP,                                                                                 \
+      "the monitor is not set up: its base is 0 or logical device 0x0B does not decode")                     \
+    X(7, GROUP_OUT_OF_RANGE,                                                                                 \
+      "the GPIO group the registry names is no group the back-end serves on this chip")                      \
     X(8, GROUP_NOT_ENABLED, "the GPIO group is not enabled on the chip (its set-up test failed)")            \
-    X(9, GROUP_NO_DATA, "the GPIO group has no data register the back-end can serve on this chip")          \
+    X(9, GROUP_NO_DATA, "the GPIO group has no data register the back-end can serve on this chip")           \
     X(10, IN_BITS_TOO_LARGE, "\"InBits\" is more than the 16 lines of a line word")                          \
     X(11, OUT_BITS_TOO_LARGE, "\"OutBits\" is more than the 16 lines of a line word")                        \
     X(12, LINE_GROUP, "a line names a GPIO group the chip does not have")                                    \
     X(13, LAYOUT_NOT_SERVED, "the DIO \"DeviceType\" names a layout this chip's digital I/O does not take")  \
-    X(14, VALUE_UNREADABLE, "a registry value of the port back-end could not be read")                      \
-    X(15, NO_MEMORY, "the driver ran out of pool memory while it loaded")
+    X(14, VALUE_UNREADABLE, "a registry value of the port back-end could not be read")                       \
+    X(15, NO_MEMORY, "the driver ran out of pool memory while it loaded")                                    \
+    X(16, PC_PORT,                                                                                           \
+      "a port the registry names is one of the PC's own (below 0x100, or PCI configuration 0xCF8-0xCFF)")
 
 #define ZRV_REASON_CODE(code, name, words) ZRV_REASON_##name = code,
 enum zrv_reason { ZRV_REASON_ROWS(ZRV_REASON_CODE) ZRV_REASONS };
