@@ -162,8 +162,7 @@ void showStatus(Context& ctx) {
         ctx.config != nullptr ? configuredFunctions(*ctx.config) : std::vector<std::string>{};
     bool missing = false;
     // What the load recorded for each function, where its report can be read.
-    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons =
-        ctx.board != nullptr ? ctx.board->loadReasons() : std::nullopt;
+    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons = loadReasons(ctx);
     for (size_t f = 0; f < std::size(kStatusProbes); ++f) {
         const StatusProbe& p = kStatusProbes[f];
         Describe describe;

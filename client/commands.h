@@ -189,9 +189,13 @@ struct ConfigOutcome {
     std::array<uint32_t, ZRV_FUNCTIONS> chips;
 };
 ConfigOutcome configOutcome(ConfigSource& source);
+// What the driver's load recorded of each function (ZRV_REASON_*, by
+// ZRV_FUNCTION_*), through the library: the virtual board's driver, or the
+// report zorvik.sys leaves in the registry. Empty where it cannot be read.
+std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons(Context& ctx);
 // Why the driver did not bind `function` ("hardware monitor", ...) although
-// the configuration names a back-end for it: from the driver's debugger
-// lines at load where they can be read, else "unknown".
+// the configuration names a back-end for it: from the load's report where
+// it can be read, else "unknown".
 std::string unboundReason(Context& ctx, const std::string& function);
 // The chip code the configuration selects for `function`, as the driver's
 // load reads it (16: the port back-ends); empty where it cannot be read.

@@ -55,7 +55,7 @@ std::string stateText(const KeepaliveState& s) {
 }
 
 // FNV-1a, 64 bits: a short file name for a device.
-uint64_t nameHash(const std::string& text) {
+[[maybe_unused]] uint64_t nameHash(const std::string& text) {
     uint64_t h = 14695981039346656037ull;
     for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
     return h;
@@ -175,7 +175,7 @@ KeepaliveLife keepaliveLife(const KeepaliveState& s) {
 #endif
 }
 
-std::string keepaliveStatePath(const std::string& device) {
+std::string keepaliveStatePath([[maybe_unused]] const std::string& device) {
     if (std::string p = environment(kKeepaliveStateVariable); !p.empty()) return p;
 #ifdef _WIN32
     // The machine's common application data folder as the shell names it:

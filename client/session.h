@@ -50,9 +50,6 @@ public:
     // Board resets the hardware caused so far (a watchdog that ran out), at
     // these virtual times in ms.
     virtual std::vector<uint64_t> resets() = 0;
-    // What the driver's load recorded of each function (ZRV_REASON_*, by
-    // ZRV_FUNCTION_*), where it can be read; empty where it cannot.
-    virtual std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons() { return std::nullopt; }
 };
 
 // A client failure with a message for standard error.

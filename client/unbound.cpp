@@ -1,9 +1,10 @@
 // Why the driver left a function unbound that the configuration names a
 // back-end for. The driver's load records a reason code for each function
-// (zorvik/reasons.h), which the virtual board reads out; the words are the
-// library's for the code, with the chip's name and the pairs its probe
+// (zorvik/reasons.h), which the library reads out: from the virtual board,
+// or from the report zorvik.sys leaves under its service key. The words are
+// the library's for the code, with the chip's name and the pairs its probe
 // tried from the chip rows of zorvik/registry.h. Where the load's report
-// cannot be read (a real machine, for now) the reason stays unknown.
+// cannot be read (a driver older than the report) the reason stays unknown.
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -40,11 +41,20 @@ std::optional<uint32_t> configuredChip(Context& ctx, const std::string& function
     return configOutcome(*ctx.config).chips[functionIndex(function)];
 }
 
+std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons(Context& ctx) {
+    std::array<uint8_t, ZRV_FUNCTIONS> reasons{};
+    for (unsigned f = 0; f < ZRV_FUNCTIONS; ++f) {
+        unsigned reason = 0;
+        if (zrv_load_reason(ctx.lib(), f, &reason) != ZRV_OK) return std::nullopt;
+        reasons[f] = static_cast<uint8_t>(reason);
+    }
+    return reasons;
+}
+
 std::string unboundReason(Context& ctx, const std::string& function) {
     if (ctx.config == nullptr) return "unknown";
     ConfigSource& source = *ctx.config;
-    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons =
-        ctx.board != nullptr ? ctx.board->loadReasons() : std::nullopt;
+    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons = loadReasons(ctx);
     const ConfigOutcome outcome = configOutcome(source);
     if (!reasons) {
         if (outcome.loadFails) return zrv_reason_text(ZRV_REASON_LOAD_FAILED);

@@ -1,6 +1,7 @@
 // The Windows build: the control device "\\.\ZRVDev" of zorvik.sys, one
 // handle per device, opened for reading and writing, or for reading only
-// (ZRV_OPEN_READ_ONLY). There is no virtual board here. The I/O manager checks
+// (ZRV_OPEN_READ_ONLY), and the load's report the driver leaves in the
+// registry. There is no virtual board here. The I/O manager checks
 // each request's access field against the handle and serialises nothing,
 // so concurrent requests on one handle are as safe as the driver makes them.
 #include <windows.h>
@@ -26,6 +27,22 @@ public:
                                         static_cast<DWORD>(outLen), &n, nullptr);
         *returned = n;
         return ok ? ZRV_STATUS_SUCCESS : lastKernelStatus();
+    }
+
+    // The report the driver's last load left under its service key
+    // (zorvik/reasons.h); not there from a driver older than the report.
+    int loadReason(unsigned function, unsigned* reason) override {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ZRV_SERVICE_KEY_USER "\\" ZRV_LOAD_REPORT_KEY, 0,
+                          KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+            return ZRV_ENOTSUP;
+        BYTE reasons[64];
+        DWORD type = 0, length = sizeof reasons;
+        const LONG read = RegQueryValueExA(key, ZRV_LOAD_REPORT_VALUE, nullptr, &type, reasons, &length);
+        RegCloseKey(key);
+        if (read != ERROR_SUCCESS || type != REG_BINARY || length <= function) return ZRV_ENOTSUP;
+        if (reason != nullptr) *reason = reasons[function];
+        return ZRV_OK;
     }
 
 private:

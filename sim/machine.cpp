@@ -67,6 +67,10 @@ ZrvStatus Machine::load() {
     if (__start_zrvstate != nullptr && __stop_zrvstate != nullptr)
         std::memset(__start_zrvstate, 0, static_cast<size_t>(__stop_zrvstate - __start_zrvstate));
     driver_ = PlatDriver{};
+    {
+        std::lock_guard lock(mutex_);
+        events_.clear();
+    }
     ZrvStatus status = ZrvDriverEntry(&driver_);
     if (!ZRV_SUCCESS(status)) {
         // A driver whose entry fails is gone: it must have left nothing behind.
@@ -87,6 +91,22 @@ std::array<uint8_t, ZRV_FUNCTIONS> Machine::loadReasons() const {
     std::array<uint8_t, ZRV_FUNCTIONS> out{};
     std::copy(std::begin(LoadReport.Reason), std::end(LoadReport.Reason), out.begin());
     return out;
+}
+
+std::vector<Machine::LoggedEvent> Machine::loggedEvents() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+void Machine::logEvent(uint32_t code, std::vector<std::string> strings) {
+    std::lock_guard lock(mutex_);
+    if (!failReport_) events_.push_back({code, std::move(strings)});
+}
+
+void Machine::publishLoadReport(const uint8_t* bytes, uint32_t count) {
+    if (failReport_) return;
+    registry_.setValue(std::string(ZRV_SERVICE_KEY_KERNEL "\\" ZRV_LOAD_REPORT_KEY), ZRV_LOAD_REPORT_VALUE,
+                       kRegBinary, std::vector<uint8_t>(bytes, bytes + count));
 }
 
 void Machine::unload() {

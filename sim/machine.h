@@ -88,6 +88,9 @@ public:
     void failAllocation(uint32_t nth);
     void failDeviceCreation(bool fail) { failDevice_ = fail; }
     void failLinkCreation(bool fail) { failLink_ = fail; }
+    // The kernel gives no event log entry and the service key cannot be
+    // written: the load's report goes nowhere.
+    void failLoadReport(bool fail) { failReport_ = fail; }
     uint32_t allocationCount() const { return allocations_; }
     // Hardware lock acquisitions and releases by the driver so far.
     uint64_t lockAcquisitions() const { return lockAcquires_.load(std::memory_order_relaxed); }
@@ -101,6 +104,14 @@ public:
     // What the last load recorded of each function (ZRV_REASON_*, by
     // ZRV_FUNCTION_*), as the driver keeps it.
     std::array<uint8_t, ZRV_FUNCTIONS> loadReasons() const;
+    // The System event log entries the last load wrote, in order: the
+    // message's code and its insertion strings (%2, %3, ...). The reasons it
+    // published for programs are the service key's value, in registry().
+    struct LoggedEvent {
+        uint32_t code = 0;
+        std::vector<std::string> strings;
+    };
+    std::vector<LoggedEvent> loggedEvents() const;
 
     // ---- Handles and requests ---------------------------------------------
     // Opens a user-mode device name ("\\.\ZRVDev"); the status on failure.
@@ -158,6 +169,8 @@ public:
     ZrvStatus deleteLink(const std::string& link);
     void completeRequest(ZrvRequest* request);
     void dbgPrint(const std::string& text);
+    void logEvent(uint32_t code, std::vector<std::string> strings);
+    void publishLoadReport(const uint8_t* bytes, uint32_t count);
     void noteLock(bool acquire) {
         (acquire ? lockAcquires_ : lockReleases_).fetch_add(1, std::memory_order_relaxed);
     }
@@ -184,6 +197,8 @@ private:
     uint32_t failAt_ = 0;
     bool failDevice_ = false;
     bool failLink_ = false;
+    bool failReport_ = false;
+    std::vector<LoggedEvent> events_;
 
     PlatDriver driver_;
     bool loaded_ = false;

@@ -115,6 +115,19 @@ extern "C" unsigned long DbgPrint(const char* format, ...) {
     return 0;
 }
 
+void PlatLogEvent(PlatDriver*, uint32_t code, const ZrvWChar* const* strings, uint32_t count) {
+    std::vector<std::string> texts;
+    for (uint32_t i = 0; i < count && i < ZRV_EVENT_STRINGS; ++i) {
+        std::u16string text(strings[i]);
+        if (text.size() >= ZRV_EVENT_STRING_UNITS) M().violation("an event's insertion string is too long");
+        texts.push_back(sim::narrow(text.substr(0, ZRV_EVENT_STRING_UNITS - 1).c_str()));
+    }
+    if (count > ZRV_EVENT_STRINGS) M().violation("an event has more insertion strings than an entry holds");
+    M().logEvent(code, std::move(texts));
+}
+
+void PlatPublishLoadReport(const uint8_t* bytes, uint32_t count) { M().publishLoadReport(bytes, count); }
+
 void PlatSetDriverRoutines(PlatDriver* driver, ZrvDispatchRoutine dispatch, ZrvUnloadRoutine unload) {
     driver->dispatch = dispatch;
     driver->unload = unload;

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Checks of the Windows images other than the driver's rules:
 
-  check_exe.py IMAGE [--version X.Y.Z] [--no-board-link]
+  check_exe.py IMAGE [--version X.Y.Z] [--no-board-link] [--messages REASONS_H]
 
   --version        the image's version resource says X.Y.Z: the fixed
                    file and product versions (X.Y.Z.0) and the FileVersion
                    and ProductVersion strings;
   --no-board-link  the image carries nothing of the Wine testbed's link to
                    its emulated board: no socket connect import, none of
-                   the link's option, request or message texts.
+                   the link's option, request or message texts;
+  --messages       the image's message table holds exactly one message per
+                   reason code of the header (include/zorvik/reasons.h),
+                   under its event code, with the words of its row
+                   (tools/reasons.py makes the message file from them).
 
 Prints one line a check; exit status 1 when any fails."""
 import argparse
@@ -16,9 +20,12 @@ import struct
 import sys
 
 import pe
+import reasons
 
 DIR_RESOURCE = 2
+RT_MESSAGETABLE = 11
 RT_VERSION = 16
+MESSAGE_UNICODE = 1
 FIXED_SIGNATURE = 0xFEEF04BD
 # What the board link (win/testbed/board_remote.cpp, board_link.h) brings.
 BOARD_LINK_TEXTS = [b"--board-port", b"board server", b"setpin {}", b"advance {}"]
@@ -76,11 +83,27 @@ def version_info(data):
     return parts(fms, fls), parts(pms, pls), strings
 
 
+def message_table(data):
+    """{message id: text without its line end} of a MESSAGE_RESOURCE_DATA."""
+    (blocks,) = struct.unpack_from("<I", data, 0)
+    table = {}
+    for b in range(blocks):
+        low, high, offset = struct.unpack_from("<III", data, 4 + 12 * b)
+        for ident in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, offset)
+            raw = data[offset + 4:offset + length]
+            text = raw.decode("utf-16-le" if flags & MESSAGE_UNICODE else "latin-1")
+            table[ident] = text.rstrip("\0").rstrip("\r\n")
+            offset += length
+    return table
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("image")
     parser.add_argument("--version")
     parser.add_argument("--no-board-link", action="store_true")
+    parser.add_argument("--messages", metavar="REASONS_H")
     args = parser.parse_args(argv)
     with open(args.image, "rb") as f:
         data = f.read()
@@ -110,6 +133,19 @@ def main(argv):
         result(not connects, "no socket connect import" + (f": {connects}" if connects else ""))
         for text in BOARD_LINK_TEXTS:
             result(text not in data, f"no '{text.decode()}' in the image")
+    if args.messages:
+        with open(args.messages, encoding="utf-8") as f:
+            header = f.read()
+        resource = resource_data(image, RT_MESSAGETABLE)
+        table = message_table(resource) if resource is not None else {}
+        result(resource is not None, "a message table")
+        base = reasons.event_base(header)
+        expected = {base + code: reasons.message(code, words) for code, _, words in reasons.rows(header)}
+        for ident, text in sorted(expected.items()):
+            got = table.get(ident)
+            result(got == text, f"message 0x{ident:08x}: {got!r}" + ("" if got == text else f", expected {text!r}"))
+        extra = sorted(set(table) - set(expected))
+        result(not extra, "no other message" + (f": {[hex(i) for i in extra]}" if extra else ""))
     return 1 if failures else 0
 
 

@@ -1,26 +1,34 @@
 #!/usr/bin/env python3
-"""Checks a kernel driver image for 32-bit Windows XP and reports it.
+"""Checks a kernel driver image for the oldest Windows the driver supports
+on its architecture, and reports it.
 
-    check_sys.py IMAGE [--map MAP] [--hal-only NAME,NAME] [--allow FILE]
+    check_sys.py IMAGE [--machine i386|amd64] [--map MAP] [--hal-only NAME,NAME]
+                 [--allow FILE] [--objdump OBJDUMP]
+
+The architecture is the image's: a PE32 image for i386 is checked against
+32-bit Windows XP (NT 5.1), a PE32+ image for AMD64 against Windows XP x64 /
+Server 2003 x64 (NT 5.2), the first 64-bit kernel. --machine makes it a
+failure when the image is not for that machine.
 
 Checks, each one a line; any failure makes the exit code 1:
-  - a PE32 image for i386, executable, with its relocations (the loader may
-    put a driver anywhere), entry point in code;
-  - native subsystem; subsystem and OS versions at most 5.1 (Windows XP);
+  - a PE32 image for i386 or a PE32+ image for AMD64, executable, with its
+    relocations (the loader may put a driver anywhere), entry point in code;
+  - native subsystem; subsystem and OS versions at most the oldest kernel's;
   - a valid image checksum (the kernel's loader checks it);
   - no global constructors: no constructor section, and the constructor list
     in the linker map (default: IMAGE with .map) holds nothing but its two
     end markers; entry point DriverEntry; no thread-local storage; no
     section both writable and executable;
   - imports only from ntoskrnl.exe and hal.dll, by name, each routine on the
-    allow-list of routines that Windows XP's kernel exports (xp_exports.txt
-    beside this script); with --hal-only, the HAL imports are exactly those;
+    allow-list of routines that the oldest kernel exports (beside this
+    script: xp_exports.txt for x86, x64_exports.txt for x64); with
+    --hal-only, the HAL imports are exactly those;
   - INIT sections (code and data used only while loading, which the kernel
     frees after the entry returns) are discardable and not writable, and
     nothing resident refers into them: no pointer in a resident section (a
     base relocation whose target lies in INIT) and no call or jump from
     resident code (the image disassembled with --objdump, by default the
-    mingw-w64 i686 objdump on the PATH). An image without INIT sections
+    architecture's mingw-w64 objdump on the PATH). An image without INIT sections
     passes: everything in it stays resident.
 Reports the image size, the resident and INIT sizes and the full import
 list.
@@ -43,10 +51,34 @@ SCN_MEM_EXECUTE = 0x20000000
 SCN_MEM_WRITE = 0x80000000
 SCN_CNT_CODE = 0x00000020
 SCN_MEM_DISCARDABLE = 0x02000000
-DEFAULT_OBJDUMP = "i686-w64-mingw32-objdump"
 BRANCH = re.compile(r"^\s*([0-9a-f]+):\s+(call|j[a-z]+)\s+(?:0x)?([0-9a-f]+)\s*(?:<.*>)?$")
 DIR_TLS = 9
-XP = (5, 1)
+
+
+class Arch:
+    """What the checks expect of an image for one machine."""
+
+    def __init__(self, name, magic, format_name, kernel, version, allow, objdump, entry, ctor_symbols):
+        self.name = name
+        self.magic = magic
+        self.format_name = format_name
+        self.kernel = kernel  # the oldest kernel supported
+        self.version = version  # its subsystem version
+        self.allow = allow  # its export list, beside this script
+        self.objdump = objdump
+        self.entry = entry  # DriverEntry's symbol in the linker map
+        self.ctor_symbols = ctor_symbols  # the constructor list's ends there
+
+
+ARCHES = {
+    pe.MACHINE_I386: Arch("i386", pe.OPTIONAL_MAGIC_PE32, "PE32", "Windows XP", (5, 1), "xp_exports.txt",
+                          "i686-w64-mingw32-objdump", ("_DriverEntry@8", "DriverEntry@8"),
+                          ("___CTOR_LIST__", "___DTOR_LIST__")),
+    pe.MACHINE_AMD64: Arch("AMD64", pe.OPTIONAL_MAGIC_PE32PLUS, "PE32+", "Windows XP x64", (5, 2),
+                           "x64_exports.txt", "x86_64-w64-mingw32-objdump", ("DriverEntry",),
+                           ("__CTOR_LIST__", "__DTOR_LIST__")),
+}
+MACHINES = {"i386": pe.MACHINE_I386, "amd64": pe.MACHINE_AMD64}
 CONSTRUCTOR_SECTIONS = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|\.CRT|\.tls)", re.I)
 
 
@@ -91,7 +123,8 @@ def resident(section):
 
 
 def relocation_sites(image):
-    """RVAs of the 32-bit words the loader fixes up (HIGHLOW relocations)."""
+    """RVAs of the pointers the loader fixes up (HIGHLOW relocations in PE32,
+    DIR64 in PE32+)."""
     rva, size = image.directory(pe.DIR_BASERELOC)
     sites = []
     at = rva
@@ -101,7 +134,7 @@ def relocation_sites(image):
             break
         for i in range((block - 8) // 2):
             entry = image.u16(at + 8 + 2 * i)
-            if entry >> 12 == pe.RELOC_HIGHLOW:
+            if entry >> 12 == image.reloc_type:
                 sites.append(page + (entry & 0xFFF))
         at += block
     return sites
@@ -123,7 +156,7 @@ class Names:
         return f"{rva:#x} ({self.names[i]}{f'+{offset:#x}' if offset else ''})"
 
 
-def check_init(image, report, symbols, objdump):
+def check_init(image, report, symbols, objdump, default_objdump):
     """The INIT sections: flags, and no reference into them from resident
     code or data."""
     init = [s for s in image.sections if is_init(s)]
@@ -154,13 +187,13 @@ def check_init(image, report, symbols, objdump):
         source = image.section_of(site)
         if source is None or not resident(source):
             continue
-        target = image.u32(site) - image.image_base
+        target = image.pointer(site) - image.image_base
         if in_init(target):
             report.fail(f"resident {source.name} at {name(site)} holds the address of INIT {name(target)}")
             bad += 1
-    tool = objdump or shutil.which(DEFAULT_OBJDUMP)
+    tool = objdump or shutil.which(default_objdump)
     if tool is None:
-        report.fail(f"no {DEFAULT_OBJDUMP} to disassemble the image: cannot check calls into INIT")
+        report.fail(f"no {default_objdump} to disassemble the image: cannot check calls into INIT")
         return
     code = [s for s in image.sections if resident(s) and s.characteristics & SCN_MEM_EXECUTE]
     args = [tool, "-d", "--no-show-raw-insn"] + [f"--section={s.name}" for s in code] + [image.path]
@@ -201,22 +234,28 @@ class Report:
         self.lines.append(f"      {text}")
 
 
-def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=None):
+def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=None, machine=None):
     report = Report()
     with open(image_path, "rb") as f:
         data = f.read()
     try:
         image = pe.parse(data)
     except pe.FormatError as e:
-        report.fail(f"not a PE32 image: {e}")
+        report.fail(f"not a PE32 or PE32+ image: {e}")
         return report
     image.path = image_path
     symbols = {}
 
-    if image.machine == pe.MACHINE_I386:
-        report.ok("PE32 image for i386")
+    arch = ARCHES.get(image.machine)
+    if arch is None:
+        report.fail(f"machine {image.machine:#06x} is neither i386 (0x014c) nor AMD64 (0x8664)")
+        arch = ARCHES[machine or pe.MACHINE_I386]
+    elif image.magic != arch.magic:
+        report.fail(f"an image for {arch.name} must be {arch.format_name}")
     else:
-        report.fail(f"machine {image.machine:#06x} is not i386 (0x014c)")
+        report.ok(f"{arch.format_name} image for {arch.name}, checked against {arch.kernel}")
+    if machine is not None and image.machine != machine:
+        report.fail(f"machine {image.machine:#06x} is not {ARCHES[machine].name} ({machine:#06x})")
     if not image.characteristics & IMAGE_FILE_EXECUTABLE_IMAGE:
         report.fail("not marked as an executable image")
     if image.characteristics & IMAGE_FILE_DLL:
@@ -226,10 +265,11 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=Non
         report.ok(f"native subsystem, version {image.subsystem_version[0]}.{image.subsystem_version[1]:02d}")
     else:
         report.fail(f"subsystem {image.subsystem} is not native (1)")
-    if tuple(image.subsystem_version) > XP:
-        report.fail(f"subsystem version {image.subsystem_version} is newer than Windows XP's 5.1")
-    if tuple(image.os_version) > XP:
-        report.fail(f"OS version {image.os_version} is newer than Windows XP's 5.1")
+    oldest = f"{arch.kernel}'s {arch.version[0]}.{arch.version[1]}"
+    if tuple(image.subsystem_version) > arch.version:
+        report.fail(f"subsystem version {image.subsystem_version} is newer than {oldest}")
+    if tuple(image.os_version) > arch.version:
+        report.fail(f"OS version {image.os_version} is newer than {oldest}")
 
     computed = pe.compute_checksum(data, image.checksum_offset)
     if image.checksum != 0 and image.checksum == computed:
@@ -267,21 +307,22 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=Non
         report.fail(f"no linker map {map_path}: cannot check for global constructors")
     else:
         symbols = map_symbols(map_path)
-        start = symbols.get("___CTOR_LIST__")
-        end = symbols.get("___DTOR_LIST__")
+        start = symbols.get(arch.ctor_symbols[0])
+        end = symbols.get(arch.ctor_symbols[1])
         if start is None or end is None:
             report.fail(f"{map_path}: no constructor list symbols")
         else:
-            words = [image.u32(start - image.image_base + 4 * i) for i in range((end - start) // 4)]
-            if words == [0xFFFFFFFF, 0]:
+            size = image.pointer_size
+            words = [image.pointer(start - image.image_base + size * i) for i in range((end - start) // size)]
+            if words == [(1 << 8 * size) - 1, 0]:
                 report.ok("no global constructors")
             else:
                 report.fail(f"global constructors: the constructor list is {[hex(w) for w in words]}")
-        entry = symbols.get("_DriverEntry@8", symbols.get("DriverEntry@8"))
+        entry = next((symbols[n] for n in arch.entry if n in symbols), None)
         if entry is None or entry - image.image_base != image.entry_rva:
             report.fail("the entry point is not DriverEntry")
 
-    allowed = load_allow_list(allow_path or os.path.join(os.path.dirname(__file__), "xp_exports.txt"))
+    allowed = load_allow_list(allow_path or os.path.join(os.path.dirname(__file__), arch.allow))
     try:
         table = pe.imports(image)
     except pe.FormatError as e:
@@ -296,10 +337,10 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=Non
             continue
         for name in names:
             if name not in routines:
-                report.fail(f"{dll}!{name} is not on the list of routines Windows XP exports")
+                report.fail(f"{dll}!{name} is not on the list of routines {arch.kernel} exports")
                 bad += 1
     if table and not bad:
-        report.ok("every import is a Windows XP kernel or HAL export")
+        report.ok(f"every import is a {arch.kernel} kernel or HAL export")
     if hal_only is not None:
         hal = sorted(n for dll, names in table if dll.lower() == "hal.dll" for n in names)
         if hal == sorted(hal_only):
@@ -307,7 +348,7 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=Non
         else:
             report.fail(f"HAL imports are {hal}, expected {sorted(hal_only)}")
 
-    check_init(image, report, symbols, objdump)
+    check_init(image, report, symbols, objdump, arch.objdump)
     report.info(f"image size: {len(data)} bytes on disk, {image.size_of_image} bytes ({image.size_of_image:#x}) "
                 f"mapped, base {image.image_base:#x}")
     for dll, names in table:
@@ -316,15 +357,17 @@ def check(image_path, map_path=None, hal_only=None, allow_path=None, objdump=Non
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description="Check a kernel driver image for 32-bit Windows XP.")
+    parser = argparse.ArgumentParser(description="Check a kernel driver image for the oldest supported Windows.")
     parser.add_argument("image")
+    parser.add_argument("--machine", choices=sorted(MACHINES), help="the machine the image must be for")
     parser.add_argument("--map", help="the linker map (default: the image's name with .map)")
     parser.add_argument("--hal-only", help="comma-separated: the exact HAL imports")
-    parser.add_argument("--allow", help="allow-list file (default: xp_exports.txt beside this script)")
-    parser.add_argument("--objdump", help=f"objdump for i386 PE images (default: {DEFAULT_OBJDUMP})")
+    parser.add_argument("--allow", help="allow-list file (default: the architecture's, beside this script)")
+    parser.add_argument("--objdump", help="objdump for the image's machine (default: the mingw-w64 one on the PATH)")
     args = parser.parse_args(argv[1:])
     hal_only = [n for n in args.hal_only.split(",") if n] if args.hal_only is not None else None
-    report = check(args.image, args.map, hal_only, args.allow, args.objdump)
+    report = check(args.image, args.map, hal_only, args.allow, args.objdump,
+                   MACHINES[args.machine] if args.machine else None)
     print(f"{args.image}:")
     for line in report.lines:
         print(line)

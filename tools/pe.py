@@ -1,17 +1,19 @@
-"""Just enough of the PE image format to check a 32-bit x86 driver image:
-headers, sections, the import table, the base relocations and the image
-checksum. Standard library only."""
+"""Just enough of the PE image format to check a driver image for 32-bit x86
+(PE32) or x64 (PE32+): headers, sections, the import table, the base
+relocations and the image checksum. Standard library only."""
 import struct
 
 MACHINE_I386 = 0x014C
+MACHINE_AMD64 = 0x8664
 OPTIONAL_MAGIC_PE32 = 0x010B
+OPTIONAL_MAGIC_PE32PLUS = 0x020B
 SUBSYSTEM_NATIVE = 1
 DIR_EXPORT, DIR_IMPORT, DIR_BASERELOC = 0, 1, 5
-RELOC_ABSOLUTE, RELOC_HIGHLOW = 0, 3
+RELOC_ABSOLUTE, RELOC_HIGHLOW, RELOC_DIR64 = 0, 3, 10
 
 
 class FormatError(Exception):
-    """The file is not a well-formed 32-bit PE image."""
+    """The file is not a well-formed PE32 or PE32+ image."""
 
 
 class Section:
@@ -33,6 +35,7 @@ class Image:
         self.machine = 0
         self.characteristics = 0
         self.magic = 0
+        self.pointer_size = 4
         self.image_base = 0
         self.os_version = (0, 0)
         self.subsystem_version = (0, 0)
@@ -44,6 +47,7 @@ class Image:
         self.dll_characteristics = 0
         self.entry_rva = 0
         self.directories = []
+        self.directories_offset = 0  # file offset of the data directory table
         self.sections = []
 
     def directory(self, index):
@@ -75,6 +79,18 @@ class Image:
     def u32(self, rva):
         return struct.unpack("<I", self.read(rva, 4))[0]
 
+    def u64(self, rva):
+        return struct.unpack("<Q", self.read(rva, 8))[0]
+
+    def pointer(self, rva):
+        """A pointer-sized word: 4 bytes in PE32, 8 in PE32+."""
+        return self.u64(rva) if self.pointer_size == 8 else self.u32(rva)
+
+    @property
+    def reloc_type(self):
+        """The base relocation type of a pointer: HIGHLOW, or DIR64 in PE32+."""
+        return RELOC_DIR64 if self.pointer_size == 8 else RELOC_HIGHLOW
+
     def c_string(self, rva, limit=512):
         out = bytearray()
         while len(out) < limit:
@@ -99,18 +115,29 @@ def parse(data):
     if optional_size < 96 or opt + optional_size > len(data):
         raise FormatError("optional header too short")
     image.magic = struct.unpack_from("<H", data, opt)[0]
-    if image.magic != OPTIONAL_MAGIC_PE32:
-        raise FormatError(f"optional header magic {image.magic:#x} is not PE32")
+    # PE32+ widens the image base and the four stack and heap sizes to 64
+    # bits (and drops BaseOfData): the directories start 16 bytes later.
+    if image.magic == OPTIONAL_MAGIC_PE32:
+        image.image_base = struct.unpack_from("<I", data, opt + 28)[0]
+        directories = opt + 92
+    elif image.magic == OPTIONAL_MAGIC_PE32PLUS:
+        image.pointer_size = 8
+        image.image_base = struct.unpack_from("<Q", data, opt + 24)[0]
+        directories = opt + 108
+    else:
+        raise FormatError(f"optional header magic {image.magic:#x} is neither PE32 nor PE32+")
+    if directories + 4 > opt + optional_size:
+        raise FormatError("optional header too short")
     image.entry_rva = struct.unpack_from("<I", data, opt + 16)[0]
-    image.image_base = struct.unpack_from("<I", data, opt + 28)[0]
     image.os_version = struct.unpack_from("<HH", data, opt + 40)
     image.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
     image.size_of_image, image.size_of_headers, image.checksum = struct.unpack_from("<III", data, opt + 56)
     image.checksum_offset = opt + 64
     image.subsystem, image.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-    dir_count = struct.unpack_from("<I", data, opt + 92)[0]
-    dir_count = min(dir_count, (optional_size - 96) // 8)
-    image.directories = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(dir_count)]
+    dir_count = struct.unpack_from("<I", data, directories)[0]
+    dir_count = min(dir_count, (opt + optional_size - directories - 4) // 8)
+    image.directories_offset = directories + 4
+    image.directories = [struct.unpack_from("<II", data, directories + 4 + 8 * i) for i in range(dir_count)]
     table = opt + optional_size
     if table + 40 * section_count > len(data):
         raise FormatError("section table runs past the end of the file")
@@ -158,23 +185,25 @@ def imports(image):
         dll = image.c_string(name_rva)
         names = []
         thunk = lookup or first_thunk
+        ordinal_flag = 1 << (8 * image.pointer_size - 1)
         while True:
-            entry = image.u32(thunk)
+            entry = image.pointer(thunk)
             if entry == 0:
                 break
-            if entry & 0x80000000:
+            if entry & ordinal_flag:
                 names.append(f"#{entry & 0xFFFF}")
             else:
-                names.append(image.c_string(entry + 2))
-            thunk += 4
+                names.append(image.c_string((entry & 0x7FFFFFFF) + 2))
+            thunk += image.pointer_size
         result.append((dll, names))
         at += 20
     return result
 
 
 def relocation_count(image):
-    """Number of HIGHLOW fixups in the base relocation table; raises on a
-    malformed table or a fixup type a 32-bit x86 image should not carry."""
+    """Number of pointer fixups (HIGHLOW in PE32, DIR64 in PE32+) in the base
+    relocation table; raises on a malformed table or a fixup type the image
+    should not carry."""
     rva, size = image.directory(DIR_BASERELOC)
     if rva == 0 or size == 0:
         return 0
@@ -188,7 +217,7 @@ def relocation_count(image):
         for i in range((block - 8) // 2):
             entry = image.u16(at + 8 + 2 * i)
             kind = entry >> 12
-            if kind == RELOC_HIGHLOW:
+            if kind == image.reloc_type:
                 count += 1
             elif kind != RELOC_ABSOLUTE:
                 raise FormatError(f"relocation of type {kind} in the page at {page:#x}")

@@ -2,8 +2,17 @@
 rem install.cmd BOARD.reg [zorvik.sys]
 rem
 rem Installs the Zorvik board-support driver on this machine (32-bit x86
-rem Windows XP or later, run as an Administrator):
-rem   1. checks for administrator rights and a 32-bit x86 system;
+rem Windows XP or later, or x64 Windows XP x64 / Server 2003 x64 or later;
+rem run as an Administrator). The package holds one folder per architecture
+rem beside this script, each with zorvik.sys, zorvik.dll and zrvctl.exe:
+rem   x86\   32-bit x86 Windows
+rem   x64\   64-bit x64 Windows (AMD64)
+rem and install.cmd takes the folder of the Windows it runs on:
+rem   1. checks for administrator rights and picks the architecture from
+rem      PROCESSOR_ARCHITECTURE (x86 or AMD64); run from a 32-bit command
+rem      prompt on 64-bit Windows (PROCESSOR_ARCHITEW6432 is then AMD64) it
+rem      starts itself again in the 64-bit one (%SystemRoot%\Sysnative), as
+rem      a 32-bit one would see the 32-bit system32 and registry;
 rem   2. saves the configuration already under HKLM\Software\Varnel\Zorvik
 rem      to zorvik-backup.reg beside this script, before changing anything;
 rem   3. stops the keepalive service "zrvwdt" when it runs (Windows refuses
@@ -13,15 +22,18 @@ rem   4. imports the board's configuration (BOARD.reg, one of the
 rem      boards\*.reg files or the board integrator's own), replacing the
 rem      old one; when the import fails, shows reg's error text, puts the
 rem      saved configuration back, starts what it stopped and stops;
-rem   5. copies zorvik.sys (default: the one beside this script) to
-rem      %SystemRoot%\system32\drivers, and zorvik.dll and zrvctl.exe (beside
-rem      this script) and the board's profile (BOARD.profile.json beside
+rem   5. copies zorvik.sys (default: the one in the architecture's folder) to
+rem      %SystemRoot%\system32\drivers, and zorvik.dll and zrvctl.exe (from
+rem      that folder) and the board's profile (BOARD.profile.json beside
 rem      BOARD.reg) as zorvik.profile.json to %SystemRoot%\system32, where
 rem      every program finds the library, zrvctl.exe is on the PATH and finds
 rem      the profile beside itself, and the keepalive service runs from;
 rem      without a profile an older one is removed (sensors then shows raw
-rem      readings);
-rem   6. registers the kernel service "zorvik", started at every boot;
+rem      readings); on 64-bit Windows also x86\zorvik.dll to
+rem      %SystemRoot%\SysWOW64, for 32-bit management software;
+rem   6. registers the kernel service "zorvik", started at every boot, and
+rem      the System event log's source "zorvik", whose messages (a function
+rem      the driver could not bind) are in zorvik.sys;
 rem   7. starts it now, and the keepalive service if it ran before, and
 rem      shows zrvctl status.
 rem The driver reads its configuration once, when it loads: after changing
@@ -31,10 +43,23 @@ rem the order of the service-control calls through it).
 setlocal
 if "%~1"=="" goto usage
 if "%~1"=="/?" goto usage
+rem A 32-bit command prompt on 64-bit Windows: again in the 64-bit one.
+if not defined PROCESSOR_ARCHITEW6432 goto native
+if not exist "%SystemRoot%\Sysnative\cmd.exe" goto wrongshell
+rem (The script by its short name: a command line for /c that starts with a
+rem quote loses its first and last quote.)
+"%SystemRoot%\Sysnative\cmd.exe" /c %~s0 %*
+exit /b %errorlevel%
+:native
+set "ARCH="
+if /i "%PROCESSOR_ARCHITECTURE%"=="x86" set "ARCH=x86"
+if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "ARCH=x64"
+if not defined ARCH goto wrongsystem
 set "BOARD_REG=%~f1"
 set "PROFILE=%~dpn1.profile.json"
 set "DRIVER=%~2"
-if "%DRIVER%"=="" set "DRIVER=%~dp0zorvik.sys"
+set "FILES=%~dp0%ARCH%\"
+if "%DRIVER%"=="" set "DRIVER=%FILES%zorvik.sys"
 set "BACKUP=%~dp0zorvik-backup.reg"
 set "ERRORS=%TEMP%\zorvik-install.txt"
 set "SCOUT=%TEMP%\zorvik-sc.txt"
@@ -46,10 +71,7 @@ if not exist "%DRIVER%" (echo install: %DRIVER% not found & exit /b 2)
 rem Only an Administrator may register a kernel service and write HKLM.
 net session >nul 2>&1
 if errorlevel 1 (echo install: run as administrator & exit /b 2)
-rem zorvik.sys is a 32-bit x86 kernel driver: a 64-bit Windows (where a
-rem 32-bit cmd.exe sees PROCESSOR_ARCHITEW6432) cannot load it.
-if defined PROCESSOR_ARCHITEW6432 goto wrongsystem
-if /i not "%PROCESSOR_ARCHITECTURE%"=="x86" goto wrongsystem
+echo install: %ARCH% Windows: the driver and programs of %FILES%
 
 rem The old configuration, saved before anything changes.
 set "HAD_CONFIG="
@@ -100,9 +122,15 @@ exit /b 1
 copy /y "%DRIVER%" "%SYS32%\drivers\zorvik.sys" >nul
 if errorlevel 1 (echo install: cannot copy %DRIVER% to %SYS32%\drivers & exit /b 1)
 for %%f in (zorvik.dll zrvctl.exe) do (
-  if exist "%~dp0%%f" copy /y "%~dp0%%f" "%SYS32%\%%f" >nul
+  if exist "%FILES%%%f" copy /y "%FILES%%%f" "%SYS32%\%%f" >nul
   if errorlevel 1 (echo install: cannot copy %%f to %SYS32% & exit /b 1)
 )
+rem 32-bit programs on 64-bit Windows load their zorvik.dll from SysWOW64.
+if not "%ARCH%"=="x64" goto copied
+if not exist "%~dp0x86\zorvik.dll" goto copied
+copy /y "%~dp0x86\zorvik.dll" "%SystemRoot%\SysWOW64\zorvik.dll" >nul
+if errorlevel 1 (echo install: cannot copy x86\zorvik.dll to %SystemRoot%\SysWOW64 & exit /b 1)
+:copied
 if exist "%PROFILE%" goto profile
 if exist "%SYS32%\zorvik.profile.json" del /f "%SYS32%\zorvik.profile.json"
 echo install: no board profile %PROFILE%: sensors shows raw readings
@@ -125,6 +153,10 @@ call %ZRV_SC% create zorvik type= kernel start= auto error= normal binPath= "\Sy
 if errorlevel 1 (echo install: cannot register the zorvik service & exit /b 1)
 
 :start
+set "EVENTLOG=HKLM\SYSTEM\CurrentControlSet\Services\EventLog\System\zorvik"
+reg add "%EVENTLOG%" /v EventMessageFile /t REG_EXPAND_SZ /d "%%SystemRoot%%\System32\drivers\zorvik.sys" /f >nul
+if errorlevel 1 (echo install: cannot register the event log source zorvik & exit /b 1)
+reg add "%EVENTLOG%" /v TypesSupported /t REG_DWORD /d 7 /f >nul
 
 call %ZRV_SC% start zorvik >nul
 if errorlevel 1 (echo install: the driver did not start; see the system event log & exit /b 1)
@@ -138,7 +170,11 @@ if exist "%SYS32%\zrvctl.exe" "%SYS32%\zrvctl.exe" status
 exit /b 0
 
 :wrongsystem
-echo install: zorvik.sys needs 32-bit x86 Windows; this system is %PROCESSOR_ARCHITECTURE% %PROCESSOR_ARCHITEW6432%
+echo install: zorvik.sys is built for x86 and x64 Windows; this system is %PROCESSOR_ARCHITECTURE%
+exit /b 2
+
+:wrongshell
+echo install: a 32-bit command prompt on 64-bit Windows without %SystemRoot%\Sysnative: run install.cmd from the 64-bit one (%SystemRoot%\system32\cmd.exe)
 exit /b 2
 
 :usage

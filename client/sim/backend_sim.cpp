@@ -60,15 +60,6 @@ public:
         at.resize(count);
         return at;
     }
-    std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons() override {
-        std::array<uint8_t, ZRV_FUNCTIONS> reasons{};
-        for (unsigned f = 0; f < ZRV_FUNCTIONS; ++f) {
-            unsigned reason = 0;
-            if (zrv_load_reason(dev_, f, &reason) != ZRV_OK) return std::nullopt;
-            reasons[f] = static_cast<uint8_t>(reason);
-        }
-        return reasons;
-    }
 
 private:
     zrv_device* dev_;

@@ -49,14 +49,18 @@ private:
     static constexpr uint64_t kStepMs = 100;
 };
 
-// HKLM\Software\Varnel\Zorvik, as the driver reads it.
+// HKLM\Software\Varnel\Zorvik, as the driver reads it: the native
+// registry's, also from a 32-bit zrvctl.exe on 64-bit Windows, which would
+// otherwise see the 32-bit view of Software (KEY_WOW64_64KEY; 32-bit Windows
+// ignores it).
 class WinConfig : public ConfigSource {
 public:
     std::string where() override { return std::string("HKEY_LOCAL_MACHINE\\") + kKeyPath; }
     std::optional<std::vector<RegistryEntry>> values(const std::string& subkey) override {
         HKEY key;
         const std::string path = std::string(kKeyPath) + subkey;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+            ERROR_SUCCESS)
             return std::nullopt;
         std::vector<RegistryEntry> out;
         for (DWORD i = 0;; ++i) {
@@ -148,6 +152,25 @@ std::string fileVersion(const std::string& file) {
     return v;
 }
 
+// The file version of the driver's file. A 32-bit zrvctl.exe on 64-bit
+// Windows sees SysWOW64 under the name system32, where the x64 driver is
+// not: it reads the file with that redirection off (kernel32 has the two
+// routines from XP x64 on; 32-bit XP, which needs none, lacks them).
+std::string driverFileVersion(const std::string& file) {
+    using Disable = BOOL(WINAPI*)(PVOID*);
+    using Revert = BOOL(WINAPI*)(PVOID);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto disable = reinterpret_cast<Disable>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+    const auto revert = reinterpret_cast<Revert>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+    PVOID old = nullptr;
+    const bool off = disable != nullptr && revert != nullptr && disable(&old);
+    const std::string version = fileVersion(file);
+    if (off) revert(old);
+    return version;
+}
+
 class WinBackend : public Backend {
 public:
     void addOptions([[maybe_unused]] CLI::App& app, RunOptions&) override {
@@ -167,7 +190,7 @@ public:
     std::string driverVersion() const override {
         const std::string file = driverFile();
         if (file.empty()) return "driver: not installed (no service zorvik)";
-        const std::string version = fileVersion(file);
+        const std::string version = driverFileVersion(file);
         if (version.empty()) return fmt::format("driver: {}: no version found", file);
         return fmt::format("driver: zorvik.sys {} ({})", version, file);
     }

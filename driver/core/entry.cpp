@@ -3,6 +3,7 @@
 #include "core/config.h"
 #include "core/dispatch.h"
 #include "core/hwlock.h"
+#include "core/report.h"
 
 namespace {
 
@@ -47,5 +48,6 @@ ZRV_INIT ZrvStatus ZrvDriverEntry(PlatDriver* driver) {
     BoundHwmOps = SelectHwmOps();
     BoundWdtOps = SelectWdtOps();
     BoundDioOps = SelectDioOps();
+    PublishLoadReport(driver);
     return ZRV_STATUS_SUCCESS;
 }

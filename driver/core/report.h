@@ -24,3 +24,9 @@ void LoadRefused(uint8_t reason);
 // The selection's bracket around one function's detect routine.
 void LoadSelecting(uint8_t function);
 void LoadSelected(bool bound, uint8_t otherwise);
+
+// At the end of the load: one event log entry for every function the
+// configuration names a back-end for that did not bind (not for a chip code
+// without a back-end for it, which names none), and the reasons of all
+// functions for programs (platform/platform.h). Neither changes the load.
+void PublishLoadReport(PlatDriver* driver);

@@ -1,6 +1,7 @@
 // The driver's only way out: port access, registry, pool, the one-second wait,
-// the debugger print, the control device and its link, request completion and
-// a lock for hardware sequences. Each operation maps onto one or two kernel
+// the debugger print, the control device and its link, request completion,
+// the load's report (event log, service key) and a lock for hardware
+// sequences. Each operation maps onto one or two kernel
 // routines in the kernel build (platform/kernel) and onto the virtual board in
 // the simulator build (sim/platform_sim.cpp, which belongs to the simulator:
 // the driver includes nothing of it). Everything above this header is written
@@ -136,6 +137,24 @@ ZrvStatus PlatDeleteLink(const ZrvWChar* link);
 // Hands Status and Information back to the platform and completes the
 // request at once, with no priority boost.
 void PlatCompleteRequest(ZrvRequest* request);
+
+// ---- The load's report ------------------------------------------------------
+// Both are called only from the driver's entry, and neither can fail the
+// load: what cannot be written is left out.
+//
+// One entry in the System event log through the kernel's error log, on
+// behalf of the driver object: `code` is the NTSTATUS-style code of a
+// message in the driver's message table, `strings` its insertion strings
+// %2, %3, ... (at most ZRV_EVENT_STRINGS, each with its terminating 0 at
+// most ZRV_EVENT_STRING_UNITS units). An entry the kernel cannot allocate
+// is not written.
+#define ZRV_EVENT_STRINGS 2u
+#define ZRV_EVENT_STRING_UNITS 26u
+void PlatLogEvent(PlatDriver* driver, uint32_t code, const ZrvWChar* const* strings, uint32_t count);
+// `count` bytes as the REG_BINARY value ZRV_LOAD_REPORT_VALUE of the volatile
+// key ZRV_LOAD_REPORT_KEY (zorvik/reasons.h) under the driver's own service
+// key, created or rewritten.
+void PlatPublishLoadReport(const uint8_t* bytes, uint32_t count);
 
 // ---- Locks ------------------------------------------------------------------
 // Serialises a hardware sequence between requesting threads. Initialised once

@@ -43,4 +43,21 @@
 enum zrv_reason { ZRV_REASON_ROWS(ZRV_REASON_CODE) ZRV_REASONS };
 #undef ZRV_REASON_CODE
 
+/* On Windows the driver's load leaves its report in two places:
+ *  - for people, one System event log entry (source "zorvik") per function
+ *    the configuration names a back-end for that did not bind. Its event
+ *    code is ZRV_REASON_EVENT_BASE + the reason code (severity warning,
+ *    customer bit, facility 0x5A); zorvik.sys carries one message per
+ *    reason, made from the rows above at build time (tools/reasons.py),
+ *    with the function as %2 and the configured back-end as %3;
+ *  - for programs, the REG_BINARY value ZRV_LOAD_REPORT_VALUE of the volatile
+ *    key ZRV_LOAD_REPORT_KEY under the driver's service key: one reason code
+ *    a byte, by ZRV_FUNCTION_*. Rewritten at every load, gone at a restart. */
+#define ZRV_REASON_EVENT_BASE 0xA05A0000u
+#define ZRV_LOAD_REPORT_KEY "LoadReport"
+#define ZRV_LOAD_REPORT_VALUE "Reasons"
+/* The service key of the driver as the installers register it. */
+#define ZRV_SERVICE_KEY_KERNEL "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\zorvik"
+#define ZRV_SERVICE_KEY_USER "System\\CurrentControlSet\\Services\\zorvik"
+
 #endif /* ZORVIK_REASONS_H */

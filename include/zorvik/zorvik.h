@@ -124,8 +124,10 @@ ZRV_EXTERN int ZRV_API zrv_ioctl(zrv_device *dev, uint32_t code, const void *in,
 
 /* ---- The driver's load (1.2) -------------------------------------------- */
 /* What the driver's load made of a function (ZRV_FUNCTION_*): *reason is
- * ZRV_REASON_BOUND or why it was not bound (zorvik/reasons.h).
- * ZRV_ENOTSUP where the driver does not publish it (the control device). */
+ * ZRV_REASON_BOUND or why it was not bound (zorvik/reasons.h). On Windows
+ * it is read from the report zorvik.sys leaves in the registry at load;
+ * ZRV_ENOTSUP where there is none (a driver older than the report) and on
+ * a caller's own transport. */
 ZRV_EXTERN int ZRV_API zrv_load_reason(zrv_device *dev, unsigned function, unsigned *reason);
 /* The words for a reason code: a static string, never NULL. */
 ZRV_EXTERN const char *ZRV_API zrv_reason_text(unsigned reason);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Tests of tools/check_sys.py: the real zorvik.sys passes; copies of it with
-one rule broken each, and sample images linked with a global constructor, a
-post-XP kernel routine or a user-mode import, fail with the right reason."""
+"""Tests of tools/check_sys.py: the real zorvik.sys (x86 or x64, as built)
+passes; copies of it with one rule broken each, and sample images linked
+with a global constructor, a routine newer than the oldest supported kernel
+or a user-mode import, fail with the right reason."""
 import argparse
 import os
 import struct
@@ -65,7 +66,13 @@ class CheckSysTest(unittest.TestCase):
         self.assertEqual(bad.returncode, 1, bad.stdout)
 
     def test_other_machine(self):
-        self.edit_and_check(lambda d, i: struct.pack_into("<H", d, i.pe_offset + 4, 0x8664), "is not i386")
+        self.edit_and_check(lambda d, i: struct.pack_into("<H", d, i.pe_offset + 4, 0x01C4), "neither i386")
+
+    def test_machine_and_format_disagree(self):
+        def swap(data, image):
+            other = pe.MACHINE_AMD64 if image.machine == pe.MACHINE_I386 else pe.MACHINE_I386
+            struct.pack_into("<H", data, image.pe_offset + 4, other)
+        self.edit_and_check(swap, "must be PE32")
 
     def test_other_subsystem(self):
         self.edit_and_check(lambda d, i: struct.pack_into("<H", d, i.checksum_offset + 4, 2), "is not native")
@@ -88,7 +95,7 @@ class CheckSysTest(unittest.TestCase):
 
     def test_no_relocations(self):
         def drop(data, image):
-            struct.pack_into("<II", data, image.checksum_offset + 28 + 8 * pe.DIR_BASERELOC, 0, 0)
+            struct.pack_into("<II", data, image.directories_offset + 8 * pe.DIR_BASERELOC, 0, 0)
         self.edit_and_check(drop, "no base relocations")
 
     def test_routine_not_on_the_list(self):

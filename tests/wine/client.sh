@@ -19,7 +19,7 @@ testbed_open
 
 . "$(dirname "$0")/check.sh"
 dir=$WINEPREFIX/drive_c/zorvik-testbed
-cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$dir/"
+cp -f "$ZRV_CLIENT_BUILD/zrvctl.exe" "$ZRV_CLIENT_BUILD/zorvik.dll" "$dir/"
 sed 's/"label": "System"/"label": "Gehäuse"/' "$testbed_src/boards/default.profile.json" >"$dir/zorvik.profile.json"
 zrvctl='C:\zorvik-testbed\zrvctl.exe'
 export LC_ALL=C  # grep on bytes
@@ -43,7 +43,7 @@ sensors_json() {
   client 0 --json sensors && windows_lines && grep -q '"Gehäuse"' "$work/out"
 }
 console_degree() {
-  LC_ALL=C.UTF-8 script -qec "wine '$zrvctl' sensors" "$work/typescript" </dev/null >/dev/null 2>&1
+  LC_ALL=C.UTF-8 script -qec "'$testbed_wine_loader' '$zrvctl' sensors" "$work/typescript" </dev/null >/dev/null 2>&1
   sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/typescript" | tee /dev/stderr | grep -Eq '\+45\.0(°|deg)C'
 }
 version_lines() {

@@ -6,7 +6,7 @@
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
 for f in zorvik.dll wdt_keepalive.exe dio_lines.exe; do
-  [ -f "$ZRV_WINDOWS_BUILD/$f" ] || testbed_die "$ZRV_WINDOWS_BUILD/$f is missing: build the windows-x86 preset"
+  [ -f "$ZRV_CLIENT_BUILD/$f" ] || testbed_die "$ZRV_CLIENT_BUILD/$f is missing: build the windows-$ZRV_WINDOWS_ARCH preset"
 done
 expected=$testbed_src/tests/lib/expected
 testbed_open
@@ -27,9 +27,9 @@ run() {  # expected-file program [args...]
     status=1
   fi
 }
-run "$expected/wdt_keepalive.out" "$ZRV_WINDOWS_BUILD/wdt_keepalive.exe" \
+run "$expected/wdt_keepalive.out" "$ZRV_CLIENT_BUILD/wdt_keepalive.exe" \
   "$(testbed_winpath "$testbed_src/boards/default.profile.json")" 2 0
-run "$expected/dio_lines.out" "$ZRV_WINDOWS_BUILD/dio_lines.exe"
+run "$expected/dio_lines.out" "$ZRV_CLIENT_BUILD/dio_lines.exe"
 
 testbed_stop_service zorvik
 testbed_end_session

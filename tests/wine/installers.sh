@@ -16,10 +16,18 @@
 #      broken .reg is refused with reg's error text and leaves the old
 #      configuration in place; win/uninstall.cmd removes the service and the
 #      driver file, and with /purge the configuration; zrvctl.exe then says
-#      the driver is not installed;
+#      the driver is not installed; install.cmd registers the System event
+#      log's source "zorvik" with zorvik.sys as its message file and
+#      uninstall.cmd removes it;
 #   2. win/zorvik.inf through setupapi's InstallHinfSection: the driver file
-#      and zorvik.dll are copied and the service registered; the uninstall
-#      section removes them.
+#      and zorvik.dll are copied, the service and the event log source
+#      registered; the uninstall section removes them.
+# The package has the x86 and x64 folders of install.cmd's layout, each from
+# its build when that is there (ZRV_WINDOWS_X86_BUILD, ZRV_WINDOWS_X64_BUILD;
+# default build/windows-x86, build/windows-x64): both installers must take
+# the folder of the prefix's architecture (ZRV_WINDOWS_ARCH). On x64,
+# install.cmd started from a 32-bit command prompt installs the x64 driver
+# too, and puts the 32-bit zorvik.dll in SysWOW64.
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
 testbed_check_builds
@@ -35,8 +43,9 @@ flock 8
 if [ ! -f "$WINEPREFIX/.zorvik-installers" ]; then
   rm -rf "$WINEPREFIX"
   echo "installers: setting up the Wine prefix $WINEPREFIX (once)"
-  timeout 300 wineboot -i >"$work/setup.log" 2>&1 || { cat "$work/setup.log"; exit 1; }
+  timeout 300 "$testbed_wine_loader" wineboot -i >"$work/setup.log" 2>&1 || { cat "$work/setup.log"; exit 1; }
   timeout 120 wineserver -w
+  testbed_set_version
   touch "$WINEPREFIX/.zorvik-installers"
 fi
 timeout 60 wineserver -k 2>/dev/null || true
@@ -46,9 +55,18 @@ dist=$WINEPREFIX/drive_c/zorvik-dist
 rm -rf "$dist"
 mkdir -p "$dist" "$WINEPREFIX/drive_c/zorvik-testbed"
 cp "$testbed_src/win/install.cmd" "$testbed_src/win/uninstall.cmd" "$testbed_src/win/zorvik.inf" \
-  "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" \
-  "$testbed_src/boards/default.reg" \
-  "$testbed_src/boards/default.profile.json" "$dist/"
+  "$testbed_src/boards/default.reg" "$testbed_src/boards/default.profile.json" "$dist/"
+declare -A package_build=([x86]=${ZRV_WINDOWS_X86_BUILD:-$testbed_src/build/windows-x86}
+  [x64]=${ZRV_WINDOWS_X64_BUILD:-$testbed_src/build/windows-x64})
+package_build[$ZRV_WINDOWS_ARCH]=$ZRV_WINDOWS_BUILD
+for arch in x86 x64; do
+  [ -f "${package_build[$arch]}/zorvik.sys" ] || continue
+  mkdir -p "$dist/$arch"
+  cp "${package_build[$arch]}/zorvik.sys" "${package_build[$arch]}/zrvctl.exe" "${package_build[$arch]}/zorvik.dll" \
+    "$dist/$arch/"
+done
+echo "installers: $ZRV_WINDOWS_ARCH prefix, package folders: $(cd "$dist" && echo x*)"
+syswow64=$WINEPREFIX/drive_c/windows/syswow64
 cp "$testbed_src/boards/default.reg" "$dist/bare.reg"  # no profile beside it
 # A stand-in for sc that logs its calls (install.cmd's ZRV_SC).
 printf '@echo %%*>>"%%~dp0sc.log"\r\n@sc %%*\r\n@exit /b %%errorlevel%%\r\n' >"$dist/sc_log.cmd"
@@ -66,6 +84,13 @@ registered_to_start_at_boot() {
     grep -Eiq 'ImagePath +REG_(EXPAND_)?SZ +.*system32\\drivers\\zorvik\.sys' "$work/service"
 }
 not_registered() { ! testbed_wine reg query "$service_key"; }
+event_source='HKLM\System\CurrentControlSet\Services\EventLog\System\zorvik'
+event_source_registered() {
+  testbed_wine reg query "$event_source" 2>&1 | tr -d '\r' | tee /dev/stderr >"$work/source" || return 1
+  grep -Eq 'EventMessageFile +REG_EXPAND_SZ +%SystemRoot%\\System32\\drivers\\zorvik\.sys$' "$work/source" &&
+    grep -Eq 'TypesSupported +REG_DWORD +0x7$' "$work/source"
+}
+no_event_source() { ! testbed_wine reg query "$event_source"; }
 runs() { testbed_wine sc query zorvik | tee /dev/stderr | grep -q RUNNING; }
 same_status_as_native() {
   "$ZRV_LINUX_BUILD/zrvctl" --sim "$testbed_src/boards/default.json" status >"$work/native" &&
@@ -88,7 +113,7 @@ raw_without_profile() {
     grep -q '(raw)' "$work/raw" && ! grep -q ' V  (min' "$work/raw"
 }
 keepalive_runs_installed_client() {
-  testbed_wine 'C:\zorvik-dist\zrvctl.exe' service install --every 1s --timeout 10s "$@" &&
+  testbed_wine "C:\\zorvik-dist\\$ZRV_WINDOWS_ARCH\\zrvctl.exe" service install --every 1s --timeout 10s "$@" &&
     testbed_wine reg query 'HKLM\System\CurrentControlSet\Services\zrvwdt' /v ImagePath | tr -d '\r' | tee /dev/stderr |
     grep -Eiq 'REG_(EXPAND_)?SZ +"C:\\windows\\system32\\zrvctl\.exe" service run --every 1s --timeout 10s'
 }
@@ -146,7 +171,14 @@ config_absent() { ! testbed_wine reg query 'HKLM\Software\Varnel\Zorvik\WDT'; }
 driver_file_present() { [ -f "$sys32/drivers/zorvik.sys" ] && cmp "$sys32/drivers/zorvik.sys" "$ZRV_WINDOWS_BUILD/zorvik.sys"; }
 driver_file_absent() { [ ! -e "$sys32/drivers/zorvik.sys" ]; }
 library_present() { cmp "$sys32/zorvik.dll" "$ZRV_WINDOWS_BUILD/zorvik.dll"; }
-library_absent() { [ ! -e "$sys32/zorvik.dll" ]; }
+library_absent() { [ ! -e "$sys32/zorvik.dll" ] && [ ! -e "$syswow64/zorvik.dll" ]; }
+wow64_library_present() { cmp "$syswow64/zorvik.dll" "$dist/x86/zorvik.dll"; }
+# From a 32-bit command prompt: install.cmd goes on in the 64-bit one.
+install_from_32bit_prompt() {
+  rm -f "$sys32/drivers/zorvik.sys"
+  testbed_wine32 cmd /c 'C:\zorvik-dist\install.cmd' 'C:\zorvik-dist\default.reg' | tr -d '\r' | tee /dev/stderr |
+    grep -q '^install: x64 Windows: ' && driver_file_present
+}
 cmd_script() { testbed_wine cmd /c "$@"; }
 refused_without_board() { ! testbed_wine cmd /c 'C:\zorvik-dist\install.cmd'; }
 
@@ -159,12 +191,19 @@ check "install.cmd with the board's .reg" cmd_script 'C:\zorvik-dist\install.cmd
 check "the service is a kernel driver started at boot" registered_to_start_at_boot
 check "the driver file is in system32\\drivers" driver_file_present
 check "zorvik.dll is in system32 for management software" library_present
+check "the event log source zorvik has zorvik.sys as its message file" event_source_registered
 check "the board's configuration is in the registry" config_present
 check "the service runs" runs
 check "zrvctl.exe status answers as zrvctl --sim does" same_status_as_native
 check "zrvctl.exe is in system32" client_installed
 check "zrvctl.exe in system32 reads in volts with the profile beside it" sensors_in_volts "$installed"
-check "zrvctl.exe in the unpack folder reads in volts with the installed profile" sensors_in_volts 'C:\zorvik-dist\zrvctl.exe'
+check "zrvctl.exe in the unpack folder reads in volts with the installed profile" \
+  sensors_in_volts "C:\\zorvik-dist\\$ZRV_WINDOWS_ARCH\\zrvctl.exe"
+if [ "$ZRV_WINDOWS_ARCH" = x64 ] && [ -d "$dist/x86" ]; then
+  check "the 32-bit zorvik.dll is in SysWOW64 for 32-bit programs" wow64_library_present
+  check "install.cmd from a 32-bit command prompt installs the x64 driver" install_from_32bit_prompt
+  check "the service runs after the install from the 32-bit prompt" runs
+fi
 check "install.cmd without a profile: raw readings, exit 0" raw_without_profile
 check "install.cmd again saves the configuration first and ends with zrvctl status" install_ends_with_status
 check "the service runs after the second install" runs
@@ -182,6 +221,7 @@ check "the service runs after the refused install" runs
 check "uninstall.cmd" cmd_script 'C:\zorvik-dist\uninstall.cmd'
 check "no service after the uninstall" not_registered
 check "no driver file after the uninstall" driver_file_absent
+check "no event log source after the uninstall" no_event_source
 check "no zorvik.dll after the uninstall" library_absent
 check "the configuration stays without /purge" config_present
 check "uninstall.cmd /purge" cmd_script 'C:\zorvik-dist\uninstall.cmd' /purge
@@ -191,12 +231,16 @@ check "install.cmd without a board's .reg is refused" refused_without_board
 testbed_end_session
 
 # ---- zorvik.inf --------------------------------------------------------------
+# Wine's setupapi reads only the plain SourceDisksNames, not the one of the
+# architecture: it takes the files from beside the INF.
+cp "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$dist/"
 testbed_start_session
 inf_section() { testbed_wine rundll32 setupapi.dll,InstallHinfSection "$1" 128 'C:\zorvik-dist\zorvik.inf'; }
 check "InstallHinfSection DefaultInstall" inf_section DefaultInstall
 check "the INF copied the driver file" driver_file_present
 check "the INF copied zorvik.dll to system32" library_present
 check "the INF registered a kernel driver started at boot" registered_to_start_at_boot
+check "the INF registered the event log source" event_source_registered
 check "the board's configuration imported" testbed_wine reg import 'C:\zorvik-dist\default.reg'
 check "the INF-installed service starts" testbed_start_service zorvik
 check "the device answers" spare_echo
@@ -205,6 +249,7 @@ testbed_stop_service zorvik
 check "InstallHinfSection DefaultUninstall" inf_section DefaultUninstall
 check "no service after the INF uninstall" not_registered
 check "no driver file after the INF uninstall" driver_file_absent
+check "no event log source after the INF uninstall" no_event_source
 check "no zorvik.dll after the INF uninstall" library_absent
 testbed_end_session
 testbed_stop_board

@@ -16,7 +16,7 @@ testbed_begin "$work"
 . "$(dirname "$0")/check.sh"
 samples() { grep -v '^#' "$1" | tr -d '\r' | grep -v '^zorvik_watchdog_' | sort; }
 zrvctl=C:\\zorvik-testbed\\zrvctl.exe
-cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-testbed/"
+cp -f "$ZRV_CLIENT_BUILD/zrvctl.exe" "$ZRV_CLIENT_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-testbed/"
 cp -f "$testbed_src/boards/default.profile.json" "$WINEPREFIX/drive_c/zorvik-testbed/zorvik.profile.json"
 mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed/prom" "$work/linux"
 prom=$WINEPREFIX/drive_c/zorvik-testbed/prom/zorvik.prom
@@ -45,7 +45,7 @@ check "metrics --textfile: the samples of the Linux client" same_textfile
 check "the written file ends in line feeds only (the exposition format)" bash -c "! grep -q $'\r' '$prom'"
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-timeout "$testbed_timeout" wine "$zrvctl" metrics --listen 127.0.0.1:$port </dev/null >"$work/listen.log" 2>&1 &
+timeout "$testbed_timeout" "$testbed_wine_loader" "$zrvctl" metrics --listen 127.0.0.1:$port </dev/null >"$work/listen.log" 2>&1 &
 listener=$!
 scrape() {
   python3 - "$port" >"$work/scrape.prom" <<'PY'

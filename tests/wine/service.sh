@@ -30,7 +30,7 @@ no_resets() { [ -z "$(board resets | tr -d ' ')" ]; }
 one_reset() { [ "$(board resets | wc -w)" = 1 ]; }
 zrvctl=C:\\zorvik-testbed\\zrvctl.exe
 # zrvctl.exe with the zorvik.dll it is built on, as an installation has them.
-cp -f "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-testbed/"
+cp -f "$ZRV_CLIENT_BUILD/zrvctl.exe" "$ZRV_CLIENT_BUILD/zorvik.dll" "$WINEPREFIX/drive_c/zorvik-testbed/"
 service_runs() { testbed_wine sc query zrvwdt | tee /dev/stderr | grep -q RUNNING; }
 registered_auto() {
   testbed_wine reg query 'HKLM\System\CurrentControlSet\Services\zrvwdt' | tr -d '\r' | tee /dev/stderr >"$work/svc" &&

@@ -5,14 +5,11 @@
  * which routes it to the same emulated board as the Linux simulator and
  * records the port trace.
  *
- * It also exports what Wine's ntoskrnl.exe imports from the HAL, the two
- * spin lock routines, with the same lock word as Wine's kernel (0 free,
+ * The 32-bit one also exports what Wine's 32-bit ntoskrnl.exe imports from
+ * the HAL, the two spin lock routines, with the same lock word as Wine's kernel (0 free,
  * 1 taken) so that locks taken by one side can be released by the other.
  */
 #include "board_link.h"
-
-typedef ULONG_PTR KSPIN_LOCK;
-typedef UCHAR KIRQL;
 
 static CRITICAL_SECTION linkLock;
 static ZrvBoardLink boardLink;
@@ -69,6 +66,10 @@ void WINAPI WRITE_PORT_UCHAR(PUCHAR port, UCHAR value) {
     LeaveCriticalSection(&linkLock);
 }
 
+#if !defined(_WIN64)
+typedef ULONG_PTR KSPIN_LOCK;
+typedef UCHAR KIRQL;
+
 void WINAPI KeAcquireSpinLock(KSPIN_LOCK* lock, KIRQL* oldIrql) {
     while (InterlockedCompareExchange((LONG volatile*)lock, 1, 0) != 0) YieldProcessor();
     *oldIrql = 0; /* Wine runs driver code at PASSIVE_LEVEL */
@@ -78,6 +79,7 @@ void WINAPI KeReleaseSpinLock(KSPIN_LOCK* lock, KIRQL newIrql) {
     (void)newIrql;
     InterlockedExchange((LONG volatile*)lock, 0);
 }
+#endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     (void)reserved;

@@ -1,7 +1,7 @@
 # The Wine testbed, sourced by win/wine-run and the Wine suite's scripts.
 #
 # One run: a board server (zrvboard, Linux) serves the emulated board; a
-# 32-bit Wine prefix has zorvik.sys installed as the kernel service
+# Wine prefix of the driver's architecture has zorvik.sys installed as the kernel service
 # "zorvik" and the testbed's stand-in hal.dll, which sends every port access
 # of the driver to the board server; the board's .reg file is imported; the
 # service is started; Windows programs talk to "\\.\ZRVDev" through Wine's
@@ -14,18 +14,46 @@
 # "warn:debugstr" messages.
 #
 # Settings (environment):
+#   ZRV_WINDOWS_ARCH   the driver's architecture: x86 (32-bit prefix) or x64
+#                      (64-bit prefix)                      (default: x86)
 #   ZRV_LINUX_BUILD    Linux build with zrvboard     (default: build/default)
-#   ZRV_WINDOWS_BUILD  windows-x86 build             (default: build/windows-x86)
+#   ZRV_WINDOWS_BUILD  the driver's build: zorvik.sys, the stand-in HAL, the
+#                      probe driver           (default: build/windows-ARCH)
+#   ZRV_CLIENT_BUILD   the build of the programs that run on it: zrvctl.exe,
+#                      zorvik.dll, the examples (default: ZRV_WINDOWS_BUILD;
+#                      build/windows-x86 on the x64 driver runs the 32-bit
+#                      programs under WOW64)
 #   WINEPREFIX         the testbed prefix, set up on first use and reused
-#                      (default: build/wine-prefix)
+#                      (default: build/wine-prefix, build/wine-prefix-x64)
+#   ZRV_WINE_VERSION   the Windows version the prefix reports (winecfg's
+#                      names: winxp, win7, ...; default: Wine's)
 # Only 127.0.0.1 is used for the board server.
 
 testbed_src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+: "${ZRV_WINDOWS_ARCH:=x86}"
+case $ZRV_WINDOWS_ARCH in
+  x86) testbed_prefix_name=wine-prefix WINEARCH=win32 ;;
+  x64) testbed_prefix_name=wine-prefix-x64 WINEARCH=win64 ;;
+  *)
+    echo "wine-run: ZRV_WINDOWS_ARCH is x86 or x64, not $ZRV_WINDOWS_ARCH" >&2
+    exit 2
+    ;;
+esac
+export ZRV_WINDOWS_ARCH WINEARCH
 : "${ZRV_LINUX_BUILD:=$testbed_src/build/default}"
-: "${ZRV_WINDOWS_BUILD:=$testbed_src/build/windows-x86}"
-: "${WINEPREFIX:=$testbed_src/build/wine-prefix}"
-export WINEPREFIX
-export WINEARCH=win32
+: "${ZRV_WINDOWS_BUILD:=$testbed_src/build/windows-$ZRV_WINDOWS_ARCH}"
+: "${ZRV_CLIENT_BUILD:=$ZRV_WINDOWS_BUILD}"
+: "${WINEPREFIX:=$testbed_src/build/$testbed_prefix_name}"
+: "${ZRV_WINE_VERSION:=}"
+export WINEPREFIX ZRV_WINDOWS_BUILD ZRV_CLIENT_BUILD
+# Wine's programs (sc, reg, cmd, wineboot) of the prefix's own architecture.
+# Debian's "wine" runs the 32-bit ones first, which in a 64-bit prefix see
+# the 32-bit views of the registry and of system32 (and sc marks the services
+# it creates as WOW64 ones); its 64-bit loader runs the 64-bit ones, and
+# hands 32-bit programs on to the 32-bit loader. $testbed_wine_loader is the
+# prefix's; testbed_wine32 runs a program in a 32-bit process.
+testbed_wine_loader=wine
+[ "$ZRV_WINDOWS_ARCH" = x64 ] && testbed_wine_loader=/usr/lib/wine/wine64
 # Wine wants a home directory even with its prefix given.
 if [ -z "${HOME:-}" ]; then HOME=$(getent passwd "$(id -u)" | cut -d: -f6); fi
 export HOME
@@ -49,16 +77,18 @@ testbed_winpath() {
 }
 
 # A Windows program with no input (a run may have no standard input at all).
-testbed_wine() { timeout "$testbed_timeout" wine "$@" </dev/null; }
+testbed_wine() { timeout "$testbed_timeout" "$testbed_wine_loader" "$@" </dev/null; }
+testbed_wine32() { timeout "$testbed_timeout" /usr/lib/wine/wine "$@" </dev/null; }
 
 testbed_check_builds() {
   local f
-  for f in "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_WINDOWS_BUILD/zrvctl.exe" "$ZRV_WINDOWS_BUILD/zrvctl-testbed.exe" \
+  for f in "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_CLIENT_BUILD/zrvctl.exe" "$ZRV_CLIENT_BUILD/zrvctl-testbed.exe" \
     "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$ZRV_WINDOWS_BUILD/testbed/zrvsecprobe.sys"; do
-    [ -f "$f" ] || testbed_die "$f is missing: cmake --preset windows-x86 && cmake --build --preset windows-x86"
+    [ -f "$f" ] || testbed_die "$f is missing: cmake --preset windows-$ZRV_WINDOWS_ARCH && cmake --build --preset windows-$ZRV_WINDOWS_ARCH"
   done
   [ -x "$ZRV_LINUX_BUILD/zrvboard" ] || testbed_die "$ZRV_LINUX_BUILD/zrvboard is missing: build the Linux preset"
-  command -v wine >/dev/null || testbed_die "wine is not installed (see docs/developers.md: the Wine run)"
+  command -v "$testbed_wine_loader" >/dev/null ||
+    testbed_die "$testbed_wine_loader is not installed (see docs/developers.md: the Wine run)"
 }
 
 # Creates the prefix once: boot it, register the two kernel services. Both
@@ -69,8 +99,10 @@ testbed_setup_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   echo "wine-run: setting up the Wine prefix $WINEPREFIX (once)" >&2
-  timeout 300 wineboot -i >"$WINEPREFIX/setup.log" 2>&1 || testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
+  timeout 300 "$testbed_wine_loader" wineboot -i >"$WINEPREFIX/setup.log" 2>&1 ||
+    testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
   timeout 120 wineserver -w
+  testbed_set_version
   local svc
   for svc in zorvik zrvsecprobe; do
     testbed_wine sc create "$svc" type= kernel start= demand \
@@ -86,6 +118,14 @@ testbed_setup_prefix() {
   timeout 120 wineserver -w
   mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed"
   touch "$WINEPREFIX/.zorvik-testbed"
+}
+
+# The Windows version the prefix reports, as winecfg sets it.
+testbed_set_version() {
+  [ -n "$ZRV_WINE_VERSION" ] || return 0
+  testbed_wine reg add 'HKCU\Software\Wine' /v Version /d "$ZRV_WINE_VERSION" /f >>"$WINEPREFIX/setup.log" 2>&1 ||
+    testbed_die "cannot set the Windows version $ZRV_WINE_VERSION"
+  timeout 120 wineserver -w
 }
 
 # Puts the current builds into the prefix.
@@ -149,7 +189,7 @@ testbed_stop_board() {
 testbed_start_session() {
   rm -f "$testbed_work/hold"
   mkfifo "$testbed_work/hold"
-  timeout "$testbed_timeout" wine cmd /c "echo ready& set /p _=" <"$testbed_work/hold" \
+  timeout "$testbed_timeout" "$testbed_wine_loader" cmd /c "echo ready& set /p _=" <"$testbed_work/hold" \
     >"$testbed_work/hold.out" 2>"$testbed_work/wine.err" &
   testbed_hold_pid=$!
   exec 9>"$testbed_work/hold"

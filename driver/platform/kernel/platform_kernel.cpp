@@ -8,6 +8,7 @@
 // the system process, the dispatch in the requesting thread.
 #include "platform/kernel/device_security.h"
 #include "platform/kernel/kernel.h"
+#include "zorvik/reasons.h"
 
 namespace {
 
@@ -15,6 +16,9 @@ namespace {
 // and only read afterwards.
 ZRV_GLOBAL ZrvDispatchRoutine CoreDispatch;
 ZRV_GLOBAL ZrvUnloadRoutine CoreUnload;
+// The service key DriverEntry was given, while it runs: the kernel's string
+// is only valid until DriverEntry returns, and nothing after uses it.
+ZRV_GLOBAL PUNICODE_STRING ServiceKeyPath;
 
 PDRIVER_OBJECT KernelDriver(PlatDriver* driver) { return reinterpret_cast<PDRIVER_OBJECT>(driver); }
 PDEVICE_OBJECT KernelDevice(PlatDevice* device) { return reinterpret_cast<PDEVICE_OBJECT>(device); }
@@ -68,10 +72,13 @@ NTSTATUS NTAPI StoreDwordValue(PWSTR, ULONG type, PVOID data, ULONG length, PVOI
 
 // ---- Entry ------------------------------------------------------------------
 
-extern "C" ZRV_INIT NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-    // The registry path of the service is not used: the configuration lives
-    // under \Registry\Machine\Software\Varnel\Zorvik.
-    return ZrvDriverEntry(reinterpret_cast<PlatDriver*>(driver));
+extern "C" ZRV_INIT NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    // The configuration lives under \Registry\Machine\Software\Varnel\Zorvik;
+    // the service key only receives the load's report (PlatPublishLoadReport).
+    ServiceKeyPath = registryPath;
+    const NTSTATUS status = ZrvDriverEntry(reinterpret_cast<PlatDriver*>(driver));
+    ServiceKeyPath = nullptr;
+    return status;
 }
 
 ZRV_INIT void PlatSetDriverRoutines(PlatDriver* driver, ZrvDispatchRoutine dispatch,
@@ -145,12 +152,24 @@ void PlatCompleteRequest(ZrvRequest* request) {
 
 // ---- Port access ----------------------------------------------------------
 
+// The HAL's byte-port routines. The x64 DDK headers expand READ_PORT_UCHAR
+// and WRITE_PORT_UCHAR inline into in/out instructions; the driver calls the
+// exports of the x64 hal.dll instead (win/hal-x64.def), as on x86, so that
+// every port access goes through the HAL.
+#if defined(_WIN64)
+extern "C" __declspec(dllimport) UCHAR HalReadPortUchar(PUCHAR port) __asm__("READ_PORT_UCHAR");
+extern "C" __declspec(dllimport) VOID HalWritePortUchar(PUCHAR port, UCHAR value) __asm__("WRITE_PORT_UCHAR");
+#else
+#define HalReadPortUchar READ_PORT_UCHAR
+#define HalWritePortUchar WRITE_PORT_UCHAR
+#endif
+
 uint8_t PlatReadPort(uint16_t port) {
-    return READ_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(port)));
+    return HalReadPortUchar(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(port)));
 }
 
 void PlatWritePort(uint16_t port, uint8_t value) {
-    WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(port)), value);
+    HalWritePortUchar(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(port)), value);
 }
 
 // ---- Pool -------------------------------------------------------------------
@@ -218,6 +237,69 @@ ZrvStatus PlatRegQueryDwords(const ZrvWChar* path, const PlatRegDwordEntry* entr
         for (uint32_t i = 0; i < count; ++i) *entries[i].Target = values[i];
     PlatFree(block);
     return status;
+}
+
+// ---- The load's report ------------------------------------------------------
+
+// The packet and its strings right behind it: the strings' largest total
+// always fits an entry.
+static_assert(sizeof(IO_ERROR_LOG_PACKET) + ZRV_EVENT_STRINGS * ZRV_EVENT_STRING_UNITS * sizeof(WCHAR) <=
+                  ERROR_LOG_MAXIMUM_SIZE,
+              "the insertion strings fit one error log entry");
+
+ZRV_INIT void PlatLogEvent(PlatDriver* driver, uint32_t code, const ZrvWChar* const* strings,
+                           uint32_t count) {
+    if (count > ZRV_EVENT_STRINGS) count = ZRV_EVENT_STRINGS;
+    ULONG lengths[ZRV_EVENT_STRINGS];  // in units, the terminating 0 included
+    ULONG size = sizeof(IO_ERROR_LOG_PACKET);
+    for (ULONG i = 0; i < count; ++i) {
+        ULONG n = 0;
+        while (n + 1 < ZRV_EVENT_STRING_UNITS && strings[i][n] != 0) ++n;
+        lengths[i] = n + 1;
+        size += lengths[i] * sizeof(WCHAR);
+    }
+    PIO_ERROR_LOG_PACKET entry = static_cast<PIO_ERROR_LOG_PACKET>(
+        IoAllocateErrorLogEntry(KernelDriver(driver), static_cast<UCHAR>(size)));
+    if (entry == nullptr) return;
+    RtlZeroMemory(entry, sizeof(IO_ERROR_LOG_PACKET));
+    entry->ErrorCode = static_cast<NTSTATUS>(code);
+    entry->FinalStatus = STATUS_SUCCESS;
+    entry->NumberOfStrings = static_cast<USHORT>(count);
+    entry->StringOffset = static_cast<USHORT>(sizeof(IO_ERROR_LOG_PACKET));
+    PWCHAR out = reinterpret_cast<PWCHAR>(reinterpret_cast<PUCHAR>(entry) + sizeof(IO_ERROR_LOG_PACKET));
+    for (ULONG i = 0; i < count; ++i) {
+        // Cut at the unit limit like the length above, always terminated.
+        for (ULONG u = 0; u + 1 < lengths[i]; ++u) *out++ = strings[i][u];
+        *out++ = 0;
+    }
+    IoWriteErrorLogEntry(entry);
+}
+
+ZRV_INIT void PlatPublishLoadReport(const uint8_t* bytes, uint32_t count) {
+    if (ServiceKeyPath == nullptr) return;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, ServiceKeyPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                               nullptr);
+    HANDLE service = nullptr;
+    if (!NT_SUCCESS(ZwOpenKey(&service, KEY_CREATE_SUB_KEY, &attributes))) return;
+    static const ZrvWChar kReportKey[] = u"" ZRV_LOAD_REPORT_KEY;
+    static const ZrvWChar kReportValue[] = u"" ZRV_LOAD_REPORT_VALUE;
+    UNICODE_STRING keyName;
+    RtlInitUnicodeString(&keyName, KernelString(kReportKey));
+    InitializeObjectAttributes(&attributes, &keyName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, service,
+                               nullptr);
+    // Volatile: the key lives in memory only, so a report never outlives
+    // the boot of the load that wrote it.
+    HANDLE report = nullptr;
+    ULONG disposition = 0;
+    const NTSTATUS created =
+        ZwCreateKey(&report, KEY_SET_VALUE, &attributes, 0, nullptr, REG_OPTION_VOLATILE, &disposition);
+    ZwClose(service);
+    if (!NT_SUCCESS(created)) return;
+    UNICODE_STRING valueName;
+    RtlInitUnicodeString(&valueName, KernelString(kReportValue));
+    ZwSetValueKey(report, &valueName, 0, REG_BINARY, const_cast<uint8_t*>(bytes), count);
+    ZwClose(report);
 }
 
 // ---- Wait -------------------------------------------------------------------
