@@ -125,7 +125,7 @@ TEST(ConfigAgreement, ConfigAndTheLoadAgreeOnRandomRegistries) {
     // Each registry is a run of zrvctl: under a sanitizer one takes about
     // two seconds, so those builds try fewer (the plain build tries them all).
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    constexpr int kRegistries = 40;
+    constexpr int kRegistries = 15;
 #else
     constexpr int kRegistries = 400;
 #endif

@@ -40,11 +40,13 @@ registered_auto() {
 install() { testbed_wine "$zrvctl" service install --every 1s --timeout 10s "$@"; }
 remove() { testbed_wine "$zrvctl" service remove; }
 not_registered() { ! testbed_wine sc query zrvwdt; }
-# The service records its state where wdctl, run by anybody, reads it.
+# The service records its state where wdctl, run by anybody, reads it, and
+# wdctl sees the service's process still running.
 state_shown() {
   testbed_wine "$zrvctl" wdctl | tr -d '\r' | tee /dev/stderr >"$work/wdctl" &&
     grep -qx 'Timeout:       10 s (keepalive state)' "$work/wdctl" &&
-    grep -Eq '^Running: +yes \(keepalive state: last keepalive .*, every 1 s\)$' "$work/wdctl"
+    grep -Eq '^Timeleft: +[0-9]+ s \(keepalive state\)$' "$work/wdctl" &&
+    grep -Eq '^Running: +yes \(keepalive, pid [0-9]+: last keepalive .*, every 1 s\)$' "$work/wdctl"
 }
 
 testbed_start_board "$testbed_src/boards/port-plain.json" || exit 1
