@@ -53,8 +53,12 @@ mkdir -p "$work/keepalive"
 "$zrvctl" --sim "$src/boards/default.json" wdctl keepalive --every 1s --timeout 10s --count 3 \
   --metrics "$work/keepalive" >"$work/keepalive.out" 2>&1 &
 loop=$!
-sleep 1.5
-cp "$work/keepalive/zorvik.prom" "$work/running.prom"
+# The file of a round while the loop runs (a sanitizer's build starts slowly).
+for _ in $(seq 600); do
+  grep -qx 'zorvik_watchdog_keepalive_up 1' "$work/keepalive/zorvik.prom" 2>/dev/null &&
+    cp "$work/keepalive/zorvik.prom" "$work/running.prom" && grep -qx 'zorvik_watchdog_keepalive_up 1' "$work/running.prom" && break
+  sleep 0.1
+done
 if wait $loop &&
   promtool check metrics <"$work/running.prom" &&
   grep -qx 'zorvik_watchdog_keepalive_up 1' "$work/running.prom" &&
