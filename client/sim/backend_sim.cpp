@@ -77,12 +77,13 @@ public:
         for (unsigned i = 0; i < count; ++i) {
             RegistryEntry e;
             size_t length = 0;
-            e.name = libraryText([&](char* name, size_t len) {
-                return zrv_board_reg_value(dev_, subkey.c_str(), i, name, len, &e.type, nullptr, 0, &length);
-            });
+            zrv_board_reg_value(dev_, subkey.c_str(), i, nullptr, 0, &e.type, nullptr, 0, &length);
             e.data.resize(length);
-            zrv_board_reg_value(dev_, subkey.c_str(), i, nullptr, 0, nullptr, e.data.data(), e.data.size(),
-                                nullptr);
+            // With room for the data, ZRV_ERANGE says only that the name was cut.
+            e.name = libraryText([&](char* name, size_t len) {
+                return zrv_board_reg_value(dev_, subkey.c_str(), i, name, len, nullptr, e.data.data(),
+                                           e.data.size(), nullptr);
+            });
             out.push_back(std::move(e));
         }
         return out;
