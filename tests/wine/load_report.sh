@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The driver's load report under Wine, on the real zorvik.sys and every
-# example board:
+# The driver's load report under Wine, on the real zorvik.sys, every
+# example board and random registries over their hardware:
 #   - zrvctl.exe status, text and --json, says what zrvctl --sim says for
 #     the same board, unbound functions' reasons included;
 #   - the volatile key LoadReport under the service key holds the reason
@@ -90,4 +90,17 @@ for board in "$testbed_src"/boards/*.json; do
   case $board in *.profile.json) continue ;; esac
   one_board "$board"
 done
+
+# Random registries over the example boards' hardware, the configuration
+# tests' generator: ZRV_RANDOM_BOARD_COUNT of them (seed
+# ZRV_RANDOM_BOARD_SEED), each a session as an example board's.
+random_boards=${ZRV_RANDOM_BOARDS:-$ZRV_LINUX_BUILD/tests/wine/zrv_random_boards}
+"$random_boards" "$testbed_src/boards" "$work/random" "${ZRV_RANDOM_BOARD_COUNT:-6}" \
+  "${ZRV_RANDOM_BOARD_SEED:-2027}" >"$work/random.list" ||
+  { echo "FAIL  $random_boards made no random boards"; exit 1; }
+while read -r board example <&4; do
+  echo "== $(basename "$board" .json): the hardware of $example, this registry:"
+  sed -n '/^\[/,$p' "${board%.json}.reg"
+  one_board "$board"
+done 4<"$work/random.list"
 check_summary
