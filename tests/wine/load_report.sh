@@ -86,7 +86,9 @@ one_board() {  # BOARD.json
   testbed_stop_board
 }
 
+# ZRV_LOAD_REPORT_EXAMPLES=0: the random boards only.
 for board in "$testbed_src"/boards/*.json; do
+  [ "${ZRV_LOAD_REPORT_EXAMPLES:-1}" = 0 ] && break
   case $board in *.profile.json) continue ;; esac
   one_board "$board"
 done
