@@ -267,6 +267,14 @@ uint64_t steadyUs() {
 }
 }  // namespace
 
+bool WallClock::sleep(uint64_t ms) {
+    for (uint64_t slept = 0; slept < ms && !interrupted(); slept += kWallStepMs)
+        pause(std::min<uint64_t>(kWallStepMs, ms - slept));
+    return !interrupted();
+}
+
+bool WallClock::caughtUp(uint64_t) { return !interrupted(); }
+
 BoardClock::BoardClock(Board& board, Clock* wall) : board_(board), wall_(wall), syncedUs_(steadyUs()) {}
 
 bool BoardClock::caughtUp(uint64_t instantMs) {
@@ -286,7 +294,8 @@ bool BoardClock::sleep(uint64_t ms) {
     if (wall_ == nullptr) return caughtUp(ms);
     const uint64_t until = steadyUs() + ms * 1000;
     for (uint64_t now = steadyUs(); now < until; now = steadyUs()) {
-        if (!wall_->sleep(std::min<uint64_t>(100, (until - now + 999) / 1000)) || !caughtUp(0)) return false;
+        if (!wall_->sleep(std::min<uint64_t>(kWallStepMs, (until - now + 999) / 1000)) || !caughtUp(0))
+            return false;
     }
     return caughtUp(0);
 }

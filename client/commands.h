@@ -53,6 +53,18 @@ public:
     virtual double seconds() = 0;
 };
 
+// The wall clock's waits, in steps of at most kWallStepMs so that an
+// interrupt ends one at once; `pause` is the platform's own sleep.
+constexpr uint64_t kWallStepMs = 100;
+class WallClock : public Clock {
+public:
+    bool sleep(uint64_t ms) override;
+    bool caughtUp(uint64_t instantMs) override;
+
+protected:
+    virtual void pause(uint64_t ms) = 0;
+};
+
 // The time of an emulated board. With `wall` it follows that clock: a sleep
 // waits on it and moves the board by the time that really passed, in steps
 // of at most a tenth of a second, so that the board's watchdog fires when it

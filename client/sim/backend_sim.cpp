@@ -154,20 +154,14 @@ private:
 };
 
 // The wall clock an emulated board's time follows between the rounds of a
-// loop, waiting in short steps so that an interrupt is seen soon.
-class WallClock : public Clock {
+// loop (outside --instant); rounds are stamped with the board's own time.
+class SimWallClock : public WallClock {
 public:
-    bool sleep(uint64_t ms) override {
-        for (uint64_t slept = 0; slept < ms && !interrupted(); slept += kStepMs)
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint64_t>(kStepMs, ms - slept)));
-        return !interrupted();
-    }
-    bool caughtUp(uint64_t) override { return !interrupted(); }
-    std::string stamp() override { return ""; }  // rounds are stamped with the board's time
+    std::string stamp() override { return ""; }
     double seconds() override { return 0; }
 
 private:
-    static constexpr uint64_t kStepMs = 100;
+    void pause(uint64_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 
 class SimBackend : public Backend {
@@ -213,7 +207,7 @@ public:
             rc = kExitNoDriver;
         } else {
             LibBoard board(opened);
-            WallClock wall;
+            SimWallClock wall;
             BoardClock clock(board, instant_ ? nullptr : &wall);
             SimConfig config(opened, registryFile);
             Context ctx{device, &board, clock, profile, &config, options.json, kExitOk, {}};

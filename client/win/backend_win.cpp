@@ -24,14 +24,8 @@ namespace zrvctl {
 namespace {
 
 // Wall-clock time, in steps short enough to notice an interrupt soon.
-class RealClock : public Clock {
+class RealClock : public WallClock {
 public:
-    bool sleep(uint64_t ms) override {
-        for (uint64_t slept = 0; slept < ms && !interrupted(); slept += kStepMs)
-            Sleep(static_cast<DWORD>(std::min<uint64_t>(kStepMs, ms - slept)));
-        return !interrupted();
-    }
-    bool caughtUp(uint64_t) override { return !interrupted(); }
     double seconds() override {
         FILETIME f;
         GetSystemTimeAsFileTime(&f);
@@ -46,7 +40,7 @@ public:
     }
 
 private:
-    static constexpr uint64_t kStepMs = 100;
+    void pause(uint64_t ms) override { Sleep(static_cast<DWORD>(ms)); }
 };
 
 // HKLM\Software\Varnel\Zorvik, as the driver reads it: the native
