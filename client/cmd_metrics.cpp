@@ -182,6 +182,22 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
                  static_cast<double>(k->lastKeepalive));
 }
 
+// What the driver's load made of each function, as status says it: where
+// the configuration names a back-end that did not bind, the load's reason.
+void addFunctions(Context& ctx, Exposition& e) {
+    for (const FunctionStatus& f : functionStatuses(ctx)) {
+        PromLabels labels = {{"function", f.name}};
+        if (f.configured) {
+            if (f.reasonCode) labels.push_back({"reason_code", std::to_string(*f.reasonCode)});
+            labels.push_back({"reason", f.reason()});
+        }
+        e.sample("zorvik_function_bound", "gauge",
+                 "1 when the driver's load bound the function; 0 when not, with the load's reason where the "
+                 "configuration names a back-end for it.",
+                 labels, f.bound ? 1 : 0);
+    }
+}
+
 }  // namespace
 
 std::string boardMetrics(Context& ctx, const KeepaliveState* keepalive) {
@@ -191,6 +207,7 @@ std::string boardMetrics(Context& ctx, const KeepaliveState* keepalive) {
         addSensors(ctx, e);
         addLines(ctx, e);
         addWatchdog(ctx, e, keepalive);
+        addFunctions(ctx, e);
     } catch (const ClientError& error) {
         // The device could not be opened: nothing else is known.
         warn(ctx, "metrics", error.message);

@@ -158,36 +158,11 @@ const StatusProbe kStatusProbes[] = {
 void showStatus(Context& ctx) {
     nlohmann::json all = nlohmann::json::object();
     std::string lines;
-    const std::vector<std::string> configured =
-        ctx.config != nullptr ? configuredFunctions(*ctx.config) : std::vector<std::string>{};
     bool missing = false;
-    // What the load recorded for each function, where its report can be read.
-    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons = loadReasons(ctx);
-    for (size_t f = 0; f < std::size(kStatusProbes); ++f) {
-        const StatusProbe& p = kStatusProbes[f];
-        Describe describe;
-        const bool bound = p.ask(ctx, describe) == ZRV_OK;
-        nlohmann::json j = {{"bound", bound}};
-        if (reasons && f < ZRV_FUNCTIONS && !bound) j["reason_code"] = (*reasons)[f];
-        std::string text = "not available";
-        if (!bound && std::find(configured.begin(), configured.end(), p.name) != configured.end()) {
-            const std::string why = unboundReason(ctx, p.name);
-            text = "not bound, although the configuration names a back-end for it: " + why;
-            j["configured"] = true;
-            j["reason"] = why;
-            missing = true;
-        }
-        if (bound) {
-            std::string summary;
-            const bool filled = describe(summary, j);
-            text = fmt::format("bound ({})", summary);
-            if (!filled) {
-                text += ", with nothing behind it: see zrvctl config";
-                j["empty"] = true;
-            }
-        }
-        all[p.name] = j;
-        lines += fmt::format("{}{:<17} {}", lines.empty() ? "" : "\n", std::string(p.name) + ":", text);
+    for (const FunctionStatus& f : functionStatuses(ctx)) {
+        all[f.name] = f.json;
+        lines += fmt::format("{}{:<17} {}", lines.empty() ? "" : "\n", std::string(f.name) + ":", f.text);
+        missing = missing || f.configured;
     }
     answer(ctx, lines, all);
     if (missing) ctx.worst(kExitRefused);
@@ -196,6 +171,45 @@ void showStatus(Context& ctx) {
 Builder defineStatus(CLI::App& app) { return repeating(app, showStatus); }
 
 }  // namespace
+
+std::vector<FunctionStatus> functionStatuses(Context& ctx) {
+    std::vector<FunctionStatus> all;
+    const std::vector<std::string> configured =
+        ctx.config != nullptr ? configuredFunctions(*ctx.config) : std::vector<std::string>{};
+    // What the load recorded for each function, where its report can be read.
+    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons = loadReasons(ctx);
+    for (size_t f = 0; f < std::size(kStatusProbes); ++f) {
+        const StatusProbe& p = kStatusProbes[f];
+        FunctionStatus s;
+        s.name = p.name;
+        Describe describe;
+        s.bound = p.ask(ctx, describe) == ZRV_OK;
+        s.json = {{"bound", s.bound}};
+        if (reasons && f < ZRV_FUNCTIONS && !s.bound) {
+            s.reasonCode = (*reasons)[f];
+            s.json["reason_code"] = *s.reasonCode;
+        }
+        s.text = "not available";
+        if (!s.bound && std::find(configured.begin(), configured.end(), p.name) != configured.end()) {
+            const std::string why = unboundReason(ctx, p.name);
+            s.text = "not bound, although the configuration names a back-end for it: " + why;
+            s.configured = true;
+            s.json["configured"] = true;
+            s.json["reason"] = why;
+        }
+        if (s.bound) {
+            std::string summary;
+            const bool filled = describe(summary, s.json);
+            s.text = fmt::format("bound ({})", summary);
+            if (!filled) {
+                s.text += ", with nothing behind it: see zrvctl config";
+                s.json["empty"] = true;
+            }
+        }
+        all.push_back(std::move(s));
+    }
+    return all;
+}
 
 void addRequestCommands(CommandTable& table) {
     table.push_back({"ioctl", "send one device-control request; prints status, bytes and data", defineIoctl});

@@ -209,6 +209,19 @@ std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons(Context& ctx);
 // the configuration names a back-end for it: from the load's report where
 // it can be read, else "unknown".
 std::string unboundReason(Context& ctx, const std::string& function);
+// What status says of each function, the three the load selects and then
+// the CD port: bound (with what it answers), or not, and then whether the
+// configuration names a back-end for it and why the load left it unbound.
+struct FunctionStatus {
+    const char* name = "";
+    bool bound = false;
+    bool configured = false;             // not bound, though the configuration names a back-end
+    std::optional<unsigned> reasonCode;  // not bound, where the load's report can be read
+    std::string text;                    // the status line after the function's name
+    nlohmann::json json;                 // its entry in status --json
+    std::string reason() const { return json.value("reason", ""); }
+};
+std::vector<FunctionStatus> functionStatuses(Context& ctx);
 // The chip code the configuration selects for `function`, as the driver's
 // load reads it (16: the port back-ends); empty where it cannot be read.
 std::optional<uint32_t> configuredChip(Context& ctx, const std::string& function);

@@ -413,9 +413,21 @@ TEST_F(Zrvctl, StatusSaysWhyAConfiguredFunctionIsUnbound) {
                                (row.hwmon ? "\"SuperIO\"=dword:" + std::string(row.hwmon) : "") + "\n" + key +
                                "WDT]\n\"DeviceType\"=dword:00000001\n\"SuperIO\"=dword:00000001\n" + key +
                                "DIO]\n" + row.dio);
-        const Outcome r = run("--sim " + write("r.json", board.dump()) + " status");
+        const std::string sim = "--sim " + write("r.json", board.dump());
+        const Outcome r = run(sim + " status");
         EXPECT_EQ(r.rc, 1) << r.out << r.err;
         EXPECT_NE(r.out.find(row.line), std::string::npos) << row.line << "\n" << r.out;
+        // metrics gives the same reason, and its code, on the function's sample.
+        const std::string line = row.line, said = "for it: ";
+        const size_t from = line.find(said) + said.size();
+        const std::string function = line.substr(0, line.find(':'));
+        const std::string reason = line.substr(from, line.find('\n', from) - from);
+        const Outcome m = run(sim + " metrics");
+        EXPECT_EQ(m.rc, 0) << m.err;
+        const std::string head = "zorvik_function_bound{function=\"" + function + "\",reason_code=\"";
+        const size_t at = m.out.find(head);
+        const std::string sample = at == std::string::npos ? "" : m.out.substr(at, m.out.find('\n', at) - at);
+        EXPECT_TRUE(sample.ends_with("\",reason=\"" + reason + "\"} 0")) << reason << "\n" << m.out;
     }
     // The monitor of an IT8783F at 0x4E is probed at 0x2E only.
     const Outcome r = run("--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/it8783f-4e.json --json status");

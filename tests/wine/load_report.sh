@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The driver's load report under Wine, on the real zorvik.sys, every
 # example board and random registries over their hardware:
-#   - zrvctl.exe status, text and --json, says what zrvctl --sim says for
-#     the same board, unbound functions' reasons included;
+#   - zrvctl.exe status, text and --json, and the zorvik_function_bound
+#     samples of metrics say what zrvctl --sim says for the same board,
+#     unbound functions' reasons included;
 #   - the volatile key LoadReport under the service key holds the reason
 #     codes, one byte per function, as the virtual board's load recorded
 #     them; it is not there before the driver loads in a new session
@@ -64,6 +65,13 @@ one_board() {  # BOARD.json
   }
   check "$name: status as zrvctl --sim" same_status "$work/native.txt"
   check "$name: status --json as zrvctl --sim" same_status "$work/native.json" --json
+  same_functions() {  # metrics' samples of the load's outcome, with its reasons
+    "$ZRV_LINUX_BUILD/zrvctl" --sim "$board" metrics 2>/dev/null | grep '^zorvik_function_bound' >"$work/native.fn"
+    testbed_wine "$ZRV_WINDOWS_BUILD/zrvctl.exe" "${profile[@]}" metrics 2>/dev/null | tr -d '\r' |
+      grep '^zorvik_function_bound' >"$work/wine.fn"
+    [ -s "$work/native.fn" ] && diff -u "$work/native.fn" "$work/wine.fn"
+  }
+  check "$name: metrics' zorvik_function_bound as zrvctl --sim's" same_functions
   published() {
     testbed_wine reg query "$report_key" /v Reasons | tr -d '\r' | tee /dev/stderr |
       grep -Eiq "^ +Reasons +REG_BINARY +$(head -1 "$work/native.report")\$"
