@@ -65,4 +65,7 @@ if [ -f "$(expected trace)" ]; then
   fi
 fi
 [ -f "$base.dbg" ] && compare "$base.dbg" "$work/dbg" "debugger output"
+if [ $status -ne 0 ] && [ -s "$work/err" ]; then
+  echo "standard error of the run:"; cat "$work/err"
+fi
 exit $status

@@ -76,9 +76,16 @@ testbed_winpath() {
   printf 'Z:%s' "${p//\//\\}"
 }
 
-# A Windows program with no input (a run may have no standard input at all).
-testbed_wine() { timeout "$testbed_timeout" "$testbed_wine_loader" "$@" </dev/null; }
-testbed_wine32() { timeout "$testbed_timeout" /usr/lib/wine/wine "$@" </dev/null; }
+# A Windows program with no input (a run may have no standard input at all);
+# one that outlives the testbed's timeout is killed, and said on stderr.
+testbed_timed() {
+  timeout "$testbed_timeout" "$@" </dev/null
+  local rc=$?
+  [ $rc -eq 124 ] && echo "wine-run: ${*:2} did not end in $testbed_timeout s" >&2
+  return $rc
+}
+testbed_wine() { testbed_timed "$testbed_wine_loader" "$@"; }
+testbed_wine32() { testbed_timed /usr/lib/wine/wine "$@"; }
 
 testbed_check_builds() {
   local f
