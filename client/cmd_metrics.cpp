@@ -287,10 +287,8 @@ Builder defineMetrics(CLI::App& app) {
                    "write DIR/zorvik.prom for a node or windows exporter's textfile collector")
         ->type_name("DIR")
         ->check(CLI::ExistingDirectory);
-    app.add_option("--listen", a->listen,
-                   "answer GET /metrics at ADDRESS:PORT (the management network's address; no "
-                   "authentication)")
-        ->type_name("ADDRESS:PORT");
+    addListen(app, a->listen,
+              "answer GET /metrics at ADDRESS:PORT (the management network's address; no authentication)");
     addRepeat(app, a->repeat);
     return [a] {
         if (!a->textfile.empty() && !a->listen.empty())

@@ -165,7 +165,13 @@ WdtTimeout parseTimeout(const std::string& text) {
             }
         }
     }
-    throw ClientError{fmt::format("timeout: '{}' is not a count with an optional unit (s, m)", text)};
+    // Hours, as the other durations take them, are counted in minutes.
+    if (digits > 0 && suffix == "h") {
+        const uint32_t hours = parseNumber(text.substr(0, digits), "timeout", 0xFFFF / 60);
+        if (hours == 0) throw ClientError{"timeout: 0 would never reset the board; use wdctl stop"};
+        return WdtTimeout{static_cast<uint16_t>(hours * 60), ZRV_WDT_UNIT_MINUTES};
+    }
+    throw ClientError{fmt::format("timeout: '{}' is not a count with an optional unit (s, m, h)", text)};
 }
 
 // A timeout in ms as the watchdog takes it, by the library's choice of unit
@@ -296,7 +302,7 @@ void keepalive(Context& ctx, const Keepalive& k) {
     record(false);
     if (!k.leaveRunning && !stopped) return;
     answer(ctx,
-           fmt::format("keepalive: {} restarts; watchdog {}", restarts,
+           fmt::format("keepalive: {} restart{}; watchdog {}", restarts, restarts == 1 ? "" : "s",
                        k.leaveRunning ? "left running" : "stopped"),
            {{"keepalive", "ended"},
             {"restarts", restarts},
@@ -312,7 +318,7 @@ Builder defineWdctl(CLI::App& app) {
         Keepalive keepalive;
     };
     auto a = std::make_shared<Args>();
-    app.add_option("-s,--settimeout", a->timeout, "set the timeout: N seconds, Ns, or Nm minutes")
+    app.add_option("-s,--settimeout", a->timeout, "set the timeout: N seconds, Ns, Nm minutes or Nh hours")
         ->type_name("TIMEOUT");
     app.add_option("ACTION", a->action, "start, stop, or keepalive (one restart, or a loop with --every)")
         ->check(CLI::IsMember({"start", "stop", "keepalive"}));
@@ -327,9 +333,7 @@ Builder defineWdctl(CLI::App& app) {
                    "keepalive: write DIR/zorvik.prom (Prometheus textfile) after every restart")
         ->type_name("DIR")
         ->check(CLI::ExistingDirectory);
-    app.add_option("--listen", a->keepalive.listen,
-                   "keepalive: answer GET /metrics at ADDRESS:PORT meanwhile")
-        ->type_name("ADDRESS:PORT");
+    addListen(app, a->keepalive.listen, "keepalive: answer GET /metrics at ADDRESS:PORT meanwhile");
     return [a] {
         const Keepalive& k = a->keepalive;
         const bool loop = k.everyMs != 0;

@@ -13,6 +13,9 @@
 #include <map>
 #include <memory>
 
+#include "client/http_listen.h"
+#include "common/nearest.h"
+
 namespace zrvctl {
 
 const CommandTable& commands() {
@@ -39,7 +42,13 @@ const Command* findCommand(const std::string& name) {
 
 Action parseCommand(const std::vector<std::string>& words, bool& helped) {
     const Command* c = findCommand(words.at(0));
-    if (c == nullptr) throw ClientError{fmt::format("unknown command '{}'", words[0])};
+    if (c == nullptr) {
+        std::vector<std::string> names;
+        for (const Command& known : commands()) names.push_back(known.name);
+        const std::string nearest = zorvik::nearestName(words[0], names);
+        throw ClientError{fmt::format("unknown command '{}'{} (zrvctl --help lists them)", words[0],
+                                      nearest.empty() ? "" : fmt::format(", did you mean '{}'?", nearest))};
+    }
     CLI::App sub{c->help, c->name};
     sub.set_help_flag("-h,--help", "this command's arguments");
     Builder build = c->define(sub);
@@ -189,6 +198,18 @@ void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const
         ->type_name("DURATION");
 }
 
+void addListen(CLI::App& app, std::string& target, const std::string& help) {
+    app.add_option("--listen", target, help)
+        ->type_name("ADDRESS:PORT")
+        ->check(CLI::Validator(
+            [](std::string& where) {
+                std::string host, error;
+                uint16_t port = 0;
+                return splitListenAddress(where, host, port, error) ? std::string() : error;
+            },
+            "ADDRESS:PORT"));
+}
+
 void addRepeat(CLI::App& app, Repeat& r) {
     addDuration(app, "--watch", r.everyMs,
                 "repeat every SECONDS (or 500ms, 2m) until interrupted, each round with a time stamp", false);
@@ -268,8 +289,11 @@ uint64_t steadyUs() {
 }  // namespace
 
 bool WallClock::sleep(uint64_t ms) {
-    for (uint64_t slept = 0; slept < ms && !interrupted(); slept += kWallStepMs)
-        pause(std::min<uint64_t>(kWallStepMs, ms - slept));
+    for (uint64_t left = ms; left > 0 && !interrupted();) {
+        const uint64_t step = std::min<uint64_t>(kWallStepMs, left);
+        pause(step);
+        left -= step;
+    }
     return !interrupted();
 }
 
@@ -292,7 +316,10 @@ bool BoardClock::caughtUp(uint64_t instantMs) {
 
 bool BoardClock::sleep(uint64_t ms) {
     if (wall_ == nullptr) return caughtUp(ms);
-    const uint64_t until = steadyUs() + ms * 1000;
+    // A wait too long to count in microseconds waits until interrupted.
+    const uint64_t start = steadyUs();
+    constexpr uint64_t kNever = ~uint64_t{0};
+    const uint64_t until = ms > (kNever - start) / 1000 ? kNever : start + ms * 1000;
     for (uint64_t now = steadyUs(); now < until; now = steadyUs()) {
         if (!wall_->sleep(std::min<uint64_t>(kWallStepMs, (until - now + 999) / 1000)) || !caughtUp(0))
             return false;

@@ -248,6 +248,9 @@ void addNumber(CLI::App& app, const std::string& name, uint32_t& target, uint32_
                const std::string& help);
 void addDuration(CLI::App& app, const std::string& name, uint64_t& target, const std::string& help,
                  bool allowZero = true);
+// --listen ADDRESS:PORT of the commands that serve metrics, its form
+// checked at parse time (a usage error), the address looked up at the run.
+void addListen(CLI::App& app, std::string& target, const std::string& help);
 // --watch SECONDS and --count N of the commands that can repeat.
 struct Repeat {
     uint64_t everyMs = 0;  // 0: once

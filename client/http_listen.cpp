@@ -125,8 +125,30 @@ std::string httpAnswer(const HttpHead& head, const std::function<std::string()>&
     };
     if (head.method != "GET" && head.method != "HEAD")
         return reply("405 Method Not Allowed", "text/plain", "GET /metrics only\n", "Allow: GET, HEAD\r\n");
+    // The root gets a small page that leads to the metrics, as exporters do.
+    if (head.path == "/")
+        return reply("200 OK", "text/html; charset=utf-8",
+                     "<html><head><title>Zorvik board</title></head><body><h1>Zorvik board</h1>"
+                     "<p><a href=\"/metrics\">Metrics</a></p></body></html>\n");
     if (head.path != "/metrics") return reply("404 Not Found", "text/plain", "not found: try /metrics\n");
     return reply("200 OK", "text/plain; version=0.0.4; charset=utf-8", metrics());
+}
+
+bool splitListenAddress(const std::string& where, std::string& host, uint16_t& port, std::string& error) {
+    const size_t colon = where.rfind(':');
+    host = colon == std::string::npos ? std::string() : where.substr(0, colon);
+    uint32_t n = 0;
+    bool portOk = colon != std::string::npos && colon + 1 < where.size() && where.size() - colon <= 6;
+    for (size_t i = colon + 1; portOk && i < where.size(); ++i) {
+        portOk = where[i] >= '0' && where[i] <= '9';
+        n = n * 10 + static_cast<uint32_t>(where[i] - '0');
+    }
+    if (host.empty() || !portOk || n > 65535) {
+        error = fmt::format("'{}': give ADDRESS:PORT, as 192.168.10.5:9101", where);
+        return false;
+    }
+    port = static_cast<uint16_t>(n);
+    return true;
 }
 
 MetricsListener::~MetricsListener() {
@@ -142,18 +164,9 @@ bool MetricsListener::open(const std::string& where, std::string& error) {
         return false;
     }
 #endif
-    const size_t colon = where.rfind(':');
-    const std::string host = colon == std::string::npos ? std::string() : where.substr(0, colon);
-    uint32_t port = 0;
-    bool portOk = colon != std::string::npos && colon + 1 < where.size() && where.size() - colon <= 6;
-    for (size_t i = colon + 1; portOk && i < where.size(); ++i) {
-        portOk = where[i] >= '0' && where[i] <= '9';
-        port = port * 10 + static_cast<uint32_t>(where[i] - '0');
-    }
-    if (host.empty() || !portOk || port > 65535) {
-        error = fmt::format("'{}': give ADDRESS:PORT, as 192.168.10.5:9101", where);
-        return false;
-    }
+    std::string host;
+    uint16_t port = 0;
+    if (!splitListenAddress(where, host, port, error)) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -223,7 +236,7 @@ void MetricsListener::accept(uint64_t now) {
             }
             drop(static_cast<size_t>(idle - clients_.begin()));
         }
-        clients_.push_back(Client{static_cast<uintptr_t>(c), now + kHttpClientMs, {}, 0, false});
+        clients_.push_back(Client{static_cast<uintptr_t>(c), now + clientMs_, {}, 0, false});
     }
 }
 
@@ -260,7 +273,7 @@ void MetricsListener::receive(Client& c, uint64_t now, const std::function<std::
     c.bytes = parsed == HttpParse::Complete ? httpAnswer(head, metrics) : std::string(kBadRequest);
     c.answering = true;
     c.sent = 0;
-    c.deadline = steadyMs() + kHttpClientMs;
+    c.deadline = steadyMs() + clientMs_;
     if (!sendSome(s, c.bytes, c.sent)) c.deadline = 0;  // all sent at once: done
 }
 

@@ -20,7 +20,8 @@
 namespace zrvctl {
 
 constexpr size_t kMaxHttpHead = 8192;
-// The most a client may take to send its head, and again to take its answer.
+// The most a client may take to send its head, and again to take its answer
+// (the listener's default; a test may give its own).
 constexpr uint64_t kHttpClientMs = 3000;
 // Connections held at once. When all are held, the oldest one that has not
 // sent its request yet is dropped for the new one rather than the new one
@@ -41,9 +42,13 @@ HttpParse parseHttpHead(const std::string& bytes, HttpHead& head);
 // The whole answer to a parsed request: status line, headers, body.
 std::string httpAnswer(const HttpHead& head, const std::function<std::string()>& metrics);
 
+// "ADDRESS:PORT" taken apart (the address not yet looked up); false with
+// `error` set when it is not of that form.
+bool splitListenAddress(const std::string& where, std::string& host, uint16_t& port, std::string& error);
+
 class MetricsListener {
 public:
-    MetricsListener() = default;
+    explicit MetricsListener(uint64_t clientMs = kHttpClientMs) : clientMs_(clientMs) {}
     ~MetricsListener();
     MetricsListener(const MetricsListener&) = delete;
     MetricsListener& operator=(const MetricsListener&) = delete;
@@ -70,6 +75,7 @@ private:
     void accept(uint64_t now);
     void receive(Client& c, uint64_t now, const std::function<std::string()>& metrics);
     void drop(size_t index);
+    const uint64_t clientMs_;
     uintptr_t socket_ = ~uintptr_t{0};
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};

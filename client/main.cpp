@@ -17,6 +17,7 @@
 
 #include "client/backend.h"
 #include "client/commands.h"
+#include "common/nearest.h"
 
 namespace {
 
@@ -157,6 +158,19 @@ int main(int argc, char** argv) {
             throw ClientError{"give commands either on the command line or with --script, not both"};
         std::vector<Line> lines = scriptFile.empty() ? splitCommandLine(rest) : readScript(scriptFile);
         if (lines.empty()) throw ClientError{"no command given (zrvctl --help)"};
+        // What the run's options did not take and looks like an option is a
+        // misspelt one, not a command.
+        for (const Line& l : lines) {
+            if (l.words[0].size() < 2 || l.words[0][0] != '-') continue;
+            std::vector<std::string> names;
+            for (const CLI::Option* o : app.get_options())
+                for (const std::string& n : o->get_lnames()) names.push_back("--" + n);
+            const std::string nearest = zorvik::nearestName(l.words[0], names);
+            throw ClientError{
+                fmt::format("{}: unknown option '{}'{} (zrvctl --help)", l.where, l.words[0],
+                            nearest.empty() ? "" : fmt::format(", did you mean '{}'?", nearest)),
+                kExitUsage};
+        }
 
         // Parse everything first: a bad line stops the run before any request.
         std::vector<Action> actions;

@@ -221,11 +221,17 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"fan 1 auto 40 60", 1, "", "the F81865 has no automatic mode (it takes on, off and duty)"},
         {"--sim " + kPortPlain + " fan 1 on", 1, "", "fan: not supported (0xc00000bb)\n"},
         {"frobnicate", 2, "", "unknown command 'frobnicate'"},
-        {"--json frobnicate", 2, "", R"({"error":"command line, command 1: unknown command 'frobnicate'"})"},
+        {"--json frobnicate", 2, "", R"({"error":"command line, command 1: unknown command 'frobnicate')"},
+        {"sensor", 2, "", "unknown command 'sensor', did you mean 'sensors'?"},
+        {"--jsn status", 2, "", "unknown option '--jsn', did you mean '--json'?"},
+        {"metrics --listen 127.0.0.1:80x", 2, "", "'127.0.0.1:80x': give ADDRESS:PORT"},
+        {"wdctl -s 4h --json", 0, R"({"timeout_count":240,"timeout_seconds":14400,"unit":"minutes"})", ""},
+        {"wdctl -s 5h", 1, "", "300 minutes is outside the watchdog's range"},
+        {"wdctl keepalive --every 1s --count 1", 0, "keepalive: 1 restart; watchdog stopped", ""},
         {"wdctl -s 0", 2, "", "0 would never reset the board"},
         {"fan 1 duty 128", 2, "", "duty: 128 is out of range (at most 127)"},
         {"status --frobnicate", 2, "", "status: The following argument was not expected: --frobnicate"},
-        {"--frobnicate status", 2, "", "unknown command '--frobnicate'"},
+        {"--frobnicate status", 2, "", "unknown option '--frobnicate'"},
         {"--profile " + (dir / "none.json").string() + " status", 2, "", "none.json: cannot open profile"},
         {"--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/default.profile.json status", 2, "",
          "default.profile.json: \"adapter\" is a board profile's key: this is a board profile"},
@@ -619,7 +625,7 @@ TEST_F(Zrvctl, OnlyTheCallersOwnKeepaliveStateIsBelieved) {
         {": other users may write in it (mode 0777)",
          [](F f) { return fs::permissions(f, fs::perms::all), true; }},
         {": not a folder (a link or a file)",
-         [&](F f) { return fs::create_directory_symlink(moved(f, f.string() + "r"), f), true; }}};
+         [&](F f) { return fs::create_directory_symlink(moved(f, fs::path(f) += "r"), f), true; }}};
     int n = 0;
     for (const auto& [why, plant] : rows) {
         const fs::path folder = dir / ("f" + std::to_string(n++));
@@ -737,6 +743,12 @@ TEST_F(Zrvctl, LoopsRunInRealTime) {
     Outcome r = run("sensors --watch 1 --count 3", 30, true);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_NE(r.out.find("\n\n--- time 2.0"), std::string::npos) << r.out;
+    // A wait too long to count in microseconds still waits: one round, until
+    // the interruption.
+    for (const char* every : {"9223372036854775808ms", "18446744073709551615ms"}) {
+        r = run(std::string("sensors --watch ") + every + " --count 2", 2, true);
+        EXPECT_EQ(count(r.out, "--- time"), 1u) << every << "\n" << r.out;
+    }
     fs::create_directories(dir / "tf" / "zorvik.prom");  // a folder where the file goes
     r = run("metrics --textfile " + (dir / "tf").string() + " --watch 1s --count 5");
     EXPECT_EQ(r.rc, 1);

@@ -1,7 +1,14 @@
 # The Wine suite's checks, sourced by its scripts after they set $work:
 #   check DESCRIPTION COMMAND...   runs the command, which must succeed
-#   check_summary                  prints PASS or the count, returns its status
+#   skip DESCRIPTION WHY           says a check that could not run here, and why
+#   check_summary                  prints PASS or the count (and the skipped
+#                                  ones), returns its status
 failures=0
+skipped=0
+skip() {
+  echo "skip  $1: $2"
+  skipped=$((skipped + 1))
+}
 check() {
   local what=$1
   shift
@@ -14,6 +21,8 @@ check() {
   fi
 }
 check_summary() {
-  if [ $failures -eq 0 ]; then echo "PASS"; else echo "$failures check(s) failed"; fi
+  local also=
+  [ $skipped -eq 0 ] || also=" ($skipped skipped: see the skip lines)"
+  if [ $failures -eq 0 ]; then echo "PASS$also"; else echo "$failures check(s) failed$also"; fi
   return $((failures > 0))
 }

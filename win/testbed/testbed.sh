@@ -94,8 +94,32 @@ testbed_check_builds() {
     [ -f "$f" ] || testbed_die "$f is missing: cmake --preset windows-$ZRV_WINDOWS_ARCH && cmake --build --preset windows-$ZRV_WINDOWS_ARCH"
   done
   [ -x "$ZRV_LINUX_BUILD/zrvboard" ] || testbed_die "$ZRV_LINUX_BUILD/zrvboard is missing: build the Linux preset"
+  testbed_check_32bit
   command -v "$testbed_wine_loader" >/dev/null ||
     testbed_die "$testbed_wine_loader is not installed (see docs/developers.md: the Wine run)"
+}
+
+# The machine of a Windows image: 014c for x86, 8664 for x64 (the PE
+# header's Machine field, at the offset the DOS header names).
+testbed_pe_machine() {
+  local pe
+  pe=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')
+  od -An -t x2 -j $((pe + 4)) -N 2 "$1" | tr -d ' '
+}
+
+# A 32-bit prefix, or 32-bit programs in a 64-bit one, need a machine that
+# runs 32-bit Linux programs (32-bit Wine): said at once where it does not,
+# rather than failing in wineboot or waiting out a 32-bit client.
+testbed_runs_32bit() { "$testbed_src/win/testbed/runs-32bit" >/dev/null; }
+testbed_check_32bit() {
+  local why
+  if [ "$ZRV_WINDOWS_ARCH" = x86 ]; then
+    why=$("$testbed_src/win/testbed/runs-32bit") || testbed_die "$why; ZRV_WINDOWS_ARCH=x64 runs the 64-bit driver"
+  elif [ "$(testbed_pe_machine "$ZRV_CLIENT_BUILD/zrvctl-testbed.exe")" = 014c ]; then
+    why=$("$testbed_src/win/testbed/runs-32bit") ||
+      testbed_die "$why: the 32-bit programs of $ZRV_CLIENT_BUILD need 32-bit Wine; leave ZRV_CLIENT_BUILD unset to run the 64-bit ones"
+  fi
+  return 0
 }
 
 # Creates the prefix once: boot it, register the two kernel services. Both
