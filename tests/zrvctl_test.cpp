@@ -628,7 +628,7 @@ TEST_F(Zrvctl, OnlyTheCallersOwnKeepaliveStateIsBelieved) {
          [&](F f) { return fs::create_directory_symlink(moved(f, fs::path(f) += "r"), f), true; }}};
     int n = 0;
     for (const auto& [why, plant] : rows) {
-        const fs::path folder = dir / ("f" + std::to_string(n++));
+        const fs::path folder = (dir / "f") += std::to_string(n++);
         fs::create_directory(folder);
         fs::permissions(folder, fs::perms::owner_all);
         std::ofstream(folder / "k") << state("running 1\nlast_keepalive 1765170000\nwritten 1765170000\n");
