@@ -89,12 +89,12 @@ testbed_wine32() { testbed_timed /usr/lib/wine/wine "$@"; }
 
 testbed_check_builds() {
   local f
+  testbed_check_32bit
   for f in "$ZRV_WINDOWS_BUILD/zorvik.sys" "$ZRV_CLIENT_BUILD/zrvctl.exe" "$ZRV_CLIENT_BUILD/zrvctl-testbed.exe" \
     "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$ZRV_WINDOWS_BUILD/testbed/zrvsecprobe.sys"; do
     [ -f "$f" ] || testbed_die "$f is missing: cmake --preset windows-$ZRV_WINDOWS_ARCH && cmake --build --preset windows-$ZRV_WINDOWS_ARCH"
   done
   [ -x "$ZRV_LINUX_BUILD/zrvboard" ] || testbed_die "$ZRV_LINUX_BUILD/zrvboard is missing: build the Linux preset"
-  testbed_check_32bit
   command -v "$testbed_wine_loader" >/dev/null ||
     testbed_die "$testbed_wine_loader is not installed (see docs/developers.md: the Wine run)"
 }
@@ -115,7 +115,8 @@ testbed_check_32bit() {
   local why
   if [ "$ZRV_WINDOWS_ARCH" = x86 ]; then
     why=$("$testbed_src/win/testbed/runs-32bit") || testbed_die "$why; ZRV_WINDOWS_ARCH=x64 runs the 64-bit driver"
-  elif [ "$(testbed_pe_machine "$ZRV_CLIENT_BUILD/zrvctl-testbed.exe")" = 014c ]; then
+  elif [ -f "$ZRV_CLIENT_BUILD/zrvctl-testbed.exe" ] &&
+    [ "$(testbed_pe_machine "$ZRV_CLIENT_BUILD/zrvctl-testbed.exe")" = 014c ]; then
     why=$("$testbed_src/win/testbed/runs-32bit") ||
       testbed_die "$why: the 32-bit programs of $ZRV_CLIENT_BUILD need 32-bit Wine; leave ZRV_CLIENT_BUILD unset to run the 64-bit ones"
   fi
