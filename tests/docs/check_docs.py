@@ -26,13 +26,14 @@ The markdown's convention:
 Each file runs in a fresh folder of its own, whose entries point into the
 source tree and whose build/default is BUILD_DIR (for a slow block: an empty
 build/, a fresh build tree), with a private XDG_RUNTIME_DIR (the keepalive
-state) and ZRV_IN_DOCS_TEST=1, so that a "ctest" in the docs does not run
-this test again. Blocks of a file run in order in that folder, as a reader
+state) and TMPDIR, and ZRV_IN_DOCS_TEST=1, so that a "ctest" in the docs
+does not run this test again. Blocks of a file run in order in that folder, as a reader
 goes down the page.
 """
 import difflib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -162,7 +163,7 @@ def check_reasons(path, text, src):
         cells = [c.strip() for c in l.strip("|").split("|")]
         table[int(cells[0])] = cells[1].strip("`")
     code = reason_rows(src)
-    problems = []
+    problems = [] if code and table else [f"no reasons read from reasons.h ({len(code)}) or {path} ({len(table)})"]
     for c in sorted(set(code) | set(table)):
         if code.get(c) != table.get(c):
             problems.append(f"reason {c}: the code says {code.get(c)!r}, {path} says {table.get(c)!r}")
@@ -186,10 +187,15 @@ def main():
             failed, passed = failed + bool(problems), passed + (not problems)
         state = tempfile.mkdtemp(prefix="zrv-docs-state-")
         env = {k: v for k, v in os.environ.items() if not k.startswith(("ZORVIK_", "ZRV_KEEPALIVE"))}
-        env.update(XDG_RUNTIME_DIR=state, ZRV_IN_DOCS_TEST="1", LC_ALL="C.UTF-8")
+        env.update(XDG_RUNTIME_DIR=state, TMPDIR=state, ZRV_IN_DOCS_TEST="1", LC_ALL="C.UTF-8")
         folder = make_folder(src, build, False)
+        made = [state, folder]
         for b in blocks_of(path, text):
             has_prompt = any(l.startswith("$ ") for l in b.lines)
+            if b.kind not in (None, "skip", "slow", "exit"):
+                print(f"FAIL {b.where()}: the marker before it is no docs-test marker: {b.kind} {b.arg}")
+                failed += 1
+                continue
             if b.info in ("bat", "cmd", "powershell"):
                 print(f"left out {b.where()}: Windows commands" + (f" ({b.arg})" if b.arg else ""))
                 left += 1
@@ -200,7 +206,10 @@ def main():
                 print(f"left out {b.where()}: {b.arg}" + (" (ZRV_DOCS_SLOW=1 runs it)" if b.kind == "slow" else ""))
                 left += 1
                 continue
-            cwd = make_folder(src, build, True) if b.kind == "slow" else folder
+            cwd = folder
+            if b.kind == "slow":
+                cwd = make_folder(src, build, True)
+                made.append(cwd)
             if not has_prompt:
                 rc, out = run("set -e\n" + "\n".join(b.lines), cwd, env)
                 ok = rc == 0
@@ -224,6 +233,8 @@ def main():
             else:
                 print(f"FAIL {b.where()}:\n{report}")
                 failed += 1
+        for d in made:  # symbolic links are removed, not followed
+            shutil.rmtree(d, ignore_errors=True)
     print(f"docs: {passed} passed, {failed} failed, {left} skipped")
     return 1 if failed else 0
 
