@@ -31,40 +31,13 @@
 set -uo pipefail
 . "$(dirname "$0")/../../win/testbed/testbed.sh"
 testbed_check_builds
-export WINEDLLOVERRIDES="hal=n;mscoree=;mshtml="
-WINEPREFIX=${WINEPREFIX}-installers
-export WINEPREFIX
-
 work=$(mktemp -d)
 trap 'testbed_cleanup; rm -rf "$work"' EXIT
-testbed_work=$work
-exec 8>"$WINEPREFIX.lock"
-flock 8
-if [ ! -f "$WINEPREFIX/.zorvik-installers" ]; then
-  rm -rf "$WINEPREFIX"
-  echo "installers: setting up the Wine prefix $WINEPREFIX (once)"
-  timeout 300 "$testbed_wine_loader" wineboot -i >"$work/setup.log" 2>&1 || { cat "$work/setup.log"; exit 1; }
-  timeout 120 wineserver -w
-  testbed_set_version
-  touch "$WINEPREFIX/.zorvik-installers"
-fi
-timeout 60 wineserver -k 2>/dev/null || true
+testbed_begin_bare installers "$work"
 sys32=$WINEPREFIX/drive_c/windows/system32
-cp -f "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$sys32/hal.dll"
 dist=$WINEPREFIX/drive_c/zorvik-dist
-rm -rf "$dist"
-mkdir -p "$dist" "$WINEPREFIX/drive_c/zorvik-testbed"
-cp "$testbed_src/win/install.cmd" "$testbed_src/win/uninstall.cmd" "$testbed_src/win/zorvik.inf" \
-  "$testbed_src/boards/default.reg" "$testbed_src/boards/default.profile.json" "$dist/"
-declare -A package_build=([x86]=${ZRV_WINDOWS_X86_BUILD:-$testbed_src/build/windows-x86}
-  [x64]=${ZRV_WINDOWS_X64_BUILD:-$testbed_src/build/windows-x64})
-package_build[$ZRV_WINDOWS_ARCH]=$ZRV_WINDOWS_BUILD
-for arch in x86 x64; do
-  [ -f "${package_build[$arch]}/zorvik.sys" ] || continue
-  mkdir -p "$dist/$arch"
-  cp "${package_build[$arch]}/zorvik.sys" "${package_build[$arch]}/zrvctl.exe" "${package_build[$arch]}/zorvik.dll" \
-    "$dist/$arch/"
-done
+testbed_package "$dist"
+cp "$testbed_src/boards/default.reg" "$testbed_src/boards/default.profile.json" "$dist/"
 echo "installers: $ZRV_WINDOWS_ARCH prefix, package folders: $(cd "$dist" && echo x*)"
 syswow64=$WINEPREFIX/drive_c/windows/syswow64
 cp "$testbed_src/boards/default.reg" "$dist/bare.reg"  # no profile beside it

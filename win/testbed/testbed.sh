@@ -135,21 +135,89 @@ testbed_setup_prefix() {
     testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
   timeout 120 wineserver -w
   testbed_set_version
+  testbed_create_services zorvik zrvsecprobe
+  mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed"
+  touch "$WINEPREFIX/.zorvik-testbed"
+}
+
+# testbed_create_services NAME...: the kernel services of the testbed, each
+# started on demand from system32\drivers\NAME.sys, in one service group.
+testbed_create_services() {
   local svc
-  for svc in zorvik zrvsecprobe; do
+  for svc in "$@"; do
     testbed_wine sc create "$svc" type= kernel start= demand \
       binpath= "\\SystemRoot\\system32\\drivers\\$svc.sys" >>"$WINEPREFIX/setup.log" 2>&1 ||
       testbed_die "cannot create the $svc service (see $WINEPREFIX/setup.log)"
   done
   # Changes made with reg need the server to have stored the services first.
   timeout 120 wineserver -w
-  for svc in zorvik zrvsecprobe; do
+  for svc in "$@"; do
     testbed_wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$svc" /v Group /t REG_SZ /d ZorvikTestbed /f \
       >>"$WINEPREFIX/setup.log" 2>&1 || testbed_die "cannot set the service group of $svc"
   done
   timeout 120 wineserver -w
+}
+
+# After testbed_start_service zorvik failed: when the prefix has no such
+# service any more (sc's error 1060: win/uninstall.cmd, or install.cmd over
+# it, run in this prefix deletes or replaces it), says so, creates the
+# testbed's service again and starts it; 0 when it runs then.
+testbed_repair_service() {
+  grep -q 1060 "$testbed_work/sc-zorvik.out" || return 1
+  echo "wine-run: the Wine prefix $WINEPREFIX has no zorvik service (uninstall.cmd run in it deletes it;" \
+    "win/wine-try-installers runs the installers in a prefix of their own): creating it again" >&2
+  # The session's processes keep the service database; the new service
+  # needs a new session.
+  testbed_end_session
+  testbed_create_services zorvik
+  testbed_start_session
+  testbed_start_service zorvik
+}
+
+# testbed_package DIR: the installer package of docs/integrators.md in DIR:
+# install.cmd, uninstall.cmd, zorvik.inf, and one folder per architecture
+# (x86, x64) with zorvik.sys, zrvctl.exe and zorvik.dll, from its build
+# where that is there (ZRV_WINDOWS_X86_BUILD, ZRV_WINDOWS_X64_BUILD; default
+# build/windows-ARCH; the driver's own build for the prefix's architecture).
+testbed_package() {
+  local dist=$1 arch
+  local -A build=([x86]=${ZRV_WINDOWS_X86_BUILD:-$testbed_src/build/windows-x86}
+    [x64]=${ZRV_WINDOWS_X64_BUILD:-$testbed_src/build/windows-x64})
+  build[$ZRV_WINDOWS_ARCH]=$ZRV_WINDOWS_BUILD
+  rm -rf "$dist"
+  mkdir -p "$dist"
+  cp "$testbed_src/win/install.cmd" "$testbed_src/win/uninstall.cmd" "$testbed_src/win/zorvik.inf" "$dist/"
+  for arch in x86 x64; do
+    [ -f "${build[$arch]}/zorvik.sys" ] || continue
+    mkdir -p "$dist/$arch"
+    cp "${build[$arch]}/zorvik.sys" "${build[$arch]}/zrvctl.exe" "${build[$arch]}/zorvik.dll" "$dist/$arch/"
+  done
+}
+
+# testbed_begin_bare PREFIX-SUFFIX WORKDIR: for the installer files, a
+# prefix of their own ($WINEPREFIX-SUFFIX, exported as WINEPREFIX) with no
+# testbed service in it, only the stand-in HAL: created once, then reused;
+# locked for the rest of the shell like the testbed's.
+testbed_begin_bare() {
+  WINEPREFIX=$WINEPREFIX-$1
+  export WINEPREFIX
+  testbed_work=$2
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 8>"$WINEPREFIX.lock"
+  flock 8
+  if [ ! -f "$WINEPREFIX/.zorvik-$1" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    echo "wine-run: setting up the Wine prefix $WINEPREFIX (once)" >&2
+    timeout 300 "$testbed_wine_loader" wineboot -i >"$WINEPREFIX/setup.log" 2>&1 ||
+      testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
+    timeout 120 wineserver -w
+    testbed_set_version
+    touch "$WINEPREFIX/.zorvik-$1"
+  fi
+  timeout 60 wineserver -k 2>/dev/null || true
   mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed"
-  touch "$WINEPREFIX/.zorvik-testbed"
+  cp -f "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$WINEPREFIX/drive_c/windows/system32/hal.dll"
 }
 
 # The Windows version the prefix reports, as winecfg sets it.
