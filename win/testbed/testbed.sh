@@ -110,7 +110,6 @@ testbed_pe_machine() {
 # A 32-bit prefix, or 32-bit programs in a 64-bit one, need a machine that
 # runs 32-bit Linux programs (32-bit Wine): said at once where it does not,
 # rather than failing in wineboot or waiting out a 32-bit client.
-testbed_runs_32bit() { "$testbed_src/win/testbed/runs-32bit" >/dev/null; }
 testbed_check_32bit() {
   local why
   if [ "$ZRV_WINDOWS_ARCH" = x86 ]; then
