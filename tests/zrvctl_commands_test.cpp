@@ -149,12 +149,12 @@ TEST(ZrvctlKeepaliveState, TwoWritersNeverLeaveAReaderWithoutAState) {
                           r.lastKeepalive;
         }
     });
-    std::thread a(writer, boards[0], 1000), b(writer, boards[1], 1000);
+    std::thread a(writer, boards[0], 300), b(writer, boards[1], 300);
     a.join(), b.join(), done = true, reader.join();
     EXPECT_EQ(failed + missed + undone, 0)
         << failed << " writes failed, " << missed << " reads missed a board, " << undone << " went back";
     std::string w;
-    for (const KeepaliveState& r : readKeepaliveStates(w, path)) EXPECT_EQ(r.lastKeepalive, 1000) << r.device;
+    for (const KeepaliveState& r : readKeepaliveStates(w, path)) EXPECT_EQ(r.lastKeepalive, 300) << r.device;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "a temporary file left";
     std::filesystem::remove_all(dir);  // and without a place named, a folder of the user's own,
     ::unsetenv(kKeepaliveStateVariable);
