@@ -202,26 +202,46 @@ std::string lastError() { return std::strerror(errno); }
 
 #endif
 
-// The writers' lock on a state file, held while it lives: the folder's on
-// Linux (flock: no file of its own beside the state), FILE.lock on Windows.
-// Readers take none: the rename gives them a whole file either way.
+// The writers' lock on a state file, FILE.lock beside it, held while this
+// lives. Only the account itself (or the Administrators and the system on
+// Windows, by the folder's rights) may open that file, so no other account
+// can hold the lock; and a writer never waits long for it: a keepalive loop
+// that stalled here would let the watchdog reset the board. Readers take
+// none: the rename gives them a whole file either way.
 class WriterLock {
 public:
     explicit WriterLock(const std::string& path) {
+        const std::string name = path + ".lock";
 #ifdef _WIN32
-        h_ = CreateFileA((path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+        h_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        OVERLAPPED whole{};
-        if (h_ == INVALID_HANDLE_VALUE || !LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole))
-            why_ = fmt::format("{}.lock: {}", path, lastError());
-#else
-        const std::string folder = folderOf(path);
-        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        int locked = -1;
-        while (fd_ >= 0 && (locked = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+        bool locked = false;
+        for (int tries = 0; h_ != INVALID_HANDLE_VALUE && !locked && tries < kTries; ++tries) {
+            OVERLAPPED whole{};
+            locked =
+                LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole) != 0;
+            if (!locked) Sleep(kTryMs);
         }
-        if (locked != 0) why_ = fmt::format("{}: {}", folder, lastError());
+        if (!locked) why_ = fmt::format("{}: {}", name, lastError());
+#else
+        fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        struct stat st {};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+            why_ = fmt::format("{}: {}", name, lastError());
+            return;
+        }
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            why_ = fmt::format("{}: not this user's own regular file: refused", name);
+            return;
+        }
+        bool locked = false;
+        for (int tries = 0; !locked && tries < kTries; ++tries) {
+            locked = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+            if (!locked && errno != EWOULDBLOCK && errno != EINTR) break;
+            if (!locked) ::usleep(kTryMs * 1000);
+        }
+        if (!locked) why_ = fmt::format("{}: {}", name, lastError());
 #endif
     }
     ~WriterLock() {
@@ -236,6 +256,10 @@ public:
     const std::string& why() const { return why_; }
 
 private:
+    // Another writer holds the lock for one read and one write of a few
+    // lines: two seconds of tries are plenty, and short of any timeout.
+    static constexpr int kTries = 200;
+    static constexpr unsigned kTryMs = 10;
 #ifdef _WIN32
     HANDLE h_ = INVALID_HANDLE_VALUE;
 #else

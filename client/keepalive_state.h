@@ -29,7 +29,7 @@
 // that started at another time) is that of a loop that died.
 //
 // Unknown keys are skipped, so later writers may add some. A writer takes
-// the file's lock (the folder's on Linux, FILE.lock on Windows), reads the
+// the file's lock (FILE.lock beside it, the account's own), reads the
 // records, replaces its own device's, writes them all to a new temporary
 // file beside it and renames that over the old one: several devices share
 // one file without losing each other's record, and a reader, which takes

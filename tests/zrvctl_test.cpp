@@ -573,7 +573,8 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
         EXPECT_EQ(run("--sim " + board + " wdctl keepalive --every 1s --count 1").rc, 0);
     size_t files = 0;
     for (const auto& f : fs::directory_iterator(dir))
-        files += f.path().filename().string().starts_with("zorvik-keepalive-");
+        files +=
+            f.path().filename().string().starts_with("zorvik-keepalive-") && f.path().extension() == ".state";
     EXPECT_EQ(files, 2u);
 }
 
