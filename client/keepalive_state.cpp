@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -86,8 +87,9 @@ std::string unquoted(const std::string& text) {
             out += '\t';
         else if (e == 'n')
             out += '\n';
-        else if (e == 'x' && i + 3 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16) & 0xFF);
+        else if (e == 'x' && i + 3 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
         } else
             out += e;

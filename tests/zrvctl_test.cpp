@@ -718,6 +718,9 @@ TEST_F(Zrvctl, KeepaliveTimesOutsideTheYears1970To9999ReadAsUnknown) {
     EXPECT_NE(run("wdctl").out.find("Timeleft:      unknown (the last keepalive, 9999-12-31T23:59:59Z, is "
                                     "later than this clock's "),
               std::string::npos);
+    // A broken escape in a quoted device is another device, never a crash.
+    write("keepalive.state", "device \"sim:/\\x\\xz\\\"\nwritten 1\n");
+    EXPECT_NE(run("wdctl").out.find("Running:       unknown"), std::string::npos);
 }
 
 // A keepalive state that someone else could have put there (a FIFO, a
