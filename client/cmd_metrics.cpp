@@ -146,11 +146,13 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
     if (readOk(ctx, zrv_wdt_range(ctx.lib(), &longest), "watchdog"))
         e.sample("zorvik_watchdog_max_timeout_seconds", "gauge",
                  "Longest timeout the board's watchdog takes.", {}, longest);
-    // Without a loop of its own, what this device's keepalive recorded. Its
-    // loop's series stand only while that loop runs (the alert on the last
-    // keepalive's age is for a loop that hangs); a loop that ended or died
-    // is said by zorvik_watchdog_keepalive_up 0 with its last time, and a
-    // device no keepalive ever ran on has none of these series.
+    // Without a loop of its own, what this device's keepalive (or last
+    // one-off wdctl) recorded. Its loop's series stand only while that loop
+    // runs (the alert on the last keepalive's age is for a loop that
+    // hangs); a loop that ended or died is said by
+    // zorvik_watchdog_keepalive_up 0 with its last time, and the watchdog
+    // it left counting runs only until its timeout has run out since the
+    // last keepalive. A device no keepalive ever ran on has none of these.
     std::string refused;
     const std::optional<KeepaliveState> recorded =
         k ? std::nullopt : readDeviceKeepaliveState(ctx.run.device, refused);
@@ -160,13 +162,23 @@ void addWatchdog(Context& ctx, Exposition& e, const KeepaliveState* k) {
     }
     if (recorded) k = &*recorded;
     if (k == nullptr) return;
-    const bool up = k->ended == 0 && (!recorded || keepaliveLife(*recorded) == KeepaliveLife::Running);
+    const KeepaliveLife life = recorded        ? keepaliveLife(*recorded)
+                               : k->ended != 0 ? KeepaliveLife::Ended
+                                               : KeepaliveLife::Running;
+    const bool up = life == KeepaliveLife::Running;
     e.sample("zorvik_watchdog_keepalive_up", "gauge",
              "1 while the keepalive loop runs; 0 when it ended or died.", {}, up ? 1 : 0);
     e.sample("zorvik_watchdog_timeout_seconds", "gauge", "Timeout the keepalive set, in seconds.", {},
              static_cast<double>(k->timeoutSeconds));
-    e.sample("zorvik_watchdog_running", "gauge", "1 when the keepalive last left the watchdog running.", {},
-             k->running ? 1 : 0);
+    e.sample("zorvik_watchdog_running", "gauge",
+             "1 while the watchdog counts as the keepalive left it: for a keepalive that ended or died, "
+             "until its timeout has run out since the last keepalive.",
+             {}, watchdogMayRun(*k, life, static_cast<int64_t>(std::time(nullptr))) ? 1 : 0);
+    if (const int64_t deadline = watchdogDeadline(*k); k->running && deadline != 0)
+        e.sample("zorvik_watchdog_runs_out_timestamp_seconds", "gauge",
+                 "When the watchdog resets the board unless restarted: the last keepalive plus the "
+                 "timeout, in seconds since the epoch.",
+                 {}, static_cast<double>(deadline));
     if (!up) {
         // When it ended, or for a loop that died, when it was last heard of.
         e.sample("zorvik_watchdog_keepalive_end_timestamp_seconds", "gauge",

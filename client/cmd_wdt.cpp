@@ -6,6 +6,7 @@
 //   wdctl                          device, timeout range, units
 //   wdctl -s 30 | -s 2m            set the timeout (checked against the range)
 //   wdctl start | stop | keepalive start, stop or restart once
+//   wdctl forget                   remove this device's keepalive state
 //   wdctl keepalive --every 10s [--timeout 30s] [--leave-running] [--count N]
 //                  [--metrics DIR] [--listen ADDRESS:PORT]
 //                                  restart it every period until interrupted
@@ -15,7 +16,9 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -74,11 +77,41 @@ std::string isoTime(int64_t epoch) {
                        s / 60 % 60, s % 60);
 }
 
+// What a record says of whether the watchdog runs, for the Running: line.
+// A loop that still runs keeps it as it said; one that ended or died, and
+// a one-off wdctl, left it counting only until the timeout ran out since
+// the last keepalive: after that it has reset the board, or something that
+// did not say so stopped it.
+std::string runningText(const KeepaliveState& s, KeepaliveLife life, int64_t now) {
+    const std::string last = isoTime(s.lastKeepalive);
+    if (life == KeepaliveLife::Running)
+        return fmt::format("{} (keepalive, pid {}: last keepalive {}, every {} s)", s.running ? "yes" : "no",
+                           s.pid, last, s.periodSeconds);
+    std::string who;
+    if (s.writer != kLoopWriter)
+        who = fmt::format("{} at {}{}", s.writer, isoTime(s.ended),
+                          s.running ? "; no keepalive restarts it" : "");
+    else if (life == KeepaliveLife::Ended)
+        who = s.running ? fmt::format("the keepalive ended at {} and left it running; last keepalive {}",
+                                      isoTime(s.ended), last)
+                        : fmt::format("the keepalive stopped it at {}", isoTime(s.ended));
+    else
+        who =
+            fmt::format("the keepalive, pid {}, died{}", s.pid, s.running ? "; last keepalive " + last : "");
+    const int64_t deadline = watchdogDeadline(s);
+    if (!s.running) return fmt::format("no ({})", who);
+    if (deadline == 0) return fmt::format("yes, unless it has reset the board ({})", who);
+    if (watchdogMayRun(s, life, now))
+        return fmt::format("yes, until {} unless restarted ({})", isoTime(deadline), who);
+    return fmt::format("no: its timeout ran out at {}, so it has reset the board or was stopped ({})",
+                       isoTime(deadline), who);
+}
+
 // The device, its range, and what is known of its timeout and whether it
 // runs: the chips cannot be asked either, so it is the timeout set in this
-// run, else what this device's keepalive loop last recorded, else unknown.
-// The keepalive's own fate is said too: running, ended, or died without
-// stopping the watchdog; the time left only while the watchdog counts.
+// run, else what this device's keepalive (or last wdctl start, stop or
+// keepalive) recorded, else unknown. The time left only while the watchdog
+// counts, from the last keepalive.
 void showWatchdog(Context& ctx) {
     const std::optional<WdtTimeout> range = watchdogRange(ctx, "wdctl");
     if (!range) return;
@@ -104,42 +137,36 @@ void showWatchdog(Context& ctx) {
     }
     if (timeoutSeconds != 0) j["timeout_seconds"] = timeoutSeconds;
     if (state) {
+        const int64_t now = static_cast<int64_t>(std::time(nullptr));
         const KeepaliveLife life = keepaliveLife(*state);
-        const bool lastKnown = knownTime(state->lastKeepalive);
-        const std::string last = lastKnown ? isoTime(state->lastKeepalive) : "unknown";
         static constexpr const char* kLifeNames[] = {"running", "ended", "died"};
         j["keepalive"] = kLifeNames[static_cast<int>(life)];
         j["keepalive_pid"] = state->pid;
-        if (life == KeepaliveLife::Running)
-            running = fmt::format("{} (keepalive, pid {}: last keepalive {}, every {} s)",
-                                  state->running ? "yes" : "no", state->pid, last, state->periodSeconds);
-        else if (life == KeepaliveLife::Ended)
-            running = state->running
-                          ? fmt::format(
-                                "yes (the keepalive ended at {} and left it running; last "
-                                "keepalive {})",
-                                isoTime(state->ended), last)
-                          : fmt::format("no (the keepalive stopped it at {})", isoTime(state->ended));
-        else
-            running = state->running ? fmt::format(
-                                           "yes, unless it has reset the board (the keepalive, pid {}, "
-                                           "died; last keepalive {})",
-                                           state->pid, last)
-                                     : fmt::format("no (the keepalive, pid {}, died)", state->pid);
-        if (lastKnown) {
-            j["last_keepalive"] = last;
+        j["writer"] = state->writer;
+        running = runningText(*state, life, now);
+        if (knownTime(state->lastKeepalive)) {
+            j["last_keepalive"] = isoTime(state->lastKeepalive);
             j["last_keepalive_timestamp_seconds"] = state->lastKeepalive;
         }
         j["every_seconds"] = state->periodSeconds;
         if (life == KeepaliveLife::Ended) j["ended"] = isoTime(state->ended);
-        j["running"] = state->running;
-        // Counting down from the last keepalive, as far as the state knows.
-        if (state->running && lastKnown && state->timeoutSeconds != 0 && !ctx.run.timeoutSet) {
-            const int64_t since = static_cast<int64_t>(std::time(nullptr)) - state->lastKeepalive;
-            const int64_t left = std::max<int64_t>(0, static_cast<int64_t>(state->timeoutSeconds) - since);
-            timeleft = left > 0 ? fmt::format("{} s (keepalive state)", left)
-                                : "0 s (run out: the watchdog may have reset the board)";
-            j["timeleft_seconds"] = left;
+        j["running"] = watchdogMayRun(*state, life, now);
+        // Counting down from the last keepalive, as far as the state knows;
+        // a last keepalive later than now is a clock set back (or a broken
+        // file): nothing to count from.
+        const int64_t deadline = watchdogDeadline(*state);
+        if (state->running && deadline != 0 && !ctx.run.timeoutSet) {
+            j["runs_out"] = isoTime(deadline);
+            if (state->lastKeepalive > now) {
+                timeleft = fmt::format("unknown (the last keepalive, {}, is later than this clock's {})",
+                                       isoTime(state->lastKeepalive), isoTime(now));
+                j["timeleft_seconds"] = nullptr;
+            } else {
+                const int64_t left = std::max<int64_t>(0, deadline - now);
+                timeleft = left > 0 ? fmt::format("{} s (keepalive state)", left)
+                                    : fmt::format("0 s (ran out at {})", isoTime(deadline));
+                j["timeleft_seconds"] = left;
+            }
         }
     }
     std::string text = fmt::format("Device:        {}\nTimeout:       {}\n", ZRV_USER_DEVICE_NAME, timeout);
@@ -223,23 +250,98 @@ bool send(Context& ctx, const char* command, WdtCall call) {
     return false;
 }
 
+// Writes a record to this device's keepalive state; a failure is said
+// once, and again when it changes (`last` holds the one said).
+void recordState(Context& ctx, const char* command, const KeepaliveState& s, std::string& last) {
+    std::string why;
+    if (writeKeepaliveState(s, why)) {
+        if (!last.empty()) warn(ctx, command, "the keepalive state is written again");
+        last.clear();
+        return;
+    }
+    if (why != last) warn(ctx, command, "the keepalive state could not be written: " + why);
+    last = why;
+}
+
+// What a one-off action makes of the device's record.
+enum class StateEffect {
+    Started,    // runs, counting from now
+    Stopped,    // no longer runs
+    Restarted,  // counts from now, where the record says it runs and no loop keeps it
+    Forgotten,  // the record removed
+};
+
 struct WdtAction {
     const char* word;
-    WdtCall call;
+    WdtCall call;  // none for forget
     const char* done;
+    StateEffect effect;
 };
 const WdtAction kActions[] = {
-    {"start", zrv_wdt_start, "watchdog started"},
-    {"stop", zrv_wdt_stop, "watchdog stopped"},
-    {"keepalive", zrv_wdt_kick, "watchdog restarted"},
+    {"start", zrv_wdt_start, "watchdog started", StateEffect::Started},
+    {"stop", zrv_wdt_stop, "watchdog stopped", StateEffect::Stopped},
+    {"keepalive", zrv_wdt_kick, "watchdog restarted", StateEffect::Restarted},
+    {"forget", nullptr, "keepalive state forgotten", StateEffect::Forgotten},
 };
+
+uint32_t secondsOf(const WdtTimeout& t) {
+    return static_cast<uint32_t>(t.Count * unitByCode(t.Unit)->ms / 1000);
+}
+
+// After a one-off action: the record says what the watchdog now does, so
+// that wdctl and metrics do not go on telling an earlier loop's story.
+// False after saying why when it could not.
+bool updateState(Context& ctx, const WdtAction& a) {
+    std::string why;
+    const std::optional<KeepaliveState> old = readDeviceKeepaliveState(ctx.run.device, why);
+    const KeepaliveLife life = old ? keepaliveLife(*old) : KeepaliveLife::Ended;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (a.effect == StateEffect::Forgotten) {
+        if (old && life == KeepaliveLife::Running) {
+            fail(ctx, "wdctl",
+                 fmt::format(
+                     "the keepalive loop, pid {}, still runs and writes its state again: not forgotten",
+                     old->pid));
+            return false;
+        }
+        if (!forgetKeepaliveState(ctx.run.device, why, keepaliveStatePath(ctx.run.device))) {
+            fail(ctx, "wdctl", "the keepalive state was not forgotten: " + why);
+            return false;
+        }
+        return true;
+    }
+    // A running loop rewrites its record on every restart anyway.
+    if (a.effect == StateEffect::Restarted &&
+        (!old || life == KeepaliveLife::Running || !watchdogMayRun(*old, life, now)))
+        return true;
+    KeepaliveState s;
+    s.device = ctx.run.device;
+    s.writer = fmt::format("wdctl {}", a.word);
+    // The chip counts from the timeout last set: this run's, else the one
+    // last recorded.
+    s.timeoutSeconds = ctx.run.timeoutSet ? secondsOf(*ctx.run.timeoutSet) : old ? old->timeoutSeconds : 0;
+    s.running = a.effect != StateEffect::Stopped;
+    s.lastKeepalive = s.running ? now : old ? old->lastKeepalive : 0;
+    s.ended = now;
+    std::string last;
+    recordState(ctx, "wdctl", s, last);
+    return true;
+}
 
 void runAction(Context& ctx, const WdtAction& a) {
     if (a.call == zrv_wdt_start && !ctx.run.timeoutSet)
         warn(ctx, "wdctl",
              "no timeout was set in this run: the watchdog starts with whatever count it holds");
-    if (!send(ctx, "wdctl", a.call)) return;
+    if (a.call != nullptr && !send(ctx, "wdctl", a.call)) return;
+    if (!updateState(ctx, a)) return;
     answer(ctx, a.done, {{"watchdog", a.word}, {"status", "success"}});
+}
+
+// Each line of the loop reaches its log at once, whatever standard output
+// is (a file, a pipe): not at the end, and not lost when it is killed.
+void flushLine() {
+    std::fflush(stdout);
+    std::cout.flush();
 }
 
 // The watchdog daemon's loop: set the timeout, start, restart on every
@@ -265,16 +367,14 @@ void keepalive(Context& ctx, const Keepalive& k) {
     if (!send(ctx, command, zrv_wdt_start)) return;
     KeepaliveState state;
     state.device = ctx.run.device;
-    if (ctx.run.timeoutSet)
-        state.timeoutSeconds = static_cast<uint32_t>(ctx.run.timeoutSet->Count *
-                                                     unitByCode(ctx.run.timeoutSet->Unit)->ms / 1000);
+    if (ctx.run.timeoutSet) state.timeoutSeconds = secondsOf(*ctx.run.timeoutSet);
     state.periodSeconds = static_cast<uint32_t>((k.everyMs + 999) / 1000);
     state.running = true;
     // Every change of the state goes to the state file and to the metrics.
-    const auto record = [&ctx, &state, &metrics, command](bool kicked) {
+    std::string stateError;
+    const auto record = [&ctx, &state, &metrics, &stateError, command](bool kicked) {
         if (kicked) state.lastKeepalive = static_cast<int64_t>(std::time(nullptr));
-        if (std::string why; !writeKeepaliveState(state, why))
-            warn(ctx, command, "the keepalive state could not be written: " + why);
+        recordState(ctx, command, state, stateError);
         metrics.publish(&state);
     };
     record(true);
@@ -285,6 +385,7 @@ void keepalive(Context& ctx, const Keepalive& k) {
            {{"keepalive", "started"},
             {"every_seconds", static_cast<double>(k.everyMs) / 1000.0},
             {"timeout_seconds", state.timeoutSeconds}});
+    flushLine();
     uint32_t restarts = 0;
     while ((k.count == 0 || restarts < k.count) && metrics.wait(k.everyMs)) {
         if (!send(ctx, command, zrv_wdt_kick)) {
@@ -307,6 +408,7 @@ void keepalive(Context& ctx, const Keepalive& k) {
            {{"keepalive", "ended"},
             {"restarts", restarts},
             {"watchdog", k.leaveRunning ? "running" : "stopped"}});
+    flushLine();
 }
 
 namespace {
@@ -320,8 +422,10 @@ Builder defineWdctl(CLI::App& app) {
     auto a = std::make_shared<Args>();
     app.add_option("-s,--settimeout", a->timeout, "set the timeout: N seconds, Ns, Nm minutes or Nh hours")
         ->type_name("TIMEOUT");
-    app.add_option("ACTION", a->action, "start, stop, or keepalive (one restart, or a loop with --every)")
-        ->check(CLI::IsMember({"start", "stop", "keepalive"}));
+    app.add_option("ACTION", a->action,
+                   "start, stop, keepalive (one restart, or a loop with --every), or forget (remove this "
+                   "device's keepalive state)")
+        ->check(CLI::IsMember({"start", "stop", "keepalive", "forget"}));
     addDuration(app, "--every", a->keepalive.everyMs, "keepalive: restart the watchdog every DURATION",
                 false);
     addDuration(app, "--timeout", a->keepalive.timeoutMs,

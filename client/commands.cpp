@@ -87,6 +87,10 @@ void interrupt() { gInterrupted = true; }
 void catchInterrupts() {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+#ifdef SIGHUP
+    // The terminal or the session gone: as clean an end as the others.
+    std::signal(SIGHUP, onSignal);
+#endif
 }
 
 // ---- Arguments ---------------------------------------------------------------

@@ -3,17 +3,17 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
-#include <io.h>
-#include <process.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -76,54 +76,126 @@ std::string Exposition::text() const {
 namespace {
 
 #ifdef _WIN32
-int processId() { return _getpid(); }
-bool flushToDisk(std::FILE* f) {
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != 0;
-}
-bool renameOver(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
+
 std::string lastError() { return fmt::format("Windows error {}", GetLastError()); }
-#else
-int processId() { return static_cast<int>(getpid()); }
-bool flushToDisk(std::FILE* f) { return fsync(fileno(f)) == 0; }
-bool renameOver(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+
+// A new file of a name nobody has yet, made here and now: CREATE_NEW never
+// opens what is there, and with FILE_FLAG_OPEN_REPARSE_POINT a link planted
+// under the name would be the link itself, never what it names. Its name:
+// this process, a count of this process's files and the tick count, tried
+// again under another while the name is taken.
+HANDLE createNew(const std::string& prefix, std::string& name) {
+    static std::atomic<unsigned> made{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = fmt::format("{}.{}-{}-{:x}.tmp", prefix, GetCurrentProcessId(), made++, GetTickCount());
+        const HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+    }
+    return INVALID_HANDLE_VALUE;
 }
+
+bool writeAll(HANDLE h, const std::string& text) {
+    DWORD n = 0;
+    for (size_t done = 0; done < text.size(); done += n)
+        if (!WriteFile(h, text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr) || n == 0)
+            return false;
+    return FlushFileBuffers(h) != 0;
+}
+
+#else
+
 std::string lastError() { return std::strerror(errno); }
+
+bool writeAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            return false;
+    }
+    return ::fsync(fd) == 0;
+}
+
 #endif
 
 }  // namespace
 
-bool replaceFile(const std::string& dir, const std::string& name, const std::string& text,
-                 std::string& error) {
-#ifdef _WIN32
-    const char* slash = "\\";
-#else
-    const char* slash = "/";
+#ifndef _WIN32
+std::string unsafeFolder(const std::string& folder, bool& missing) {
+    struct stat st {};
+    missing = false;
+    if (::lstat(folder.c_str(), &st) != 0) {
+        missing = errno == ENOENT;
+        return missing ? "" : fmt::format("{}: {}", folder, lastError());
+    }
+    if (!S_ISDIR(st.st_mode))
+        return fmt::format("{}: not a folder (a link or a file): nothing is written or read there", folder);
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return fmt::format("{}: belongs to user {}, not to this one ({}): nothing is written or read there",
+                           folder, st.st_uid, ::geteuid());
+    if ((st.st_mode & 022) != 0)
+        return fmt::format("{}: other users may write in it (mode {:04o}): nothing is written or read there",
+                           folder, st.st_mode & 07777);
+    return "";
+}
 #endif
-    const std::string target = dir + slash + name;
+
+bool replaceFile(const std::string& dir, const std::string& name, const std::string& text, std::string& error,
+                 unsigned mode) {
+#ifdef _WIN32
+    (void)mode;  // the folder's inherited rights
+    const std::string target = dir + "\\" + name;
     // The collectors read *.prom only, so the temporary file is never
     // taken for a half-written one.
-    const std::string temp = fmt::format("{}{}.{}.{}.tmp", dir, slash, name, processId());
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) {
+    std::string temp;
+    const HANDLE h = createNew(dir + "\\." + name, temp);
+    if (h == INVALID_HANDLE_VALUE) {
         error = fmt::format("{}: {}", temp, lastError());
         return false;
     }
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
-    ok = ok && flushToDisk(f);
+    bool ok = writeAll(h, text);
     if (!ok) error = fmt::format("{}: {}", temp, lastError());
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        error = fmt::format("{}: {}", temp, lastError());
-    }
-    if (ok && !renameOver(temp, target)) {
+    CloseHandle(h);
+    if (ok &&
+        !MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ok = false;
         error = fmt::format("{}: {}", target, lastError());
     }
-    if (!ok) std::remove(temp.c_str());
+    if (!ok) DeleteFileA(temp.c_str());
     return ok;
+#else
+    bool missing = false;
+    error = unsafeFolder(dir, missing);
+    if (missing) error = fmt::format("{}: no such folder", dir);
+    if (!error.empty()) return false;
+    const std::string target = dir + "/" + name;
+    // A new name nobody has (mkostemp: O_CREAT|O_EXCL, so nothing that is
+    // there, a planted link least of all, is ever opened or followed). The
+    // collectors read *.prom only: the temporary file is never taken for a
+    // half-written one.
+    std::string temp = dir + "/." + name + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        error = fmt::format("{}: {}", temp, lastError());
+        return false;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, text);
+    if (!ok) error = fmt::format("{}: {}", temp, lastError());
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = fmt::format("{}: {}", temp, lastError());
+    }
+    // rename replaces the name itself: a link planted as the target is
+    // replaced, never followed.
+    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = fmt::format("{}: {}", target, lastError());
+    }
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+#endif
 }
 
 }  // namespace zrvctl

@@ -37,11 +37,22 @@ std::string promEscape(const std::string& text);
 std::string promValue(double v);
 
 // Replaces DIR/NAME with `text` so that a reader sees the old file or the
-// new one, never a part: written to a temporary file in DIR (a name the
-// collectors do not read), flushed, then renamed over NAME. On failure
+// new one, never a part: written to a new temporary file in DIR (".NAME."
+// and a unique suffix, which the collectors do not read), created so that
+// it can never be something already there (a link another account planted
+// is neither followed nor reused), flushed, then renamed over NAME. On
+// Linux DIR must pass unsafeFolder, and the file gets `mode`. On failure
 // returns false with `error` set, removes the temporary file and leaves
 // DIR/NAME as it was.
-bool replaceFile(const std::string& dir, const std::string& name, const std::string& text,
-                 std::string& error);
+bool replaceFile(const std::string& dir, const std::string& name, const std::string& text, std::string& error,
+                 unsigned mode = 0644);
+
+#ifndef _WIN32
+// Why `folder` may not hold a file that other runs believe, or "" when it
+// may: it must be a folder, not a link, of this user's or root's, that no
+// other user may write in, or anyone could put a file of theirs there or
+// swap ours. `missing` is set (and "" returned) when it does not exist.
+std::string unsafeFolder(const std::string& folder, bool& missing);
+#endif
 
 }  // namespace zrvctl

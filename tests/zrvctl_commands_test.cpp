@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <thread>
+#include <utility>
 
 #include "client/commands.h"
 
@@ -118,34 +120,51 @@ TEST(ZrvctlWatchdog, TimeoutsOutsideTheRangeAreNotSent) {
     EXPECT_EQ(parseDuration("0x10s", "d"), 16000u);
 }
 
-// Two keepalive loops writing at once: a reader always finds the old
-// state or the new one, no write fails, nothing is left beside the file.
+// Two keepalive loops of two boards writing at once to one shared file: a
+// reader always finds both boards' records, each board's last keepalive
+// never goes back (no write undoes another's), no write fails, nothing but
+// the writers' lock is left beside the file.
 TEST(ZrvctlKeepaliveState, TwoWritersNeverLeaveAReaderWithoutAState) {
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("zrv-state-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "k.state").string();
-    std::atomic<int> failed{0}, missed{0};
+    std::atomic<int> failed{0}, missed{0}, undone{0};
     std::atomic<bool> done{false};
-    const auto writer = [&](uint32_t timeout) {
+    const std::string boards[] = {"sim:/a.json", "sim:/b\tc.json"};
+    const auto writer = [&](const std::string& device, int rounds) {
         KeepaliveState state;
-        state.timeoutSeconds = timeout, state.running = true, state.lastKeepalive = 1,
-        state.periodSeconds = 10;
-        for (int i = 0; i < 2000; ++i)
+        state.device = device, state.running = true, state.periodSeconds = 10;
+        for (state.lastKeepalive = 1; state.lastKeepalive <= rounds; ++state.lastKeepalive)
             if (std::string w; !writeKeepaliveState(state, w, path)) ++failed;
     };
-    writer(0);
+    writer(boards[0], 1), writer(boards[1], 1);
     std::thread reader([&] {
-        for (std::string w; !done;) missed += readKeepaliveState(w, path) ? 0 : 1;
+        std::map<std::string, int64_t> seen;
+        for (std::string w; !done;) {
+            const std::vector<KeepaliveState> records = readKeepaliveStates(w, path);
+            missed += records.size() == 2 ? 0 : 1;
+            for (const KeepaliveState& r : records)
+                undone += std::exchange(seen[r.device], std::max(seen[r.device], r.lastKeepalive)) >
+                          r.lastKeepalive;
+        }
     });
-    std::thread a(writer, 1), b(writer, 2);
+    std::thread a(writer, boards[0], 300), b(writer, boards[1], 300);
     a.join(), b.join(), done = true, reader.join();
-    EXPECT_EQ(failed + missed, 0) << failed << " writes failed, " << missed << " reads found no state";
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "a temporary file left";
-    std::filesystem::remove_all(dir);  // and without a place named, a folder of the user's own:
-    ::unsetenv(kKeepaliveStateVariable), ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_TRUE(keepaliveStatePath("sim:/b.json")
-                    .starts_with("/tmp/zorvik-" + std::to_string(::geteuid()) + "/keepalive-"));
+    EXPECT_EQ(failed + missed + undone, 0)
+        << failed << " writes failed, " << missed << " reads missed a board, " << undone << " went back";
+    std::string w;
+    for (const KeepaliveState& r : readKeepaliveStates(w, path)) EXPECT_EQ(r.lastKeepalive, 300) << r.device;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2) << "a temporary file left";
+    std::filesystem::remove_all(dir);  // and without a place named, a folder of the user's own,
+    ::unsetenv(kKeepaliveStateVariable);
+    for (const char* runtime : {"", "run/user"}) {  // a relative XDG_RUNTIME_DIR is no place
+        ::setenv("XDG_RUNTIME_DIR", runtime, 1);
+        EXPECT_TRUE(keepaliveStatePath("sim:/b.json")
+                        .starts_with("/tmp/zorvik-" + std::to_string(::geteuid()) + "/keepalive-"))
+            << runtime;
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
     EXPECT_NE(keepaliveStatePath("sim:/b.json"), keepaliveStatePath("sim:/c.json"));
 }
 

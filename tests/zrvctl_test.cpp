@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +15,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 
 namespace {
 
@@ -531,6 +534,10 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
     r = run("--sim " + kPortPlain + " wdctl ';' metrics");
     EXPECT_NE(r.out.find("Running:       unknown"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("zorvik_watchdog_keepalive"), std::string::npos) << r.out;
+    // Both keep their record in the one file the variable names.
+    EXPECT_EQ(run("--sim " + kPortPlain + " wdctl keepalive --every 1s --count 1 --leave-running").rc, 0);
+    EXPECT_NE(run("wdctl").out.find("Running:       no (the keepalive stopped it at"), std::string::npos);
+    EXPECT_NE(run("--sim " + kPortPlain + " wdctl").out.find("and left it running"), std::string::npos);
     // A loop that died and left the watchdog counting: said, with its last
     // keepalive; only zorvik_watchdog_keepalive_up 0 and its end stay.
     const pid_t dead = ::fork();
@@ -539,15 +546,32 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
     write("keepalive.state",
           state("running 1\ntimeout_seconds 30\nlast_keepalive 1765170000\nwritten 1765170001\n", dead));
     r = run("wdctl ';' metrics");
-    EXPECT_NE(
-        r.out.find("Timeleft:      0 s (run out: the watchdog may have reset the board)\nRunning:       yes, "
-                   "unless it has reset the board (the keepalive, pid " +
-                   std::to_string(dead) + ", died; last keepalive 2025-12-08T05:00:00Z)"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("Timeleft:      0 s (ran out at 2025-12-08T05:00:30Z)\nRunning:       no: its "
+                         "timeout ran out at 2025-12-08T05:00:30Z, so it has reset the board or was stopped "
+                         "(the keepalive, pid " +
+                         std::to_string(dead) + ", died; last keepalive 2025-12-08T05:00:00Z)"),
+              std::string::npos)
         << r.out;
+    EXPECT_NE(r.out.find("zorvik_watchdog_running 0\n"), std::string::npos)
+        << "the timeout ran out: " << r.out;
     EXPECT_NE(r.out.find("zorvik_watchdog_keepalive_up 0\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("zorvik_watchdog_keepalive_end_timestamp_seconds 1765170001\n"), std::string::npos);
     EXPECT_EQ(r.out.find("zorvik_watchdog_last_keepalive_timestamp_seconds"), std::string::npos) << r.out;
+    // A live pid is the loop's only while its process started when the
+    // loop's did; another process given the pid is a loop that died.
+    const std::string self = slurp("/proc/self/stat");
+    std::istringstream fields(self.substr(self.rfind(')') + 1));
+    std::string start;
+    for (int i = 3; i <= 22 && fields >> start; ++i) {
+    }
+    const std::pair<std::string, int> owners[] = {{"", 1}, {start, 1}, {"1", 0}};  // pid_start, keepalive_up
+    for (const auto& [pidStart, up] : owners) {
+        write("keepalive.state",
+              state("running 1\nperiod_seconds 10\nwritten 1\npid_start " + pidStart + "\n"));
+        EXPECT_NE(run("metrics").out.find("zorvik_watchdog_keepalive_up " + std::to_string(up) + "\n"),
+                  std::string::npos)
+            << "pid_start " << pidStart;
+    }
     // Without the variable each board's state has a file of its own.
     ::unsetenv("ZRV_KEEPALIVE_STATE");
     ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
@@ -555,8 +579,98 @@ TEST_F(Zrvctl, KeepaliveRecordsItsStateForWdctl) {
         EXPECT_EQ(run("--sim " + board + " wdctl keepalive --every 1s --count 1").rc, 0);
     size_t files = 0;
     for (const auto& f : fs::directory_iterator(dir))
-        files += f.path().filename().string().starts_with("zorvik-keepalive-");
+        files +=
+            f.path().filename().string().starts_with("zorvik-keepalive-") && f.path().extension() == ".state";
     EXPECT_EQ(files, 2u);
+}
+
+// A keepalive loop on the wall clock, its output in a file as a service
+// manager keeps it: each line is there while it runs, a hangup ends it as
+// cleanly as a termination signal, and a SIGKILL leaves a state that says
+// the watchdog counts only until its timeout, until wdctl stop or forget
+// tell otherwise.
+TEST_F(Zrvctl, KeepaliveLoopsEndedBySignalsAndWhatTheyLeave) {
+    const auto loop = [this](int signal) {
+        fs::remove(dir / "loop");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const std::string cmd = "exec " + std::string(ZRV_ZRVCTL) +
+                                    " wdctl keepalive --every 1s --timeout 120s >" + (dir / "loop").string();
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // A hang guard only: the line is to be there while the loop runs.
+        bool logged = false;
+        for (int i = 0; i < 600 && !logged; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+            logged = slurp(dir / "loop").find("keepalive: watchdog started") != std::string::npos;
+        EXPECT_TRUE(logged) << "nothing in the log while the loop runs";
+        ::kill(pid, signal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return std::make_pair(status, slurp(dir / "loop"));
+    };
+    auto [status, log] = loop(SIGHUP);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(log.find("restarts; watchdog stopped\n"), std::string::npos) << log;
+    EXPECT_NE(run("wdctl").out.find("Running:       no (the keepalive stopped it at"), std::string::npos);
+
+    std::tie(status, log) = loop(SIGKILL);
+    Outcome r = run("wdctl ';' metrics");
+    EXPECT_NE(r.out.find(" unless restarted (the keepalive, pid "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zorvik_watchdog_running 1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zorvik_watchdog_runs_out_timestamp_seconds "), std::string::npos) << r.out;
+    // What the one-off commands leave, as wdctl and metrics then tell it.
+    const struct {
+        const char* args;
+        const char* running;
+        const char* series;
+    } rows[] = {
+        {"wdctl stop", "Running:       no (wdctl stop at ", "zorvik_watchdog_running 0\n"},
+        {"wdctl -s 30 ';' wdctl start", "Running:       yes, until ", "zorvik_watchdog_timeout_seconds 30\n"},
+        {"wdctl keepalive", "unless restarted (wdctl keepalive at ", "zorvik_watchdog_running 1\n"},
+        {"wdctl forget", "Running:       unknown", "zorvik_up 1\n"},
+    };
+    for (const auto& row : rows) {
+        r = run(std::string(row.args) + " ';' wdctl ';' metrics");
+        EXPECT_EQ(r.rc, 0) << row.args << ": " << r.err;
+        EXPECT_NE(r.out.find(row.running), std::string::npos) << row.args << ": " << r.out;
+        EXPECT_NE(r.out.find(row.series), std::string::npos) << row.args << ": " << r.out;
+    }
+    EXPECT_EQ(r.out.find("zorvik_watchdog_keepalive_up"), std::string::npos) << "forgotten: " << r.out;
+    EXPECT_FALSE(fs::exists(dir / "keepalive.state")) << "the last record gone, and its file";
+    // A board file whose path holds a tab has its state like any other.
+    const fs::path tab = dir / "a\tb";
+    fs::create_directory(tab);
+    for (const char* f : {"default.json", "default.reg"})
+        fs::copy_file(std::string(ZRV_SOURCE_DIR) + "/boards/" + f, tab / f);
+    r = run("--sim '" + (tab / "default.json").string() +
+            "' wdctl keepalive --every 1s --count 1 --leave-running ';' wdctl");
+    EXPECT_NE(r.out.find("(the keepalive ended at "), std::string::npos) << r.out << r.err;
+}
+
+// Root's textfile in a folder another account could write to: the
+// temporary file is a new one of its own, never one planted there (a link
+// under the name the writer used to take, its process id's), and a folder
+// others may write in is refused.
+TEST_F(Zrvctl, TextfilesAreNeverWrittenThroughALink) {
+    const std::string secret = write("secret", "root's own\n");
+    for (const std::string command :
+         {"metrics --textfile ", "wdctl keepalive --every 1s --count 1 --metrics "}) {
+        const fs::path folder = dir / "tf";
+        fs::create_directory(folder);
+        const std::string cmd = "ln -s " + secret + " " + (folder / ".zorvik.prom.$$.tmp").string() +
+                                " && exec " + ZRV_ZRVCTL + " --instant " + command + folder.string() +
+                                " >/dev/null 2>&1";
+        EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0) << command;
+        EXPECT_EQ(slurp(secret), "root's own\n") << command;
+        EXPECT_NE(slurp(folder / "zorvik.prom").find("zorvik_up 1\n"), std::string::npos) << command;
+        fs::permissions(folder, fs::perms::all);
+        const Outcome r = run(command + folder.string());
+        EXPECT_EQ(r.rc, 1) << command;
+        EXPECT_NE(r.err.find("other users may write in it (mode 0777)"), std::string::npos)
+            << command << r.err;
+        fs::remove_all(folder);
+    }
 }
 
 // Bytes that are not UTF-8 (Latin-1 names, a stray byte typed) in an answer
@@ -604,6 +718,15 @@ TEST_F(Zrvctl, KeepaliveTimesOutsideTheYears1970To9999ReadAsUnknown) {
             << at << ": " << r.out;
         EXPECT_NE(r.out.find("zorvik_watchdog_running 1\n"), std::string::npos) << r.out << r.err;
     }
+    // A last keepalive later than now (a clock set back): no time left to count.
+    write("keepalive.state",
+          state("running 1\ntimeout_seconds 30\nlast_keepalive 253402300799\nwritten 1\n"));
+    EXPECT_NE(run("wdctl").out.find("Timeleft:      unknown (the last keepalive, 9999-12-31T23:59:59Z, is "
+                                    "later than this clock's "),
+              std::string::npos);
+    // A broken escape in a quoted device is another device, never a crash.
+    write("keepalive.state", "device \"sim:/\\x\\xz\\\"\nwritten 1\n");
+    EXPECT_NE(run("wdctl").out.find("Running:       unknown"), std::string::npos);
 }
 
 // A keepalive state that someone else could have put there (a FIFO, a
@@ -639,10 +762,10 @@ TEST_F(Zrvctl, OnlyTheCallersOwnKeepaliveStateIsBelieved) {
         if (why == nullptr) continue;
         EXPECT_NE(r.err.find(why), std::string::npos) << why << ": " << r.err;
         EXPECT_NE(r.out.find("Running:       unknown"), std::string::npos) << why << r.rc << ": " << r.out;
-        if (why[0] != ':') continue;  // nor is a state written into such a folder:
-        EXPECT_NE(run("wdctl keepalive --every 1s --count 1").err.find("written: " + folder.string() + why),
-                  std::string::npos)
-            << why;
+        if (why[0] != ':') continue;  // nor is a state written into such a folder, said once a loop:
+        const std::string err = run("wdctl keepalive --every 1s --count 1").err;
+        EXPECT_NE(err.find("written: " + folder.string() + why), std::string::npos) << why;
+        EXPECT_EQ(count(err, "could not be written"), 1u) << err;
     }
 }
 
