@@ -122,11 +122,10 @@ testbed_check_32bit() {
   return 0
 }
 
-# Creates the prefix once: boot it, register the two kernel services. Both
-# share one driver host (service group), so that the security probe sees
-# the control device. Serialised between runs by the caller's lock.
-testbed_setup_prefix() {
-  [ -f "$WINEPREFIX/.zorvik-testbed" ] && return 0
+# testbed_boot_prefix MARKER: boots a new prefix, unless the file MARKER in
+# it says that was done (then 1).
+testbed_boot_prefix() {
+  [ -f "$WINEPREFIX/$1" ] && return 1
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   echo "wine-run: setting up the Wine prefix $WINEPREFIX (once)" >&2
@@ -134,6 +133,14 @@ testbed_setup_prefix() {
     testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
   timeout 120 wineserver -w
   testbed_set_version
+  return 0
+}
+
+# Creates the prefix once: boot it, register the two kernel services. Both
+# share one driver host (service group), so that the security probe sees
+# the control device. Serialised between runs by the caller's lock.
+testbed_setup_prefix() {
+  testbed_boot_prefix .zorvik-testbed || return 0
   testbed_create_services zorvik zrvsecprobe
   mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed"
   touch "$WINEPREFIX/.zorvik-testbed"
@@ -204,16 +211,7 @@ testbed_begin_bare() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   exec 8>"$WINEPREFIX.lock"
   flock 8
-  if [ ! -f "$WINEPREFIX/.zorvik-$1" ]; then
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    echo "wine-run: setting up the Wine prefix $WINEPREFIX (once)" >&2
-    timeout 300 "$testbed_wine_loader" wineboot -i >"$WINEPREFIX/setup.log" 2>&1 ||
-      testbed_die "wineboot failed (see $WINEPREFIX/setup.log)"
-    timeout 120 wineserver -w
-    testbed_set_version
-    touch "$WINEPREFIX/.zorvik-$1"
-  fi
+  testbed_boot_prefix ".zorvik-$1" && touch "$WINEPREFIX/.zorvik-$1"
   timeout 60 wineserver -k 2>/dev/null || true
   mkdir -p "$WINEPREFIX/drive_c/zorvik-testbed"
   cp -f "$ZRV_WINDOWS_BUILD/testbed/hal.dll" "$WINEPREFIX/drive_c/windows/system32/hal.dll"
