@@ -82,7 +82,10 @@ typedef struct zrv_device zrv_device;
 
 /*
  * target NULL or "": the control device; on the virtual-board build, the
- * board named by the environment variable ZORVIK_BOARD (a board file).
+ * board named by the environment variable ZORVIK_BOARD (a board file), or
+ * where it is unset or empty the default board installed with the library
+ * (PREFIX/share/zorvik/boards/default.json beside PREFIX/lib); ZRV_ENODEV
+ * when there is neither.
  * "sim:PATH": the virtual board of board file PATH (Linux build only).
  * Devices opened on the same board file share one virtual board; one board
  * file at a time per process (ZRV_EBUSY otherwise).
