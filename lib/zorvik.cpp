@@ -14,10 +14,9 @@
 #include "lib/transport.h"
 
 namespace {
-// Devices are told apart by a number no other device of the process gets,
-// so that a freed device's address, reused, is not taken for it; threads
-// likewise, by a number taken at their first request.
-std::atomic<uint32_t> gNextDevice{1};
+// Threads are told apart by a number no other thread of the process gets,
+// taken at their first request, so that a thread that ended is never taken
+// for one that came after it.
 std::atomic<uint64_t> gNextThread{1};
 thread_local uint64_t tThread = 0;
 
@@ -36,7 +35,6 @@ struct LastRequest {
 
 struct zrv_device {
     explicit zrv_device(bool readOnlyHandle = false) : readOnly(readOnlyHandle) {}
-    const uint32_t id = gNextDevice.fetch_add(1, std::memory_order_relaxed);
     // Opened for reading only: the requests that change the hardware are
     // refused here, before anything is sent.
     const bool readOnly;
@@ -62,7 +60,11 @@ namespace {
 void noteLast(zrv_device* dev, int32_t status, size_t returned) {
     const uint64_t thread = thisThread();
     zorvik::Hold hold(dev->lastLock);
-    dev->last[thread] = LastRequest{status, returned};
+    try {
+        dev->last[thread] = LastRequest{status, returned};
+    } catch (const std::bad_alloc&) {
+        // The thread's first entry found no memory: it reads as none.
+    }
 }
 
 // A thread that has sent nothing on the device reads as a success with no
