@@ -1,6 +1,7 @@
 #include "client/commands.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -427,21 +428,50 @@ void TargetDevice::close(HandleAccess access) {
     dev = nullptr;
 }
 
+namespace {
+// The rules the board saw broken since those told before, in its words;
+// none where the board cannot tell them (a real machine).
+std::vector<std::string> rulesBrokenSinceTold(Context& ctx) {
+    std::vector<std::string> rules;
+    for (unsigned kind : {ZRV_BREACH_PLATFORM, ZRV_BREACH_HARDWARE}) {
+        unsigned count = 0;
+        if (zrv_board_breach_count(ctx.lib(), kind, &count) != ZRV_OK) continue;
+        for (unsigned& told = ctx.run.rulesTold[kind]; told < count; ++told) {
+            char line[512] = "";
+            zrv_board_breach(ctx.lib(), kind, told, line, sizeof line);  // cut if longer
+            rules.emplace_back(line);
+        }
+    }
+    return rules;
+}
+}  // namespace
+
 bool answered(Context& ctx, const char* command, int err, const std::string& why) {
     if (err == ZRV_OK) return true;
     const int32_t status = zrv_last_status(ctx.lib());
-    if (status != ZRV_STATUS_SUCCESS) {
+    const std::string statusText =
+        fmt::format("{} (0x{:08x})", statusName(status), static_cast<uint32_t>(status));
+    if (err == ZRV_EPROTO) {
+        // A rule the board saw this request break, or an answer shorter than
+        // its record.
+        const size_t bytes = zrv_last_returned(ctx.lib());
+        std::vector<std::string> rules = rulesBrokenSinceTold(ctx);
+        nlohmann::json j = {{"error", zrv_strerror(err)}, {"bytes", bytes}};
+        if (rules.empty())
+            rules.push_back(fmt::format("a short answer ({} bytes)", bytes));
+        else
+            j["rules"] = rules;
+        if (status != ZRV_STATUS_SUCCESS)
+            j["status"] = fmt::format("0x{:08x}", static_cast<uint32_t>(status));
+        fail(ctx, command,
+             fmt::format("{}: {}{}", zrv_strerror(err), fmt::join(rules, "; "),
+                         status == ZRV_STATUS_SUCCESS ? "" : ", " + statusText),
+             j, kExitBrokenRule);
+    } else if (status != ZRV_STATUS_SUCCESS) {
         nlohmann::json j = {{"error", statusName(status)},
                             {"status", fmt::format("0x{:08x}", static_cast<uint32_t>(status))}};
         if (!why.empty()) j["reason"] = why;
-        fail(ctx, command,
-             fmt::format("{} (0x{:08x}){}", statusName(status), static_cast<uint32_t>(status),
-                         why.empty() ? "" : ": " + why),
-             j);
-    } else if (err == ZRV_EPROTO) {
-        const size_t bytes = zrv_last_returned(ctx.lib());
-        fail(ctx, command, fmt::format("short answer ({} bytes)", bytes),
-             {{"error", "short answer"}, {"bytes", bytes}});
+        fail(ctx, command, statusText + (why.empty() ? "" : ": " + why), j);
     } else {
         fail(ctx, command, zrv_strerror(err), {{"error", zrv_strerror(err)}});
     }

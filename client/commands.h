@@ -117,6 +117,9 @@ struct RunState {
     // (keepaliveDevice): the emulated board's file, or the machine's driver.
     std::string device;
     bool stateWarned = false;  // a refused keepalive state is said once a run
+    // The rules the board saw broken that a failed request has told, by
+    // ZRV_BREACH_PLATFORM and ZRV_BREACH_HARDWARE.
+    unsigned rulesTold[2] = {0, 0};
 };
 
 // The control device of a libzorvik target ("sim:BOARD" on Linux, the
@@ -291,8 +294,9 @@ void fail(Context& ctx, const char* command, const std::string& text, nlohmann::
           int code = kExitRefused);
 void warn(Context& ctx, const char* command, const std::string& text);
 // True when a library call succeeded; otherwise says why, with the
-// driver's status ("COMMAND: not supported (0xc00000bb)") or the short
-// answer, and returns false.
+// driver's status ("COMMAND: not supported (0xc00000bb)"), or for
+// ZRV_EPROTO the rule the driver or the hardware broke (the board's words
+// for it, else the short answer), and returns false.
 // `why`, when not empty, is what the caller knows of the refusal, added to
 // the driver's status ("fan: unsuccessful (0xc0000001): WHY").
 bool answered(Context& ctx, const char* command, int err, const std::string& why = {});

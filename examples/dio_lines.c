@@ -6,11 +6,19 @@
  *   dio_lines
  *
  * The board: the control device of zorvik.sys on Windows; on Linux the
- * virtual board of the board file in ZORVIK_BOARD.
+ * virtual board of the board file in ZORVIK_BOARD, else of the default
+ * board installed with the library.
  */
 #include <stdio.h>
 
 #include "zorvik/zorvik.h"
+
+/* What to do when there is no board to open. */
+#ifdef _WIN32
+#define NO_BOARD "zorvik.sys is not running (install.cmd, or sc start zorvik)"
+#else
+#define NO_BOARD "set ZORVIK_BOARD to a board file (no default board is installed with the library)"
+#endif
 
 static int report(int err, const char *what) {
     if (err != ZRV_OK) fprintf(stderr, "dio_lines: %s: %s\n", what, zrv_strerror(err));
@@ -24,7 +32,8 @@ int main(void) {
     int err = zrv_open(NULL, &dev);
 
     if (err != ZRV_OK) {
-        fprintf(stderr, "dio_lines: cannot open the board: %s\n", zrv_strerror(err));
+        fprintf(stderr, "dio_lines: cannot open the board: %s%s%s\n", zrv_strerror(err),
+                err == ZRV_ENODEV ? ": " : "", err == ZRV_ENODEV ? NO_BOARD : "");
         return 1;
     }
     if (report(zrv_dio_lines(dev, &inputs, &outputs), "line counts") != ZRV_OK ||

@@ -4,7 +4,8 @@ readings every round, as wdt_keepalive.c does.
 
     keepalive.py [PROFILE [ROUNDS [INTERVAL]]]
 
-The board: zorvik.sys on Windows; on Linux the board file in ZORVIK_BOARD.
+The board: zorvik.sys on Windows; on Linux the board file in ZORVIK_BOARD,
+else the default board installed with the library.
 """
 import sys
 import time

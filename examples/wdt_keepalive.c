@@ -8,7 +8,8 @@
  *
  * PROFILE is the board profile (labels, volts, limits), "-" for raw
  * readings. The board: the control device of zorvik.sys on Windows; on
- * Linux the virtual board of the board file in ZORVIK_BOARD.
+ * Linux the virtual board of the board file in ZORVIK_BOARD, else of the
+ * default board installed with the library.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +23,13 @@
 #endif
 
 #include "zorvik/zorvik.h"
+
+/* What to do when there is no board to open. */
+#ifdef _WIN32
+#define NO_BOARD "zorvik.sys is not running (install.cmd, or sc start zorvik)"
+#else
+#define NO_BOARD "set ZORVIK_BOARD to a board file (no default board is installed with the library)"
+#endif
 
 /* By sensor kind: fan, voltage, temperature, raw. */
 static const char *const unit_names[] = {" RPM", " V", " C", " (raw)"};
@@ -60,7 +68,8 @@ int main(int argc, char **argv) {
     int err = zrv_open(NULL, &dev);
 
     if (err != ZRV_OK) {
-        fprintf(stderr, "wdt_keepalive: cannot open the board: %s\n", zrv_strerror(err));
+        fprintf(stderr, "wdt_keepalive: cannot open the board: %s%s%s\n", zrv_strerror(err),
+                err == ZRV_ENODEV ? ": " : "", err == ZRV_ENODEV ? NO_BOARD : "");
         return 1;
     }
     if (!check(zrv_wdt_range(dev, &max_seconds), "watchdog range") ||

@@ -4,9 +4,13 @@
 // board is unloaded when the last of them closes (or at zrv_board_unload).
 // Only one board can be loaded in a process at a time.
 //
+// zrv_open(NULL) takes the board file ZORVIK_BOARD names, else the default
+// board installed with the library.
+//
 // ZORVIK_TRACE and ZORVIK_DBG, when set, name files that receive every port
 // access of the driver and its debugger output, until zrv_board_files
 // names them instead.
+#include <dlfcn.h>
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -220,14 +224,26 @@ int openFile(const std::string& file, unsigned flags, std::unique_ptr<Transport>
     return ZRV_OK;
 }
 
+// The default board cmake --install puts beside the library (ZRV_LIB_TO_BOARDS:
+// from the library's folder to the boards'), found from where this library
+// was loaded; empty where there is none, as in the build tree.
+std::string installedBoard() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&openTarget), &info) == 0 || info.dli_fname == nullptr) return "";
+    const std::filesystem::path board =
+        std::filesystem::path(info.dli_fname).parent_path() / ZRV_LIB_TO_BOARDS / "default.json";
+    std::error_code ec;
+    return std::filesystem::is_regular_file(board, ec) ? board.lexically_normal().string() : "";
+}
+
 }  // namespace
 
 int openTarget(const char* target, unsigned flags, std::unique_ptr<Transport>& out) {
     std::string file;
     if (target == nullptr || *target == '\0') {
         const char* env = std::getenv("ZORVIK_BOARD");
-        if (env == nullptr || *env == '\0') return ZRV_ENODEV;
-        file = env;
+        file = env != nullptr && *env != '\0' ? env : installedBoard();
+        if (file.empty()) return ZRV_ENODEV;
     } else if (std::string(target).rfind("sim:", 0) == 0) {
         file = target + 4;
     } else {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -13,52 +14,80 @@
 #include "lib/transport.h"
 
 namespace {
-// Devices are told apart by a number no other device of the process gets,
-// so that a freed device's address, reused, is not taken for it.
-std::atomic<uint32_t> gNextDevice{1};
+// Threads are told apart by a number no other thread of the process gets,
+// taken at their first request, so that a thread that ended is never taken
+// for one that came after it.
+std::atomic<uint64_t> gNextThread{1};
+thread_local uint64_t tThread = 0;
+
+uint64_t thisThread() {
+    if (tThread == 0) tThread = gNextThread.fetch_add(1, std::memory_order_relaxed);
+    return tThread;
+}
+
+// What a thread's last request on a device got, status and byte count
+// together.
+struct LastRequest {
+    int32_t status = ZRV_STATUS_SUCCESS;
+    size_t returned = 0;
+};
 }  // namespace
 
 struct zrv_device {
-    const uint32_t id = gNextDevice.fetch_add(1, std::memory_order_relaxed);
+    explicit zrv_device(bool readOnlyHandle = false) : readOnly(readOnlyHandle) {}
+    // Opened for reading only: the requests that change the hardware are
+    // refused here, before anything is sent.
+    const bool readOnly;
     std::unique_ptr<zorvik::Transport> transport;
     // One request at a time per device: a caller's own transport need not
     // be safe for threads (the driver keeps the sequences that reach one
-    // piece of hardware apart by itself). `update` holds the output word
-    // between the read and the write of a single-line change.
+    // piece of hardware apart by itself), and zrv_board_unload waits for
+    // the request in flight. `update` holds the output word between the
+    // read and the write of a single-line change.
     zorvik::Lock io;
     zorvik::Lock update;
     // The direction mask the caller knows the lines are split by (set
     // bits are inputs), or -1: the driver does not report it.
     std::atomic<int> direction{-1};
+    // Each thread's last request on this device, by thread number: one
+    // entry per thread that sent on it, gone with the device.
+    mutable zorvik::Lock lastLock;
+    std::map<uint64_t, LastRequest> last;
 };
 
 namespace {
 
-// What the calling thread's last request on a device got, status and byte
-// count together. A thread keeps the last few devices it used; one it has
-// sent nothing to reads as a success with no bytes.
-struct LastRequest {
-    uint32_t device;
-    int32_t status;
-    size_t returned;
-};
-constexpr size_t kLastDevices = 8;
-thread_local LastRequest tLast[kLastDevices];
-thread_local size_t tLastNext;
-
-LastRequest* lastOf(uint32_t device) {
-    for (LastRequest& l : tLast)
-        if (l.device == device) return &l;
-    return nullptr;
+void noteLast(zrv_device* dev, int32_t status, size_t returned) {
+    const uint64_t thread = thisThread();
+    zorvik::Hold hold(dev->lastLock);
+    try {
+        dev->last[thread] = LastRequest{status, returned};
+    } catch (const std::bad_alloc&) {
+        // The thread's first entry found no memory: it reads as none.
+    }
 }
 
-void noteLast(uint32_t device, int32_t status, size_t returned) {
-    LastRequest* l = lastOf(device);
-    if (l == nullptr) {
-        l = &tLast[tLastNext];
-        tLastNext = (tLastNext + 1) % kLastDevices;
-    }
-    *l = LastRequest{device, status, returned};
+// A thread that has sent nothing on the device reads as a success with no
+// bytes.
+LastRequest lastOf(const zrv_device* dev) {
+    if (dev == nullptr || tThread == 0) return {};
+    zorvik::Hold hold(dev->lastLock);
+    const auto l = dev->last.find(tThread);
+    return l != dev->last.end() ? l->second : LastRequest{};
+}
+
+// The requests that change the hardware, whatever access field their code
+// carries (the driver takes the outputs and the fans on any handle): a
+// device opened for reading only never sends them.
+constexpr uint32_t kWritingRequests[] = {
+    IOCTL_HWM_FAN_CONTROL,   IOCTL_DIO_SET_OUTPUT, IOCTL_WDT_SET_TIMEOUT,     IOCTL_WDT_START,
+    IOCTL_WDT_STOP,          IOCTL_WDT_RESET,      IOCTL_DIO_CD_PULSE_OUTPUT, IOCTL_DIO_SET_SPECIFIC_MASK,
+    IOCTL_DIO_CD_SET_OUTPUT,
+};
+
+bool writes(uint32_t code) {
+    return std::find(std::begin(kWritingRequests), std::end(kWritingRequests), code) !=
+           std::end(kWritingRequests);
 }
 
 // A caller's own transport behind the C function pointers.
@@ -103,10 +132,17 @@ int errorOf(int32_t status) {
 
 // One request; a success with fewer bytes than the record is a broken
 // rule, as is any platform or protocol rule the virtual board saw this
-// request break.
+// request break. A request that would change the hardware through a
+// device opened for reading only is refused as the I/O manager refuses one
+// whose code asks for write access.
 int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out, size_t outLen,
          size_t need = 0, size_t* returned = nullptr) {
     if (dev == nullptr) return ZRV_EINVAL;
+    if (returned != nullptr) *returned = 0;
+    if (dev->readOnly && writes(code)) {
+        noteLast(dev, ZRV_STATUS_ACCESS_DENIED, 0);
+        return ZRV_EACCES;
+    }
     zorvik::Hold hold(dev->io);
     const uint64_t before = dev->transport->brokenRules();
     size_t bytes = 0;
@@ -119,7 +155,7 @@ int send(zrv_device* dev, uint32_t code, const void* in, size_t inLen, void* out
         return ZRV_EIO;
     }
     bytes = std::min(bytes, outLen);
-    noteLast(dev->id, status, bytes);
+    noteLast(dev, status, bytes);
     if (returned != nullptr) *returned = bytes;
     if (dev->transport->brokenRules() != before) return ZRV_EPROTO;
     const int err = errorOf(status);
@@ -189,7 +225,7 @@ int ZRV_API zrv_open_ex(const char* target, unsigned flags, zrv_device** dev) {
         std::unique_ptr<zorvik::Transport> t;
         const int err = zorvik::openTarget(target, flags, t);
         if (err != ZRV_OK) return err;
-        auto d = std::make_unique<zrv_device>();
+        auto d = std::make_unique<zrv_device>((flags & ZRV_OPEN_READ_ONLY) != 0);
         d->transport = std::move(t);
         *dev = d.release();
         return ZRV_OK;
@@ -215,15 +251,9 @@ int ZRV_API zrv_open_transport(zrv_request_fn request, zrv_release_fn release, v
 
 void ZRV_API zrv_close(zrv_device* dev) { delete dev; }
 
-int32_t ZRV_API zrv_last_status(const zrv_device* dev) {
-    const LastRequest* l = dev != nullptr ? lastOf(dev->id) : nullptr;
-    return l != nullptr ? l->status : ZRV_STATUS_SUCCESS;
-}
+int32_t ZRV_API zrv_last_status(const zrv_device* dev) { return lastOf(dev).status; }
 
-size_t ZRV_API zrv_last_returned(const zrv_device* dev) {
-    const LastRequest* l = dev != nullptr ? lastOf(dev->id) : nullptr;
-    return l != nullptr ? l->returned : 0;
-}
+size_t ZRV_API zrv_last_returned(const zrv_device* dev) { return lastOf(dev).returned; }
 
 int ZRV_API zrv_ioctl(zrv_device* dev, uint32_t code, const void* in, size_t in_len, void* out,
                       size_t out_len, size_t* returned) {
@@ -732,7 +762,7 @@ int ZRV_API zrv_board_reg_value(zrv_device* dev, const char* subkey, unsigned in
         if (err != ZRV_OK) return err;
         if (index >= values.size()) return ZRV_EINVAL;
         const zorvik::RegValue& v = values[index];
-        const int named = copyText(v.name, name, name_len);
+        const int named = name != nullptr ? copyText(v.name, name, name_len) : ZRV_OK;  // none asked
         if (type != nullptr) *type = v.type;
         if (data_len != nullptr) *data_len = v.data.size();
         std::copy_n(v.data.begin(), std::min(data_cap, v.data.size()), static_cast<uint8_t*>(data));
@@ -740,8 +770,13 @@ int ZRV_API zrv_board_reg_value(zrv_device* dev, const char* subkey, unsigned in
     });
 }
 
+// After the request another thread has in flight on the device: the
+// driver's unload frees what that request may still be using.
 int ZRV_API zrv_board_unload(zrv_device* dev) {
-    return onBoard(dev, [&](zorvik::Transport& t) { return t.unload(); });
+    return onBoard(dev, [&](zorvik::Transport& t) {
+        zorvik::Hold hold(dev->io);
+        return t.unload();
+    });
 }
 
 int ZRV_API zrv_board_breach_count(zrv_device* dev, unsigned kind, unsigned* count) {

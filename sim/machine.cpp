@@ -44,6 +44,7 @@ Machine* Machine::current() { return currentMachine.load(); }
 
 void Machine::advance(uint64_t ms) {
     std::lock_guard lock(bus_.mutex());
+    ms = clock_.reach(ms);  // the devices see the time the clock moves, to its end
     for (auto& d : bus_.devices()) d->advance(clock_.nowMs(), ms);
     clock_.advance(ms);
 }

@@ -77,7 +77,8 @@ public:
     const PortBus& bus() const { return bus_; }
     Registry& registry() { return registry_; }
     const VirtualClock& clock() const { return clock_; }
-    // Moves virtual time; every device sees it.
+    // Moves virtual time; every device sees it. At sim::kEndOfTime it
+    // stops: a longer advance moves it there.
     void advance(uint64_t ms);
     void setWaitMode(WaitMode mode) { waitMode_ = mode; }
     // The pattern that fills a system buffer beyond the caller's input.

@@ -35,6 +35,16 @@ std::string libraryText(F&& fill) {
     }
 }
 
+// The bundled board: the one installed beside this zrvctl (cmake --install),
+// else the source tree's it was built from.
+std::string bundledBoard() {
+    std::error_code ec;
+    const std::filesystem::path installed =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / ZRV_INSTALLED_BOARD;
+    if (!ec && std::filesystem::is_regular_file(installed, ec)) return installed.lexically_normal().string();
+    return ZRV_DEFAULT_BOARD;
+}
+
 // The virtual board itself, through the library's device on it.
 class LibBoard : public Board {
 public:
@@ -259,7 +269,7 @@ public:
     }
 
 private:
-    std::string board_ = ZRV_DEFAULT_BOARD;
+    std::string board_ = bundledBoard();
     std::string traceFile_;
     std::string dbgFile_;
     bool instant_ = false;

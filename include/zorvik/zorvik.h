@@ -82,7 +82,10 @@ typedef struct zrv_device zrv_device;
 
 /*
  * target NULL or "": the control device; on the virtual-board build, the
- * board named by the environment variable ZORVIK_BOARD (a board file).
+ * board named by the environment variable ZORVIK_BOARD (a board file), or
+ * where it is unset or empty the default board installed with the library
+ * (PREFIX/share/zorvik/boards/default.json beside PREFIX/lib); ZRV_ENODEV
+ * when there is neither.
  * "sim:PATH": the virtual board of board file PATH (Linux build only).
  * Devices opened on the same board file share one virtual board; one board
  * file at a time per process (ZRV_EBUSY otherwise).
@@ -94,7 +97,11 @@ ZRV_EXTERN void ZRV_API zrv_close(zrv_device *dev);
 /* 1.2: zrv_open with flags. ZRV_OPEN_READ_ONLY opens the handle for
  * reading only: the I/O manager refuses every request whose code asks for
  * write access (ZRV_WRITE_ACCESS) with ZRV_STATUS_ACCESS_DENIED, before the
- * driver sees it, and zrv_last_status() says so. Another bit in `flags` is
+ * driver sees it, and the library refuses the same way, before anything is
+ * sent, every request that changes the hardware whatever its code's access
+ * field: a fan, the outputs, the watchdog's timeout, start, stop and
+ * restart, the CD outputs and the direction mask (ZRV_EACCES, and
+ * zrv_last_status() ZRV_STATUS_ACCESS_DENIED). Another bit in `flags` is
  * ZRV_EINVAL. */
 #define ZRV_OPEN_READ_ONLY 1u
 ZRV_EXTERN int ZRV_API zrv_open_ex(const char *target, unsigned flags, zrv_device **dev);
@@ -113,8 +120,9 @@ ZRV_EXTERN int ZRV_API zrv_open_transport(zrv_request_fn request, zrv_release_fn
 
 /* The driver's completion status (ZRV_STATUS_*) of the calling thread's last
  * request on `dev`, and the number of bytes it returned: another thread's
- * requests on the same device do not change them. Before the thread's
- * first request on `dev`: ZRV_STATUS_SUCCESS and 0. */
+ * requests on the same device, and the thread's own on other devices, do
+ * not change them; they are kept until `dev` is closed. Before the
+ * thread's first request on `dev`: ZRV_STATUS_SUCCESS and 0. */
 ZRV_EXTERN int32_t ZRV_API zrv_last_status(const zrv_device *dev);
 ZRV_EXTERN size_t ZRV_API zrv_last_returned(const zrv_device *dev);
 
@@ -310,7 +318,9 @@ ZRV_EXTERN int ZRV_API zrv_board_files(const char *trace_file, const char *dbg_f
 ZRV_EXTERN int ZRV_API zrv_board_open(const char *board_file, zrv_device **dev, int32_t *load_status,
                                       char *why, size_t why_len);
 /* The board's time now; moving it by `ms` (as zrv_board_advance, with the
- * whole 64-bit range). Every emulated device sees the time move. */
+ * whole 64-bit range). Every emulated device sees the time move. Time never
+ * runs backwards: it stops at 2^64 - 1 ms, and an advance beyond that moves
+ * it there (and succeeds). */
 ZRV_EXTERN int ZRV_API zrv_board_now(zrv_device *dev, uint64_t *ms);
 ZRV_EXTERN int ZRV_API zrv_board_advance_ms(zrv_device *dev, uint64_t ms);
 /* The times of the board resets so far (a watchdog that ran out), device
@@ -332,7 +342,8 @@ ZRV_EXTERN int ZRV_API zrv_board_registry_file(zrv_device *dev, char *path, size
  * "DIO"), as the driver reads them at load: their number, then one by its
  * index (0..count-1): its name (cut to name_len - 1 bytes), its type
  * (4 REG_DWORD, ...) and its data (*data_len is the whole length even when
- * data_cap is too small: ZRV_ERANGE then). ZRV_EINVAL for a key the
+ * data_cap is too small: ZRV_ERANGE then). `name` may be NULL with
+ * name_len 0 for the type and data alone. ZRV_EINVAL for a key the
  * registry does not have, or an index beyond the last value. */
 ZRV_EXTERN int ZRV_API zrv_board_reg_count(zrv_device *dev, const char *subkey, unsigned *count);
 ZRV_EXTERN int ZRV_API zrv_board_reg_value(zrv_device *dev, const char *subkey, unsigned index, char *name,
@@ -342,7 +353,9 @@ ZRV_EXTERN int ZRV_API zrv_board_reg_value(zrv_device *dev, const char *subkey, 
  * closes the files of zrv_board_files; the board itself (time, lines,
  * resets, breaches) stays readable through `dev` until it is closed, and
  * every request on it fails. ZRV_EBUSY while another device is open on the
- * board: the driver unloads only with its handles closed. */
+ * board: the driver unloads only with its handles closed. A request
+ * another thread has in flight on `dev` runs to its end first: the unload
+ * waits for it. */
 ZRV_EXTERN int ZRV_API zrv_board_unload(zrv_device *dev);
 /* The rules broken on the board so far, of a kind: their number, and one
  * as a line of text (cut to len - 1 bytes, ZRV_ERANGE then); ZRV_EINVAL for

@@ -3,7 +3,9 @@
 // the records it encodes, and threads sharing one device.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,10 +157,8 @@ TEST(Libzorvik, EveryFunctionOnEveryExampleBoard) {
     }
 }
 
-// zrvctl's answers, one JSON object per line, to a script on a board.
-std::vector<std::string> zrvctlLines(const std::string& file, const std::string& script) {
-    const std::string cmd = std::string(ZRV_ZRVCTL) + " --json --sim " + ZRV_SOURCE_DIR + "/boards/" + file +
-                            " " + script + " 2>/dev/null";
+// What a shell command prints, line by line.
+std::vector<std::string> shellLines(const std::string& cmd) {
     std::vector<std::string> lines;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr) return lines;
@@ -166,6 +166,12 @@ std::vector<std::string> zrvctlLines(const std::string& file, const std::string&
     while (std::fgets(buf, sizeof buf, p) != nullptr) lines.emplace_back(buf);
     ::pclose(p);
     return lines;
+}
+
+// zrvctl's answers, one JSON object per line, to a script on a board.
+std::vector<std::string> zrvctlLines(const std::string& file, const std::string& script) {
+    return shellLines(std::string(ZRV_ZRVCTL) + " --json --sim " + ZRV_SOURCE_DIR + "/boards/" + file + " " +
+                      script + " 2>/dev/null");
 }
 
 // The same lines by the library and by zrvctl, gaps and all, on every
@@ -495,6 +501,63 @@ TEST(Libzorvik, FaultsCallersFound) {
              EXPECT_EQ(zrv_last_status(d.dev), ZRV_STATUS_SUCCESS);
              EXPECT_EQ(zrv_dio_set_line(d.dev, 2, 1), ZRV_EIO);
          }},
+        {"a thread's last status on a device outlives its requests on 9 other devices",
+         [] {
+             Stub refusing{ZRV_STATUS_INVALID_PARAMETER, 0, {}}, others[9];
+             zrv_device* dev = nullptr;
+             ASSERT_EQ(zrv_open_transport(Stub::request, nullptr, &refusing, &dev), ZRV_OK);
+             EXPECT_EQ(zrv_wdt_start(dev), ZRV_EINVAL);
+             for (Stub& o : others) {
+                 zrv_device* other = nullptr;
+                 ASSERT_EQ(zrv_open_transport(Stub::request, nullptr, &o, &other), ZRV_OK);
+                 EXPECT_EQ(zrv_wdt_limits(other, nullptr, nullptr), ZRV_OK);
+                 EXPECT_EQ(zrv_last_returned(other), 4u);
+                 zrv_close(other);
+             }
+             EXPECT_EQ(zrv_last_status(dev), ZRV_STATUS_INVALID_PARAMETER);
+             zrv_close(dev);
+         }},
+        {"the board's time stops at its end instead of running backwards",
+         [] {
+             Device d(board("port-plain.json"));
+             ASSERT_EQ(zrv_wdt_set(d.dev, 5, ZRV_WDT_UNIT_SECONDS), ZRV_OK);
+             ASSERT_EQ(zrv_board_advance_ms(d.dev, 1000), ZRV_OK);
+             ASSERT_EQ(zrv_wdt_start(d.dev), ZRV_OK);
+             uint64_t now = 0, at[2] = {0, 0};
+             size_t resets = 0;
+             for (int i = 0; i < 2; ++i) {
+                 EXPECT_EQ(zrv_board_advance_ms(d.dev, UINT64_MAX), ZRV_OK);
+                 EXPECT_EQ(zrv_board_now(d.dev, &now), ZRV_OK);
+                 EXPECT_EQ(now, UINT64_MAX);
+             }
+             EXPECT_EQ(zrv_board_reset_times(d.dev, at, 2, &resets), ZRV_OK);
+             EXPECT_EQ(resets, 1u);
+             EXPECT_EQ(at[0], 6000u) << "five seconds after the start";
+         }},
+        {"a broken rule is said by zrvctl as one, in the board's words",
+         [] {
+             // The output port is an input port of the hardware: the
+             // driver's write there breaks the port's protocol.
+             ProfileFile reg(
+                 "Windows Registry Editor Version 5.00\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n"
+                 "\"IOBaseOut\"=dword:00000300\n\"OutMask\"=dword:000000ff\n"
+                 "\"OutBits\"=dword:00000008\n");
+             ProfileFile json(R"({"registry": ")" + reg.path +
+                              R"(", "hardware": [{"type": "dio-ports", "inputs": {"0x300": 0}}]})");
+             const std::string run = std::string(ZRV_ZRVCTL) + " --sim " + json.path + " gpioset 1";
+             const std::string rule = "dio-ports: write of 0x01 to input port 0x0300";
+             EXPECT_EQ(
+                 shellLines(run + " 2>&1; echo $?"),
+                 (std::vector<std::string>{"gpioset: the driver or the hardware broke a rule: " + rule + "\n",
+                                           "zrvctl: hardware protocol violation: " + rule + "\n", "3\n"}));
+             EXPECT_EQ(
+                 shellLines(run + " --json 2>&1 | head -1"),
+                 std::vector<std::string>{
+                     R"({"bytes":0,"command":"gpioset","error":"the driver or the hardware broke a rule",)"
+                     R"("rules":[")" +
+                     rule + "\"]}\n"});
+         }},
         {"pins beyond the direction mask's byte are refused when the profile loads",
          [] {
              const std::string eight = R"("p0","p1","p2","p3","p4","p5","p6","p7")";
@@ -595,6 +658,12 @@ TEST(Libzorvik, TheVirtualBoardAsAProgramThatRunsItSeesIt) {
         size_t length = 0;
         ASSERT_EQ(zrv_board_reg_value(dev, "WDT", i, name, sizeof name, &type, data, sizeof data, &length),
                   ZRV_OK);
+        uint8_t alone[4] = {0, 0, 0, 0};  // without a name buffer: the same value
+        size_t aloneLength = 0;
+        EXPECT_EQ(zrv_board_reg_value(dev, "WDT", i, nullptr, 0, nullptr, alone, sizeof alone, &aloneLength),
+                  ZRV_OK)
+            << name;
+        EXPECT_TRUE(aloneLength == length && std::memcmp(alone, data, sizeof data) == 0) << name;
         if (std::string(name) == "Start")
             start = type == 4 && length == 4 && data[0] == 0x43 && data[1] == 0x84 && data[2] == 0 &&
                     data[3] == 0;
@@ -650,4 +719,116 @@ TEST(Libzorvik, TheVirtualBoardAsAProgramThatRunsItSeesIt) {
     EXPECT_TRUE(stub.sent.empty());
     zrv_close(dev);
     std::remove(trace.c_str()), std::remove(dbg.c_str()), std::remove(bad.c_str());
+}
+
+namespace {
+
+// The port trace of a run on the default board with a read-only device
+// beside the read/write one: `onReader` runs on the reader, then one input
+// read, then both close and the driver unloads.
+std::string traceWithReader(const std::function<void(zrv_device*)>& onReader) {
+    const std::string trace = testing::TempDir() + "zrv-reader.trace";
+    EXPECT_EQ(zrv_board_files(trace.c_str(), ""), ZRV_OK);
+    {
+        Device writer(board("default.json"));
+        zrv_device* reader = nullptr;
+        EXPECT_EQ(zrv_open_ex(board("default.json").c_str(), ZRV_OPEN_READ_ONLY, &reader), ZRV_OK);
+        onReader(reader);
+        uint16_t word = 0;
+        EXPECT_EQ(zrv_dio_read(reader, &word), ZRV_OK) << "a read-only device reads";
+        zrv_close(reader);
+    }
+    zrv_board_files(nullptr, nullptr);
+    std::string text = slurpFile(trace);
+    std::remove(trace.c_str());
+    return text;
+}
+
+}  // namespace
+
+// A device opened for reading only changes nothing on the board: every
+// request that writes is refused before it is sent, as the I/O manager
+// refuses the codes of write access; the port trace is that of a run that
+// only reads.
+TEST(Libzorvik, AReadOnlyDeviceWritesNothing) {
+    const uint8_t fan[8] = {0, ZRV_FAN_MODE_DUTY, 0x40, 0, 0, 0, 0, 0}, outputs[2] = {0xFF, 0};
+    const struct {
+        const char* call;
+        std::function<int(zrv_device*)> write;
+    } writes[] = {
+        {"zrv_fan_set", [](zrv_device* d) { return zrv_fan_set(d, 0, ZRV_FAN_MODE_DUTY, 0x40); }},
+        {"zrv_fan_auto", [](zrv_device* d) { return zrv_fan_auto(d, 0, 40, 60, 0x20, 3); }},
+        {"zrv_dio_write", [](zrv_device* d) { return zrv_dio_write(d, 0xFF); }},
+        {"zrv_dio_write_back", [](zrv_device* d) { return zrv_dio_write_back(d, 0x0F, nullptr); }},
+        {"zrv_dio_set_direction", [](zrv_device* d) { return zrv_dio_set_direction(d, 0x0F); }},
+        {"zrv_wdt_set", [](zrv_device* d) { return zrv_wdt_set(d, 5, ZRV_WDT_UNIT_SECONDS); }},
+        {"zrv_wdt_start", [](zrv_device* d) { return zrv_wdt_start(d); }},
+        {"zrv_wdt_kick", [](zrv_device* d) { return zrv_wdt_kick(d); }},
+        {"zrv_wdt_stop", [](zrv_device* d) { return zrv_wdt_stop(d); }},
+        {"zrv_cd_pulse", [](zrv_device* d) { return zrv_cd_pulse(d, 1); }},
+        {"zrv_cd_set", [](zrv_device* d) { return zrv_cd_set(d, 1, 1); }},
+        {"zrv_ioctl fan",
+         [&](zrv_device* d) { return zrv_ioctl(d, IOCTL_HWM_FAN_CONTROL, fan, 8, nullptr, 0, nullptr); }},
+        {"zrv_ioctl outputs",
+         [&](zrv_device* d) { return zrv_ioctl(d, IOCTL_DIO_SET_OUTPUT, outputs, 2, nullptr, 0, nullptr); }},
+    };
+    const std::string reading = traceWithReader([](zrv_device*) {});
+    const std::string refused = traceWithReader([&](zrv_device* reader) {
+        for (const auto& w : writes) {
+            EXPECT_EQ(w.write(reader), ZRV_EACCES) << w.call;
+            EXPECT_EQ(zrv_last_status(reader), ZRV_STATUS_ACCESS_DENIED) << w.call;
+        }
+    });
+    EXPECT_NE(reading.find("in "), std::string::npos) << "the trace of the load and the read";
+    EXPECT_EQ(refused, reading);
+}
+
+// zrv_board_unload from one thread while another sends requests on the same
+// device, on every example board: the unload waits for the request in
+// flight, every request before it is answered as the board answers it, and
+// every one after it fails; the driver and the hardware break no rule.
+// (Run it under ThreadSanitizer too: the tsan preset.)
+TEST(Libzorvik, UnloadWaitsForTheRequestInFlight) {
+    for (const BoardRow& b : kBoards) {
+        SCOPED_TRACE(b.file);
+        zrv_device* dev = nullptr;
+        ASSERT_EQ(zrv_open(board(b.file).c_str(), &dev), ZRV_OK);
+        // Each request's answer while the driver is loaded.
+        const struct {
+            int (*send)(zrv_device*);
+            int loaded;
+        } requests[] = {
+            {[](zrv_device* d) { return zrv_dio_read(d, nullptr); }, absent(b.inputs, ZRV_OK)},
+            {[](zrv_device* d) { return zrv_hwm_read(d, nullptr); }, b.hwm ? ZRV_OK : ZRV_ENOTSUP},
+            {[](zrv_device* d) { return zrv_wdt_limits(d, nullptr, nullptr); }, absent(b.wdtMax, ZRV_OK)},
+        };
+        std::atomic<int> rounds{0};
+        std::atomic<bool> unloaded{false};
+        int wrong = 0, afterUnload = 0;
+        std::thread sender([&] {
+            bool gone = false;  // a request has failed for the unload
+            for (bool last = false; !last;) {
+                last = unloaded.load();
+                for (const auto& r : requests) {
+                    const int err = r.send(dev);
+                    gone = gone || err == ZRV_EIO;
+                    wrong += err != (gone ? ZRV_EIO : r.loaded);
+                    afterUnload += last && err == ZRV_EIO;
+                }
+                rounds.fetch_add(1);
+            }
+        });
+        while (rounds.load() < 2) std::this_thread::yield();
+        EXPECT_EQ(zrv_board_unload(dev), ZRV_OK);
+        unloaded.store(true);
+        sender.join();
+        EXPECT_EQ(wrong, 0) << "an answer neither the board's nor a failure after the unload";
+        EXPECT_EQ(afterUnload, 3) << "every request after the unload fails";
+        for (unsigned kind : {ZRV_BREACH_PLATFORM, ZRV_BREACH_HARDWARE}) {
+            unsigned n = 9;
+            EXPECT_EQ(zrv_board_breach_count(dev, kind, &n), ZRV_OK);
+            EXPECT_EQ(n, 0u) << "breach kind " << kind;
+        }
+        zrv_close(dev);
+    }
 }

@@ -186,3 +186,17 @@ def test_every_export_has_a_signature():
     exports = [w for w in (source / "lib" / "zorvik.def").read_text().split() if w.startswith("zrv_")]
     assert len(exports) > 40
     assert sorted(set(exports) - set(zorvik._SIGNATURES)) == []
+
+
+# Device() with nothing found says which variable to set. The build's
+# library has no default board installed beside it.
+@pytest.mark.parametrize("env, words", [
+    ({"ZORVIK_LIBRARY": "/nonexistent/libzorvik.so.1"},
+     "OSError: ZORVIK_LIBRARY=/nonexistent/libzorvik.so.1 cannot be loaded"),
+    ({"ZORVIK_BOARD": ""}, "no driver or board (status 0x00000000): set ZORVIK_BOARD to a board file"),
+    ({"ZORVIK_BOARD": "/nonexistent.json"}, "ZORVIK_BOARD=/nonexistent.json is no board file that loads"),
+])
+def test_what_to_set_when_nothing_is_found(env, words):
+    r = subprocess.run([sys.executable, "-c", "import zorvik; zorvik.Device()"], capture_output=True, text=True,
+                       env=dict(os.environ, PYTHONPATH=str(HERE.parent), **env), timeout=60)
+    assert r.returncode == 1 and words in r.stderr, r.stderr

@@ -1,13 +1,17 @@
 """Zorvik boards from Python: ctypes over libzorvik (no compiled extension).
 
     import zorvik
-    with zorvik.Device() as board:          # ZORVIK_BOARD on Linux, zorvik.sys on Windows
+    with zorvik.Device() as board:          # Linux: ZORVIK_BOARD, else the installed default board
         print(board.wdt_range())
         for s in board.sensors("boards/default.profile.json"):
             print(s.label, s.value, s.unit)
 
 The library is looked up as ZORVIK_LIBRARY (a path), else as the system
-finds libzorvik.so.1 or zorvik.dll. Every failure the library reports raises
+finds libzorvik.so.1 or zorvik.dll, else where cmake --install puts it by
+default (/usr/local/lib, before ldconfig has run); an OSError that cannot
+find it names ZORVIK_LIBRARY. On Linux Device() opens the board file
+ZORVIK_BOARD names, else the default board installed with the library
+(PREFIX/share/zorvik/boards/default.json). Every failure the library reports raises
 ZorvikError with the library's error code and the driver's status. Before
 anything is sent: an integer that does not fit the C argument raises
 OverflowError, a bool, float or str where an integer is wanted TypeError,
@@ -37,16 +41,35 @@ FAN_DUTY = 1
 WDT_SECONDS = 1
 WDT_MINUTES = 2
 IOCTL_HWM_GET_DATA = 0x88202000
+_ENODEV = -1
 _ERANGE = -6
 _UNITS = {0: "rpm", 1: "V", 2: "°C", 3: "raw"}
 _KINDS = {0: "fan", 1: "voltage", 2: "temperature", 3: "raw"}
 
 
+# Where cmake --install puts the library without --prefix: the system's
+# loader finds it there only once ldconfig has run.
+_INSTALLED = ["/usr/local/lib/libzorvik.so.1"]
+
+
 def _load():
     path = os.environ.get("ZORVIK_LIBRARY")
-    if not path:
-        path = "zorvik.dll" if sys.platform == "win32" else (ctypes.util.find_library("zorvik") or "libzorvik.so.1")
-    return ctypes.CDLL(path)
+    if path:
+        try:
+            return ctypes.CDLL(path)
+        except OSError as e:
+            raise OSError("ZORVIK_LIBRARY=%s cannot be loaded: %s" % (path, e)) from None
+    if sys.platform == "win32":
+        names = ["zorvik.dll"]
+    else:
+        names = [ctypes.util.find_library("zorvik") or "libzorvik.so.1"] + _INSTALLED
+    for name in names:
+        try:
+            return ctypes.CDLL(name)
+        except OSError:
+            pass
+    raise OSError("libzorvik not found (tried %s): set ZORVIK_LIBRARY to the library's path "
+                  "(PREFIX/lib/libzorvik.so.1 after cmake --install --prefix PREFIX)" % ", ".join(names))
 
 
 # ---- The records, as include/zorvik/ioctl.h and zorvik.h lay them out
@@ -256,10 +279,11 @@ class ZorvikError(OSError):
     """A failed call: `code` is the library's ZRV_E* code (negative), `status`
     the driver's completion status of the request, when one was sent."""
 
-    def __init__(self, code, what, status=0):
+    def __init__(self, code, what, status=0, hint=""):
         self.code = code
         self.status = status & 0xFFFFFFFF
-        super().__init__(code, "%s: %s (status 0x%08x)" % (what, strerror(code), self.status))
+        super().__init__(code, "%s: %s (status 0x%08x)%s" % (what, strerror(code), self.status,
+                                                             hint and ": " + hint))
 
 
 def strerror(code):
@@ -446,6 +470,18 @@ def _profile_handle(profile):
             yield p
 
 
+def _open_hint(err, target):
+    """What to do when Device() found no board: the variable to set."""
+    if err != _ENODEV or target:
+        return ""
+    if sys.platform == "win32":
+        return "zorvik.sys is not running (install.cmd, or sc start zorvik)"
+    if os.environ.get("ZORVIK_BOARD"):
+        return "ZORVIK_BOARD=%s is no board file that loads" % os.environ["ZORVIK_BOARD"]
+    return ("set ZORVIK_BOARD to a board file: no default board is installed with %s "
+            "(PREFIX/share/zorvik/boards/default.json)" % library()._name)
+
+
 class Device(_Owner):
     """One board: the control device, or with target "sim:BOARD.json" a
     virtual board (Linux). A context manager; close() is also fine."""
@@ -458,7 +494,7 @@ class Device(_Owner):
         dev = _DEV()
         err = _c("open", "zrv_open", raw, ctypes.byref(dev))
         if err:
-            raise ZorvikError(err, "open")
+            raise ZorvikError(err, "open", hint=_open_hint(err, raw))
         self._own(dev, "zrv_close", "the device is closed")
 
     def _call(self, what, fname, *args):
