@@ -25,7 +25,7 @@ The markdown's convention:
 
 Each file runs in a fresh folder of its own, whose entries point into the
 source tree and whose build/default is BUILD_DIR (for a slow block: an empty
-build/, a fresh build tree), with a private XDG_RUNTIME_DIR (the keepalive
+build/, a fresh build tree), with a private HOME, XDG_RUNTIME_DIR (the keepalive
 state) and TMPDIR, and ZRV_IN_DOCS_TEST=1, so that a "ctest" in the docs
 does not run this test again. Blocks of a file run in order in that folder, as a reader
 goes down the page.
@@ -187,7 +187,7 @@ def main():
             failed, passed = failed + bool(problems), passed + (not problems)
         state = tempfile.mkdtemp(prefix="zrv-docs-state-")
         env = {k: v for k, v in os.environ.items() if not k.startswith(("ZORVIK_", "ZRV_KEEPALIVE"))}
-        env.update(XDG_RUNTIME_DIR=state, TMPDIR=state, ZRV_IN_DOCS_TEST="1", LC_ALL="C.UTF-8")
+        env.update(HOME=state, XDG_RUNTIME_DIR=state, TMPDIR=state, ZRV_IN_DOCS_TEST="1", LC_ALL="C.UTF-8")
         folder = make_folder(src, build, False)
         made = [state, folder]
         for b in blocks_of(path, text):
