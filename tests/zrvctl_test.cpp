@@ -239,7 +239,13 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
         {"--sim " + std::string(ZRV_SOURCE_DIR) + "/boards/default.profile.json status", 2, "",
          "default.profile.json: \"adapter\" is a board profile's key: this is a board profile"},
         {"ioctl 0x88202013", 2, "", "the device takes buffered requests only"},
-        {"--sim " + violating + " gpioset 1", 3, "", "hardware protocol violation"},
+        // A broken rule is said as one, in the board's words.
+        {"--sim " + violating + " gpioset 1", 3, "",
+         "gpioset: the driver or the hardware broke a rule: dio-ports: write of 0x01 to input port 0x0300\n"
+         "zrvctl: hardware protocol violation: dio-ports: write of 0x01 to input port 0x0300\n"},
+        {"--sim " + violating + " --json gpioset 1", 3, "",
+         R"({"bytes":0,"command":"gpioset","error":"the driver or the hardware broke a rule",)"
+         R"("rules":["dio-ports: write of 0x01 to input port 0x0300"]})"},
         // Options of the whole run stand before or after the commands.
         {"status --json", 0, R"("timeout_max":255,"timeout_min":1,"units":["seconds","minutes"]})", ""},
         {"status", 0, "temperatures CPU +45.0°C, System +38.0°C, VRM +52.0°C", ""},

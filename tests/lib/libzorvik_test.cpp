@@ -157,8 +157,10 @@ TEST(Libzorvik, EveryFunctionOnEveryExampleBoard) {
     }
 }
 
-// What a shell command prints, line by line.
-std::vector<std::string> shellLines(const std::string& cmd) {
+// zrvctl's answers, one JSON object per line, to a script on a board.
+std::vector<std::string> zrvctlLines(const std::string& file, const std::string& script) {
+    const std::string cmd = std::string(ZRV_ZRVCTL) + " --json --sim " + ZRV_SOURCE_DIR + "/boards/" + file +
+                            " " + script + " 2>/dev/null";
     std::vector<std::string> lines;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr) return lines;
@@ -166,12 +168,6 @@ std::vector<std::string> shellLines(const std::string& cmd) {
     while (std::fgets(buf, sizeof buf, p) != nullptr) lines.emplace_back(buf);
     ::pclose(p);
     return lines;
-}
-
-// zrvctl's answers, one JSON object per line, to a script on a board.
-std::vector<std::string> zrvctlLines(const std::string& file, const std::string& script) {
-    return shellLines(std::string(ZRV_ZRVCTL) + " --json --sim " + ZRV_SOURCE_DIR + "/boards/" + file + " " +
-                      script + " 2>/dev/null");
 }
 
 // The same lines by the library and by zrvctl, gaps and all, on every
@@ -533,30 +529,6 @@ TEST(Libzorvik, FaultsCallersFound) {
              EXPECT_EQ(zrv_board_reset_times(d.dev, at, 2, &resets), ZRV_OK);
              EXPECT_EQ(resets, 1u);
              EXPECT_EQ(at[0], 6000u) << "five seconds after the start";
-         }},
-        {"a broken rule is said by zrvctl as one, in the board's words",
-         [] {
-             // The output port is an input port of the hardware: the
-             // driver's write there breaks the port's protocol.
-             ProfileFile reg(
-                 "Windows Registry Editor Version 5.00\n"
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\DIO]\n"
-                 "\"IOBaseOut\"=dword:00000300\n\"OutMask\"=dword:000000ff\n"
-                 "\"OutBits\"=dword:00000008\n");
-             ProfileFile json(R"({"registry": ")" + reg.path +
-                              R"(", "hardware": [{"type": "dio-ports", "inputs": {"0x300": 0}}]})");
-             const std::string run = std::string(ZRV_ZRVCTL) + " --sim " + json.path + " gpioset 1";
-             const std::string rule = "dio-ports: write of 0x01 to input port 0x0300";
-             EXPECT_EQ(
-                 shellLines(run + " 2>&1; echo $?"),
-                 (std::vector<std::string>{"gpioset: the driver or the hardware broke a rule: " + rule + "\n",
-                                           "zrvctl: hardware protocol violation: " + rule + "\n", "3\n"}));
-             EXPECT_EQ(
-                 shellLines(run + " --json 2>&1 | head -1"),
-                 std::vector<std::string>{
-                     R"({"bytes":0,"command":"gpioset","error":"the driver or the hardware broke a rule",)"
-                     R"("rules":[")" +
-                     rule + "\"]}\n"});
          }},
         {"pins beyond the direction mask's byte are refused when the profile loads",
          [] {
