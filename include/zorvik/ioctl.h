@@ -38,9 +38,9 @@ extern "C" {
 #define ZRV_WRITE_ACCESS 2u
 
 /* Device type in bits 16..31, access in 14..15, function in 2..13, method in 0..1. */
-#define ZRV_CTL_CODE(devtype, function, method, access)                                                  \
-    ((uint32_t)(((uint32_t)(devtype) << 16) | ((uint32_t)(access) << 14) | ((uint32_t)(function) << 2) | \
-                (uint32_t)(method)))
+#define ZRV_CTL_CODE(devtype, function, method, access)                                \
+    ((uint32_t)(((uint32_t)(devtype) << 16) | ((uint32_t)(access) << 14) |            \
+                ((uint32_t)(function) << 2) | (uint32_t)(method)))
 
 #define ZRV_CODE_ACCESS(code) (((uint32_t)(code) >> 14) & 3u)
 #define ZRV_CODE_FUNCTION(code) (((uint32_t)(code) >> 2) & 0xFFFu)
@@ -49,24 +49,24 @@ extern "C" {
 #define ZRV_READ_IOCTL(fn) ZRV_CTL_CODE(ZRV_DEVICE_TYPE, fn, ZRV_METHOD_BUFFERED, ZRV_ANY_ACCESS)
 #define ZRV_WRITE_IOCTL(fn) ZRV_CTL_CODE(ZRV_DEVICE_TYPE, fn, ZRV_METHOD_BUFFERED, ZRV_WRITE_ACCESS)
 
-#define IOCTL_HWM_GET_DATA ZRV_READ_IOCTL(0x800)             /* 0x88202000 */
-#define IOCTL_HWM_FAN_CONTROL ZRV_READ_IOCTL(0x801)          /* 0x88202004 */
-#define IOCTL_SPARE_1 ZRV_READ_IOCTL(0x804)                  /* 0x88202010 */
-#define IOCTL_SPARE_2 ZRV_READ_IOCTL(0x805)                  /* 0x88202014 */
-#define IOCTL_DIO_GET_CONFIG ZRV_READ_IOCTL(0x809)           /* 0x88202024 */
-#define IOCTL_DIO_GET_INPUT ZRV_READ_IOCTL(0x80A)            /* 0x88202028 */
-#define IOCTL_DIO_SET_OUTPUT ZRV_READ_IOCTL(0x80B)           /* 0x8820202C */
-#define IOCTL_DIO_GET_OUTPUT ZRV_READ_IOCTL(0x80C)           /* 0x88202030 */
-#define IOCTL_WDT_SET_TIMEOUT ZRV_WRITE_IOCTL(0x810)         /* 0x8820A040 */
-#define IOCTL_WDT_START ZRV_WRITE_IOCTL(0x811)               /* 0x8820A044 */
-#define IOCTL_WDT_STOP ZRV_WRITE_IOCTL(0x812)                /* 0x8820A048 */
-#define IOCTL_WDT_RESET ZRV_WRITE_IOCTL(0x813)               /* 0x8820A04C */
-#define IOCTL_WDT_GET_TIMEOUT ZRV_WRITE_IOCTL(0x814)         /* 0x8820A050 */
-#define IOCTL_DIO_CD_GET_INPUTS ZRV_WRITE_IOCTL(0x815)       /* 0x8820A054 */
-#define IOCTL_DIO_CD_PULSE_OUTPUT ZRV_WRITE_IOCTL(0x816)     /* 0x8820A058 */
+#define IOCTL_HWM_GET_DATA ZRV_READ_IOCTL(0x800)            /* 0x88202000 */
+#define IOCTL_HWM_FAN_CONTROL ZRV_READ_IOCTL(0x801)         /* 0x88202004 */
+#define IOCTL_SPARE_1 ZRV_READ_IOCTL(0x804)                 /* 0x88202010 */
+#define IOCTL_SPARE_2 ZRV_READ_IOCTL(0x805)                 /* 0x88202014 */
+#define IOCTL_DIO_GET_CONFIG ZRV_READ_IOCTL(0x809)          /* 0x88202024 */
+#define IOCTL_DIO_GET_INPUT ZRV_READ_IOCTL(0x80A)           /* 0x88202028 */
+#define IOCTL_DIO_SET_OUTPUT ZRV_READ_IOCTL(0x80B)          /* 0x8820202C */
+#define IOCTL_DIO_GET_OUTPUT ZRV_READ_IOCTL(0x80C)          /* 0x88202030 */
+#define IOCTL_WDT_SET_TIMEOUT ZRV_WRITE_IOCTL(0x810)        /* 0x8820A040 */
+#define IOCTL_WDT_START ZRV_WRITE_IOCTL(0x811)              /* 0x8820A044 */
+#define IOCTL_WDT_STOP ZRV_WRITE_IOCTL(0x812)               /* 0x8820A048 */
+#define IOCTL_WDT_RESET ZRV_WRITE_IOCTL(0x813)              /* 0x8820A04C */
+#define IOCTL_WDT_GET_TIMEOUT ZRV_WRITE_IOCTL(0x814)        /* 0x8820A050 */
+#define IOCTL_DIO_CD_GET_INPUTS ZRV_WRITE_IOCTL(0x815)      /* 0x8820A054 */
+#define IOCTL_DIO_CD_PULSE_OUTPUT ZRV_WRITE_IOCTL(0x816)    /* 0x8820A058 */
 #define IOCTL_DIO_CD_GET_OUTPUT_COUNT ZRV_WRITE_IOCTL(0x817) /* 0x8820A05C */
-#define IOCTL_DIO_SET_SPECIFIC_MASK ZRV_WRITE_IOCTL(0x818)   /* 0x8820A060 */
-#define IOCTL_DIO_CD_SET_OUTPUT ZRV_WRITE_IOCTL(0x819)       /* 0x8820A064 */
+#define IOCTL_DIO_SET_SPECIFIC_MASK ZRV_WRITE_IOCTL(0x818)  /* 0x8820A060 */
+#define IOCTL_DIO_CD_SET_OUTPUT ZRV_WRITE_IOCTL(0x819)      /* 0x8820A064 */
 
 /* Completion statuses the driver returns (the kernel's NTSTATUS values). */
 #define ZRV_STATUS_SUCCESS ((int32_t)0x00000000)
@@ -112,11 +112,11 @@ typedef struct HwmData {
 
 /* IOCTL_HWM_FAN_CONTROL input; comes back unchanged when applied. */
 typedef struct FanCtrl {
-    uint8_t Fan;    /* fan index from 0 */
-    uint8_t Mode;   /* ZRV_FAN_MODE_* */
-    uint8_t Data;   /* on/off: 0 off, else full on; duty: 0..127 */
-    uint8_t Limit1; /* automatic mode: first temperature limit */
-    uint8_t Limit2; /* automatic mode: second temperature limit */
+    uint8_t Fan;       /* fan index from 0 */
+    uint8_t Mode;      /* ZRV_FAN_MODE_* */
+    uint8_t Data;      /* on/off: 0 off, else full on; duty: 0..127 */
+    uint8_t Limit1;    /* automatic mode: first temperature limit */
+    uint8_t Limit2;    /* automatic mode: second temperature limit */
     uint8_t Reserved;
     uint8_t StartDuty; /* automatic mode: start duty, low 7 bits */
     uint8_t Slope;     /* automatic mode: control code, low 3 bits */
