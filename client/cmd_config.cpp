@@ -219,6 +219,29 @@ void checkNames(const Key& k, Report& r) {
 
 Binding nothing(const char* name, std::string why) { return {name, "nothing: " + std::move(why)}; }
 
+// A chip code that names no chip binds nothing. A .reg file writes the code
+// in hex, so a code whose hex spelling is one edit from a known code's
+// (0x63 for 6) most likely meant that one; the known codes are listed too.
+void checkChipCode(const char* key, uint32_t code, Report& r) {
+    if (chipByCode(code) != nullptr) return;
+    std::vector<std::string> spelled, listed;
+    for (const ChipRow& c : kChipRows) {
+        spelled.push_back(fmt::format("{:x}", c.Code));
+        listed.push_back(fmt::format("{} {}", c.Code, c.Name));
+    }
+    const std::string word = fmt::format("{:x}", code);
+    const std::string nearest = zorvik::nearestName(word, spelled);
+    std::string hint;
+    if (!nearest.empty() && zorvik::editDistance(word, nearest) <= 1) {
+        const ChipRow* meant = chipByCode(static_cast<uint32_t>(std::strtoul(nearest.c_str(), nullptr, 16)));
+        hint = fmt::format(" (did you mean {}, the {}?)", meant->Code, meant->Name);
+    }
+    r.problem(
+        fmt::format("{} \"{}\" {} (dword:{:08x}) names no chip{}, so that function is not bound; "
+                    "the chip codes are {}",
+                    key, ZRV_REG_SUPERIO, code, code, hint, fmt::join(listed, ", ")));
+}
+
 // The back-end a chip code selects for a function, before any group checks.
 Binding chipBinding(const char* name, uint32_t code, Function f) {
     const ChipRow* c = chipByCode(code);
@@ -268,7 +291,12 @@ Binding describeWdt(const Key& wdt, const BoardConfigRecord& c, Report& r) {
     const std::string reset =
         resetValue & 0xFFFF ? portAction(resetValue, ZRV_REG_RESET, r) : "the start action";
     const uint32_t timeout = wdt.dword(ZRV_REG_TIMEOUT) & 0xFFFF;
-    if ((startValue & 0xFFFF) == 0) r.problem("WDT \"Start\" is absent or 0: the watchdog cannot be started");
+    // The port watchdog binds without a start action, and refuses Start and a
+    // Reset without its own action.
+    if (PortActionPort(static_cast<uint16_t>(startValue)) == 0)
+        r.problem(
+            "WDT \"Start\" is absent or names no port: the watchdog cannot be started (start is refused, and "
+            "so is a keepalive without a \"Reset\" action of its own)");
     Binding b{"watchdog",
               fmt::format("port watchdog: start {}, stop {}, restart {}{}, timeout port {}", start, stop,
                           reset, wdt.dword(ZRV_REG_STOP_BEFORE_RESET) & 0xFFFF ? " after a stop" : "",
@@ -514,9 +542,14 @@ Report examine(ConfigSource& source) {
             r.functions.push_back(nothing(name, "the configuration load fails"));
         return r;
     }
-    r.functions.push_back(chipBinding("hardware monitor", run.config().HwmChip, kHwm));
-    r.functions.push_back(describeWdt(wdt, run.config(), r));
-    r.functions.push_back(describeDio(dio, run.config(), r));
+    const BoardConfigRecord& c = run.config();
+    checkChipCode(ZRV_REG_KEY_HWMON, c.HwmChip, r);
+    if (c.WdtDeviceType == ZRV_WDT_TYPE_CHIP) checkChipCode(ZRV_REG_KEY_WDT, c.WdtChip, r);
+    if (dioType == ZRV_DIO_TYPE_GROUPS || dioType == ZRV_DIO_TYPE_LINES)
+        checkChipCode(ZRV_REG_KEY_DIO, c.DioChip, r);
+    r.functions.push_back(chipBinding("hardware monitor", c.HwmChip, kHwm));
+    r.functions.push_back(describeWdt(wdt, c, r));
+    r.functions.push_back(describeDio(dio, c, r));
     return r;
 }
 

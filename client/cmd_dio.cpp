@@ -18,6 +18,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -62,16 +63,22 @@ namespace {
 
 constexpr uint32_t kCdOutputs = 15;  // highest output a CD set request can carry (one nibble)
 
+// Why a request of the digital I/O failed, where status would say it.
+std::string dioWhy(Context& ctx, int err) {
+    return err != ZRV_OK ? notSupportedReason(ctx, "digital I/O") : std::string();
+}
+
 std::optional<uint16_t> readWord(Context& ctx, const char* command, bool outputs) {
     uint16_t w = 0;
     const int err = outputs ? zrv_dio_read_outputs(ctx.lib(), &w) : zrv_dio_read(ctx.lib(), &w);
-    if (!answered(ctx, command, err)) return std::nullopt;
+    if (!answered(ctx, command, err, dioWhy(ctx, err))) return std::nullopt;
     return w;
 }
 
 std::optional<DioConfig> lineCounts(Context& ctx, const char* command) {
     unsigned in = 0, out = 0;
-    if (!answered(ctx, command, zrv_dio_lines(ctx.lib(), &in, &out))) return std::nullopt;
+    const int err = zrv_dio_lines(ctx.lib(), &in, &out);
+    if (!answered(ctx, command, err, dioWhy(ctx, err))) return std::nullopt;
     return DioConfig{static_cast<uint8_t>(in), static_cast<uint8_t>(out)};
 }
 
@@ -97,9 +104,16 @@ std::vector<LineRef> resolveLines(Context& ctx, bool outputs, const std::vector<
     for (const std::string& w : words) {
         const std::optional<uint32_t> n = profile.line(outputs, w);
         const auto pin = std::find(profile.pins.begin(), profile.pins.end(), w);
-        if (!n && pin == profile.pins.end())
+        if (!n && pin == profile.pins.end()) {
+            // A name of the other direction's lines (numbers count each
+            // direction's lines apart): say what the line is.
+            const bool number = !w.empty() && std::isdigit(static_cast<unsigned char>(w[0]));
+            if (!number && profile.line(!outputs, w))
+                throw ClientError{fmt::format("'{}' is an {} line, not an {} line", w,
+                                              outputs ? "input" : "output", direction)};
             throw ClientError{
                 fmt::format("no {} line '{}' (a number, or a name from the profile)", direction, w)};
+        }
         if (profile.pins.empty()) {
             lines.push_back({w, *n});
             continue;
@@ -281,7 +295,7 @@ void gpioset(Context& ctx, const SetArgs& a) {
     uint16_t readBack = 0;
     const int written = zrv_dio_write_back(ctx.lib(), value, &readBack);
     const bool tookIt = written == ZRV_EIO && zrv_last_status(ctx.lib()) == ZRV_STATUS_SUCCESS;
-    if (!tookIt && !answered(ctx, "gpioset", written)) return;
+    if (!tookIt && !answered(ctx, "gpioset", written, dioWhy(ctx, written))) return;
     const std::optional<uint16_t> back = readBack;
     // What did not stick: bits beyond the output lines, or lines that are
     // inputs now. For LINE=0|1 only the lines named count.
@@ -366,7 +380,8 @@ Builder defineCdget(CLI::App& app) {
         }
         return [bits](Context& ctx) {
             uint8_t v = 0;
-            if (!answered(ctx, "cdget", zrv_cd_inputs(ctx.lib(), &v))) return;
+            const int err = zrv_cd_inputs(ctx.lib(), &v);
+            if (!answered(ctx, "cdget", err, err != ZRV_OK ? notSupportedReason(ctx, "CD port") : "")) return;
             if (bits.empty()) {
                 answer(ctx, fmt::format("cd inputs: 0x{:02x}", v), {{"cd_inputs", v}});
                 return;
@@ -386,7 +401,9 @@ Builder defineCdinfo(CLI::App&) {
     return [] {
         return [](Context& ctx) {
             unsigned n = 0;
-            if (!answered(ctx, "cdinfo", zrv_cd_outputs(ctx.lib(), &n))) return;
+            const int err = zrv_cd_outputs(ctx.lib(), &n);
+            if (!answered(ctx, "cdinfo", err, err != ZRV_OK ? notSupportedReason(ctx, "CD port") : ""))
+                return;
             answer(ctx, fmt::format("{} cd outputs", n), {{"cd_outputs", n}});
         };
     };

@@ -82,8 +82,8 @@ void showSensors(Context& ctx, const SensorsArgs& a) {
     }
     std::vector<zrv_sensor> sensors(18);  // every channel of the record
     size_t count = 0;
-    if (!answered(ctx, "sensors",
-                  zrv_sensors_profile(ctx.lib(), p.handle.get(), sensors.data(), sensors.size(), &count)))
+    const int err = zrv_sensors_profile(ctx.lib(), p.handle.get(), sensors.data(), sensors.size(), &count);
+    if (!answered(ctx, "sensors", err, err != ZRV_OK ? notSupportedReason(ctx, "hardware monitor") : ""))
         return;
     sensors.resize(count);
     bool alarm = false;

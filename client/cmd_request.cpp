@@ -162,7 +162,7 @@ void showStatus(Context& ctx) {
     for (const FunctionStatus& f : functionStatuses(ctx)) {
         all[f.name] = f.json;
         lines += fmt::format("{}{:<17} {}", lines.empty() ? "" : "\n", std::string(f.name) + ":", f.text);
-        missing = missing || f.configured;
+        missing = missing || f.configured || f.cannotStart;
     }
     answer(ctx, lines, all);
     if (missing) ctx.worst(kExitRefused);
@@ -204,6 +204,14 @@ std::vector<FunctionStatus> functionStatuses(Context& ctx) {
             if (!filled) {
                 s.text += ", with nothing behind it: see zrvctl config";
                 s.json["empty"] = true;
+            }
+            if (p.ask == probeWdt) {
+                if (const std::string why = watchdogCannotStart(ctx); !why.empty()) {
+                    s.text += ", but it cannot start: " + why;
+                    s.cannotStart = true;
+                    s.json["cannot_start"] = true;
+                    s.json["reason"] = why;
+                }
             }
         }
         all.push_back(std::move(s));

@@ -243,8 +243,23 @@ std::optional<WdtTimeout> setTimeout(Context& ctx, const char* command, WdtTimeo
 
 using WdtCall = int(ZRV_API*)(zrv_device*);
 
+// Why a start or restart the driver refused left the watchdog still: a
+// count of 0 (never set since the driver loaded, or set to 0 by another
+// program), a watchdog without a start action, or no watchdog at all.
+std::string notCountingReason(Context& ctx) {
+    if (zrv_last_status(ctx.lib()) == ZRV_STATUS_INVALID_DEVICE_STATE)
+        return "the watchdog is not counting: its count is 0 (no timeout set since the driver loaded, or one "
+               "of 0); "
+               "set one first (wdctl -s)";
+    if (const std::string why = watchdogCannotStart(ctx); !why.empty())
+        return "the port watchdog cannot start: " + why;
+    return notSupportedReason(ctx, "watchdog");
+}
+
 bool send(Context& ctx, const char* command, WdtCall call) {
-    if (answered(ctx, command, call(ctx.lib()))) return true;
+    const int err = call(ctx.lib());
+    if (answered(ctx, command, err, err != ZRV_OK && call != zrv_wdt_stop ? notCountingReason(ctx) : ""))
+        return true;
     // A refused stop leaves the watchdog counting down to a board reset.
     if (call == zrv_wdt_stop) warn(ctx, command, "the watchdog was not stopped and still runs");
     return false;

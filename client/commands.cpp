@@ -280,6 +280,7 @@ std::string statusName(int32_t status) {
         case 0xC0000022u: return "access denied";
         case 0xC000009Au: return "insufficient resources";
         case 0xC00000BBu: return "not supported";
+        case 0xC0000184u: return "invalid device state";
         default: return fmt::format("status 0x{:08x}", static_cast<uint32_t>(status));
     }
 }
@@ -481,7 +482,9 @@ bool answered(Context& ctx, const char* command, int err, const std::string& why
 std::optional<WdtTimeout> watchdogRange(Context& ctx, const char* command) {
     if (ctx.run.range) return ctx.run.range;
     unsigned count = 0, units = 0;
-    if (!answered(ctx, command, zrv_wdt_limits(ctx.lib(), &count, &units))) return std::nullopt;
+    const int err = zrv_wdt_limits(ctx.lib(), &count, &units);
+    if (!answered(ctx, command, err, err != ZRV_OK ? notSupportedReason(ctx, "watchdog") : ""))
+        return std::nullopt;
     ctx.run.range = WdtTimeout{static_cast<uint16_t>(count), static_cast<uint16_t>(units)};
     return ctx.run.range;
 }

@@ -212,6 +212,13 @@ std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> loadReasons(Context& ctx);
 // the configuration names a back-end for it: from the load's report where
 // it can be read, else "unknown".
 std::string unboundReason(Context& ctx, const std::string& function);
+// Why the driver answered "not supported" to a request of `function`
+// ("hardware monitor", "watchdog", "digital I/O" or "CD port"), in the words
+// status gives; empty after any other status, or when nothing tells why.
+std::string notSupportedReason(Context& ctx, const std::string& function);
+// Why the bound watchdog cannot start, as the configuration tells it (a
+// port watchdog without a start action); empty when nothing says so.
+std::string watchdogCannotStart(Context& ctx);
 // What status says of each function, the three the load selects and then
 // the CD port: bound (with what it answers), or not, and then whether the
 // configuration names a back-end for it and why the load left it unbound.
@@ -219,6 +226,7 @@ struct FunctionStatus {
     const char* name = "";
     bool bound = false;
     bool configured = false;             // not bound, though the configuration names a back-end
+    bool cannotStart = false;            // the watchdog: bound, but it cannot start
     std::optional<unsigned> reasonCode;  // not bound, where the load's report can be read
     std::string text;                    // the status line after the function's name
     nlohmann::json json;                 // its entry in status --json

@@ -13,6 +13,7 @@
 
 #include "client/commands.h"
 #include "driver/core/chips.h"
+#include "driver/core/config_model.h"
 #include "zorvik/registry.h"
 
 namespace zrvctl {
@@ -73,6 +74,38 @@ std::string unboundReason(Context& ctx, const std::string& function) {
                                : fmt::format(", the only pair its {} is probed at",
                                              index == ZRV_FUNCTION_HWM ? "monitor" : function));
     return zrv_reason_text(reason);
+}
+
+std::string notSupportedReason(Context& ctx, const std::string& function) {
+    if (ctx.config == nullptr || zrv_last_status(ctx.lib()) != ZRV_STATUS_NOT_SUPPORTED) return {};
+    const bool cd = function == "CD port";
+    const std::string of = cd ? "digital I/O" : function;
+    const std::vector<std::string> configured = configuredFunctions(*ctx.config);
+    if (std::find(configured.begin(), configured.end(), of) == configured.end())
+        return fmt::format("the configuration names no back-end for the {} (see zrvctl config)", of);
+    const std::optional<std::array<uint8_t, ZRV_FUNCTIONS>> reasons = loadReasons(ctx);
+    if (!reasons || (*reasons)[functionIndex(of)] != ZRV_REASON_BOUND)
+        return fmt::format("{}not bound, although the configuration names a back-end for it: {}",
+                           cd ? "the digital I/O is " : "", unboundReason(ctx, of));
+    // Bound: only the CD port is a part a bound function may lack.
+    return cd ? "the board's digital I/O has no CD port (only the port digital I/O with CD values has one)"
+              : "";
+}
+
+// The port watchdog binds without a start action (the load binds every
+// port watchdog whose ports it may touch), and then refuses Start; the
+// configuration says why. Registry value names are not case-sensitive.
+std::string watchdogCannotStart(Context& ctx) {
+    if (configuredChip(ctx, kWdt) != ZRV_CHIP_PORTS) return {};
+    uint32_t start = 0;
+    if (const auto values = ctx.config->values(ZRV_REG_KEY_WDT))
+        for (const RegistryEntry& v : *values)
+            if (std::equal(v.name.begin(), v.name.end(), std::begin(ZRV_REG_START),
+                           std::end(ZRV_REG_START) - 1,
+                           [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+                start = valueDword(v);
+    if (PortActionPort(static_cast<uint16_t>(start)) != 0) return {};
+    return fmt::format("WDT \"{}\" is absent or names no port (see zrvctl config)", ZRV_REG_START);
 }
 
 }  // namespace zrvctl

@@ -1,6 +1,7 @@
 #include "sim/board.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -33,18 +34,36 @@ std::unique_ptr<Device> makeLatch(const nlohmann::json& entry, const std::string
     return std::make_unique<Latch>(std::move(ports));
 }
 
-// The hardware types a board file may name.
+// The hardware types a board file may name, with the keys each one reads:
+// a key none reads is refused, not left unread (a misspelt "fan_rpm" would
+// leave every fan at 0 rpm). The W83627 has no temperature preset.
 const HardwareType kHardwareTypes[] = {
-    {"latch", makeLatch},
-    {"port-watchdog", PortWatchdog::fromBoard},
-    {"dio-ports", DioPorts::fromBoard},
-    {"cd-port", CdPort::fromBoard},
-    {"f81865", F81865::fromBoard},
-    {"sch3114", SCH3114::fromBoard},
-    {"it87", It87::fromBoard},
-    {"w83627", W83627::fromBoard},
-    {"f81216", F81216::fromBoard},
+    {"latch", makeLatch, {"ports"}},
+    {"port-watchdog", PortWatchdog::fromBoard, {"start", "stop", "refresh", "count_port", "count", "unit"}},
+    {"dio-ports",
+     DioPorts::fromBoard,
+     {"inputs", "outputs", "data", "direction", "direction_reset", "data_levels", "lines"}},
+    {"cd-port", CdPort::fromBoard, {"port", "out_port", "inputs", "outputs", "levels", "latch", "lines"}},
+    {"f81865", F81865::fromBoard, {"config_port", "id", "config", "hwm", "fan_rpm", "temperature", "pins"}},
+    {"sch3114",
+     SCH3114::fromBoard,
+     {"config_port", "id", "config", "hwm", "fan_rpm", "temperature", "pins", "runtime", "gpio_outputs"}},
+    {"it87", It87::fromBoard, {"config_port", "id", "config", "hwm", "fan_rpm", "temperature", "pins"}},
+    {"w83627", W83627::fromBoard, {"config_port", "id", "config", "hwm", "hwm_banks", "fan_rpm", "pins"}},
+    {"f81216", F81216::fromBoard, {"config_port", "id", "entry_key", "config", "pins"}},
 };
+
+// A key the entry's type does not read: refused with the type's keys and the
+// nearest of them.
+void checkEntryKeys(const nlohmann::json& entry, const HardwareType& type, const std::string& where) {
+    for (const auto& [key, value] : entry.items()) {
+        if (key == "type" || std::find(type.keys.begin(), type.keys.end(), key) != type.keys.end()) continue;
+        const std::string nearest = zorvik::nearestName(key, type.keys);
+        throw BoardError(fmt::format("{}: \"{}\" is not a key of a {} entry (\"{}\"){}", where, key,
+                                     type.name, fmt::join(type.keys, "\", \""),
+                                     nearest.empty() ? "" : fmt::format("; did you mean \"{}\"?", nearest)));
+    }
+}
 
 constexpr uint16_t kConfigPairs[] = {0x2E, 0x4E};  // index ports; data at index + 1
 
@@ -152,6 +171,7 @@ BoardInfo loadBoardText(Machine& machine, const std::string& text, const std::st
         for (auto& t : kHardwareTypes)
             if (type == t.name) found = &t;
         if (found == nullptr) throw BoardError(fmt::format("{}: unknown hardware type '{}'", where, type));
+        checkEntryKeys(entry, *found, where);
         try {
             devices.push_back(found->make(entry, where));
         } catch (const nlohmann::json::exception& e) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "sim/device.h"
 #include "sim/machine.h"
@@ -40,6 +41,7 @@ using HardwareFactory = std::unique_ptr<Device> (*)(const nlohmann::json& entry,
 struct HardwareType {
     const char* name;
     HardwareFactory make;
+    std::vector<std::string> keys;  // the entry's keys besides "type"
 };
 
 }  // namespace sim

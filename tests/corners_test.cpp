@@ -83,6 +83,37 @@ TEST(Corners, EveryAcceptedIdOfEveryList) {
     for (const Corner& c : rows) run(c);
 }
 
+// A watchdog started, and restarted, before any timeout was set (count 0)
+// does not count on any chip: both requests say so, the count register is
+// written with 0, the F81865's run bit stays clear, and nothing fires. The
+// F81865 itself fires at once on a count of 0 with its run bit set.
+Corner startsWithCountZero(const char* type, uint32_t id, uint32_t code, const std::string& body,
+                           const Lines& start) {
+    const Corner c = watchdogFires(type, id, code, body);
+    constexpr ZrvStatus kStill = ZRV_STATUS_INVALID_DEVICE_STATE;
+    return {c.what + " started with count 0",
+            c.hardware,
+            c.registry,
+            kAny,
+            kAny,
+            {{IOCTL_WDT_START, {}, 0, kStill, {}, start}, {IOCTL_WDT_RESET, {}, 0, kStill}},
+            600000,
+            0};
+}
+
+TEST(Corners, StartWithCountZeroNeverFires) {
+    const Lines f81865 = Trace(0x2E).enter().select(7).wr(0xF6, 0).rd(0xF5, 0).wr(0xF5, 0).exit();
+    const Corner rows[] = {
+        startsWithCountZero("w83627", 0x88, 1, "", Trace(0x2E).enter().select(8).wr(0xF6, 0).exit()),
+        startsWithCountZero("it87", 0x8718, 0, kIt87Body, kAny),
+        startsWithCountZero("f81216", 0x0216, 4, "", kAny),
+        startsWithCountZero("sch3114", 0x7C, 5, kSchBody, kAny),
+        startsWithCountZero("f81865", 0x0704, 6, "", f81865),
+        startsWithCountZero("f81865", 0x1010, 6, "", f81865),
+    };
+    for (const Corner& c : rows) run(c);
+}
+
 // W83627 (ID 0x88) fan divisors, every fan at 9000 rpm: bit 2 of fans 1 and
 // 2 from 0x5D bits 5 and 6, fans 4 and 5 from 0x59 (bits 1..0, 3..2 and 7)
 // and 0x4C bit 7. The emulated counts follow the divisors the chip decodes.

@@ -153,10 +153,11 @@ TEST_F(F81216Board, EachRequestIsOneBracketAndRefusalsTouchNothing) {
     clearSeen();
     constexpr uint32_t kSet = IOCTL_WDT_SET_TIMEOUT, kStart = IOCTL_WDT_START;
     constexpr ZrvStatus kOk = ZRV_STATUS_SUCCESS, kRefused = ZRV_STATUS_INVALID_PARAMETER;
+    constexpr ZrvStatus kStill = ZRV_STATUS_INVALID_DEVICE_STATE;  // count 0: does not count
     const Step steps[] = {
-        {kStart, 0, 0, kOk, {{0xF1, 0x00}, {0xF1, 0x00}}},  // before any SetTimeout
+        {kStart, 0, 0, kStill, {{0xF1, 0x00}, {0xF1, 0x00}}},  // before any SetTimeout
         {kSet, 0, 2, kOk, {{0xF1, 0x00}, {0xF0, 0x04}}},
-        {kStart, 0, 0, kOk, {{0xF1, 0x00}, {0xF1, 0x00}}},
+        {kStart, 0, 0, kStill, {{0xF1, 0x00}, {0xF1, 0x00}}},
         {kSet, 255, 1, kOk, {{0xF1, 0x00}, {0xF0, 0x02}}},
         {kSet, 256, 1, kRefused, {}},
         {kSet, 1, 3, kRefused, {}},
@@ -210,7 +211,7 @@ TEST_F(F81216Board, FiresOnlyWhenNotRestartedInTime) {
     board.machine().advance(59999);
     ASSERT_EQ(setTimeout(0, 1), ZRV_STATUS_SUCCESS);
     board.machine().advance(600000);
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_INVALID_DEVICE_STATE);
     board.machine().advance(600000);
     EXPECT_EQ(resets().size(), 1u);
     ASSERT_EQ(startWatchdog(board, 1, 2), ZRV_STATUS_SUCCESS);

@@ -123,13 +123,23 @@ TEST_F(F81865Wdt, MinutesAndAStopStartPairKeepTheUnitAndCount) {
     EXPECT_EQ(resets(), std::vector<uint64_t>{120000});
 }
 
-TEST_F(F81865Wdt, StartWithoutTimeoutRunsWithCountZeroInSeconds) {
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+// The chip fires at once on a count of 0 with its run bit set: a start
+// before any timeout leaves the run bit clear, says so, and nothing fires.
+TEST_F(F81865Wdt, StartWithoutTimeoutLeavesTheCountdownStill) {
+    newDebugLines();
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_INVALID_DEVICE_STATE);
     EXPECT_EQ(board.trace(),
-              Trace(0x2E).enter().select(7).wr(0xF6, 0x00).rd(0xF5, 0x00).wr(0xF5, 0x60).exit().lines());
-    // A count of 0 runs out at once.
+              Trace(0x2E).enter().select(7).wr(0xF6, 0x00).rd(0xF5, 0x00).wr(0xF5, 0x00).exit().lines());
+    EXPECT_EQ(newDebugLines(), (Lines{"WDT_F81865 Start", "WDT_F81865 Start count 0, not counting"}));
+    board.machine().advance(600000);
+    EXPECT_TRUE(resets().empty());
+    // The chip itself: its run bit set over count 0 fires at once.
+    auto& bus = board.machine().bus();
+    const std::pair<uint16_t, uint8_t> runBit[] = {{0x2E, 0x87}, {0x2E, 0x87}, {0x2E, 0x07}, {0x2F, 0x07},
+                                                   {0x2E, 0xF5}, {0x2F, 0x60}, {0x2E, 0xAA}};
+    for (const auto& [port, value] : runBit) bus.write(port, value);
     board.machine().advance(1);
-    EXPECT_EQ(resets(), std::vector<uint64_t>{0});
+    EXPECT_EQ(resets(), std::vector<uint64_t>{600000});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "sim/devices/port_watchdog.h"
 #include "tests/support/answers.h"
+#include "tests/support/board_rows.h"
 #include "tests/support/ports.h"
 
 using sim::PortWatchdog;
@@ -162,22 +163,36 @@ TEST_F(PortWdt, RefusedTimeoutsChangeNothingAndTheRangeIsSecondsTo255) {
     EXPECT_TRUE(board.trace().empty());
 }
 
-TEST_F(PortWdt, AbsentValuesAndPortZeroTouchNothing) {
-    // "Start" = 0x8000 names a write to port 0, the DMA controller: no port.
-    boot("\"Start\"=dword:00008000\n\"Reset\"=dword:00000000\n", wiring({Write, 0x443}));
-    ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
-    for (uint32_t code : {IOCTL_WDT_START, IOCTL_WDT_RESET})
-        EXPECT_EQ(request(code), ZRV_STATUS_SUCCESS) << std::hex << code;
-    EXPECT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_NOT_SUPPORTED) << "nothing can stop it";
-    EXPECT_TRUE(board.trace().empty());
-}
-
-TEST_F(PortWdt, ValuesOfAnotherTypeReadAsZero) {
-    boot("\"Start\"=\"0x8443\"\n\"Stop\"=hex:43,84,00,00\n", wiring({Write, 0x443}));
-    ASSERT_EQ(setTimeout(30), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(request(IOCTL_WDT_STOP), ZRV_STATUS_NOT_SUPPORTED);
-    EXPECT_TRUE(board.trace().empty());
+// Without a start action nothing starts the watchdog: Start, and a Reset
+// without an action of its own, are refused before any port is touched, and
+// nothing fires. A Reset action of its own is still performed (it refreshes a
+// countdown the firmware may have started); on this hardware it writes the
+// start port, which starts the countdown.
+TEST(PortWdtStart, WithoutAStartActionStartIsRefused) {
+    constexpr ZrvStatus kRefused = ZRV_STATUS_NOT_SUPPORTED;
+    const struct {
+        const char* values;
+        ZrvStatus reset;
+        Lines resetTrace;
+        size_t resets;
+    } rows[] = {
+        {"\"Strat\"=dword:00008443\n\"Stop\"=dword:00000843\n", kRefused, {}, 0},   // misspelt
+        {"\"Start\"=dword:00008000\n\"Reset\"=dword:00000000\n", kRefused, {}, 0},  // a write to port 0
+        {"\"Start\"=\"0x8443\"\n\"Stop\"=hex:43,84,00,00\n", kRefused, {}, 0},      // not REG_DWORD: 0
+        {"\"Stop\"=dword:00000843\n\"Reset\"=dword:00008443\n", ZRV_STATUS_SUCCESS, {"out 0x0443 0x1e"}, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.values);
+        zrvtest::OneDevice<PortWatchdog> one(writeStartReadStop());
+        ASSERT_EQ(one.board.load(zrvtest::portRegistry("WDT", row.values)), ZRV_STATUS_SUCCESS);
+        ASSERT_EQ(one.board.ioctl(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(30, 1)).status, ZRV_STATUS_SUCCESS);
+        EXPECT_EQ(one.board.ioctl(IOCTL_WDT_START).status, kRefused);
+        EXPECT_TRUE(one.board.trace().empty());
+        EXPECT_EQ(one.board.ioctl(IOCTL_WDT_RESET).status, row.reset);
+        EXPECT_EQ(one.board.trace(), row.resetTrace);
+        one.board.machine().advance(60000);
+        EXPECT_EQ(one.device.resets().size(), row.resets);
+    }
 }
 
 // Which watchdog a board gets follows "WDT" "DeviceType": anything but 1 is
@@ -199,15 +214,15 @@ TEST(PortWdtSelection, DeviceTypeOtherThanOneBindsThePortWatchdog) {
 }
 
 // Without the "WDT" key every value is 0: a bound watchdog that touches
-// nothing. The board's other functions are not affected.
+// nothing and refuses to start. The board's other functions are not affected.
 TEST(PortWdtSelection, NoWdtKeyBindsAWatchdogWithoutPorts) {
     SimBoard board;
     ASSERT_EQ(
         board.load("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\HWMON]\n\"SuperIO\"=dword:00000010\n"),
         ZRV_STATUS_SUCCESS);
     EXPECT_EQ(board.ioctl(IOCTL_WDT_SET_TIMEOUT, timeoutRecord(30, 1)).status, ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_SUCCESS);
-    EXPECT_EQ(board.ioctl(IOCTL_WDT_RESET).status, ZRV_STATUS_SUCCESS);
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_START).status, ZRV_STATUS_NOT_SUPPORTED) << "nothing can start it";
+    EXPECT_EQ(board.ioctl(IOCTL_WDT_RESET).status, ZRV_STATUS_NOT_SUPPORTED);
     EXPECT_TRUE(board.trace().empty());
 }
 

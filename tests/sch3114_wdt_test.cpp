@@ -33,7 +33,10 @@ TEST_F(SCH3114Wdt, EachRequestIsOneRuntimeWrite) {
         std::vector<std::string> trace;
     };
     const Step steps[] = {
-        {IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, RtTrace().rout(0x66, 0)},  // nothing set yet: count 0
+        {IOCTL_WDT_START,
+         {},
+         ZRV_STATUS_INVALID_DEVICE_STATE,
+         RtTrace().rout(0x66, 0)},  // nothing set yet: count 0
         {IOCTL_WDT_SET_TIMEOUT, timeoutRecord(10, 1), ZRV_STATUS_SUCCESS, RtTrace().rout(0x65, 0x80)},
         {IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, RtTrace().rout(0x66, 10)},
         {IOCTL_WDT_RESET, {}, ZRV_STATUS_SUCCESS, RtTrace().rout(0x66, 10)},
@@ -46,7 +49,7 @@ TEST_F(SCH3114Wdt, EachRequestIsOneRuntimeWrite) {
         {IOCTL_WDT_SET_TIMEOUT, timeoutRecord(10, 3), ZRV_STATUS_INVALID_PARAMETER, {}},
         {IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, RtTrace().rout(0x66, 255)},
         {IOCTL_WDT_SET_TIMEOUT, timeoutRecord(0, 1), ZRV_STATUS_SUCCESS, RtTrace().rout(0x65, 0x80)},
-        {IOCTL_WDT_START, {}, ZRV_STATUS_SUCCESS, RtTrace().rout(0x66, 0)},
+        {IOCTL_WDT_START, {}, ZRV_STATUS_INVALID_DEVICE_STATE, RtTrace().rout(0x66, 0)},
     };
     for (const Step& s : steps) {
         EXPECT_EQ(board.ioctl(s.code, s.input).status, s.status) << std::hex << s.code;

@@ -60,6 +60,7 @@ TEST_P(W83627Wdt, ProbeAndSetUp) {
 TEST_P(W83627Wdt, EveryRequestIsOneBracket) {
     const Layout& l = GetParam();
     const uint8_t mode = static_cast<uint8_t>(0x31 | l.always);
+    constexpr ZrvStatus kStill = ZRV_STATUS_INVALID_DEVICE_STATE;  // count 0: does not count
     struct Step {
         uint32_t code;
         uint16_t count, unit;  // SetTimeout only
@@ -74,11 +75,11 @@ TEST_P(W83627Wdt, EveryRequestIsOneBracket) {
         {IOCTL_WDT_STOP, 0, 0, 0, bracket().wr(l.count, 0x00).exit()},
         {IOCTL_WDT_SET_TIMEOUT, 0, 1, 0,
          bracket().rd(l.mode, mode | l.minutes).wr(l.mode, mode).wr(l.count, 0x00).exit()},
-        {IOCTL_WDT_START, 0, 0, 0, bracket().wr(l.count, 0x00).exit()},  // count 0: stays stopped
+        {IOCTL_WDT_START, 0, 0, kStill, bracket().wr(l.count, 0x00).exit()},  // count 0: stays stopped
         {IOCTL_WDT_SET_TIMEOUT, 256, 1, ZRV_STATUS_INVALID_PARAMETER, {}},
         {IOCTL_WDT_SET_TIMEOUT, 10, 0, ZRV_STATUS_INVALID_PARAMETER, {}},
         {IOCTL_WDT_SET_TIMEOUT, 10, 3, ZRV_STATUS_INVALID_PARAMETER, {}},
-        {IOCTL_WDT_RESET, 0, 0, 0, bracket().wr(l.count, 0x00).exit()},  // refusals kept count 0
+        {IOCTL_WDT_RESET, 0, 0, kStill, bracket().wr(l.count, 0x00).exit()},  // refusals kept count 0
     };
     for (const Step& s : steps) {
         board.clearTrace();
@@ -95,7 +96,7 @@ TEST_P(W83627Wdt, EveryRequestIsOneBracket) {
 
 TEST_P(W83627Wdt, StartBeforeAnyTimeoutLoadsZero) {
     board.clearTrace();
-    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_SUCCESS);
+    ASSERT_EQ(request(IOCTL_WDT_START), ZRV_STATUS_INVALID_DEVICE_STATE) << "count 0 does not count";
     EXPECT_EQ(board.trace(), bracket().wr(GetParam().count, 0x00).exit().lines());
     board.machine().advance(600000);
     EXPECT_TRUE(resets().empty());

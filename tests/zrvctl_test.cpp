@@ -171,6 +171,10 @@ TEST_F(Zrvctl, MalformedBoardFilesEndInAUsageError) {
         {R"({"registry": "/dev/zero"})", "/dev/zero", "not a regular file"},
         {R"({"hardware": [{"type": "latch", "ports": {"0x310": -1}}]})", "m.json", "negative"},
         {R"({"hardware": [{"type": "latch", "ports": {"0x310": 1.5}}]})", "m.json", "expected a number"},
+        {R"({"hardware": [{"type": "f81865", "fan_rmp": {"1": 2000}}]})", "m.json",
+         "hardware[0]: \"fan_rmp\" is not a key of a f81865 entry"},
+        {R"({"hardware": [{"type": "it87", "configport": "0x4e"}]})", "m.json",
+         "did you mean \"config_port\"?"},
     };
     for (const Row& row : rows) {
         Outcome r = run("--sim " + write("m.json", row.json) + " status");
@@ -204,6 +208,18 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
     const std::string violating = write(
         "v.json", R"({"registry": "v.reg", "hardware": [{"type": "dio-ports", "inputs": {"0x300": 0}}]})");
     const std::string b = (dir / "b.json").string();
+    // A port watchdog whose "Start" is misspelt, and a chip code 0x63.
+    const std::string head =
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\";
+    write("s.reg",
+          head +
+              "HWMON]\n\"SuperIO\"=dword:00000010\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnel\\Zorvik\\"
+              "WDT]\n\"DeviceType\"=dword:00000000\n\"Strat\"=dword:00008443\n\"Stop\"=dword:00000843\n");
+    const std::string strat = write(
+        "s.json", R"({"registry": "s.reg", "hardware": [{"type": "port-watchdog", "start": {"access": "write",
+                     "port": "0x443"}, "stop": {"access": "read", "port": "0x843"}}]})");
+    write("x.reg", head + "HWMON]\n\"SuperIO\"=dword:00000063\n");
+    const std::string chip99 = write("x.json", R"({"registry": "x.reg", "hardware": []})");
     const struct {
         std::string args;
         int rc;
@@ -212,13 +228,31 @@ TEST_F(Zrvctl, ExitCodesAndStreams) {
     } cases[] = {
         {"--sim " + b + " ioctl 0x88202010 in=3412 out=2", 0, "status=0x00000000", ""},
         {"--sim " + b + " ioctl 0x88202000 out=36", 1, "status=0xc00000bb", ""},
-        {"--sim " + b + " sensors", 1, "", "sensors: not supported (0xc00000bb)"},
+        {"--sim " + b + " sensors", 1, "",
+         "sensors: not supported (0xc00000bb): not bound, although the configuration names a back-end for "
+         "it: "
+         "not found: no IT87xx answered"},
+        {"cdinfo", 1, "", "cdinfo: not supported (0xc00000bb): the board's digital I/O has no CD port"},
+        {"--sim " + kPortPlain + " sensors", 1, "",
+         "sensors: not supported (0xc00000bb): the configuration names no back-end for the hardware monitor"},
+        {"--sim " + strat + " status", 1,
+         "watchdog:         bound (timeout up to 255 seconds), but it cannot start: WDT \"Start\" is absent "
+         "or "
+         "names no port",
+         ""},
+        {"--sim " + strat + " wdctl -s 10 start", 1, "timeout set to 10 seconds",
+         "wdctl: not supported (0xc00000bb): the port watchdog cannot start: WDT \"Start\" is absent"},
+        {"--sim " + strat + " wdctl keepalive --every 1s --count 2", 1, "",
+         "wdctl keepalive: not supported (0xc00000bb): the port watchdog cannot start"},
+        {"--sim " + chip99 + " config", 1,
+         "problem: HWMON \"SuperIO\" 99 (dword:00000063) names no chip (did you mean 6, the F81865?)", ""},
         {"--sim " + b + " --json sensors", 1, "", R"({"command":"sensors","error":"not supported")"},
         {"wdctl -s 301", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
         {"wdctl -s 300", 0, "timeout set to 5 minutes", ""},  // as keepalive --timeout 300s takes it
         {"wdctl -s 256m", 1, "", "outside the watchdog's range (1-255 seconds or minutes): not sent"},
         {"wdctl -s 30 ';' wdctl start", 0, "watchdog started", ""},
-        {"wdctl start", 0, "watchdog started", "warning: no timeout was set in this run"},
+        {"wdctl start", 1, "",
+         "wdctl: invalid device state (0xc0000184): the watchdog is not counting: its count is 0"},
         {"fan 4 on", 1, "",
          "fan: unsuccessful (0xc0000001): the F81865 controls fans 1 to 3 (2 on ID 0x0704)"},
         {"fan 1 auto 40 60", 1, "", "the F81865 has no automatic mode (it takes on, off and duty)"},
@@ -797,7 +831,8 @@ TEST_F(Zrvctl, LinesByNameNumberAndPolarity) {
         {"gpioget 8", 1, "input line 8 is beyond the board's 8 input lines"},
         {"gpioset DO8=1", 2, "no output line 'DO8'"},
         {"gpioset 15=1", 1, "output line 15 is beyond the board's 8 output lines"},
-        {"gpioget DO1", 2, "no input line 'DO1'"},
+        {"gpioget DO1", 2, "'DO1' is an output line, not an input line"},
+        {"gpioset DI0=1", 2, "'DI0' is an input line, not an output line"},
         {"gpioset 16=1", 1, "output line 16 is beyond the board's 8 output lines"},
         {"gpioset 100=1", 2, "no output line '100'"},
         {"gpioset 1=2", 2, "level: '2' is not 0, 1, active, inactive, on, off, true or false"},
@@ -836,7 +871,8 @@ TEST_F(Zrvctl, ConfigShowsTheSelectionAndEveryProblem) {
              "problem: WDT \"DeviceType\" is REG_SZ, not REG_DWORD: the driver reads it as 0\n",
              "problem: WDT \"Strat\" is not a value the driver reads (did you mean \"Start\"?)\n",
              "problem: WDT \"Stop\" 0x8000 writes to port 0\n",
-             "problem: WDT \"Start\" is absent or 0: the watchdog cannot be started\n",
+             "problem: WDT \"Start\" is absent or names no port: the watchdog cannot be started (start is "
+             "refused, and so is a keepalive without a \"Reset\" action of its own)\n",
              "problem: DIO \"OutMsk\" is not a value the driver reads (did you mean \"OutMask\"?)\n",
              "problem: DIO \"InBits\" 17 is above 16: a line word has 16 lines\n",
              "problem: DIO \"IOBaseIn\" is port 0 but \"InBits\" is 17\n",

@@ -88,10 +88,9 @@ ZrvStatus WdtSetTimeout(ZrvRequest* r) {
     return BoundWdtOps->SetTimeout(reinterpret_cast<WdtTimeout*>(r->Buffer));
 }
 
-ZrvStatus WdtStart(ZrvRequest*) {
-    BoundWdtOps->Start();
-    return ZRV_STATUS_SUCCESS;
-}
+// A Start or Reset that left the countdown still (no start action, a count
+// of 0) says so: the caller must not take the board for guarded.
+ZrvStatus WdtStart(ZrvRequest*) { return BoundWdtOps->Start(); }
 
 // A watchdog that cannot be stopped keeps counting: the caller must not
 // take the request for done.
@@ -100,10 +99,7 @@ ZrvStatus WdtStop(ZrvRequest*) {
     return ZRV_STATUS_SUCCESS;
 }
 
-ZrvStatus WdtReset(ZrvRequest*) {
-    BoundWdtOps->Reset();
-    return ZRV_STATUS_SUCCESS;
-}
+ZrvStatus WdtReset(ZrvRequest*) { return BoundWdtOps->Reset(); }
 
 ZrvStatus WdtGetTimeout(ZrvRequest* r) {
     MemZero(r->Buffer, sizeof(WdtTimeout));  // output-only record

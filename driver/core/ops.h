@@ -8,13 +8,23 @@
 // Detect routine: 0 when the chip is present and prepared, anything else absent.
 typedef int32_t (*DetectRoutine)();
 
+// Start and Reset answer whether the countdown now runs: success, or the
+// status that says why it does not (WdtCountdownStatus).
 struct WdtOps {
     ZrvStatus (*SetTimeout)(WdtTimeout* timeout);
-    void (*Start)();
+    ZrvStatus (*Start)();
     int32_t (*Stop)();  // 0 stopped; non-zero: this watchdog has no way to stop
-    void (*Reset)();
+    ZrvStatus (*Reset)();
     void (*GetTimeout)(WdtTimeout* timeout);
 };
+
+// What a Start or Reset that loaded `count` answers. Every chip takes a
+// count of 0 as "do not count" (the F81865 only because its Start leaves
+// the run bit clear then): the watchdog guards nothing, which the caller
+// must not take for a started watchdog.
+inline ZrvStatus WdtCountdownStatus(uint32_t count) {
+    return count != 0 ? ZRV_STATUS_SUCCESS : ZRV_STATUS_INVALID_DEVICE_STATE;
+}
 
 struct HwmOps {
     void (*GetData)(HwmData* data);

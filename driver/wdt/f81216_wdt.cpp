@@ -74,10 +74,12 @@ ZrvStatus WDT_F81216_SetTimeout(WdtTimeout* timeout) {
 
 // Start and Reset: the count is loaded twice, which (re)starts the countdown
 // from the full count. A count of 0 leaves the watchdog stopped.
-void WDT_F81216_Start() {
+ZrvStatus WDT_F81216_Start() {
     WdtConfig config;
-    config.WriteReg(kWdtRegCount, F81216WdtState.WdtCount);
-    config.WriteReg(kWdtRegCount, F81216WdtState.WdtCount);
+    const uint8_t count = F81216WdtState.WdtCount;
+    config.WriteReg(kWdtRegCount, count);
+    config.WriteReg(kWdtRegCount, count);
+    return WdtCountdownStatus(count);
 }
 
 int32_t WDT_F81216_Stop() {

@@ -56,15 +56,22 @@ ZrvStatus WDT_F81865_SetTimeout(WdtTimeout* timeout) {
 }
 
 // Start and Reset: reload the count and (keep) running, with the unit bit
-// the chip holds.
-void WDT_F81865_Start() {
+// the chip holds. The chip does not take a count of 0 as "stopped" as the
+// other chips do: with the run bit set it fires at once and resets the
+// board. So a count of 0 leaves the run bit clear, and the countdown still.
+ZrvStatus WDT_F81865_Start() {
+    uint8_t count = 0;
     {
         F81865Config config(F81865_DEVICE_WDT);
-        config.WriteReg(kWdtRegCount, F81865State.WdtCount);
+        count = F81865State.WdtCount;
+        config.WriteReg(kWdtRegCount, count);
         const uint8_t control = config.ReadReg(kWdtRegControl);
-        config.WriteReg(kWdtRegControl, static_cast<uint8_t>(control | kWdtControlRun));
+        config.WriteReg(kWdtRegControl, static_cast<uint8_t>(count != 0 ? control | kWdtControlRun
+                                                                        : control & ~kWdtControlRun));
     }
     DbgPrint("WDT_F81865 Start\n");
+    if (count == 0) DbgPrint("WDT_F81865 Start count 0, not counting\n");
+    return WdtCountdownStatus(count);
 }
 
 // Only the unit bit survives.

@@ -54,12 +54,13 @@ void UpdateReg(const It87Config& config, uint8_t reg, uint8_t keep, uint8_t set)
 }
 
 // Loads the stored count (high byte first on a 16-bit counter) and sets the
-// run switch.
-void LoadCountAndRun(const It87Config& config) {
+// run switch; a count of 0 does not count.
+ZrvStatus LoadCountAndRun(const It87Config& config) {
     const uint16_t count = IT87WdtState.SavedCount;
     if (WideCount()) config.WriteReg(kWdtRegCountHigh, static_cast<uint8_t>(count >> 8));
     config.WriteReg(kWdtRegCountLow, static_cast<uint8_t>(count));
     UpdateReg(config, kWdtRegControl, 0xFF, kWdtControlRun);
+    return WdtCountdownStatus(count);
 }
 
 ZrvStatus WDT_IT87_SetTimeout(WdtTimeout* timeout) {
@@ -72,9 +73,9 @@ ZrvStatus WDT_IT87_SetTimeout(WdtTimeout* timeout) {
     return ZRV_STATUS_SUCCESS;
 }
 
-void WDT_IT87_Start() {
+ZrvStatus WDT_IT87_Start() {
     It87Config config(*IT87WdtState.Pair, IT87_DEVICE_WDT);
-    LoadCountAndRun(config);
+    return LoadCountAndRun(config);
 }
 
 // The count registers keep what they hold.
@@ -85,10 +86,10 @@ int32_t WDT_IT87_Stop() {
 }
 
 // Stops the countdown before reloading it, so it restarts from the full count.
-void WDT_IT87_Reset() {
+ZrvStatus WDT_IT87_Reset() {
     It87Config config(*IT87WdtState.Pair, IT87_DEVICE_WDT);
     UpdateReg(config, kWdtRegControl, static_cast<uint8_t>(~kWdtControlRun), 0);
-    LoadCountAndRun(config);
+    return LoadCountAndRun(config);
 }
 
 void WDT_IT87_GetTimeout(WdtTimeout* timeout) {

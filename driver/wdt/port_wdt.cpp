@@ -53,9 +53,17 @@ ZrvStatus WDT_Port_SetTimeout(WdtTimeout* timeout) {
     return ZRV_STATUS_SUCCESS;
 }
 
-void WDT_Port_Start() {
+// Without a start action (none configured, a value the registry misspelt,
+// or one on port 0) nothing starts this watchdog: the request is refused
+// rather than answered as done while nothing counts. The table stays bound,
+// as the load binds every port watchdog whose ports it may touch, so that
+// its other actions still serve. What a count of 0 does lies with the
+// hardware behind the ports, so it is not refused here.
+ZrvStatus WDT_Port_Start() {
     HwLockGuard guard(HW_LOCK_PORT_WDT);
+    if (PortActionPort(PortWdtState.StartPort) == 0) return ZRV_STATUS_NOT_SUPPORTED;
     PerformAction(PortWdtState.StartPort, PortWdtState.WdtCount);
+    return ZRV_STATUS_SUCCESS;
 }
 
 // Without a stop action (none configured, or one on port 0) nothing can
@@ -68,11 +76,16 @@ int32_t WDT_Port_Stop() {
     return 0;
 }
 
-void WDT_Port_Reset() {
+// A reset action of its own refreshes a countdown that something else (the
+// firmware) may have started; without one, Reset is the start action and is
+// refused as Start is when there is none, before any port is touched.
+ZrvStatus WDT_Port_Reset() {
     HwLockGuard guard(HW_LOCK_PORT_WDT);
-    if (PortWdtState.StopBeforeReset != 0) PerformAction(PortWdtState.StopPort, 0);
     const uint16_t action = PortWdtState.ResetPort != 0 ? PortWdtState.ResetPort : PortWdtState.StartPort;
+    if (PortActionPort(action) == 0) return ZRV_STATUS_NOT_SUPPORTED;
+    if (PortWdtState.StopBeforeReset != 0) PerformAction(PortWdtState.StopPort, 0);
     PerformAction(action, PortWdtState.WdtCount);
+    return ZRV_STATUS_SUCCESS;
 }
 
 void WDT_Port_GetTimeout(WdtTimeout* timeout) {

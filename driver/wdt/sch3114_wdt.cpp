@@ -50,15 +50,18 @@ ZrvStatus WDT_SCH3114_SetTimeout(WdtTimeout* timeout) {
 
 // The count register in one runtime sequence: the stored count starts or
 // reloads the countdown, 0 stops it. The stored count is read inside the
-// sequence, under the lock SetTimeout stores it under.
-void WriteCount(bool load) {
+// sequence, under the lock SetTimeout stores it under. Answers the count
+// written.
+uint8_t WriteCount(bool load) {
     SCH3114Runtime runtime;
-    runtime.WriteReg(kWdtRegCount, load ? SCH3114State.WdtCount : 0x00);
+    const uint8_t count = load ? SCH3114State.WdtCount : 0x00;
+    runtime.WriteReg(kWdtRegCount, count);
+    return count;
 }
 
 // Start and Reset: load the full count. A count of 0 is the same write as
 // Stop.
-void WDT_SCH3114_Start() { WriteCount(true); }
+ZrvStatus WDT_SCH3114_Start() { return WdtCountdownStatus(WriteCount(true)); }
 
 int32_t WDT_SCH3114_Stop() {
     WriteCount(false);

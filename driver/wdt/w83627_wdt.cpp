@@ -88,10 +88,13 @@ ZrvStatus WDT_W83627_SetTimeout(WdtTimeout* timeout) {
     return ZRV_STATUS_SUCCESS;
 }
 
-// Start and Reset: loading the count (re)starts the countdown.
-void WDT_W83627_Start() {
+// Start and Reset: loading the count (re)starts the countdown; 0 keeps it
+// stopped.
+ZrvStatus WDT_W83627_Start() {
     WdtConfig config;
-    config.WriteReg(W83627WdtState.Layout->Count, W83627WdtState.SavedCount);
+    const uint8_t count = W83627WdtState.SavedCount;
+    config.WriteReg(W83627WdtState.Layout->Count, count);
+    return WdtCountdownStatus(count);
 }
 
 int32_t WDT_W83627_Stop() {

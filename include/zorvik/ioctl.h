@@ -76,6 +76,8 @@ extern "C" {
 #define ZRV_STATUS_ACCESS_DENIED ((int32_t)0xC0000022)
 #define ZRV_STATUS_INSUFFICIENT_RESOURCES ((int32_t)0xC000009A)
 #define ZRV_STATUS_NOT_SUPPORTED ((int32_t)0xC00000BB)
+/* Watchdog Start or Reset with a count of 0: the countdown does not run. */
+#define ZRV_STATUS_INVALID_DEVICE_STATE ((int32_t)0xC0000184)
 
 /* Watchdog time base codes; GetTimeout answers a set of them as bits. */
 #define ZRV_WDT_UNIT_SECONDS 1u

@@ -154,8 +154,12 @@ ZRV_EXTERN int ZRV_API zrv_wdt_choose(unsigned max_count, unsigned unit_bits, un
 /* Asks the limits, then sets the timeout as zrv_wdt_choose picks it. */
 ZRV_EXTERN int ZRV_API zrv_wdt_set_timeout(zrv_device *dev, unsigned seconds);
 /* Sets the record as given: unit ZRV_WDT_UNIT_* (else ZRV_EINVAL), count
- * 1..65535 (else ZRV_ERANGE: a count of 0 would reset the board at once). */
+ * 1..65535 (else ZRV_ERANGE: a count of 0 is no timeout: zrv_wdt_stop stops
+ * the watchdog). */
 ZRV_EXTERN int ZRV_API zrv_wdt_set(zrv_device *dev, unsigned count, unsigned unit);
+/* Starts the watchdog; ZRV_EIO with the status
+ * ZRV_STATUS_INVALID_DEVICE_STATE while its count is 0 (no timeout set since
+ * the driver loaded): the watchdog does not count then, on any chip. */
 ZRV_EXTERN int ZRV_API zrv_wdt_start(zrv_device *dev);
 ZRV_EXTERN int ZRV_API zrv_wdt_kick(zrv_device *dev); /* restart from the full count */
 ZRV_EXTERN int ZRV_API zrv_wdt_stop(zrv_device *dev);
