@@ -25,7 +25,7 @@ inline constexpr Win32Status kWin32Statuses[] = {
     {ERROR_ACCESS_DENIED, ZRV_STATUS_ACCESS_DENIED},
     {ERROR_NO_SYSTEM_RESOURCES, ZRV_STATUS_INSUFFICIENT_RESOURCES},
     {ERROR_NOT_SUPPORTED, ZRV_STATUS_NOT_SUPPORTED},
-    {ERROR_BAD_COMMAND, ZRV_STATUS_INVALID_DEVICE_STATE},  // a watchdog with no count
+    {ERROR_BAD_COMMAND, ZRV_STATUS_INVALID_DEVICE_STATE},       // a watchdog with no count
     {ERROR_FILE_NOT_FOUND, static_cast<int32_t>(0xC0000034u)},  // object name not found
 };
 

@@ -106,12 +106,13 @@ TEST(ZrvctlWatchdog, TimeoutsOutsideTheRangeAreNotSent) {
     ASSERT_EQ(device.sent.size(), 1u);
     EXPECT_EQ(device.sent[0].first, IOCTL_WDT_GET_TIMEOUT);
     EXPECT_EQ(rc, kExitRefused);
-    for (const char* line : {"wdctl -s 0", "wdctl -s 0m", "wdctl -s 65536", "wdctl -s 0h", "wdctl -s 1093h", "wdctl -s 3d",
-                             "wdctl keepalive --every 0", "wdctl keepalive --every 30s --timeout 30s",
-                             "wdctl start --every 10s", "wdctl --leave-running", "wdctl reboot",
-                             // durations past 2^64-1 ms, never saturated
-                             "advance 18446744073709551616ms", "advance 18446744073709552s",
-                             "advance 99999999999999999999", "advance 0x10000000000000000ms"}) {
+    for (const char* line :
+         {"wdctl -s 0", "wdctl -s 0m", "wdctl -s 65536", "wdctl -s 0h", "wdctl -s 1093h", "wdctl -s 3d",
+          "wdctl keepalive --every 0", "wdctl keepalive --every 30s --timeout 30s", "wdctl start --every 10s",
+          "wdctl --leave-running", "wdctl reboot",
+          // durations past 2^64-1 ms, never saturated
+          "advance 18446744073709551616ms", "advance 18446744073709552s", "advance 99999999999999999999",
+          "advance 0x10000000000000000ms"}) {
         bool helped = false;
         EXPECT_THROW(parseCommand(words(line), helped), ClientError) << line;
     }
